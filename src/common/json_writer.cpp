@@ -1,0 +1,104 @@
+// JSON writing. to_chars with precision 17 in general notation is specified
+// to give printf's %.17g bytes in the "C" locale and is locale-free.
+#include "common/json_writer.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+namespace vx::common {
+namespace {
+
+constexpr char kHex[] = "0123456789abcdef";
+
+std::size_t copy_literal(std::string_view s, char* buf) {
+  std::memcpy(buf, s.data(), s.size());
+  return s.size();
+}
+
+}  // namespace
+
+std::size_t format_double(double value, char* buf) {
+  if (std::isnan(value)) return copy_literal("NaN", buf);
+  if (std::isinf(value)) {
+    return copy_literal(value < 0 ? "-Infinity" : "Infinity", buf);
+  }
+  const auto result = std::to_chars(buf, buf + kNumberBufferSize, value,
+                                    std::chars_format::general, 17);
+  return static_cast<std::size_t>(result.ptr - buf);
+}
+
+std::string format_number_array(std::span<const double> values) {
+  JsonWriter w;
+  w.number_array(values);
+  return w.take();
+}
+
+void append_escaped(std::string& out, std::string_view text) {
+  std::size_t run = 0;  // start of the pending run of plain bytes
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x20 && c != '"' && c != '\\') continue;
+    out.append(text.substr(run, i - run));
+    run = i + 1;
+    switch (c) {
+      case '\t': out.append("\\t"); break;
+      case '\n': out.append("\\n"); break;
+      case '\r': out.append("\\r"); break;
+      case '"': out.append("\\\""); break;
+      case '\\': out.append("\\\\"); break;
+      default: {
+        const char u[] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
+        out.append(u, sizeof u);
+      }
+    }
+  }
+  out.append(text.substr(run));
+}
+
+std::string escape_json_text(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  append_escaped(out, text);
+  return out;
+}
+
+JsonWriter& JsonWriter::number(double value) {
+  char buf[kNumberBufferSize];
+  out_.append(buf, format_double(value, buf));
+  return *this;
+}
+
+JsonWriter& JsonWriter::integer(int64_t value) {
+  char buf[24];
+  const auto result = std::to_chars(buf, buf + sizeof buf, value);
+  out_.append(buf, static_cast<std::size_t>(result.ptr - buf));
+  return *this;
+}
+
+JsonWriter& JsonWriter::count(uint64_t value) {
+  char buf[24];
+  const auto result = std::to_chars(buf, buf + sizeof buf, value);
+  out_.append(buf, static_cast<std::size_t>(result.ptr - buf));
+  return *this;
+}
+
+JsonWriter& JsonWriter::string(std::string_view text) {
+  out_.push_back('"');
+  append_escaped(out_, text);
+  out_.push_back('"');
+  return *this;
+}
+
+JsonWriter& JsonWriter::number_array(std::span<const double> values) {
+  out_.push_back('[');
+  char buf[kNumberBufferSize];
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (i != 0) out_.push_back(',');
+    out_.append(buf, format_double(values[i], buf));
+  }
+  out_.push_back(']');
+  return *this;
+}
+
+}  // namespace vx::common

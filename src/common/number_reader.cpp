@@ -1,0 +1,150 @@
+// Number reading: std::from_chars does the work because it is exact, fast and
+// ignores the locale; the forms it does not take (a leading '+', the 0x
+// prefix, leading blanks) are handled around it, and only out-of-range
+// results fall back to strtod_l with an explicit "C" locale.
+#include "common/number_reader.hpp"
+
+#include <locale.h>
+
+#include <charconv>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace vx::common {
+namespace {
+
+bool is_sign(char c) { return c == '+' || c == '-'; }
+
+bool is_ascii_x(char c) { return c == 'x' || c == 'X'; }
+
+bool is_hex_digit(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// strtod reads a hexadecimal body only when a digit comes first (possibly
+// after the point); from_chars would also take "inf" and "nan" there.
+bool starts_hex_body(const char* p, const char* end) {
+  if (p == end) return false;
+  if (is_hex_digit(*p)) return true;
+  return *p == '.' && end - p >= 2 && is_hex_digit(p[1]);
+}
+
+// strtod_l with the "C" locale on a copy of the number's own bytes: used
+// only where from_chars reports out-of-range, to get strtod's infinity,
+// zero or subnormal. The locale object is created once and never changed.
+double strtod_c_locale(std::string_view number) {
+  static const locale_t c_locale =
+      newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+  const std::string copy(number);
+  if (c_locale == static_cast<locale_t>(nullptr)) {
+    return std::strtod(copy.c_str(), nullptr);  // "C" is the default locale
+  }
+  return strtod_l(copy.c_str(), nullptr, c_locale);
+}
+
+// from_chars over [first, last) in the given format; on out-of-range the
+// value is recomputed from the matched bytes. Returns the end or nullptr.
+const char* convert(const char* first, const char* last, double& value,
+                    std::chars_format format, std::string_view prefix) {
+  double v = 0.0;
+  const auto [ptr, ec] = std::from_chars(first, last, v, format);
+  if (ec == std::errc::invalid_argument) return nullptr;
+  if (ec == std::errc::result_out_of_range) {
+    std::string text(prefix);
+    text.append(first, static_cast<std::size_t>(ptr - first));
+    v = strtod_c_locale(text);
+  }
+  value = v;
+  return ptr;
+}
+
+}  // namespace
+
+std::string_view trim_spaces(std::string_view text) {
+  std::size_t front = 0;
+  while (front < text.size() && is_c_space(static_cast<unsigned char>(text[front]))) {
+    ++front;
+  }
+  std::size_t back = text.size();
+  while (back > front && is_c_space(static_cast<unsigned char>(text[back - 1]))) {
+    --back;
+  }
+  return text.substr(front, back - front);
+}
+
+std::size_t scan_strtod(std::string_view text, double& value) {
+  const char* const begin = text.data();
+  const char* const end = begin + text.size();
+  const char* p = begin;
+  while (p != end && is_c_space(static_cast<unsigned char>(*p))) ++p;
+  if (p == end) return 0;
+  const bool negative = *p == '-';
+  if (is_sign(*p)) ++p;
+  // from_chars takes a '-' of its own; a second sign must not get through.
+  if (p == end || is_sign(*p)) return 0;
+
+  double v = 0.0;
+  const char* stop = nullptr;
+  if (*p == '0' && end - p >= 2 && is_ascii_x(p[1])) {
+    const char* body = p + 2;
+    if (starts_hex_body(body, end)) {
+      stop = convert(body, end, v, std::chars_format::hex, "0x");
+    }
+    if (stop == nullptr) {  // "0x" without hexadecimal digits converts the 0
+      v = 0.0;
+      stop = p + 1;
+    }
+  } else {
+    stop = convert(p, end, v, std::chars_format::general, "");
+    if (stop == nullptr) return 0;
+  }
+  value = negative ? -v : v;
+  return static_cast<std::size_t>(stop - begin);
+}
+
+std::optional<double> parse_number_text(std::string_view text) {
+  std::string_view t = trim_spaces(text);
+  if (t.empty()) return std::nullopt;
+  std::string unquoted;
+  if (t.size() >= 2 && t.front() == '"' && t.back() == '"') {
+    const std::string_view inner = t.substr(1, t.size() - 2);
+    unquoted.reserve(inner.size());
+    for (std::size_t i = 0; i < inner.size(); ++i) {
+      // A backslash takes the next byte literally; one right before the
+      // closing quote has no next byte and stays.
+      if (inner[i] == '\\' && i + 1 < inner.size()) ++i;
+      unquoted.push_back(inner[i]);
+    }
+    t = trim_spaces(unquoted);
+    if (t.empty()) return std::nullopt;
+  }
+  double v = 0.0;
+  const std::size_t used = scan_strtod(t, v);
+  if (used == 0 || used != t.size()) return std::nullopt;
+  return v;
+}
+
+std::optional<double> read_number(const StepValue* value) {
+  if (value == nullptr) return std::nullopt;
+  if (value->kind == VX_KIND_FLOAT64 || value->kind == VX_KIND_INT64) {
+    if (value->data == nullptr || value->size < 8) return std::nullopt;
+    if (value->kind == VX_KIND_FLOAT64) {
+      double d = 0.0;
+      std::memcpy(&d, value->data, sizeof d);
+      return d;
+    }
+    int64_t i = 0;
+    std::memcpy(&i, value->data, sizeof i);
+    return static_cast<double>(i);
+  }
+  if (value->data == nullptr || value->size == 0) return std::nullopt;
+  if (value->kind != VX_KIND_TEXT && value->kind != 5 && value->kind != 6) {
+    return std::nullopt;
+  }
+  return parse_number_text(
+      {static_cast<const char*>(value->data), static_cast<std::size_t>(value->size)});
+}
+
+}  // namespace vx::common
