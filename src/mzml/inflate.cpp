@@ -1,0 +1,91 @@
+// Inflation with libdeflate. libdeflate inflates whole buffers only, so an
+// output that turns out too small is retried into a buffer twice as large;
+// sizes known up front (arrayLength, the gzip trailer) make the first try
+// the only one in practice.
+#include "mzml/inflate.hpp"
+
+#include <libdeflate.h>
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace vx::mzml {
+
+void Inflater::Free::operator()(libdeflate_decompressor* d) const {
+  libdeflate_free_decompressor(d);
+}
+
+Inflater::Inflater() : d_(libdeflate_alloc_decompressor()) {
+  if (!d_) throw std::bad_alloc();
+}
+
+bool Inflater::zlib(std::span<const std::byte> in, std::size_t expected,
+                    std::vector<std::byte>& out) {
+  const uint64_t cap = max_inflated_size(in.size());
+  uint64_t want = expected != 0 ? expected : uint64_t{in.size()} * 4 + 64;
+  want = std::min(std::max<uint64_t>(want, out.size()), cap);
+  for (;;) {
+    out.resize(static_cast<std::size_t>(want));
+    std::size_t got = 0;
+    const libdeflate_result r =
+        libdeflate_zlib_decompress(d_.get(), in.data(), in.size(), out.data(), out.size(), &got);
+    if (r == LIBDEFLATE_SUCCESS) {
+      out.resize(got);
+      return true;
+    }
+    if (r != LIBDEFLATE_INSUFFICIENT_SPACE || want >= cap) return false;
+    want = std::min(want * 2, cap);
+  }
+}
+
+bool has_gzip_magic(std::string_view bytes) {
+  return bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0x1f &&
+         static_cast<unsigned char>(bytes[1]) == 0x8b;
+}
+
+bool gunzip(std::string_view bytes, ByteBuffer& out) {
+  std::unique_ptr<libdeflate_decompressor, void (*)(libdeflate_decompressor*)> d(
+      libdeflate_alloc_decompressor(), libdeflate_free_decompressor);
+  if (!d) throw std::bad_alloc();
+  const uint64_t cap = std::min(max_inflated_size(bytes.size()), kMaxGunzippedSize);
+  // The trailer's ISIZE is the inflated size modulo 2^32 of the last member:
+  // exact for the usual single-member file, a starting guess otherwise.
+  uint64_t want = uint64_t{bytes.size()} * 4;
+  if (bytes.size() >= 18) {
+    const auto* tail = reinterpret_cast<const unsigned char*>(bytes.data() + bytes.size() - 4);
+    const uint64_t isize = uint64_t{tail[0]} | uint64_t{tail[1]} << 8 |
+                           uint64_t{tail[2]} << 16 | uint64_t{tail[3]} << 24;
+    if (isize >= bytes.size() / 2) want = isize;
+  }
+  want = std::clamp<uint64_t>(want, 64, cap);
+
+  ByteBuffer buf{std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(want)),
+                 static_cast<std::size_t>(want)};
+  std::size_t in_pos = 0;
+  std::size_t out_pos = 0;
+  while (in_pos < bytes.size() && has_gzip_magic(bytes.substr(in_pos))) {
+    std::size_t used_in = 0;
+    std::size_t used_out = 0;
+    const libdeflate_result r = libdeflate_gzip_decompress_ex(
+        d.get(), bytes.data() + in_pos, bytes.size() - in_pos, buf.data.get() + out_pos,
+        buf.size - out_pos, &used_in, &used_out);
+    if (r == LIBDEFLATE_SUCCESS) {
+      in_pos += used_in;
+      out_pos += used_out;
+      continue;
+    }
+    if (r != LIBDEFLATE_INSUFFICIENT_SPACE || buf.size >= cap) return false;
+    const auto bigger = static_cast<std::size_t>(std::min<uint64_t>(uint64_t{buf.size} * 2, cap));
+    auto grown = std::make_unique_for_overwrite<char[]>(bigger);
+    std::memcpy(grown.get(), buf.data.get(), out_pos);
+    buf.data = std::move(grown);
+    buf.size = bigger;
+  }
+  if (in_pos == 0) return false;
+  buf.size = out_pos;
+  out = std::move(buf);
+  return true;
+}
+
+}  // namespace vx::mzml

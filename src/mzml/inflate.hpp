@@ -1,0 +1,63 @@
+// zlib and gzip inflation with libdeflate into buffers sized up front. The
+// output size is never unbounded: a stream is given at most the largest
+// output DEFLATE can encode from its input (about 1032 bytes per input byte),
+// so corrupt or hostile data fails instead of eating memory.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string_view>
+#include <vector>
+
+struct libdeflate_decompressor;
+
+namespace vx::mzml {
+
+// The most bytes a DEFLATE stream of in_size bytes can inflate to, with a
+// small allowance for tiny inputs.
+constexpr uint64_t max_inflated_size(uint64_t in_size) { return in_size * 1032 + 1024; }
+
+// An inflater kept for a whole document so arrays do not allocate one each.
+class Inflater {
+ public:
+  Inflater();  // throws std::bad_alloc when libdeflate cannot allocate
+  Inflater(Inflater&&) noexcept = default;
+  Inflater& operator=(Inflater&&) noexcept = default;
+  ~Inflater() = default;
+
+  // Inflates one zlib stream into out (resized to the inflated size).
+  // expected is the size the caller expects (0 = unknown); the buffer starts
+  // there and grows when the stream holds more, up to max_inflated_size.
+  // Returns false for corrupt data or a stream that needs more room than
+  // that; out is then unspecified.
+  bool zlib(std::span<const std::byte> in, std::size_t expected, std::vector<std::byte>& out);
+
+ private:
+  struct Free {
+    void operator()(libdeflate_decompressor* d) const;
+  };
+  std::unique_ptr<libdeflate_decompressor, Free> d_;
+};
+
+// A whole buffer of bytes with no zero-fill on allocation.
+struct ByteBuffer {
+  std::unique_ptr<char[]> data;
+  std::size_t size = 0;
+  std::string_view view() const { return {data.get(), size}; }
+};
+
+// Largest document a gzip file may inflate to (4 GiB): beyond it the file is
+// refused rather than risking the process's memory.
+inline constexpr uint64_t kMaxGunzippedSize = uint64_t{1} << 32;
+
+// True when bytes start with the gzip magic bytes 1f 8b.
+bool has_gzip_magic(std::string_view bytes);
+
+// Inflates every gzip member of bytes into out (trailing bytes that do not
+// start another member are ignored, as gzip itself does). False for corrupt
+// data or an output larger than kMaxGunzippedSize.
+bool gunzip(std::string_view bytes, ByteBuffer& out);
+
+}  // namespace vx::mzml

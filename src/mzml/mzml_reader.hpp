@@ -1,0 +1,52 @@
+// The mzML document reader: loads a whole file into one buffer (inflating it
+// first when it is gzip-compressed), finds the run metadata and every
+// spectrum element with the byte-level search of xml_scan, and decodes each
+// spectrum's arrays. Spectra are handed to a visitor one at a time with a
+// reused record, so a caller can write each one out as soon as it is read;
+// the collecting form appends records to a vector. Conversion errors of
+// "index", "ms level", "scan start time" and "arrayLength" values leave as
+// std::invalid_argument / std::out_of_range (see conversions.hpp).
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "mzml/inflate.hpp"
+#include "mzml/mzml_spectrum.hpp"
+
+namespace vx::mzml {
+
+// Where a spectrum element lies in the (inflated) document: its start and
+// end offsets and the document's size, for callers that size output ahead.
+struct SpectrumSpan {
+  std::size_t begin = 0;
+  std::size_t end = 0;
+  std::size_t document_size = 0;
+};
+
+// Called once per spectrum in document order. The record is reused for the
+// next spectrum: keep what is needed (moving out of it is allowed).
+using SpectrumVisitor = std::function<void(MzmlSpectrum& spectrum, const SpectrumSpan& span)>;
+
+// Reads the file at path. False when it cannot be opened, holds no bytes, or
+// is a gzip file that does not inflate; spectra and run_summary_json are then
+// untouched. Otherwise appends one record per spectrum element and replaces
+// run_summary_json with the run-summary document.
+bool read_mzml_file(std::string_view path, std::vector<MzmlSpectrum>& spectra,
+                    std::string& run_summary_json);
+bool read_mzml_file(std::string_view path, const SpectrumVisitor& visit,
+                    std::string& run_summary_json);
+
+// The same on bytes already in memory (gzip-compressed or not); path is
+// only written into the summary.
+bool read_mzml_bytes(std::string_view bytes, std::string_view path,
+                     const SpectrumVisitor& visit, std::string& run_summary_json);
+
+// Loads the file's bytes into out, inflated when they start with the gzip
+// magic bytes. False as read_mzml_file would be.
+bool load_mzml_file(std::string_view path, ByteBuffer& out);
+
+}  // namespace vx::mzml
