@@ -69,6 +69,17 @@ std::optional<std::string> HostSession::output_text(uint64_t slot) const {
   return std::nullopt;
 }
 
+std::optional<std::string> HostSession::take_output_text(uint64_t slot) {
+  for (HostCall& c : calls_) {
+    if (c.kind == HostCall::Kind::kSetOutputText && c.slot == slot) {
+      std::string text = std::move(c.text);
+      c.text.clear();
+      return text;
+    }
+  }
+  return std::nullopt;
+}
+
 std::optional<double> HostSession::output_number(uint64_t slot) const {
   for (const HostCall& c : calls_) {
     if (c.kind == HostCall::Kind::kSetOutputNumber && c.slot == slot) {

@@ -60,6 +60,9 @@ class HostSession {
   // not), if any.
   std::optional<std::string> output_text(uint64_t slot) const;
   std::optional<double> output_number(uint64_t slot) const;
+  // Moves the text of an output slot out of the call record (which keeps an
+  // empty text), so a large document can be passed on without a copy.
+  std::optional<std::string> take_output_text(uint64_t slot);
 
   HostContext* context() { return &context_; }
 

@@ -1,0 +1,239 @@
+// Scheduling: one pool job per file runs the ingestion, then queues one task
+// per target at the front of the pool, sharing the spectra document through a
+// shared_ptr that is released by the last target of the file.
+#include "batch_runner.hpp"
+
+#include <glob.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <set>
+
+#include "svg_plot.hpp"
+#include "thread_pool.hpp"
+
+namespace vx::host {
+namespace {
+
+namespace fs = std::filesystem;
+
+bool ends_with_ignoring_case(std::string_view s, std::string_view suffix) {
+  if (s.size() < suffix.size()) return false;
+  s = s.substr(s.size() - suffix.size());
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    if (lower(s[i]) != lower(suffix[i])) return false;
+  }
+  return true;
+}
+
+bool mzml_name(std::string_view name) {
+  return ends_with_ignoring_case(name, ".mzml") || ends_with_ignoring_case(name, ".mzml.gz");
+}
+
+bool has_glob_chars(std::string_view s) { return s.find_first_of("*?[") != std::string_view::npos; }
+
+}  // namespace
+
+std::string safe_file_name(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  for (const char c : s) {
+    const bool keep = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                      c == '.' || c == '_' || c == '-';
+    out += keep ? c : '_';
+  }
+  if (out.empty() || out.front() == '.') out.insert(out.begin(), '_');
+  return out;
+}
+
+std::vector<BatchFile> expand_inputs(std::span<const std::string> inputs) {
+  std::vector<BatchFile> files;
+  for (const std::string& arg : inputs) {
+    std::error_code ec;
+    if (fs::is_directory(arg, ec)) {
+      std::size_t found = 0;
+      for (fs::directory_iterator it(arg, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (!mzml_name(name)) continue;
+        files.push_back({it->path().string(), "", ""});
+        ++found;
+      }
+      if (found == 0) {
+        files.push_back({arg, std::string(kStatusNoMzmlFiles),
+                         ec ? "cannot list the folder: " + ec.message()
+                            : "the folder holds no .mzML or .mzML.gz file"});
+      }
+      continue;
+    }
+    if (!fs::exists(fs::symlink_status(arg, ec)) && has_glob_chars(arg)) {
+      glob_t g{};
+      if (glob(arg.c_str(), 0, nullptr, &g) == 0 && g.gl_pathc > 0) {
+        for (std::size_t i = 0; i < g.gl_pathc; ++i) files.push_back({g.gl_pathv[i], "", ""});
+        globfree(&g);
+        continue;
+      }
+      globfree(&g);
+    }
+    files.push_back({arg, "", ""});
+  }
+  std::stable_sort(files.begin(), files.end(),
+                   [](const BatchFile& a, const BatchFile& b) { return a.path < b.path; });
+  files.erase(std::unique(files.begin(), files.end(),
+                          [](const BatchFile& a, const BatchFile& b) { return a.path == b.path; }),
+              files.end());
+  return files;
+}
+
+std::vector<std::string> plot_file_names(std::span<const BatchFile> files,
+                                         std::span<const Target> targets) {
+  std::vector<std::string> stems;
+  std::map<std::string, int> seen;
+  for (const BatchFile& f : files) {
+    std::string stem = safe_file_name(fs::path(f.path).filename().string());
+    const int n = ++seen[stem];
+    if (n > 1) stem += "-" + std::to_string(n);
+    stems.push_back(std::move(stem));
+  }
+  std::vector<std::string> names;
+  names.reserve(files.size() * targets.size());
+  for (const std::string& stem : stems) {
+    for (const Target& t : targets) names.push_back(stem + "__" + safe_file_name(t.name) + ".svg");
+  }
+  return names;
+}
+
+Progress::Progress(std::FILE* out, Mode mode, std::size_t total)
+    : out_(out), mode_(mode), total_(total), start_(std::chrono::steady_clock::now()) {}
+
+void Progress::file_done(std::string_view path, std::string_view status) {
+  if (mode_ == Mode::kNone) return;
+  const std::lock_guard lock(mutex_);
+  ++done_;
+  if (mode_ == Mode::kLines) {
+    std::fprintf(out_, "[%zu/%zu] %.*s: %.*s\n", done_, total_, static_cast<int>(path.size()),
+                 path.data(), static_cast<int>(status.size()), status.data());
+    std::fflush(out_);
+    return;
+  }
+  constexpr std::size_t kBarWidth = 30;
+  const std::size_t filled = total_ == 0 ? kBarWidth : done_ * kBarWidth / total_;
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+  const double rate = seconds > 0 ? static_cast<double>(done_) / seconds : 0.0;
+  std::string bar(filled, '#');
+  bar.append(kBarWidth - filled, '.');
+  std::fprintf(out_, "\r[%s] %zu/%zu files  %.1f files/s ", bar.c_str(), done_, total_, rate);
+  std::fflush(out_);
+}
+
+void Progress::finish() {
+  if (mode_ != Mode::kBar) return;
+  const std::lock_guard lock(mutex_);
+  std::fputc('\n', out_);
+  std::fflush(out_);
+}
+
+bool write_text_file(const std::string& path, std::string_view text, std::string* error) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (out) out.write(text.data(), static_cast<std::streamsize>(text.size()));
+  if (out) out.close();
+  if (!out) {
+    if (error != nullptr) *error = "cannot write " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+BatchOutcome run_batch(const ChainSteps& steps, std::span<const BatchFile> files,
+                       const BatchSettings& settings) {
+  const std::size_t n_targets = settings.targets.size();
+  BatchOutcome outcome;
+  outcome.rows.resize(files.size() * n_targets);
+  std::vector<std::string> plot_names;
+  if (!settings.plot_dir.empty()) plot_names = plot_file_names(files, settings.targets);
+
+  std::mutex errors_mutex;
+  const auto report = [&](std::optional<std::string> error) {
+    if (!error) return;
+    const std::lock_guard lock(errors_mutex);
+    outcome.write_errors.push_back(std::move(*error));
+  };
+  const auto file_done = [&](std::size_t f) {
+    if (settings.progress == nullptr) return;
+    // Every row of the file is written by now, so reading them is safe.
+    std::string_view status = kStatusOk;
+    for (std::size_t t = 0; t < n_targets; ++t) {
+      const ResultRow& row = outcome.rows[f * n_targets + t];
+      if (!row_processed(row)) {
+        status = row.status;
+        break;
+      }
+    }
+    settings.progress->file_done(files[f].path, status);
+  };
+
+  ThreadPool pool(settings.jobs);
+  for (std::size_t f = 0; f < files.size(); ++f) {
+    pool.submit([&, f] {
+      const BatchFile& file = files[f];
+      if (!file.problem.empty()) {
+        for (std::size_t t = 0; t < n_targets; ++t) {
+          outcome.rows[f * n_targets + t] =
+              make_problem_row(file.path, settings.targets[t], file.problem, file.message);
+        }
+        file_done(f);
+        return;
+      }
+      auto ingestion = std::make_shared<Ingestion>(run_ingestion(steps, file.path));
+      if (settings.on_ingestion) report(settings.on_ingestion(f, *ingestion));
+      if (!ingestion->has_spectra_document() || n_targets == 0) {
+        for (std::size_t t = 0; t < n_targets; ++t) {
+          outcome.rows[f * n_targets + t] =
+              make_row(file.path, *ingestion, settings.targets[t], nullptr);
+        }
+        file_done(f);
+        return;
+      }
+      auto remaining = std::make_shared<std::atomic<std::size_t>>(n_targets);
+      for (std::size_t t = 0; t < n_targets; ++t) {
+        pool.submit_first([&, f, t, ingestion, remaining] {
+          const Target& target = settings.targets[t];
+          const TargetRun run = run_target(steps, ingestion->spectra, target);
+          outcome.rows[f * n_targets + t] = make_row(files[f].path, *ingestion, target, &run);
+          if (!plot_names.empty()) {
+            std::string error;
+            const std::string path =
+                (fs::path(settings.plot_dir) / plot_names[f * n_targets + t]).string();
+            if (!write_text_file(path, render_plot_svg(make_plot(files[f].path, target, run)),
+                                 &error)) {
+              report(error);
+            }
+          }
+          if (settings.on_target) report(settings.on_target(f, t, run));
+          if (remaining->fetch_sub(1) == 1) file_done(f);
+        });
+      }
+    });
+  }
+  pool.wait();
+
+  for (std::size_t f = 0; f < files.size(); ++f) {
+    for (std::size_t t = 0; t < n_targets; ++t) {
+      if (!row_processed(outcome.rows[f * n_targets + t])) {
+        ++outcome.files_failed;
+        break;
+      }
+    }
+  }
+  std::sort(outcome.write_errors.begin(), outcome.write_errors.end());
+  return outcome;
+}
+
+}  // namespace vx::host

@@ -1,0 +1,307 @@
+// Running the chain. Each step call gets a fresh HostSession; large documents
+// are moved out of it, never copied again, and the spectra document is handed
+// to the trace step straight from the caller's buffer.
+#include "chain_runner.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "host_session.hpp"
+#include "json_lite.hpp"
+#include "number_text.hpp"
+#include "step_library.hpp"
+
+namespace vx::host {
+namespace {
+
+constexpr std::string_view kIngestPrefix = "gcms.ingest.";
+constexpr std::string_view kEmptySpectra = "{\"spectra\":[]}";
+
+std::string status_message(std::string_view step, StepStatus status) {
+  std::string m = std::string(step) + " returned status " + std::to_string(status);
+  if (status == VX_STATUS_HOST_ERROR) m += " (host error)";
+  if (status == VX_STATUS_INVALID_INPUT) m += " (invalid input or internal error)";
+  return m;
+}
+
+std::string ingest_message(std::string_view reason) {
+  if (reason == "file_not_found") return "nothing exists at this path";
+  if (reason == "unsupported_encoding") {
+    return "the file cannot be read (empty, a directory, unreadable or not decodable)";
+  }
+  if (reason == "malformed_number") return "the file holds a number that cannot be read";
+  return "the ingestion step reported gcms.ingest." + std::string(reason);
+}
+
+// Appends the keys of every true member of a diagnostics document.
+void collect_flags(const JsonValue& diagnostics, std::vector<std::string>& flags) {
+  for (const JsonMember& m : diagnostics.members) {
+    if (m.value.kind == JsonValue::Kind::kBool && m.value.boolean) flags.push_back(m.key);
+  }
+}
+
+// Parses a document a step handed over; on failure sets the run's status.
+std::optional<JsonValue> read_document(std::string_view text, std::string_view what,
+                                       TargetRun& run) {
+  JsonParse p = parse_json(text);
+  if (p.value && p.value->is_object()) return std::move(p.value);
+  run.status = kStatusStepFailed;
+  run.message = std::string(what) + " is not a JSON object" +
+                (p.error.empty() ? std::string()
+                                 : " (" + p.error + " at byte " + std::to_string(p.offset) + ")");
+  return std::nullopt;
+}
+
+std::string label(double v) { return general_text(v, 6); }
+
+}  // namespace
+
+std::optional<ChainSteps> resolve_chain_steps(const StepLibrary& lib, std::string* error) {
+  ChainSteps steps;
+  for (const auto& [name, entry] : {std::pair{kIngestionStep, &steps.ingestion},
+                                    std::pair{kTraceStep, &steps.trace},
+                                    std::pair{kFitStep, &steps.fit}}) {
+    const auto d = lib.find(name);
+    if (!d || d->entry == nullptr) {
+      if (error != nullptr) *error = "the library has no step " + std::string(name);
+      return std::nullopt;
+    }
+    *entry = d->entry;
+  }
+  return steps;
+}
+
+Ingestion run_ingestion(const ChainSteps& steps, const std::string& path) {
+  Ingestion out;
+  HostSession session;
+  const StepValue params[] = {session.text(path), session.text("")};
+  out.step_status = session.run(steps.ingestion, params, {}, 3);
+  std::optional<std::string> slot2 = session.take_output_text(2);
+  if (out.step_status != VX_STATUS_OK || !slot2) {
+    out.status = kStatusStepFailed;
+    out.message = status_message(kIngestionStep, out.step_status);
+    if (out.step_status == VX_STATUS_OK) out.message = "the ingestion step wrote no output 2";
+    return out;
+  }
+  // A diagnostics document replaces the spectra document; checking its
+  // prefix avoids parsing a spectra document of hundreds of megabytes.
+  if (slot2->starts_with("{\"" + std::string(kIngestPrefix))) {
+    out.diagnostics = std::move(*slot2);
+    const JsonParse p = parse_json(out.diagnostics);
+    out.status = kStatusStepFailed;
+    out.message = "unexpected ingestion diagnostics " + out.diagnostics;
+    if (p.value && p.value->is_object()) {
+      for (const JsonMember& m : p.value->members) {
+        if (m.key.starts_with(kIngestPrefix) && m.value.kind == JsonValue::Kind::kBool &&
+            m.value.boolean) {
+          out.status = m.key.substr(kIngestPrefix.size());
+          out.message = ingest_message(out.status);
+          break;
+        }
+      }
+    }
+    return out;
+  }
+  out.spectra = std::move(*slot2);
+  out.chromatograms = session.take_output_text(0).value_or("");
+  out.run_summary = session.take_output_text(1).value_or("");
+  if (const JsonParse p = parse_json(out.run_summary); p.value) {
+    if (const auto n = p.value->number_at("spectrum_count"); n && *n >= 0) {
+      out.spectrum_count = static_cast<uint64_t>(*n);
+    }
+  }
+  if (!out.spectrum_count && out.spectra == kEmptySpectra) out.spectrum_count = 0;
+  if (out.spectrum_count == uint64_t{0}) {
+    out.status = kStatusNoSpectra;
+    out.message =
+        "the file yields no spectra (not mzML, or a form the reader does not know, "
+        "such as mzXML or namespace-prefixed elements)";
+  } else {
+    out.status = kStatusOk;
+  }
+  return out;
+}
+
+TargetRun run_target(const ChainSteps& steps, std::string_view spectra, const Target& target) {
+  TargetRun run;
+  run.status = kStatusOk;
+  {
+    HostSession session;
+    const StepValue params[] = {
+        session.text(target.exact ? "exact_match" : "nominal_tolerance_da"),
+        session.float64(target.mz_tol), session.float64(target.mz)};
+    const StepValue inputs[] = {StepValue{VX_KIND_TEXT, spectra.data(), spectra.size()}};
+    run.trace_step_status = session.run(steps.trace, params, inputs, 2);
+    if (run.trace_step_status != VX_STATUS_OK) {
+      run.status = kStatusStepFailed;
+      run.message = status_message(kTraceStep, run.trace_step_status);
+      return run;
+    }
+    run.trace = session.take_output_text(1).value_or("");
+    run.trace_diagnostics = session.take_output_text(0).value_or("");
+  }
+  if (const auto doc = read_document(run.trace, "the trace document", run)) {
+    run.trace_facts.retention_time = doc->numbers_at("retention_time");
+    run.trace_facts.intensity = doc->numbers_at("intensity");
+    if (const auto n = doc->number_at("matched_ion_count"); n && *n >= 0) {
+      run.trace_facts.matched_ion_count = static_cast<uint64_t>(*n);
+    }
+    run.trace_facts.max_intensity = doc->number_at("max_intensity");
+  } else {
+    return run;
+  }
+  if (const auto diag = read_document(run.trace_diagnostics, "the trace diagnostics", run)) {
+    collect_flags(*diag, run.flags);
+  } else {
+    return run;
+  }
+
+  {
+    HostSession session;
+    const StepValue params[] = {session.float64(static_cast<double>(target.max_iter)),
+                                session.float64(target.rt_tol), session.float64(target.rt)};
+    const StepValue inputs[] = {StepValue{VX_KIND_TEXT, run.trace.data(), run.trace.size()}};
+    run.fit_step_status = session.run(steps.fit, params, inputs, 2);
+    if (run.fit_step_status != VX_STATUS_OK) {
+      run.status = kStatusStepFailed;
+      run.message = status_message(kFitStep, run.fit_step_status);
+      return run;
+    }
+    run.fit_result = session.take_output_text(1).value_or("");
+    run.fit_diagnostics = session.take_output_text(0).value_or("");
+  }
+  if (const auto doc = read_document(run.fit_result, "the fit result document", run)) {
+    FitFacts& f = run.fit;
+    f.fit_status = doc->text_at("fit_status").value_or("");
+    f.retention_time = doc->number_at("fitted_retention_time");
+    f.height = doc->number_at("peak_height");
+    f.width = doc->number_at("peak_width");
+    f.area = doc->number_at("peak_area");
+    f.baseline = doc->number_at("baseline");
+    f.r_squared = doc->number_at("r_squared");
+    f.window_min = doc->number_at("fit_window_min");
+    f.window_max = doc->number_at("fit_window_max");
+    if (const auto n = doc->number_at("solver_iterations")) {
+      f.iterations = static_cast<int64_t>(*n);
+    }
+    f.excerpt_time = doc->numbers_at("excerpt_retention_time");
+    f.excerpt_trace = doc->numbers_at("selected_ion_trace_excerpt");
+    f.excerpt_curve = doc->numbers_at("fitted_curve_excerpt");
+  } else {
+    return run;
+  }
+  if (const auto diag = read_document(run.fit_diagnostics, "the fit diagnostics", run)) {
+    collect_flags(*diag, run.flags);
+  }
+  return run;
+}
+
+ResultRow make_problem_row(std::string_view file, const Target& target, std::string_view status,
+                           std::string_view message) {
+  ResultRow row;
+  row.file = file;
+  row.target = target.name;
+  row.mz = target.mz;
+  row.rt = target.rt;
+  row.status = status;
+  row.message = message;
+  return row;
+}
+
+ResultRow make_row(std::string_view file, const Ingestion& ingestion, const Target& target,
+                   const TargetRun* run) {
+  ResultRow row = make_problem_row(file, target, ingestion.status, ingestion.message);
+  row.spectra = ingestion.spectrum_count;
+  if (!ingestion.diagnostics.empty()) {
+    row.flags.push_back(std::string(kIngestPrefix) + ingestion.status);
+  }
+  if (run == nullptr) return row;
+  if (run->status != kStatusOk) {
+    row.status = run->status;
+    row.message = run->message;
+  }
+  row.trace_points = run->trace_facts.matched_ion_count;
+  row.max_intensity = run->trace_facts.max_intensity;
+  row.fit_status = run->fit.fit_status;
+  row.retention_time = run->fit.retention_time;
+  row.height = run->fit.height;
+  row.width = run->fit.width;
+  row.area = run->fit.area;
+  row.baseline = run->fit.baseline;
+  row.r_squared = run->fit.r_squared;
+  row.iterations = run->fit.iterations;
+  row.flags.insert(row.flags.end(), run->flags.begin(), run->flags.end());
+  return row;
+}
+
+PlotInput make_plot(std::string_view file, const Target& target, const TargetRun& run) {
+  PlotInput p;
+  const std::string_view base = file.substr(file.find_last_of('/') == std::string_view::npos
+                                                ? 0
+                                                : file.find_last_of('/') + 1);
+  p.title = std::string(base) + " \xC2\xB7 " + target.name + " (m/z " + label(target.mz) +
+            ", RT " + label(target.rt) + " min)";
+  const FitFacts& f = run.fit;
+  p.x_min = f.window_min.value_or(target.rt - target.rt_tol);
+  p.x_max = f.window_max.value_or(target.rt + target.rt_tol);
+
+  // The trace's own points inside the window; the excerpt (interpolated at
+  // 50 times) only when the trace document had none to give.
+  const TraceFacts& t = run.trace_facts;
+  for (std::size_t i = 0; i < t.retention_time.size() && i < t.intensity.size(); ++i) {
+    if (t.retention_time[i] >= p.x_min && t.retention_time[i] <= p.x_max) {
+      p.point_x.push_back(t.retention_time[i]);
+      p.point_y.push_back(t.intensity[i]);
+    }
+  }
+  if (p.point_x.empty()) {
+    p.point_x = f.excerpt_time;
+    p.point_y = f.excerpt_trace;
+  }
+
+  // A converged fit is drawn from its parameters on a fine grid (the
+  // 50-point excerpt is too coarse for a narrow peak); otherwise the curve
+  // the library reported.
+  const bool fitted = f.fit_status == "success" && f.height && f.retention_time && f.width &&
+                      f.baseline && *f.width > 0.0 && std::isfinite(p.x_min) &&
+                      std::isfinite(p.x_max) && p.x_max > p.x_min;
+  if (fitted) {
+    constexpr int kSteps = 400;
+    p.curve_x.reserve(kSteps + 1);
+    p.curve_y.reserve(kSteps + 1);
+    for (int i = 0; i <= kSteps; ++i) {
+      const double x = p.x_min + (p.x_max - p.x_min) * i / kSteps;
+      const double z = (x - *f.retention_time) / *f.width;
+      p.curve_x.push_back(x);
+      p.curve_y.push_back(*f.height * std::exp(-0.5 * z * z) + *f.baseline);
+    }
+  } else {
+    p.curve_x = f.excerpt_time;
+    p.curve_y = f.excerpt_curve;
+  }
+  if (f.fit_status != "no_local_peak") p.baseline = f.baseline;
+
+  std::string line = "fit: " + (f.fit_status.empty() ? std::string("not run") : f.fit_status);
+  if (run.status != kStatusOk) line += " (" + run.message + ")";
+  if (f.iterations) line += ", " + std::to_string(*f.iterations) + " iterations";
+  if (f.retention_time) line += "   RT " + label(*f.retention_time) + " min";
+  if (f.height) line += "   height " + label(*f.height);
+  if (f.width) line += "   \xCF\x83 " + label(*f.width) + " min";
+  if (f.area) line += "   area " + label(*f.area);
+  p.caption.push_back(line);
+  line.clear();
+  if (f.baseline) line += "baseline " + label(*f.baseline) + "   ";
+  if (f.r_squared) line += "r\xC2\xB2 " + general_text(*f.r_squared, 5) + "   ";
+  line += target.exact ? "m/z " + label(target.mz) + " exact"
+                       : "m/z " + label(target.mz) + " \xC2\xB1 " + label(target.mz_tol);
+  line += "   window " + label(p.x_min) + "\xE2\x80\x93" + label(p.x_max) + " min";
+  if (t.matched_ion_count) line += "   " + std::to_string(*t.matched_ion_count) + " trace points";
+  p.caption.push_back(line);
+  std::string flags = "flags: ";
+  for (std::size_t i = 0; i < run.flags.size(); ++i) flags += (i ? ", " : "") + run.flags[i];
+  if (run.flags.empty()) flags += "none";
+  p.caption.push_back(flags);
+  return p;
+}
+
+}  // namespace vx::host

@@ -1,0 +1,93 @@
+// The GC-MS chain as a host runs it: ingestion, then trace and fit per
+// target, through the step entries only (the library's internals are not the
+// host's business). Ingestion output 2 feeds trace input 0; trace output 1
+// feeds fit input 0. The documents are kept as handed over and read with the
+// host's own JSON reader into the facts a table row and a plot need.
+// Re-entrant: every call has its own HostSession.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "results_table.hpp"
+#include "svg_plot.hpp"
+#include "targets.hpp"
+#include "vx_steps.h"
+
+namespace vx::host {
+
+class StepLibrary;
+
+inline constexpr std::string_view kIngestionStep = "GcMsMzmlIngestionStep";
+inline constexpr std::string_view kTraceStep = "GcMsSimTraceExtractionStep";
+inline constexpr std::string_view kFitStep = "GcMsTargetedGaussianFitStep";
+
+struct ChainSteps {
+  StepEntry ingestion = nullptr;
+  StepEntry trace = nullptr;
+  StepEntry fit = nullptr;
+};
+
+// Resolves the three steps by name; nullopt (and why in *error) when the
+// library lacks one.
+std::optional<ChainSteps> resolve_chain_steps(const StepLibrary& lib, std::string* error);
+
+struct Ingestion {
+  StepStatus step_status = 0;
+  std::string status;    // a row status: ok, no_spectra, file_not_found, ...
+  std::string message;   // for people, when status is not ok
+  std::string spectra;   // output 2 when it is the spectra document
+  std::string chromatograms;  // output 0
+  std::string run_summary;    // output 1
+  std::string diagnostics;    // output 2 when the file could not be used
+  std::optional<uint64_t> spectrum_count;
+
+  // The trace can run on it (also when it holds no spectrum).
+  bool has_spectra_document() const { return !spectra.empty(); }
+};
+
+Ingestion run_ingestion(const ChainSteps& steps, const std::string& path);
+
+struct TraceFacts {
+  std::vector<double> retention_time;
+  std::vector<double> intensity;
+  std::optional<uint64_t> matched_ion_count;
+  std::optional<double> max_intensity;
+};
+
+struct FitFacts {
+  std::string fit_status;
+  std::optional<double> retention_time, height, width, area, baseline, r_squared;
+  std::optional<double> window_min, window_max;
+  std::optional<int64_t> iterations;
+  std::vector<double> excerpt_time, excerpt_trace, excerpt_curve;
+};
+
+struct TargetRun {
+  std::string status;   // ok or step_failed
+  std::string message;
+  StepStatus trace_step_status = 0;
+  StepStatus fit_step_status = 0;
+  std::string trace, trace_diagnostics, fit_result, fit_diagnostics;
+  TraceFacts trace_facts;
+  FitFacts fit;
+  std::vector<std::string> flags;  // true diagnostics keys, trace then fit
+};
+
+TargetRun run_target(const ChainSteps& steps, std::string_view spectra, const Target& target);
+
+// The table row of one file and target; run is null when the file could not
+// be used (the row then carries the ingestion's reason).
+ResultRow make_row(std::string_view file, const Ingestion& ingestion, const Target& target,
+                   const TargetRun* run);
+// A row for an input that never reached the ingestion step.
+ResultRow make_problem_row(std::string_view file, const Target& target, std::string_view status,
+                           std::string_view message);
+
+// The figure of one file and target.
+PlotInput make_plot(std::string_view file, const Target& target, const TargetRun& run);
+
+}  // namespace vx::host

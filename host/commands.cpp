@@ -1,0 +1,333 @@
+// The commands. Exit codes are decided here and only here.
+#include "commands.hpp"
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <vector>
+
+#include "batch_runner.hpp"
+#include "exit_codes.hpp"
+#include "host_session.hpp"
+#include "number_text.hpp"
+#include "step_library.hpp"
+
+#ifndef VX_HOST_VERSION
+#define VX_HOST_VERSION "unknown"
+#endif
+
+namespace vx::host {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::optional<std::string> read_whole_file(const std::string& path) {
+  std::error_code ec;
+  if (fs::is_directory(path, ec)) return std::nullopt;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  if (in.bad()) return std::nullopt;
+  return std::move(ss).str();
+}
+
+// The targets of a chain or batch: the table, or the single --mz/--rt target.
+std::optional<std::vector<Target>> load_targets(const CliOptions& o, CommandIo& io, int& code) {
+  if (o.targets_file.empty()) {
+    return std::vector<Target>{
+        make_target(shortest_text(*o.mz) + "@" + shortest_text(*o.rt), *o.mz, *o.rt, o.defaults)};
+  }
+  const auto text = read_whole_file(o.targets_file);
+  if (!text) {
+    io.err << "vxrun: cannot read the targets table " << o.targets_file << "\n";
+    code = kExitNoInput;
+    return std::nullopt;
+  }
+  TargetsParse parsed = parse_targets(*text, o.defaults, o.targets_file);
+  if (!parsed.errors.empty()) {
+    for (const std::string& e : parsed.errors) io.err << "vxrun: " << e << "\n";
+    code = kExitTargetsInvalid;
+    return std::nullopt;
+  }
+  return std::move(parsed.targets);
+}
+
+bool make_folder(const std::string& dir, CommandIo& io) {
+  if (dir.empty()) return true;
+  std::error_code ec;
+  fs::create_directories(dir, ec);
+  if (ec || !fs::is_directory(dir, ec)) {
+    io.err << "vxrun: cannot create the folder " << dir << "\n";
+    return false;
+  }
+  return true;
+}
+
+std::optional<std::string> write_documents(
+    const fs::path& dir, std::initializer_list<std::pair<std::string_view, const std::string*>> docs) {
+  std::error_code ec;
+  fs::create_directories(dir, ec);
+  for (const auto& [name, text] : docs) {
+    if (text == nullptr || text->empty()) continue;
+    std::string error;
+    if (!write_text_file((dir / name).string(), *text, &error)) return error;
+  }
+  return std::nullopt;
+}
+
+int finish_code(const BatchOutcome& outcome, CommandIo& io) {
+  for (const std::string& e : outcome.write_errors) io.err << "vxrun: " << e << "\n";
+  if (!outcome.write_errors.empty()) return kExitCannotWrite;
+  return outcome.files_failed == 0 ? kExitOk : kExitNotProcessed;
+}
+
+void print_value(std::ostream& out, std::string_view label, const std::optional<double>& v,
+                 std::string_view unit = "") {
+  if (!v) return;
+  out << "  " << label << std::string(16 - label.size(), ' ') << general_text(*v, 6) << unit << "\n";
+}
+
+void print_summary(std::ostream& out, const ResultRow& row, const Target& t, bool first) {
+  if (first) {
+    out << "file            " << row.file << "\n";
+    if (row.spectra) out << "spectra         " << *row.spectra << "\n";
+  }
+  out << "\ntarget          " << t.name << ": m/z " << general_text(t.mz, 8)
+      << (t.exact ? " exact" : " \xC2\xB1 " + general_text(t.mz_tol, 6)) << ", RT "
+      << general_text(t.rt, 6) << " \xC2\xB1 " << general_text(t.rt_tol, 6) << " min\n";
+  if (row.status != kStatusOk) out << "  status        " << row.status << ": " << row.message << "\n";
+  if (row.trace_points) {
+    out << "  trace         " << *row.trace_points << " points";
+    if (row.max_intensity) out << ", max intensity " << general_text(*row.max_intensity, 6);
+    out << "\n";
+  }
+  if (!row.fit_status.empty()) {
+    out << "  fit           " << row.fit_status;
+    if (row.iterations) out << " (" << *row.iterations << " iterations)";
+    out << "\n";
+    print_value(out, "retention time", row.retention_time, " min");
+    print_value(out, "height", row.height);
+    print_value(out, "width (sigma)", row.width, " min");
+    print_value(out, "area", row.area);
+    print_value(out, "baseline", row.baseline);
+    print_value(out, "r\xC2\xB2", row.r_squared);
+  }
+  out << "  flags         ";
+  for (std::size_t i = 0; i < row.flags.size(); ++i) out << (i ? ", " : "") << row.flags[i];
+  if (row.flags.empty()) out << "none";
+  out << "\n";
+}
+
+}  // namespace
+
+std::string contract_fingerprint(const StepLibrary& lib) {
+  // 64-bit FNV-1a over "iri\tdigest\n" of every step, in table order.
+  uint64_t h = 0xcbf29ce484222325ULL;
+  const auto mix = [&](std::string_view s) {
+    for (const char c : s) {
+      h ^= static_cast<unsigned char>(c);
+      h *= 0x100000001b3ULL;
+    }
+  };
+  for (const std::string& iri : lib.iris()) {
+    const auto d = lib.find(iri);
+    mix(iri);
+    mix("\t");
+    mix(d && d->contract_digest != nullptr ? d->contract_digest : "");
+    mix("\n");
+  }
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out(16, '0');
+  for (int i = 15; i >= 0; --i, h >>= 4) out[static_cast<std::size_t>(i)] = kHex[h & 15];
+  return out;
+}
+
+int run_list_command(const StepLibrary& lib, std::ostream& out) {
+  for (const std::string& iri : lib.iris()) {
+    const auto d = lib.find(iri);
+    out << iri << "\t" << (d && d->contract_digest != nullptr ? d->contract_digest : "") << "\n";
+  }
+  return kExitOk;
+}
+
+int run_version_command(const StepLibrary* lib, std::string_view library_path,
+                        std::string_view load_error, std::ostream& out) {
+  out << "vxrun " << VX_HOST_VERSION << "\n";
+  out << "library " << library_path << "\n";
+  if (lib == nullptr || !lib->loaded()) {
+    out << "  not loaded: " << load_error << "\n";
+    return kExitLibrary;
+  }
+  // The library exports no version of its own: its steps' contract digests
+  // are what identifies it, summed up in one fingerprint.
+  out << "  contract set " << contract_fingerprint(*lib) << "\n";
+  out << "  steps:\n";
+  for (const std::string& iri : lib->iris()) {
+    const auto d = lib->find(iri);
+    out << "    " << iri << "  "
+        << (d && d->contract_digest != nullptr ? d->contract_digest : "") << "\n";
+  }
+  return kExitOk;
+}
+
+int run_step_command(const StepLibrary& lib, std::span<const std::string> args, CommandIo& io) {
+  if (args.empty()) {
+    io.err << "vxrun: run needs a step name\n" << usage_text("run");
+    return kExitUsage;
+  }
+  const auto step = lib.find(args[0]);
+  if (!step) {
+    io.err << "vxrun: unknown step " << args[0] << "\n";
+    return kExitUsage;
+  }
+  HostSession session;
+  std::vector<StepValue> params;
+  std::vector<StepValue> inputs;
+  uint64_t n_outputs = 3;
+  std::string out_dir;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    const std::string& opt = args[i];
+    if (i + 1 >= args.size()) {
+      io.err << "vxrun: " << opt << " needs a value\n";
+      return kExitUsage;
+    }
+    const std::string& val = args[++i];
+    if (opt == "-p") {
+      params.push_back(session.text(val));
+    } else if (opt == "-n") {
+      const auto v = parse_double(val);
+      if (!v) {
+        io.err << "vxrun: -n needs a number, not '" << val << "'\n";
+        return kExitUsage;
+      }
+      params.push_back(session.float64(*v));
+    } else if (opt == "-i") {
+      const auto bytes = read_whole_file(val);
+      if (!bytes) {
+        io.err << "vxrun: cannot read " << val << "\n";
+        return kExitNoInput;
+      }
+      inputs.push_back(session.text(*bytes));
+    } else if (opt == "-I") {
+      inputs.push_back(session.text(val));
+    } else if (opt == "-o") {
+      const auto n = parse_integer(val);
+      if (!n || *n < 0 || *n > 64) {
+        io.err << "vxrun: -o needs a slot count from 0 to 64\n";
+        return kExitUsage;
+      }
+      n_outputs = static_cast<uint64_t>(*n);
+    } else if (opt == "-d") {
+      out_dir = val;
+    } else {
+      io.err << "vxrun: unknown option " << opt << "\n" << usage_text("run");
+      return kExitUsage;
+    }
+  }
+  if (!make_folder(out_dir, io)) return kExitCannotWrite;
+  const StepStatus status = session.run(step->entry, params, inputs, n_outputs);
+  for (const HostCall& c : session.calls()) {
+    if (c.kind == HostCall::Kind::kGetInputText) continue;
+    const std::string text =
+        c.kind == HostCall::Kind::kSetOutputText ? c.text : shortest_text(c.number);
+    if (out_dir.empty()) {
+      io.out << "output " << c.slot << ": " << text << "\n";
+    } else {
+      std::string error;
+      const std::string path =
+          (fs::path(out_dir) / ("output_" + std::to_string(c.slot) + ".json")).string();
+      if (!write_text_file(path, text, &error)) {
+        io.err << "vxrun: " << error << "\n";
+        return kExitCannotWrite;
+      }
+    }
+  }
+  return status;
+}
+
+int run_chain_command(const CliOptions& o, const ChainSteps& steps, CommandIo& io) {
+  int code = kExitOk;
+  const auto targets = load_targets(o, io, code);
+  if (!targets) return code;
+  if (!make_folder(o.out_dir, io) || !make_folder(o.plot_dir, io)) return kExitCannotWrite;
+
+  const std::vector<BatchFile> files{{o.inputs.front(), "", ""}};
+  BatchSettings settings;
+  settings.targets = *targets;
+  settings.jobs = o.jobs;
+  settings.plot_dir = o.plot_dir;
+  if (!o.out_dir.empty()) {
+    const fs::path out_dir = o.out_dir;
+    const bool per_target_folders = !o.targets_file.empty();
+    settings.on_ingestion = [out_dir](std::size_t, const Ingestion& in) {
+      return write_documents(out_dir, {{kSpectraFile, &in.spectra},
+                                       {kChromatogramsFile, &in.chromatograms},
+                                       {kRunSummaryFile, &in.run_summary},
+                                       {kIngestionDiagnosticsFile, &in.diagnostics}});
+    };
+    settings.on_target = [out_dir, per_target_folders, &targets](
+                             std::size_t, std::size_t t, const TargetRun& run) {
+      const fs::path dir =
+          per_target_folders ? out_dir / safe_file_name((*targets)[t].name) : out_dir;
+      return write_documents(dir, {{kTraceFile, &run.trace},
+                                   {kTraceDiagnosticsFile, &run.trace_diagnostics},
+                                   {kFitResultFile, &run.fit_result},
+                                   {kFitDiagnosticsFile, &run.fit_diagnostics}});
+    };
+  }
+  const BatchOutcome outcome = run_batch(steps, files, settings);
+  for (std::size_t t = 0; t < outcome.rows.size(); ++t) {
+    print_summary(io.out, outcome.rows[t], (*targets)[t], t == 0);
+  }
+  return finish_code(outcome, io);
+}
+
+int run_batch_command(const CliOptions& o, const ChainSteps& steps, CommandIo& io) {
+  int code = kExitOk;
+  const auto targets = load_targets(o, io, code);
+  if (!targets) return code;
+  if (!make_folder(o.plot_dir, io)) return kExitCannotWrite;
+
+  const std::vector<BatchFile> files = expand_inputs(o.inputs);
+  Progress::Mode mode = Progress::Mode::kNone;
+  if (!o.quiet) {
+    const bool bar = o.progress_bar.value_or(io.progress_is_terminal);
+    mode = bar ? Progress::Mode::kBar : Progress::Mode::kLines;
+  }
+  Progress progress(io.progress, mode, files.size());
+  BatchSettings settings;
+  settings.targets = *targets;
+  settings.jobs = o.jobs;
+  settings.plot_dir = o.plot_dir;
+  settings.progress = &progress;
+  BatchOutcome outcome = run_batch(steps, files, settings);
+  progress.finish();
+
+  const std::string table = table_tsv(outcome.rows);
+  if (o.table_path.empty() || o.table_path == "-") {
+    io.out << table;
+    io.out.flush();
+  } else {
+    std::string error;
+    if (!write_text_file(o.table_path, table, &error)) outcome.write_errors.push_back(error);
+  }
+  if (!o.jsonl_path.empty()) {
+    std::string error;
+    if (o.jsonl_path == "-") {
+      io.out << table_jsonl(outcome.rows);
+    } else if (!write_text_file(o.jsonl_path, table_jsonl(outcome.rows), &error)) {
+      outcome.write_errors.push_back(error);
+    }
+  }
+  if (!o.quiet) {
+    io.err << "vxrun: " << files.size() << " files, " << outcome.rows.size() << " rows";
+    if (outcome.files_failed > 0) io.err << ", " << outcome.files_failed << " not processed";
+    io.err << "\n";
+  }
+  return finish_code(outcome, io);
+}
+
+}  // namespace vx::host
