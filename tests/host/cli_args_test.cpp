@@ -1,0 +1,143 @@
+#include "cli_args.hpp"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace vx::host {
+namespace {
+
+CliParse parse(const std::string& line) {
+  std::vector<std::string> words;
+  std::istringstream in(line);
+  for (std::string w; in >> w;) words.push_back(w);
+  const std::vector<std::string_view> views(words.begin(), words.end());
+  return parse_command_line(views);
+}
+
+TEST(CliArgs, ChainOptionsInAnyOrderAndBothSpellings) {
+  const CliParse p = parse(
+      "chain f.mzML --mz 73 --rt=5.2 --rt-tol 0.25 --max-iter=50 --out docs --plot figs -j2 "
+      "--library lib.so");
+  ASSERT_EQ(p.error, "");
+  const CliOptions& o = p.options;
+  EXPECT_EQ(o.command, Command::kChain);
+  EXPECT_EQ(o.inputs, std::vector<std::string>{"f.mzML"});
+  EXPECT_EQ(o.mz, 73.0);
+  EXPECT_EQ(o.rt, 5.2);
+  EXPECT_EQ(o.defaults.rt_tol, 0.25);
+  EXPECT_EQ(o.defaults.mz_tol, 0.5);
+  EXPECT_EQ(o.defaults.max_iter, 50);
+  EXPECT_FALSE(o.defaults.exact);
+  EXPECT_EQ(o.out_dir, "docs");
+  EXPECT_EQ(o.plot_dir, "figs");
+  EXPECT_EQ(o.jobs, 2u);
+  EXPECT_EQ(o.library, "lib.so");
+}
+
+TEST(CliArgs, BatchWithTargetsAndOutputs) {
+  const CliParse p = parse(
+      "--library x.so batch a.mzML dir 'g*.mzML' --targets t.tsv -j 3 --table out.tsv "
+      "--jsonl out.jsonl --exact -q --no-progress");
+  ASSERT_EQ(p.error, "");
+  const CliOptions& o = p.options;
+  EXPECT_EQ(o.command, Command::kBatch);
+  EXPECT_EQ(o.inputs.size(), 3u);
+  EXPECT_EQ(o.targets_file, "t.tsv");
+  EXPECT_EQ(o.jobs, 3u);
+  EXPECT_EQ(o.table_path, "out.tsv");
+  EXPECT_EQ(o.jsonl_path, "out.jsonl");
+  EXPECT_TRUE(o.defaults.exact);
+  EXPECT_TRUE(o.quiet);
+  EXPECT_EQ(o.progress_bar, false);
+  EXPECT_EQ(o.library, "x.so");
+}
+
+TEST(CliArgs, HelpForEveryCommand) {
+  struct Case {
+    const char* line;
+    const char* topic;
+  };
+  const Case cases[] = {{"--help", ""},
+                        {"help", ""},
+                        {"help chain", "chain"},
+                        {"help batch", "batch"},
+                        {"chain --help", "chain"},
+                        {"batch -h", "batch"},
+                        {"list --help", "list"},
+                        {"run --help", "run"},
+                        {"run OperationStepDemo -p x -h", "run"},
+                        {"--version --help", ""}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    const CliParse p = parse(c.line);
+    ASSERT_EQ(p.error, "");
+    EXPECT_EQ(p.options.command, Command::kHelp);
+    EXPECT_EQ(p.options.help_topic, c.topic);
+    EXPECT_FALSE(usage_text(p.options.help_topic).empty());
+  }
+}
+
+TEST(CliArgs, UsageErrors) {
+  struct Case {
+    const char* line;
+    const char* says;
+  };
+  const Case cases[] = {
+      {"", "no command"},
+      {"frobnicate", "unknown command"},
+      {"chain f.mzML --mz 73", "--mz and --rt"},
+      {"chain f.mzML --rt 5", "--mz and --rt"},
+      {"chain --mz 73 --rt 5", "exactly one file"},
+      {"chain a b --mz 73 --rt 5", "exactly one file"},
+      {"chain f --mz 73 --rt 5 --targets t.tsv", "either --targets"},
+      {"chain f --mz abc --rt 5", "--mz needs a number"},
+      {"chain f --mz 7,3 --rt 5", "--mz needs a number"},
+      {"chain f --mz nan --rt 5", "--mz needs a number"},
+      {"chain f --mz 73 --rt 5 --mz-tol -1", "0 or more"},
+      {"chain f --mz 73 --rt 5 --rt-tol inf", "0 or more"},
+      {"chain f --mz 73 --rt 5 --max-iter 0", "1 to 10000"},
+      {"chain f --mz 73 --rt 5 --max-iter 2.5", "1 to 10000"},
+      {"chain f --mz 73 --rt 5 --max-iter 10001", "1 to 10000"},
+      {"chain f --mz 73 --rt 5 --exact --mz-tol 0.2", "exclude"},
+      {"chain f --mz -73 --rt 5", "m/z must be a positive"},
+      {"chain f --mz 73 --rt 5 --table t.tsv", "unknown option --table"},
+      {"batch --targets t.tsv", "needs input files"},
+      {"batch a --targets t.tsv -j -1", "thread count"},
+      {"batch a --targets t.tsv -jx", "thread count"},
+      {"batch a --targets", "--targets needs a file"},
+      {"batch a --targets t.tsv --out d", "unknown option --out"},
+      {"batch a --targets t.tsv --exact=yes", "takes no value"},
+      {"list extra", "no arguments"},
+      {"--bogus list", "unknown option"},
+      {"list --mz 3", "unknown option"},
+      {"help nosuch", "no help"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    const CliParse p = parse(c.line);
+    EXPECT_NE(p.error.find(c.says), std::string::npos) << p.error;
+  }
+}
+
+TEST(CliArgs, VersionAndRunPassThrough) {
+  EXPECT_EQ(parse("--version").options.command, Command::kVersion);
+  EXPECT_EQ(parse("list --version").options.command, Command::kVersion);
+  const CliParse p = parse("run OperationStepDemo -p addition -n 1 -n 2 -o 1");
+  ASSERT_EQ(p.error, "");
+  EXPECT_EQ(p.options.command, Command::kRun);
+  EXPECT_EQ(p.options.run_args,
+            (std::vector<std::string>{"OperationStepDemo", "-p", "addition", "-n", "1", "-n",
+                                      "2", "-o", "1"}));
+}
+
+TEST(CliArgs, DoubleDashEndsOptions) {
+  const CliParse p = parse("batch --mz 73 --rt 5 -- -odd.mzML --plot");
+  ASSERT_EQ(p.error, "");
+  EXPECT_EQ(p.options.inputs, (std::vector<std::string>{"-odd.mzML", "--plot"}));
+}
+
+}  // namespace
+}  // namespace vx::host

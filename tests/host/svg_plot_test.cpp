@@ -1,0 +1,144 @@
+#include "svg_plot.hpp"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <regex>
+#include <string>
+
+namespace vx::host {
+namespace {
+
+PlotInput gaussian_plot() {
+  PlotInput p;
+  p.title = "sim_basic.mzML \xC2\xB7 P01 (m/z 73, RT 1.178 min)";
+  p.x_min = 1.05;
+  p.x_max = 1.31;
+  for (int i = 0; i <= 78; ++i) {
+    const double t = 1.05 + i * (0.26 / 78);
+    const double z = (t - 1.178) / 0.032;
+    p.point_x.push_back(t);
+    p.point_y.push_back(1366 + 28066 * std::exp(-0.5 * z * z) + 30 * std::sin(i * 1.7));
+  }
+  for (int i = 0; i <= 400; ++i) {
+    const double t = 1.05 + i * (0.26 / 400);
+    const double z = (t - 1.178) / 0.032;
+    p.curve_x.push_back(t);
+    p.curve_y.push_back(1366 + 28066 * std::exp(-0.5 * z * z));
+  }
+  p.baseline = 1366;
+  p.caption = {"fit: success, 9 iterations   RT 1.17795 min", "baseline 1366.18   r\xC2\xB2 0.999",
+               "flags: gcms.fit.solver_converged"};
+  return p;
+}
+
+std::size_t count(const std::string& s, const std::string& what) {
+  std::size_t n = 0;
+  for (std::size_t p = s.find(what); p != std::string::npos; p = s.find(what, p + 1)) ++n;
+  return n;
+}
+
+// Every coordinate of a circle must fall inside the plot rectangle; a wrong
+// scale or an inverted y axis shows up here.
+TEST(SvgPlot, PointsAreScaledIntoThePlotArea) {
+  const std::string svg = render_plot_svg(gaussian_plot());
+  EXPECT_EQ(count(svg, "<circle cx="), 79u + 1u);  // the points and the legend's marker
+  const std::regex circle(R"re(<circle cx="([0-9.]+)" cy="([0-9.]+)" r="3"/>)re");
+  double highest_y = 1e9;
+  double x_of_highest = 0;
+  for (auto it = std::sregex_iterator(svg.begin(), svg.end(), circle); it != std::sregex_iterator();
+       ++it) {
+    const double x = std::stod((*it)[1]);
+    const double y = std::stod((*it)[2]);
+    EXPECT_GE(x, 88.0);
+    EXPECT_LE(x, 760.0 - 24.0);
+    EXPECT_GE(y, 44.0);
+    EXPECT_LE(y, 44.0 + 340.0);
+    if (y < highest_y) {
+      highest_y = y;
+      x_of_highest = x;
+    }
+  }
+  // The apex (t = 1.178) lies about half-way across the window, near the top.
+  EXPECT_NEAR(x_of_highest, 88 + (1.178 - 1.05) / 0.26 * 648, 10);
+  EXPECT_LT(highest_y, 44 + 340 * 0.1);
+  EXPECT_EQ(count(svg, "<polyline class=\"fit\""), 1u);
+  EXPECT_EQ(count(svg, "class=\"baseline\""), 1u);
+  EXPECT_NE(svg.find("flags: gcms.fit.solver_converged"), std::string::npos);
+}
+
+TEST(SvgPlot, TextIsEscapedAndInvalidUtf8Replaced) {
+  PlotInput p = gaussian_plot();
+  p.title = "a<b>&\"c\" \xFF\xC3\xA9 \x01";
+  const std::string svg = render_plot_svg(p);
+  EXPECT_NE(svg.find("a&lt;b&gt;&amp;&quot;c&quot; ?\xC3\xA9  </text>"), std::string::npos);
+}
+
+TEST(SvgPlot, EmptyAndNonFiniteDataStillGiveAFigure) {
+  PlotInput empty;
+  empty.title = "nothing";
+  empty.x_min = 4.5;
+  empty.x_max = 5.5;
+  const std::string a = render_plot_svg(empty);
+  EXPECT_NE(a.find("no trace points in the fit window"), std::string::npos);
+  EXPECT_EQ(a.find("nan"), std::string::npos);
+  EXPECT_EQ(a.find("inf"), std::string::npos);
+
+  PlotInput odd = gaussian_plot();
+  odd.point_y[3] = std::numeric_limits<double>::quiet_NaN();
+  odd.point_x[4] = std::numeric_limits<double>::infinity();
+  odd.baseline = std::numeric_limits<double>::quiet_NaN();
+  odd.x_min = odd.x_max = 1.2;  // a zero-width window falls back to the data
+  const std::string b = render_plot_svg(odd);
+  EXPECT_EQ(b.find("nan"), std::string::npos);
+  EXPECT_EQ(b.find("inf"), std::string::npos);
+  EXPECT_EQ(count(b, "<circle cx="), 77u + 1u);
+}
+
+TEST(SvgPlot, TicksAreRoundAndCoverTheRange) {
+  struct Case {
+    double lo, hi;
+    std::vector<double> want;
+  };
+  const Case cases[] = {
+      {0, 10, {0, 2, 4, 6, 8, 10}},
+      {1.05, 1.31, {1.05, 1.1, 1.15, 1.2, 1.25, 1.3}},
+      {-3, 3, {-3, -2, -1, 0, 1, 2, 3}},
+      {1000, 30000, {5000, 10000, 15000, 20000, 25000, 30000}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.lo);
+    const auto t = nice_ticks(c.lo, c.hi, 6);
+    ASSERT_EQ(t.size(), c.want.size());
+    for (std::size_t i = 0; i < t.size(); ++i) EXPECT_NEAR(t[i], c.want[i], 1e-9);
+  }
+  EXPECT_TRUE(nice_ticks(1, 1, 5).empty());
+  EXPECT_TRUE(nice_ticks(0, std::numeric_limits<double>::infinity(), 5).empty());
+}
+
+// The figure must render in a real SVG renderer, not just look like XML.
+TEST(SvgPlot, RendersWithRsvg) {
+  if (std::system("command -v rsvg-convert >/dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "rsvg-convert (librsvg2-bin) is not installed";
+  }
+  const auto dir = std::filesystem::temp_directory_path() / "vx_svg_plot_test";
+  std::filesystem::create_directories(dir);
+  PlotInput p = gaussian_plot();
+  p.title = "a<b>&\"c\" \xFF";
+  for (const auto& [name, input] : {std::pair{"peak", p}, std::pair{"empty", PlotInput{}}}) {
+    const auto svg = dir / (std::string(name) + ".svg");
+    const auto png = dir / (std::string(name) + ".png");
+    std::ofstream(svg) << render_plot_svg(input);
+    const std::string cmd = "rsvg-convert -o '" + png.string() + "' '" + svg.string() + "'";
+    EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    EXPECT_GT(std::filesystem::file_size(png), 1000u);
+  }
+}
+
+}  // namespace
+}  // namespace vx::host
