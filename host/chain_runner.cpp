@@ -216,9 +216,13 @@ ResultRow make_row(std::string_view file, const Ingestion& ingestion, const Targ
     row.flags.push_back(std::string(kIngestPrefix) + ingestion.status);
   }
   if (run == nullptr) return row;
-  if (run->status != kStatusOk) {
+  // The file's own problem (no spectra) stays the row's status: it is the
+  // cause, a failing step after it only a consequence.
+  if (run->status != kStatusOk && row.status == kStatusOk) {
     row.status = run->status;
     row.message = run->message;
+  } else if (run->status != kStatusOk) {
+    row.message += "; " + run->message;
   }
   row.trace_points = run->trace_facts.matched_ion_count;
   row.max_intensity = run->trace_facts.max_intensity;
@@ -254,6 +258,7 @@ PlotInput make_plot(std::string_view file, const Target& target, const TargetRun
       p.point_y.push_back(t.intensity[i]);
     }
   }
+  const std::size_t in_window = p.point_x.size();
   if (p.point_x.empty()) {
     p.point_x = f.excerpt_time;
     p.point_y = f.excerpt_trace;
@@ -281,21 +286,27 @@ PlotInput make_plot(std::string_view file, const Target& target, const TargetRun
   }
   if (f.fit_status != "no_local_peak") p.baseline = f.baseline;
 
+  // Text in SVG collapses runs of blanks, so the values are joined with a
+  // visible separator.
+  constexpr std::string_view kSep = " \xC2\xB7 ";
   std::string line = "fit: " + (f.fit_status.empty() ? std::string("not run") : f.fit_status);
   if (run.status != kStatusOk) line += " (" + run.message + ")";
   if (f.iterations) line += ", " + std::to_string(*f.iterations) + " iterations";
-  if (f.retention_time) line += "   RT " + label(*f.retention_time) + " min";
-  if (f.height) line += "   height " + label(*f.height);
-  if (f.width) line += "   \xCF\x83 " + label(*f.width) + " min";
-  if (f.area) line += "   area " + label(*f.area);
+  if (f.retention_time) line += std::string(kSep) + "RT " + label(*f.retention_time) + " min";
+  if (f.height) line += std::string(kSep) + "height " + label(*f.height);
+  if (f.width) line += std::string(kSep) + "\xCF\x83 " + label(*f.width) + " min";
+  if (f.area) line += std::string(kSep) + "area " + label(*f.area);
   p.caption.push_back(line);
   line.clear();
-  if (f.baseline) line += "baseline " + label(*f.baseline) + "   ";
-  if (f.r_squared) line += "r\xC2\xB2 " + general_text(*f.r_squared, 5) + "   ";
+  if (f.baseline) line += "baseline " + label(*f.baseline) + std::string(kSep);
+  if (f.r_squared) line += "r\xC2\xB2 " + general_text(*f.r_squared, 5) + std::string(kSep);
   line += target.exact ? "m/z " + label(target.mz) + " exact"
                        : "m/z " + label(target.mz) + " \xC2\xB1 " + label(target.mz_tol);
-  line += "   window " + label(p.x_min) + "\xE2\x80\x93" + label(p.x_max) + " min";
-  if (t.matched_ion_count) line += "   " + std::to_string(*t.matched_ion_count) + " trace points";
+  line += std::string(kSep) + "window " + label(p.x_min) + "\xE2\x80\x93" + label(p.x_max) + " min";
+  if (t.matched_ion_count) {
+    line += std::string(kSep) + std::to_string(in_window) + " of " +
+            std::to_string(*t.matched_ion_count) + " trace points in the window";
+  }
   p.caption.push_back(line);
   std::string flags = "flags: ";
   for (std::size_t i = 0; i < run.flags.size(); ++i) flags += (i ? ", " : "") + run.flags[i];

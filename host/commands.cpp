@@ -84,28 +84,39 @@ int finish_code(const BatchOutcome& outcome, CommandIo& io) {
   return outcome.files_failed == 0 ? kExitOk : kExitNotProcessed;
 }
 
+// Writes the label of a summary line, padded so that every value starts in
+// the same column (labels may hold multi-byte UTF-8 characters such as r²).
+std::ostream& field(std::ostream& out, std::string_view label, bool nested = true) {
+  std::size_t width = nested ? 2 : 0;
+  for (const char c : label) width += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  if (nested) out << "  ";
+  out << label << std::string(width < 18 ? 18 - width : 1, ' ');
+  return out;
+}
+
 void print_value(std::ostream& out, std::string_view label, const std::optional<double>& v,
                  std::string_view unit = "") {
-  if (!v) return;
-  out << "  " << label << std::string(16 - label.size(), ' ') << general_text(*v, 6) << unit << "\n";
+  if (v) field(out, label) << general_text(*v, 6) << unit << "\n";
 }
 
 void print_summary(std::ostream& out, const ResultRow& row, const Target& t, bool first) {
   if (first) {
-    out << "file            " << row.file << "\n";
-    if (row.spectra) out << "spectra         " << *row.spectra << "\n";
+    field(out, "file", false) << row.file << "\n";
+    if (row.spectra) field(out, "spectra", false) << *row.spectra << "\n";
   }
-  out << "\ntarget          " << t.name << ": m/z " << general_text(t.mz, 8)
-      << (t.exact ? " exact" : " \xC2\xB1 " + general_text(t.mz_tol, 6)) << ", RT "
-      << general_text(t.rt, 6) << " \xC2\xB1 " << general_text(t.rt_tol, 6) << " min\n";
-  if (row.status != kStatusOk) out << "  status        " << row.status << ": " << row.message << "\n";
+  out << "\n";
+  field(out, "target", false) << t.name << ": m/z " << general_text(t.mz, 8)
+                              << (t.exact ? " exact" : " \xC2\xB1 " + general_text(t.mz_tol, 6))
+                              << ", RT " << general_text(t.rt, 6) << " \xC2\xB1 "
+                              << general_text(t.rt_tol, 6) << " min\n";
+  if (row.status != kStatusOk) field(out, "status") << row.status << ": " << row.message << "\n";
   if (row.trace_points) {
-    out << "  trace         " << *row.trace_points << " points";
+    field(out, "trace") << *row.trace_points << " points";
     if (row.max_intensity) out << ", max intensity " << general_text(*row.max_intensity, 6);
     out << "\n";
   }
   if (!row.fit_status.empty()) {
-    out << "  fit           " << row.fit_status;
+    field(out, "fit") << row.fit_status;
     if (row.iterations) out << " (" << *row.iterations << " iterations)";
     out << "\n";
     print_value(out, "retention time", row.retention_time, " min");
@@ -115,7 +126,7 @@ void print_summary(std::ostream& out, const ResultRow& row, const Target& t, boo
     print_value(out, "baseline", row.baseline);
     print_value(out, "r\xC2\xB2", row.r_squared);
   }
-  out << "  flags         ";
+  field(out, "flags");
   for (std::size_t i = 0; i < row.flags.size(); ++i) out << (i ? ", " : "") << row.flags[i];
   if (row.flags.empty()) out << "none";
   out << "\n";

@@ -3,6 +3,7 @@
 #include "svg_plot.hpp"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <limits>
 #include <string_view>
@@ -97,13 +98,17 @@ struct Range {
   }
 };
 
+// Plain decimals with as many places as the tick step needs ("30000",
+// "1.05"); exponent notation only for very large or very small values.
 std::string tick_label(double v, double step) {
-  // Enough digits to tell neighbouring ticks apart.
-  const double mag = std::max(std::abs(v), std::abs(step));
-  const int digits = std::clamp(
-      static_cast<int>(std::ceil(std::log10(mag / std::abs(step)))) + 2, 1, 10);
-  if (std::abs(v) < std::abs(step) * 1e-9) v = 0.0;
-  return general_text(v, digits);
+  step = std::abs(step);
+  if (std::abs(v) < step * 1e-9) v = 0.0;
+  if (std::abs(v) >= 1e7 || !(step >= 1e-6)) return general_text(v, 6);
+  const int places = std::clamp(static_cast<int>(std::ceil(-std::log10(step) - 1e-9)), 0, 8);
+  char buf[kNumberTextSize];
+  const auto [end, ec] =
+      std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, places);
+  return ec == std::errc() ? std::string(buf, end) : general_text(v, 6);
 }
 
 }  // namespace
@@ -147,7 +152,7 @@ std::string render_plot_svg(const PlotInput& in) {
   const double plot_w = kWidth - kLeft - kRight;
   const double bottom = kTop + kPlotHeight;
   const double height =
-      bottom + 56 + kCaptionLine * static_cast<double>(in.caption.size()) + 10;
+      bottom + 64 + kCaptionLine * static_cast<double>(in.caption.size()) + 10;
   const auto sx = [&](double x) { return kLeft + (x - xr.lo) / (xr.hi - xr.lo) * plot_w; };
   const auto sy = [&](double y) { return bottom - (y - yr.lo) / (yr.hi - yr.lo) * kPlotHeight; };
   const auto inside = [&](double x, double y) {
@@ -294,50 +299,45 @@ std::string render_plot_svg(const PlotInput& in) {
   append_coord(out, kPlotHeight);
   out += "\" fill=\"none\" stroke=\"#333333\" stroke-width=\"1\"/>\n";
 
-  // Legend, top right inside the plot.
-  const double lx = kLeft + plot_w - 150;
-  const double ly = kTop + 14;
-  out += "<g font-size=\"11\">\n<rect x=\"";
-  append_coord(out, lx - 8);
-  out += "\" y=\"";
-  append_coord(out, ly - 10);
-  out += "\" width=\"150\" height=\"56\" fill=\"#ffffff\" fill-opacity=\"0.85\" stroke=\"#cccccc\"/>\n";
-  out += "<circle cx=\"";
+  // Legend in one row under the axis label, where it never hides data.
+  const double lx = kLeft;
+  const double ly = bottom + 58;
+  out += "<g class=\"legend\" font-size=\"11\">\n<circle cx=\"";
   append_coord(out, lx + 8);
   out += "\" cy=\"";
-  append_coord(out, ly);
+  append_coord(out, ly - 4);
   out += "\" r=\"3\" fill=\"#1f5fbf\"/><text x=\"";
-  append_coord(out, lx + 22);
+  append_coord(out, lx + 18);
   out += "\" y=\"";
-  append_coord(out, ly + 4);
+  append_coord(out, ly);
   out += "\">trace points</text>\n<line x1=\"";
-  append_coord(out, lx);
+  append_coord(out, lx + 110);
   out += "\" y1=\"";
-  append_coord(out, ly + 17);
+  append_coord(out, ly - 4);
   out += "\" x2=\"";
-  append_coord(out, lx + 16);
+  append_coord(out, lx + 130);
   out += "\" y2=\"";
-  append_coord(out, ly + 17);
+  append_coord(out, ly - 4);
   out += "\" stroke=\"#d62728\" stroke-width=\"2\"/><text x=\"";
-  append_coord(out, lx + 22);
+  append_coord(out, lx + 136);
   out += "\" y=\"";
-  append_coord(out, ly + 21);
+  append_coord(out, ly);
   out += "\">fitted curve</text>\n<line x1=\"";
-  append_coord(out, lx);
+  append_coord(out, lx + 226);
   out += "\" y1=\"";
-  append_coord(out, ly + 34);
+  append_coord(out, ly - 4);
   out += "\" x2=\"";
-  append_coord(out, lx + 16);
+  append_coord(out, lx + 246);
   out += "\" y2=\"";
-  append_coord(out, ly + 34);
+  append_coord(out, ly - 4);
   out += "\" stroke=\"#2a9d3a\" stroke-width=\"1.5\" stroke-dasharray=\"6 4\"/><text x=\"";
-  append_coord(out, lx + 22);
+  append_coord(out, lx + 252);
   out += "\" y=\"";
-  append_coord(out, ly + 38);
+  append_coord(out, ly);
   out += "\">baseline</text>\n</g>\n";
 
   out += "<g class=\"caption\" fill=\"#222222\">\n";
-  double cy = bottom + 62;
+  double cy = bottom + 82;
   for (const std::string& line : in.caption) {
     out += "<text x=\"";
     append_coord(out, kLeft);

@@ -93,13 +93,17 @@ TEST(BatchRunner, AStepThatRefusesGivesStepFailedRows) {
                                   &testing::fake::fit};
   BatchSettings s;
   s.targets = two_targets();
-  const BatchOutcome out = run_batch(refusing_trace, files_of({"a.mzML"}), s);
-  ASSERT_EQ(out.rows.size(), 2u);
+  const BatchOutcome out = run_batch(refusing_trace, files_of({"a.mzML", "b_empty.mzML"}), s);
+  ASSERT_EQ(out.rows.size(), 4u);
   EXPECT_EQ(out.rows[0].status, "step_failed");
   EXPECT_NE(out.rows[0].message.find("GcMsSimTraceExtractionStep returned status 2"),
             std::string::npos);
   EXPECT_EQ(out.rows[0].spectra, 1u);
-  EXPECT_EQ(out.files_failed, 1u);
+  // A file without spectra keeps that as its status: it is the cause.
+  EXPECT_EQ(out.rows[2].status, "no_spectra");
+  EXPECT_NE(out.rows[2].message.find("no spectra"), std::string::npos);
+  EXPECT_NE(out.rows[2].message.find("returned status 2"), std::string::npos);
+  EXPECT_EQ(out.files_failed, 2u);
 }
 
 // The table must not depend on the number of threads or on which task
@@ -297,9 +301,9 @@ TEST(Commands, ChainWritesTheSevenDocumentsAndASummary) {
     EXPECT_TRUE(parse_json(text).value) << name;
   }
   EXPECT_FALSE(fs::exists(dir.path / "docs" / kIngestionDiagnosticsFile));
-  for (const char* want : {"file            a.mzML", "spectra         1", "fit           success",
+  for (const char* want : {"file              a.mzML", "spectra           1", "fit             success",
                            "retention time", "height", "width (sigma)", "area", "baseline",
-                           "r\xC2\xB2", "flags         gcms.fit.solver_converged"}) {
+                           "r\xC2\xB2", "flags           gcms.fit.solver_converged"}) {
     EXPECT_NE(r.out.find(want), std::string::npos) << want << "\n" << r.out;
   }
 }
@@ -308,7 +312,7 @@ TEST(Commands, ChainOnAMissingFileSaysWhy) {
   TempDir dir;
   const CommandRun r = run_command("chain x_missing.mzML --mz 73 --rt 1.2 --out " + dir / "docs");
   EXPECT_EQ(r.code, kExitNotProcessed);
-  EXPECT_NE(r.out.find("status        file_not_found: nothing exists at this path"),
+  EXPECT_NE(r.out.find("status          file_not_found: nothing exists at this path"),
             std::string::npos)
       << r.out;
   EXPECT_TRUE(fs::exists(dir.path / "docs" / kIngestionDiagnosticsFile));
@@ -325,7 +329,7 @@ TEST(Commands, ChainWithTargetsPutsEachTargetsDocumentsInItsFolder) {
   EXPECT_TRUE(fs::exists(dir.path / "docs" / "TMS" / kFitResultFile));
   EXPECT_TRUE(fs::exists(dir.path / "docs" / "m_z_147" / kTraceFile));
   EXPECT_TRUE(fs::exists(dir.path / "plots" / "a.mzML__m_z_147.svg"));
-  EXPECT_NE(r.out.find("target          m/z 147: m/z 147"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("target            m/z 147: m/z 147"), std::string::npos) << r.out;
 }
 
 }  // namespace

@@ -70,6 +70,10 @@ TEST(SvgPlot, PointsAreScaledIntoThePlotArea) {
   EXPECT_EQ(count(svg, "<polyline class=\"fit\""), 1u);
   EXPECT_EQ(count(svg, "class=\"baseline\""), 1u);
   EXPECT_NE(svg.find("flags: gcms.fit.solver_converged"), std::string::npos);
+  // Tick labels in plain decimals with the places the step needs.
+  EXPECT_EQ(svg.find("e+0"), std::string::npos);
+  EXPECT_NE(svg.find(">25000</text>"), std::string::npos);
+  EXPECT_NE(svg.find(">1.15</text>"), std::string::npos);
 }
 
 TEST(SvgPlot, TextIsEscapedAndInvalidUtf8Replaced) {

@@ -1,0 +1,540 @@
+// End-to-end: the built vxrun program, run as a separate process on real
+// and generated mzML files, loading the built library. Tests that need the
+// trace and fit steps skip while a step still refuses valid calls with the
+// placeholder status 2.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "host_session.hpp"
+#include "json_lite.hpp"
+#include "sim_mzml_writer.hpp"
+#include "test_support.hpp"
+
+extern char** environ;
+
+namespace vx::host {
+namespace {
+
+namespace fs = std::filesystem;
+using vx::testing::read_file;
+using vx::testing::shared_file;
+
+struct TempDir {
+  fs::path path;
+  TempDir() {
+    char tmpl[] = "/tmp/vx_vxrun_e2e_XXXXXX";
+    path = mkdtemp(tmpl);
+  }
+  ~TempDir() {
+    std::error_code ec;
+    fs::remove_all(path, ec);
+  }
+  std::string operator/(const std::string& name) const { return (path / name).string(); }
+};
+
+struct ProcessRun {
+  int code = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs vxrun with args (no shell involved); env entries "K=V" are added to
+// (or replace) the inherited environment.
+ProcessRun vxrun(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
+  TempDir io;
+  const std::string out_path = io / "out";
+  const std::string err_path = io / "err";
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  std::vector<std::string> argv_text{VXRUN_PATH};
+  argv_text.insert(argv_text.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : argv_text) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  std::vector<std::string> env_text;
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string entry = *e;
+    const bool replaced = std::any_of(env.begin(), env.end(), [&](const std::string& v) {
+      return entry.substr(0, entry.find('=') + 1) == v.substr(0, v.find('=') + 1);
+    });
+    if (!replaced) env_text.push_back(entry);
+  }
+  env_text.insert(env_text.end(), env.begin(), env.end());
+  std::vector<char*> envp;
+  for (std::string& e : env_text) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  pid_t pid = 0;
+  ProcessRun r;
+  if (posix_spawn(&pid, VXRUN_PATH, &actions, nullptr, argv.data(), envp.data()) == 0) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  r.out = read_file(out_path);
+  r.err = read_file(err_path);
+  return r;
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string l; std::getline(in, l);) out.push_back(l);
+  return out;
+}
+
+// The rows of a JSON Lines table, keyed by "file|target".
+std::map<std::string, JsonValue> rows_of(const std::string& jsonl) {
+  std::map<std::string, JsonValue> rows;
+  for (const std::string& l : lines_of(jsonl)) {
+    JsonParse p = parse_json(l);
+    EXPECT_TRUE(p.value) << l;
+    if (!p.value) continue;
+    const std::string key = p.value->text_at("file").value_or("") + "|" +
+                            p.value->text_at("target").value_or("");
+    rows.emplace(key, std::move(*p.value));
+  }
+  return rows;
+}
+
+// Skips the calling test while a chain step is still a placeholder: a valid
+// call of each step on a small file must not answer status 2.
+bool chain_steps_ready(std::string* which) {
+  HostSession ingest;
+  const StepValue ip[] = {ingest.text(vx::testing::test_data("sim_tiny.mzML").string()),
+                          ingest.text("")};
+  if (ingest.run(vx::testing::step_entry("GcMsMzmlIngestionStep"), ip, {}, 3) == 2) {
+    *which = "GcMsMzmlIngestionStep";
+    return false;
+  }
+  const std::string spectra = ingest.output_text(2).value_or("");
+  HostSession trace;
+  const StepValue tp[] = {trace.text("nominal_tolerance_da"), trace.float64(0.5), trace.float64(73)};
+  const StepValue ti[] = {trace.text(spectra)};
+  if (trace.run(vx::testing::step_entry("GcMsSimTraceExtractionStep"), tp, ti, 2) == 2) {
+    *which = "GcMsSimTraceExtractionStep";
+    return false;
+  }
+  const std::string trace_doc = trace.output_text(1).value_or("");
+  HostSession fit;
+  const StepValue fp[] = {fit.float64(100), fit.float64(0.1), fit.float64(2.12)};
+  const StepValue fi[] = {fit.text(trace_doc)};
+  if (fit.run(vx::testing::step_entry("GcMsTargetedGaussianFitStep"), fp, fi, 2) == 2) {
+    *which = "GcMsTargetedGaussianFitStep";
+    return false;
+  }
+  return true;
+}
+
+#define REQUIRE_CHAIN_STEPS()                                                              \
+  do {                                                                                     \
+    std::string which;                                                                     \
+    if (!chain_steps_ready(&which)) {                                                      \
+      GTEST_SKIP() << which << " still answers a valid call with the placeholder status 2"; \
+    }                                                                                      \
+  } while (false)
+
+TEST(Vxrun, HelpForEveryCommandAndDocumentedExitCodes) {
+  const ProcessRun overview = vxrun({"--help"});
+  EXPECT_EQ(overview.code, 0);
+  for (const char* code : {"  0 ", "  1 ", "  64 ", "  65 ", "  66 ", "  69 ", "  70 ", "  73 "}) {
+    EXPECT_NE(overview.out.find(code), std::string::npos) << code;
+  }
+  for (const char* command : {"chain", "batch", "list", "run"}) {
+    SCOPED_TRACE(command);
+    const ProcessRun a = vxrun({command, "--help"});
+    const ProcessRun b = vxrun({"help", command});
+    EXPECT_EQ(a.code, 0);
+    EXPECT_EQ(a.out, b.out);
+    EXPECT_NE(a.out.find(std::string("usage: vxrun ") + command), std::string::npos);
+  }
+  const ProcessRun none = vxrun({});
+  EXPECT_EQ(none.code, 64);
+  EXPECT_NE(none.err.find("usage:"), std::string::npos);
+  EXPECT_EQ(vxrun({"chain", "x.mzML", "--mz", "73"}).code, 64);
+}
+
+TEST(Vxrun, VersionNamesHostLibraryAndSteps) {
+  const ProcessRun r = vxrun({"--version"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("vxrun "), std::string::npos);
+  EXPECT_NE(r.out.find("contract set "), std::string::npos);
+  for (const char* step : {"OperationStepDemo", "ReadMassSpecFiles", "GcMsMzmlIngestionStep",
+                           "GcMsSimTraceExtractionStep", "GcMsTargetedGaussianFitStep"}) {
+    EXPECT_NE(r.out.find(std::string("/vx#generated/vx/velloran/") + step), std::string::npos);
+  }
+}
+
+TEST(Vxrun, LibraryFromOptionThenEnvironment) {
+  // A wrong environment path fails; the option overrides it.
+  const ProcessRun bad = vxrun({"list"}, {"VX_STEPS_LIBRARY=/nonexistent/vx.so"});
+  EXPECT_EQ(bad.code, 69);
+  EXPECT_NE(bad.err.find("/nonexistent/vx.so"), std::string::npos);
+  const ProcessRun good =
+      vxrun({"--library", VX_PLUGIN_PATH, "list"}, {"VX_STEPS_LIBRARY=/nonexistent/vx.so"});
+  EXPECT_EQ(good.code, 0) << good.err;
+  EXPECT_EQ(lines_of(good.out).size(), 5u);
+  EXPECT_EQ(vxrun({"--library", "/nonexistent/vx.so", "chain", "a.mzML", "--mz", "73", "--rt", "1"})
+                .code,
+            69);
+  // With neither, the library beside the program is used.
+  EXPECT_EQ(vxrun({"list"}, {"VX_STEPS_LIBRARY="}).code, 0);
+}
+
+TEST(Vxrun, RunCallsOneStep) {
+  const ProcessRun r = vxrun({"run", "OperationStepDemo", "-p", "subtraction", "-n", "10", "-n", "4",
+                       "-o", "1"});
+  // The demo step reads its numbers from the inputs; parameters only give the
+  // operation, so the exit code is the step's status, whatever it is.
+  EXPECT_NE(r.code, 64) << r.err;
+  EXPECT_EQ(vxrun({"run", "NoSuchStep"}).code, 64);
+  EXPECT_EQ(vxrun({"run", "OperationStepDemo", "-n", "abc"}).code, 64);
+}
+
+// Missing, empty, directory, malformed and spectrum-less files each get their
+// row and the documented exit code; the batch goes on past them.
+TEST(Vxrun, FailingFilesGetTheirRowsAndExitCodeOne) {
+  TempDir dir;
+  const fs::path in = dir.path / "in";
+  fs::create_directories(in / "folder.mzML");
+  std::ofstream(in / "empty.mzML").flush();
+  std::string tiny = read_file(vx::testing::test_data("sim_tiny.mzML"));
+  std::ofstream(in / "good.mzML", std::ios::binary) << tiny;
+  std::string malformed = tiny;
+  malformed.replace(malformed.find("index=\"0\""), 9, "index=\"x\"");
+  std::ofstream(in / "malformed.mzML", std::ios::binary) << malformed;
+  std::ofstream(in / "words.mzML") << "this is not mzML at all\n";
+  std::ofstream(dir / "t.tsv") << "name\tmz\trt\trt_tol\nTMS\t73\t2.12\t0.06\nP147\t147\t2.12\t0.06\n";
+
+  const ProcessRun r = vxrun({"batch", in.string(), dir / "missing.mzML", "--targets", dir / "t.tsv",
+                       "--jsonl", dir / "rows.jsonl", "--table", dir / "rows.tsv", "-j", "2"});
+  EXPECT_EQ(r.code, 1) << r.err;
+  const auto rows = rows_of(read_file(dir / "rows.jsonl"));
+  EXPECT_EQ(rows.size(), 12u);  // 6 files x 2 targets
+  EXPECT_EQ(lines_of(read_file(dir / "rows.tsv")).size(), 13u);
+  const std::map<std::string, std::string> want{
+      {dir / "missing.mzML", "file_not_found"},
+      {(in / "empty.mzML").string(), "unsupported_encoding"},
+      {(in / "folder.mzML").string(), "unsupported_encoding"},
+      {(in / "malformed.mzML").string(), "malformed_number"},
+      {(in / "words.mzML").string(), "no_spectra"},
+  };
+  for (const auto& [file, status] : want) {
+    for (const char* target : {"TMS", "P147"}) {
+      SCOPED_TRACE(file + " " + target);
+      const auto it = rows.find(file + "|" + target);
+      ASSERT_NE(it, rows.end());
+      EXPECT_EQ(it->second.text_at("status"), status);
+      EXPECT_NE(it->second.text_at("message").value_or(""), "");
+    }
+  }
+  std::string which;
+  if (chain_steps_ready(&which)) {
+    const auto good = rows.find((in / "good.mzML").string() + "|TMS");
+    ASSERT_NE(good, rows.end());
+    EXPECT_EQ(good->second.text_at("status"), "ok");
+    EXPECT_EQ(good->second.text_at("fit_status"), "success");
+  }
+}
+
+TEST(Vxrun, ChainOnAMissingFileReportsAndExitsOne) {
+  const ProcessRun r = vxrun({"chain", "/nonexistent/run.mzML", "--mz", "73", "--rt", "5.2"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.out.find("file_not_found"), std::string::npos) << r.out;
+}
+
+TEST(Vxrun, TargetsTableProblemsHaveTheirOwnCodes) {
+  TempDir dir;
+  std::ofstream(dir / "bad.csv") << "name,mz,rt\nA,73\n";
+  const ProcessRun bad = vxrun({"batch", "x.mzML", "--targets", dir / "bad.csv"});
+  EXPECT_EQ(bad.code, 65);
+  EXPECT_NE(bad.err.find("bad.csv:2: mz and rt are required"), std::string::npos) << bad.err;
+  EXPECT_EQ(vxrun({"batch", "x.mzML", "--targets", dir / "absent.csv"}).code, 66);
+}
+
+// A ground-truth peak, with the reference fit made by an independent reader
+// and fitter on the same points (m/z window +-0.3, fit window +-4 sigma).
+struct Expected {
+  std::string file;
+  std::string label;
+  double mz, lo, hi;
+  double center, height, sigma, area;                      // truth
+  double sd_center, sd_height, sd_sigma;                   // reference fit's standard errors
+  double ref_center, ref_height, ref_sigma, ref_area;      // reference fit
+};
+
+std::vector<Expected> expected_peaks(const std::string& base) {
+  std::vector<Expected> out;
+  const fs::path ref = shared_file("data/mzml/" + base + ".reffit.json");
+  if (ref.empty()) return out;
+  const JsonParse p = parse_json(read_file(ref));
+  EXPECT_TRUE(p.value) << p.error;
+  if (!p.value) return out;
+  for (const JsonValue& peak : p.value->find("peaks")->items) {
+    const JsonValue* fit = peak.find("fit");
+    const JsonValue* truth = peak.find("truth");
+    const JsonValue* sd = fit->find("stderr");
+    const auto window = fit->numbers_at("window_min");
+    out.push_back({base, peak.text_at("label").value_or("?"), *peak.number_at("mz"), window.at(0),
+                   window.at(1), *truth->number_at("center_min"), *truth->number_at("height"),
+                   *truth->number_at("sigma_min"), *truth->number_at("area_counts_x_min"),
+                   *sd->number_at("center_min"), *sd->number_at("height"),
+                   *sd->number_at("sigma_min"), *fit->number_at("center_min"),
+                   *fit->number_at("height"), *fit->number_at("sigma_min"),
+                   *fit->number_at("area_counts_x_min")});
+  }
+  return out;
+}
+
+// Fits on the sample files. Tolerances, from the noise of each file: the
+// reference fit's standard errors (sd) say how far a least-squares fit of
+// these noisy points may land from the truth. We allow
+//   center, height, width: |fit - truth| <= 6 sd (noise), and within 1 sd of
+//                          the reference fit (same points, same model);
+//   area: relative error <= 6 * sqrt((sd_h/h)^2 + (sd_sigma/sigma)^2), and
+//         within 1% of the reference fit's area.
+TEST(Vxrun, FitsOnTheSampleFilesAgreeWithTruth) {
+  REQUIRE_CHAIN_STEPS();
+  // Every variant holds the data of its base file and uses its truth; the
+  // lossy codecs change values far less than the noise does.
+  const std::map<std::string, std::vector<std::string>> variants{
+      {"sim_basic", {"sim_basic.mzML"}},
+      {"sim_tiny",
+       {"sim_tiny.mzML", "sim_tiny.msconvert.mzML", "sim_tiny.zlib.mzML", "sim_tiny.mzML.gz",
+        "sim_tiny.numpress_pic.mzML", "sim_tiny.numpress_slof.mzML",
+        "sim_tiny.numpress_zlib.mzML", "sim_tiny.openms.mzML", "sim_tiny.openms_lossy.mzML",
+        "sim_tiny.seconds.mzML", "sim_tiny.chromatograms.mzML", "sim_tiny.paramgroups.mzML",
+        "sim_tiny.compact.mzML", "sim_tiny.noarraylength.mzML"}},
+      {"fullscan_basic", {"fullscan_basic.mzML"}},
+      {"fullscan_tiny",
+       {"fullscan_tiny.mzML", "fullscan_tiny.msconvert.mzML", "fullscan_tiny.zlib.mzML",
+        "fullscan_tiny.mz32.mzML", "fullscan_tiny.mzML.gz", "fullscan_tiny.numpress_linear.mzML",
+        "fullscan_tiny.numpress_pic.mzML", "fullscan_tiny.numpress_slof.mzML",
+        "fullscan_tiny.numpress_zlib.mzML", "fullscan_tiny.openms.mzML",
+        "fullscan_tiny.openms_lossy.mzML"}},
+      {"fullscan_profile_tiny", {"fullscan_profile_tiny.mzML"}},
+  };
+  TempDir dir;
+  std::size_t checked = 0;
+  for (const auto& [base, files] : variants) {
+    const std::vector<Expected> peaks = expected_peaks(base);
+    if (peaks.empty()) GTEST_SKIP() << "the shared sample folder is not available";
+    std::ofstream targets(dir / (base + ".tsv"));
+    targets << "name\tmz\trt\tmz_tol\trt_tol\n";
+    for (const Expected& e : peaks) {
+      char line[256];
+      std::snprintf(line, sizeof line, "%s\t%.17g\t%.17g\t0.3\t%.17g\n", e.label.c_str(), e.mz,
+                    (e.lo + e.hi) / 2, (e.hi - e.lo) / 2);
+      targets << line;
+    }
+    targets.close();
+    std::vector<std::string> args{"batch", "--targets", dir / (base + ".tsv"), "--jsonl",
+                                  dir / (base + ".jsonl"), "--table", dir / (base + ".tsv.out"),
+                                  "-j", "2", "-q"};
+    for (const std::string& f : files) args.push_back(shared_file("data/mzml/" + f).string());
+    const ProcessRun r = vxrun(args);
+    EXPECT_EQ(r.code, 0) << base << "\n" << r.err;
+    const auto rows = rows_of(read_file(dir / (base + ".jsonl")));
+    EXPECT_EQ(rows.size(), files.size() * peaks.size()) << base;
+    for (const std::string& f : files) {
+      for (const Expected& e : peaks) {
+        SCOPED_TRACE(f + " " + e.label);
+        const auto it = rows.find(shared_file("data/mzml/" + f).string() + "|" + e.label);
+        ASSERT_NE(it, rows.end());
+        const JsonValue& row = it->second;
+        ASSERT_EQ(row.text_at("status"), "ok") << row.text_at("message").value_or("");
+        ASSERT_EQ(row.text_at("fit_status"), "success");
+        const double center = *row.number_at("retention_time");
+        const double height = *row.number_at("height");
+        const double sigma = *row.number_at("width");
+        const double area = *row.number_at("area");
+        EXPECT_LE(std::abs(center - e.center), 6 * e.sd_center);
+        EXPECT_LE(std::abs(height - e.height), 6 * e.sd_height);
+        EXPECT_LE(std::abs(sigma - e.sigma), 6 * e.sd_sigma);
+        const double area_rel_sd =
+            std::hypot(e.sd_height / e.height, e.sd_sigma / e.sigma);
+        EXPECT_LE(std::abs(area / e.area - 1), 6 * area_rel_sd);
+        EXPECT_LE(std::abs(center - e.ref_center), e.sd_center);
+        EXPECT_LE(std::abs(height - e.ref_height), e.sd_height);
+        EXPECT_LE(std::abs(sigma - e.ref_sigma), e.sd_sigma);
+        EXPECT_LE(std::abs(area / e.ref_area - 1), 0.01);
+        ++checked;
+      }
+    }
+  }
+  EXPECT_GT(checked, 100u);
+}
+
+// Files without any spectrum the reader knows are flagged, not passed off
+// as empty successes.
+TEST(Vxrun, FilesWithoutSpectraAreFlagged) {
+  REQUIRE_CHAIN_STEPS();
+  TempDir dir;
+  std::vector<std::string> args{"batch", "--mz", "73", "--rt", "2.12", "--jsonl",
+                                dir / "rows.jsonl", "-q"};
+  for (const char* f : {"sim_tiny.mzXML", "sim_tiny.nsprefix.mzML"}) {
+    const fs::path p = shared_file(std::string("data/mzml/") + f);
+    if (p.empty()) GTEST_SKIP() << "the shared sample folder is not available";
+    args.push_back(p.string());
+  }
+  const ProcessRun r = vxrun(args);
+  EXPECT_EQ(r.code, 1);
+  const auto rows = rows_of(read_file(dir / "rows.jsonl"));
+  ASSERT_EQ(rows.size(), 2u);
+  for (const auto& [key, row] : rows) {
+    SCOPED_TRACE(key);
+    EXPECT_EQ(row.text_at("status"), "no_spectra");
+    EXPECT_EQ(row.number_at("spectra"), 0.0);
+  }
+}
+
+TEST(Vxrun, RealGcMsFileMatchesTheReferenceFits) {
+  REQUIRE_CHAIN_STEPS();
+  const fs::path file = shared_file("data/mzml/public/FKB-FA-060-RI.cut_8.45-9.20min.mzML");
+  const fs::path ref =
+      shared_file("data/mzml/public/FKB-FA-060-RI.cut_8.45-9.20min.reference.json");
+  if (file.empty() || ref.empty()) GTEST_SKIP() << "the public sample files are not available";
+  const JsonParse p = parse_json(read_file(ref));
+  ASSERT_TRUE(p.value);
+  TempDir dir;
+  std::ofstream targets(dir / "t.tsv");
+  targets << "name\tmz\trt\tmz_tol\trt_tol\n";
+  for (const JsonValue& peak : p.value->find("peaks")->items) {
+    const auto w = peak.find("fit")->numbers_at("window_min");
+    char line[256];
+    std::snprintf(line, sizeof line, "%s\t%.17g\t%.17g\t0.3\t%.17g\n",
+                  peak.text_at("label")->c_str(), *peak.number_at("mz"), (w[0] + w[1]) / 2,
+                  (w[1] - w[0]) / 2);
+    targets << line;
+  }
+  targets.close();
+  const ProcessRun r = vxrun({"batch", file.string(), "--targets", dir / "t.tsv", "--jsonl",
+                       dir / "rows.jsonl", "-q"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  const auto rows = rows_of(read_file(dir / "rows.jsonl"));
+  for (const JsonValue& peak : p.value->find("peaks")->items) {
+    const std::string label = *peak.text_at("label");
+    SCOPED_TRACE(label);
+    const auto it = rows.find(file.string() + "|" + label);
+    ASSERT_NE(it, rows.end());
+    ASSERT_EQ(it->second.text_at("fit_status"), "success");
+    const JsonValue* fit = peak.find("fit");
+    const JsonValue* sd = fit->find("stderr");
+    // Same points and model as the reference: within one of its standard errors.
+    EXPECT_LE(std::abs(*it->second.number_at("retention_time") - *fit->number_at("center_min")),
+              *sd->number_at("center_min"));
+    EXPECT_LE(std::abs(*it->second.number_at("height") - *fit->number_at("height")),
+              *sd->number_at("height"));
+    EXPECT_LE(std::abs(*it->second.number_at("width") - *fit->number_at("sigma_min")),
+              *sd->number_at("sigma_min"));
+  }
+}
+
+TEST(Vxrun, ChainWritesSevenDocumentsAndASummary) {
+  REQUIRE_CHAIN_STEPS();
+  TempDir dir;
+  const ProcessRun r = vxrun({"chain", vx::testing::test_data("sim_tiny.mzML").string(), "--mz", "73",
+                       "--rt", "2.12", "--rt-tol", "0.06", "--out", dir / "docs"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  for (const char* name :
+       {"ingestion_spectra.json", "ingestion_chromatograms.json", "ingestion_run_summary.json",
+        "trace.json", "trace_diagnostics.json", "fit_result.json", "fit_diagnostics.json"}) {
+    SCOPED_TRACE(name);
+    const std::string text = read_file(dir.path / "docs" / name);
+    EXPECT_TRUE(parse_json(text).value);
+  }
+  const JsonParse fit = parse_json(read_file(dir.path / "docs" / "fit_result.json"));
+  ASSERT_TRUE(fit.value);
+  EXPECT_EQ(fit.value->text_at("fit_status"), "success");
+  for (const char* want : {"fit             success", "retention time", "height", "width (sigma)",
+                           "area", "baseline", "r\xC2\xB2", "flags"}) {
+    EXPECT_NE(r.out.find(want), std::string::npos) << want << "\n" << r.out;
+  }
+}
+
+// 200 generated files (and a few that fail): the table of -j 2 is the table
+// of -j 1, byte for byte, sorted or not.
+TEST(Vxrun, TwoHundredFileBatchIsTheSameWithOneOrTwoThreads) {
+  REQUIRE_CHAIN_STEPS();
+  TempDir dir;
+  const fs::path in = dir.path / "runs";
+  fs::create_directories(in);
+  for (int i = 0; i < 200; ++i) {
+    const double shift = 0.01 * (i % 13);
+    char name[32];
+    std::snprintf(name, sizeof name, "run%03d.mzML", i);
+    vx::testing::write_sim_mzml((in / name).string(),
+                                {{73.0, 1.20 + shift, 0.02, 5000.0 + 100 * i, 1000.0},
+                                 {147.0, 1.35 - shift, 0.025, 20000.0, 800.0}},
+                                80, 1.0, 0.005, 25.0, static_cast<uint64_t>(i + 1));
+  }
+  std::ofstream(in / "zz_empty.mzML").flush();
+  std::ofstream(dir / "t.tsv") << "name\tmz\trt\trt_tol\nA\t73\t1.26\t0.15\nB\t147\t1.29\t0.15\n";
+  std::string tables[2];
+  for (int j = 1; j <= 2; ++j) {
+    const ProcessRun r = vxrun({"batch", in.string(), dir / "missing.mzML", "--targets", dir / "t.tsv",
+                         "-j", std::to_string(j), "--no-progress"});
+    EXPECT_EQ(r.code, 1) << r.err;  // the empty and the missing file
+    tables[j - 1] = r.out;
+  }
+  auto sorted_lines = [](const std::string& t) {
+    auto l = lines_of(t);
+    std::sort(l.begin(), l.end());
+    return l;
+  };
+  EXPECT_EQ(sorted_lines(tables[0]), sorted_lines(tables[1]));
+  EXPECT_EQ(tables[0], tables[1]);
+  const auto lines = lines_of(tables[0]);
+  EXPECT_EQ(lines.size(), 1u + 202u * 2u);
+  std::size_t successes = 0;
+  for (const std::string& l : lines) successes += l.find("\tsuccess\t") != std::string::npos;
+  EXPECT_EQ(successes, 400u);
+}
+
+// The figures render in a real SVG renderer. A copy of one is left in
+// build/.../host_plots for a look by eye.
+TEST(Vxrun, PlotsRender) {
+  REQUIRE_CHAIN_STEPS();
+  if (std::system("command -v rsvg-convert >/dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "rsvg-convert (librsvg2-bin) is not installed";
+  }
+  const fs::path sample = shared_file("data/mzml/sim_basic.mzML");
+  if (sample.empty()) GTEST_SKIP() << "the shared sample folder is not available";
+  TempDir dir;
+  std::ofstream(dir / "t.tsv") << "name\tmz\trt\trt_tol\nP01\t73\t1.178\t0.13\n"
+                                  "nothing\t73\t1.65\t0.02\nfar\t999\t1.3\t0.1\n";
+  const ProcessRun r = vxrun({"batch", sample.string(), "--targets", dir / "t.tsv", "--plot",
+                       dir / "plots", "-q"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  std::size_t n = 0;
+  for (const auto& e : fs::directory_iterator(dir.path / "plots")) {
+    ++n;
+    const std::string png = e.path().string() + ".png";
+    const std::string cmd = "rsvg-convert -o '" + png + "' '" + e.path().string() + "'";
+    EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    EXPECT_GT(fs::file_size(png), 1000u);
+  }
+  EXPECT_EQ(n, 3u);
+  const fs::path keep = fs::current_path() / "host_plots";
+  fs::create_directories(keep);
+  fs::copy(dir.path / "plots", keep,
+           fs::copy_options::overwrite_existing | fs::copy_options::recursive);
+}
+
+}  // namespace
+}  // namespace vx::host
