@@ -95,6 +95,8 @@ std::string_view unquote_trimmed(std::string_view raw) {
 }  // namespace
 
 std::string_view until_nul(std::string_view text) {
+  // An empty view may have a null data pointer, which memchr must not get.
+  if (text.empty()) return text;
   const void* nul = std::memchr(text.data(), '\0', text.size());
   if (nul == nullptr) return text;
   return text.substr(0, static_cast<std::size_t>(static_cast<const char*>(nul) - text.data()));

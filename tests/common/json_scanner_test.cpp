@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cmath>
 #include <optional>
 #include <string>
@@ -40,6 +41,19 @@ TEST(JsonScanner, FindMemberText) {
       {"{\"a\":1 \"b\":2}", "b", std::nullopt},       // no comma ends the walk
       {"{\"\":1}", "", std::nullopt},                 // empty key never matches
       {"{\"a\":1,\"b\":true}", "b", "true"},
+      // The walk skips only the four JSON blanks; \v and \f are bytes.
+      {"\v{\"a\":1}", "a", std::nullopt},
+      {"{\f\"a\":1}", "a", std::nullopt},
+      {"{\"a\":1\f,\"b\":2}", "a", "1\f"},
+      {"{\"a\":1\f,\"b\":2}", "b", "2"},
+      {"\r\n\t {\"a\"\n:\t1}", "a", "1"},
+      {"{\"x\":\"a\\\"b\",\"y\":1}", "y", "1"},   // escaped quote inside a value
+      {"{\"x\":[{],\"y\":2}", "x", "[{]"},           // braces do not count in an array
+      {"{\"x\":[{],\"y\":2}", "y", "2"},
+      {"{\"a\\", "a", std::nullopt},                  // backslash as the last byte
+      {"{\"abc", "abc", std::nullopt},                 // unterminated key
+      {"", "a", std::nullopt},
+      {"   ", "a", std::nullopt},
   };
   for (const MemberCase& c : cases) {
     SCOPED_TRACE(c.json + " / " + c.key);
@@ -64,6 +78,13 @@ TEST(JsonScanner, ReadNumberMember) {
       // The member walk keeps a form feed in the raw value; the number read
       // trims it with the wider blank set.
       {"{\"t\":\f7}", 7},
+      {"{\"t\": \"90\" }", 90},
+      {"{\"t\":\"\v 5 \f\"}", 5},  // strtod skips the blanks left inside the quotes
+      {"{\"t\":-}", {}},
+      {"{\"t\":\" \"}", {}},
+      {"{\"t\":[5]}", {}},
+      {"{\"t\":infinity}", HUGE_VAL},
+      {"{\"t\":1e-400}", 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.json);
@@ -84,6 +105,13 @@ TEST(JsonScanner, ReadStringMember) {
   EXPECT_EQ(out, "60");
   EXPECT_TRUE(read_string_member("{\"u\":\"a\\\"b\"}", "u", out));
   EXPECT_EQ(out, "a\\\"b");  // escapes stay as written
+  // Trimming comes before unquoting and is not repeated after it.
+  EXPECT_TRUE(read_string_member("{\"u\":\fsecond\f}", "u", out));
+  EXPECT_EQ(out, "second");
+  EXPECT_TRUE(read_string_member("{\"u\":\"  \"}", "u", out));
+  EXPECT_EQ(out, "  ");
+  EXPECT_TRUE(read_string_member("{\"u\":\"x", "u", out));  // unterminated: no unquoting
+  EXPECT_EQ(out, "\"x");
 }
 
 TEST(JsonScanner, ParseNumberList) {
@@ -101,6 +129,10 @@ TEST(JsonScanner, ParseNumberList) {
       {"[1,,2]", {1, 2}},
       {"[1 2]", {1, 2}},
       {"[0x1p3, +4]", {8, 4}},
+      {"[1e99999,-1e99999,1e-99999]", {HUGE_VAL, -HUGE_VAL, 0}},
+      {".5 1. 1e 1e+", {0.5, 1, 1, 1}},
+      {"--1 +-2 0x", {-1, -2, 0}},   // a sign that converts nothing is skipped alone
+      {"\v1\f2", {1, 2}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
@@ -110,6 +142,15 @@ TEST(JsonScanner, ParseNumberList) {
   ASSERT_EQ(words.size(), 2u);
   EXPECT_TRUE(std::isnan(words[0]));
   EXPECT_TRUE(std::isinf(words[1]));
+}
+
+TEST(JsonScanner, IgnoresTheProcessLocale) {
+  // A decimal-comma locale must not change what a point means.
+  const std::string saved = std::setlocale(LC_ALL, nullptr);
+  if (std::setlocale(LC_ALL, "de_DE.utf8") == nullptr) GTEST_SKIP() << "no de_DE locale";
+  EXPECT_EQ(parse_number_list("[1.5,2,5]"), (std::vector<double>{1.5, 2, 5}));
+  EXPECT_EQ(read_number_member("{\"t\":\"2.25\"}", "t"), 2.25);
+  std::setlocale(LC_ALL, saved.c_str());
 }
 
 TEST(JsonScanner, LongRunsStayLinear) {
@@ -122,6 +163,7 @@ TEST(JsonScanner, LongRunsStayLinear) {
 TEST(JsonScanner, UntilNul) {
   EXPECT_EQ(until_nul(std::string_view("ab\0cd", 5)), "ab");
   EXPECT_EQ(until_nul("abc"), "abc");
+  EXPECT_EQ(until_nul(std::string_view()), "");  // no data pointer at all
 }
 
 }  // namespace
