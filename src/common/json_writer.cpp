@@ -1,32 +1,21 @@
-// JSON writing. to_chars with precision 17 in general notation is specified
-// to give printf's %.17g bytes in the "C" locale and is locale-free.
+// JSON writing. Numbers go through format_g17 (decimal_format.hpp), which
+// gives printf's %.17g bytes in the "C" locale without consulting a locale.
 #include "common/json_writer.hpp"
 
 #include <charconv>
-#include <cmath>
-#include <cstring>
+
+#include "common/decimal_format.hpp"
 
 namespace vx::common {
 namespace {
 
 constexpr char kHex[] = "0123456789abcdef";
 
-std::size_t copy_literal(std::string_view s, char* buf) {
-  std::memcpy(buf, s.data(), s.size());
-  return s.size();
-}
-
 }  // namespace
 
-std::size_t format_double(double value, char* buf) {
-  if (std::isnan(value)) return copy_literal("NaN", buf);
-  if (std::isinf(value)) {
-    return copy_literal(value < 0 ? "-Infinity" : "Infinity", buf);
-  }
-  const auto result = std::to_chars(buf, buf + kNumberBufferSize, value,
-                                    std::chars_format::general, 17);
-  return static_cast<std::size_t>(result.ptr - buf);
-}
+static_assert(kNumberBufferSize >= kG17MaxLength);
+
+std::size_t format_double(double value, char* buf) { return format_g17(value, buf); }
 
 std::string format_number_array(std::span<const double> values) {
   JsonWriter w;
@@ -42,11 +31,21 @@ void append_escaped(std::string& out, std::string_view text) {
     out.append(text.substr(run, i - run));
     run = i + 1;
     switch (c) {
-      case '\t': out.append("\\t"); break;
-      case '\n': out.append("\\n"); break;
-      case '\r': out.append("\\r"); break;
-      case '"': out.append("\\\""); break;
-      case '\\': out.append("\\\\"); break;
+      case '\t':
+        out.append("\\t");
+        break;
+      case '\n':
+        out.append("\\n");
+        break;
+      case '\r':
+        out.append("\\r");
+        break;
+      case '"':
+        out.append("\\\"");
+        break;
+      case '\\':
+        out.append("\\\\");
+        break;
       default: {
         const char u[] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
         out.append(u, sizeof u);
@@ -91,13 +90,16 @@ JsonWriter& JsonWriter::string(std::string_view text) {
 }
 
 JsonWriter& JsonWriter::number_array(std::span<const double> values) {
-  out_.push_back('[');
-  char buf[kNumberBufferSize];
-  for (std::size_t i = 0; i < values.size(); ++i) {
-    if (i != 0) out_.push_back(',');
-    out_.append(buf, format_double(values[i], buf));
-  }
-  out_.push_back(']');
+  // The numbers go straight into the string, sized for the longest text of
+  // each and a comma, then cut back: no append per number.
+  const std::size_t start = out_.size();
+  out_.resize(start + 2 + values.size() * (kG17MaxLength + 1));
+  char* const base = out_.data();
+  char* p = base + start;
+  *p++ = '[';
+  p = format_g17_list(values, p);
+  *p++ = ']';
+  out_.resize(static_cast<std::size_t>(p - base));
   return *this;
 }
 
