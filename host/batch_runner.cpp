@@ -98,7 +98,10 @@ std::vector<std::string> plot_file_names(std::span<const BatchFile> files,
   for (const BatchFile& f : files) {
     std::string stem = safe_file_name(fs::path(f.path).filename().string());
     const int n = ++seen[stem];
-    if (n > 1) stem += "-" + std::to_string(n);
+    if (n > 1) {
+      stem += '-';
+      stem += std::to_string(n);
+    }
     stems.push_back(std::move(stem));
   }
   std::vector<std::string> names;

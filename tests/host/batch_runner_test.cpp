@@ -15,6 +15,7 @@
 #include "exit_codes.hpp"
 #include "fake_steps.hpp"
 #include "json_lite.hpp"
+#include "test_support.hpp"
 
 namespace vx::host {
 namespace {
@@ -296,9 +297,7 @@ TEST(Commands, ChainWritesTheSevenDocumentsAndASummary) {
                                 kTraceDiagnosticsFile, kFitResultFile, kFitDiagnosticsFile}) {
     const fs::path p = dir.path / "docs" / name;
     ASSERT_TRUE(fs::exists(p)) << name;
-    std::ifstream in(p);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_TRUE(parse_json(text).value) << name;
+    EXPECT_TRUE(parse_json(testing::read_file(p)).value) << name;
   }
   EXPECT_FALSE(fs::exists(dir.path / "docs" / kIngestionDiagnosticsFile));
   for (const char* want : {"file              a.mzML", "spectra           1", "fit             success",
