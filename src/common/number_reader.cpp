@@ -60,6 +60,23 @@ const char* convert(const char* first, const char* last, double& value,
   return ptr;
 }
 
+// The 0x forms, after blanks and sign: rare, so kept out of the decimal path.
+[[gnu::noinline]] std::size_t scan_hex(const char* begin, const char* p, const char* end,
+                                       bool negative, double& value) {
+  double v = 0.0;
+  const char* stop = nullptr;
+  const char* body = p + 2;
+  if (starts_hex_body(body, end)) {
+    stop = convert(body, end, v, std::chars_format::hex, "0x");
+  }
+  if (stop == nullptr) {  // "0x" without hexadecimal digits converts the 0
+    v = 0.0;
+    stop = p + 1;
+  }
+  value = negative ? -v : v;
+  return static_cast<std::size_t>(stop - begin);
+}
+
 }  // namespace
 
 std::string_view trim_spaces(std::string_view text) {
@@ -80,27 +97,22 @@ std::size_t scan_strtod(std::string_view text, double& value) {
   const char* p = begin;
   while (p != end && is_c_space(static_cast<unsigned char>(*p))) ++p;
   if (p == end) return 0;
-  const bool negative = *p == '-';
-  if (is_sign(*p)) ++p;
+  const char* body = is_sign(*p) ? p + 1 : p;
   // from_chars takes a '-' of its own; a second sign must not get through.
-  if (p == end || is_sign(*p)) return 0;
-
-  double v = 0.0;
-  const char* stop = nullptr;
-  if (*p == '0' && end - p >= 2 && is_ascii_x(p[1])) {
-    const char* body = p + 2;
-    if (starts_hex_body(body, end)) {
-      stop = convert(body, end, v, std::chars_format::hex, "0x");
-    }
-    if (stop == nullptr) {  // "0x" without hexadecimal digits converts the 0
-      v = 0.0;
-      stop = p + 1;
-    }
-  } else {
-    stop = convert(p, end, v, std::chars_format::general, "");
-    if (stop == nullptr) return 0;
+  if (body == end || is_sign(*body)) return 0;
+  if (*body == '0' && end - body >= 2 && is_ascii_x(body[1])) [[unlikely]] {
+    return scan_hex(begin, body, end, *p == '-', value);
   }
-  value = negative ? -v : v;
+  // Decimal, inf and nan in one call: from_chars reads a leading '-' (not
+  // '+') itself, which spares a negation and a copy of the sign.
+  const char* const first = *p == '+' ? body : p;
+  double v = 0.0;
+  const auto [stop, ec] = std::from_chars(first, end, v);
+  if (ec == std::errc::invalid_argument) return 0;
+  if (ec == std::errc::result_out_of_range) [[unlikely]] {
+    v = strtod_c_locale({first, static_cast<std::size_t>(stop - first)});
+  }
+  value = v;
   return static_cast<std::size_t>(stop - begin);
 }
 

@@ -45,13 +45,13 @@ TEST(NumberReader, TextRules) {
       {"-Infinity", -inf},
       {"0x10", 16},
       {"-0x1p-2", -0.25},
-      {"0x", std::nullopt},        // strtod converts the 0, then x follows
+      {"0x", std::nullopt},  // strtod converts the 0, then x follows
       {"+5", 5},
       {"+-5", std::nullopt},
       {"--5", std::nullopt},
-      {"\"\\5\"", 5},              // backslash dropped, 5 taken literally
-      {"\"5\\\"", std::nullopt},   // backslash before the closing quote stays
-      {"\"\"5\"\"", std::nullopt}, // only one pair of quotes is removed
+      {"\"\\5\"", 5},               // backslash dropped, 5 taken literally
+      {"\"5\\\"", std::nullopt},    // backslash before the closing quote stays
+      {"\"\"5\"\"", std::nullopt},  // only one pair of quotes is removed
       {"1e-400", 0.0},
       {"4e-320", 4e-320},
       {".5", 0.5},
@@ -105,9 +105,14 @@ TEST(NumberReader, ValueKinds) {
 // Random spellings built from the pieces strtod cares about.
 std::string random_number_text(std::mt19937_64& rng) {
   static constexpr const char* kPieces[] = {
-      "0", "1", "9", "12345678901234567890", ".", "e", "E", "+", "-", "x", "X",
-      "p", "P", "a", "f", "inf", "INFINITY", "nan", "(", ")", "_", " ", "\t",
-      "00000000000000000000001", "e308", "e-330", "e400", "0x1", "7"};
+      "0",        "1",     "9",    "12345678901234567890",
+      ".",        "e",     "E",    "+",
+      "-",        "x",     "X",    "p",
+      "P",        "a",     "f",    "inf",
+      "INFINITY", "nan",   "(",    ")",
+      "_",        " ",     "\t",   "00000000000000000000001",
+      "e308",     "e-330", "e400", "0x1",
+      "7"};
   std::string s;
   const auto n = rng() % 7 + 1;
   for (unsigned i = 0; i < n; ++i) s += kPieces[rng() % std::size(kPieces)];
@@ -126,6 +131,29 @@ TEST(NumberReader, ScanAgreesWithStrtodBitForBit) {
     ASSERT_EQ(used, want_used) << "'" << s << "'";
     if (used != 0) {
       ASSERT_TRUE(same_double(got, want)) << "'" << s << "' " << got;
+    }
+  }
+}
+
+TEST(NumberReader, SignedFormsAgreeWithStrtod) {
+  // The sign reaches the converter in three ways (taken by from_chars,
+  // stripped before 0x, re-read by strtod on overflow); each must end where
+  // strtod ends with strtod's bits, negative zero included.
+  const char* const cases[] = {
+      "-1e400",    "+1e400",  "-1e-400",   "+1e-400", "-4e-320",    "-0",         "+0",
+      "-0.0e5",    "-0x1p-2", "+0x10",     "-0x",     "+0x",        "-0x.8p1",    "-inf",
+      "+INFINITY", "-nan",    "+nan(abc)", "- 5",     "+-5",        "-+5",        "-.5",
+      "+.e1",      "-1e+",    "-12.5e-3x", " \t-7",   "-0x1p99999", "-0X1P-99999"};
+  for (const char* text : cases) {
+    SCOPED_TRACE(text);
+    char* end = nullptr;
+    const double want = std::strtod(text, &end);
+    double got = -12345.0;
+    const std::size_t used = scan_strtod(text, got);
+    ASSERT_EQ(used, static_cast<std::size_t>(end - text));
+    if (used != 0) {
+      EXPECT_TRUE(same_double(got, want)) << got;
+      EXPECT_EQ(std::signbit(got), std::signbit(want));
     }
   }
 }
