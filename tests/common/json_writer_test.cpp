@@ -94,6 +94,43 @@ TEST(JsonWriter, Arrays) {
   EXPECT_EQ(format_number_array(two), "[0.5,2]");
 }
 
+TEST(JsonWriter, NumberArrayEqualsNumbersWrittenOneByOne) {
+  // number_array writes into room it reserves and cuts back; the document
+  // around it must come out exactly as if each number were appended alone.
+  std::mt19937_64 rng(8);
+  std::vector<double> values = {-1.2345678901234567e-308,
+                                std::nan(""),
+                                -0.0,
+                                -std::numeric_limits<double>::infinity(),
+                                1e-5,
+                                3};
+  for (int i = 0; i < 5000; ++i) {
+    const uint64_t bits = rng();
+    double x = 0.0;
+    std::memcpy(&x, &bits, sizeof x);
+    values.push_back(x);
+    values.push_back(static_cast<float>(i) / 7.0f);
+  }
+  for (std::size_t count :
+       {std::size_t{0}, std::size_t{1}, std::size_t{6}, values.size()}) {
+    SCOPED_TRACE(count);
+    const std::span<const double> part(values.data(), count);
+    JsonWriter fast;
+    fast.raw("{\"a\":").number_array(part).raw(",\"b\":").number_array(part).raw("}");
+    JsonWriter slow;
+    for (int twice = 0; twice < 2; ++twice) {
+      slow.raw(twice == 0 ? "{\"a\":[" : ",\"b\":[");
+      for (std::size_t i = 0; i < count; ++i) {
+        if (i != 0) slow.raw(",");
+        slow.number(part[i]);
+      }
+      slow.raw("]");
+    }
+    slow.raw("}");
+    ASSERT_EQ(fast.text(), slow.text());
+  }
+}
+
 TEST(JsonWriter, Escaping) {
   const std::pair<std::string, std::string> cases[] = {
       {"a\tb\"c\\d", "a\\tb\\\"c\\\\d"},
@@ -111,7 +148,8 @@ TEST(JsonWriter, DocumentPieces) {
   JsonWriter w;
   w.raw("{\"n\":").integer(-7).raw(",\"c\":").count(18446744073709551615u);
   w.raw(",\"b\":").boolean(true).raw(",\"s\":").string("x\"y").raw("}");
-  EXPECT_EQ(w.text(), "{\"n\":-7,\"c\":18446744073709551615,\"b\":true,\"s\":\"x\\\"y\"}");
+  EXPECT_EQ(w.text(),
+            "{\"n\":-7,\"c\":18446744073709551615,\"b\":true,\"s\":\"x\\\"y\"}");
 }
 
 }  // namespace
