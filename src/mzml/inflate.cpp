@@ -5,6 +5,7 @@
 #include "mzml/inflate.hpp"
 
 #include <libdeflate.h>
+#include <sys/mman.h>
 
 #include <algorithm>
 #include <cstring>
@@ -39,6 +40,22 @@ bool Inflater::zlib(std::span<const std::byte> in, std::size_t expected,
   }
 }
 
+void advise_huge_pages(void* data, std::size_t size) {
+#ifdef MADV_HUGEPAGE
+  constexpr std::uintptr_t kHuge = std::uintptr_t{1} << 21;
+  if (size < 2 * kHuge) return;  // small buffers gain nothing
+  const auto begin = reinterpret_cast<std::uintptr_t>(data);
+  const std::uintptr_t first = (begin + kHuge - 1) & ~(kHuge - 1);
+  const std::uintptr_t last = (begin + size) & ~(kHuge - 1);
+  if (last > first) {
+    (void)madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+  }
+#else
+  (void)data;
+  (void)size;
+#endif
+}
+
 bool has_gzip_magic(std::string_view bytes) {
   return bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0x1f &&
          static_cast<unsigned char>(bytes[1]) == 0x8b;
@@ -62,6 +79,7 @@ bool gunzip(std::string_view bytes, ByteBuffer& out) {
 
   ByteBuffer buf{std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(want)),
                  static_cast<std::size_t>(want)};
+  advise_huge_pages(buf.data.get(), buf.size);
   std::size_t in_pos = 0;
   std::size_t out_pos = 0;
   while (in_pos < bytes.size() && has_gzip_magic(bytes.substr(in_pos))) {
@@ -78,6 +96,7 @@ bool gunzip(std::string_view bytes, ByteBuffer& out) {
     if (r != LIBDEFLATE_INSUFFICIENT_SPACE || buf.size >= cap) return false;
     const auto bigger = static_cast<std::size_t>(std::min<uint64_t>(uint64_t{buf.size} * 2, cap));
     auto grown = std::make_unique_for_overwrite<char[]>(bigger);
+    advise_huge_pages(grown.get(), bigger);
     std::memcpy(grown.get(), buf.data.get(), out_pos);
     buf.data = std::move(grown);
     buf.size = bigger;

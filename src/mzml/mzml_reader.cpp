@@ -62,6 +62,7 @@ bool read_file_bytes(std::string_view path, ByteBuffer& out) {
     const auto size = static_cast<std::size_t>(st.st_size);
     if (size == 0) return false;
     buf.data = std::make_unique_for_overwrite<char[]>(size);
+    advise_huge_pages(buf.data.get(), size);
     const ssize_t got = read_fully(f.fd, buf.data.get(), size);
     if (got <= 0) return false;
     buf.size = static_cast<std::size_t>(got);
