@@ -34,6 +34,35 @@ constexpr std::array<int8_t, 256> make_base64_table() {
 
 constexpr std::array<int8_t, 256> kBase64 = make_base64_table();
 
+// The same alphabet as four tables of values already shifted to their place
+// in a group of four characters, with bit 31 set for every byte outside the
+// alphabet: one OR of four lookups gives a group's 24 bits and its validity.
+struct GroupTables {
+  std::array<uint32_t, 256> at[4];
+};
+
+constexpr GroupTables make_group_tables() {
+  GroupTables g{};
+  for (std::size_t c = 0; c < 256; ++c) {
+    const int v = kBase64[c];
+    for (int k = 0; k < 4; ++k) {
+      g.at[k][c] = v < 0 ? uint32_t{1} << 31 : static_cast<uint32_t>(v) << (18 - 6 * k);
+    }
+  }
+  return g;
+}
+
+constexpr GroupTables kGroups = make_group_tables();
+
+// Writes the three bytes of a group (bits 23..0 of v, most significant
+// first) as one 4-byte store; the fourth byte is scratch the caller has room
+// for and overwrites next.
+inline void store_group(std::byte* dst, uint32_t v) {
+  uint32_t word = v << 8;
+  if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap32(word);
+  std::memcpy(dst, &word, 4);
+}
+
 uint32_t load_le32(const std::byte* p) {
   return std::to_integer<uint32_t>(p[0]) | std::to_integer<uint32_t>(p[1]) << 8 |
          std::to_integer<uint32_t>(p[2]) << 16 | std::to_integer<uint32_t>(p[3]) << 24;
@@ -167,17 +196,14 @@ void decode_base64(std::string_view text, std::vector<std::byte>& out) {
   int pending = 0;  // bits held in bits
   while (i < n) {
     if (pending == 0) {
-      // Whole groups of four alphabet bytes, the common case.
+      // Whole groups of four alphabet bytes, the common case. Each store
+      // writes one byte past its group, inside the bound reserved above
+      // (the last whole group ends at most 3 bytes before it).
       while (i + 4 <= n) {
-        const int a = kBase64[src[i]];
-        const int b = kBase64[src[i + 1]];
-        const int c = kBase64[src[i + 2]];
-        const int e = kBase64[src[i + 3]];
-        if ((a | b | c | e) < 0) break;
-        const auto v = static_cast<uint32_t>(a << 18 | b << 12 | c << 6 | e);
-        dst[w] = static_cast<std::byte>(v >> 16);
-        dst[w + 1] = static_cast<std::byte>(v >> 8);
-        dst[w + 2] = static_cast<std::byte>(v);
+        const uint32_t v = kGroups.at[0][src[i]] | kGroups.at[1][src[i + 1]] |
+                           kGroups.at[2][src[i + 2]] | kGroups.at[3][src[i + 3]];
+        if (v >> 31 != 0) break;
+        store_group(dst + w, v);
         w += 3;
         i += 4;
       }

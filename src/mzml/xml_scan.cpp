@@ -24,7 +24,11 @@ std::size_t find_lt_pattern(std::string_view text, std::string_view body, std::s
     const void* hit = std::memchr(base + pos, '<', last - pos + 1);
     if (hit == nullptr) return kNpos;
     const auto at = static_cast<std::size_t>(static_cast<const char*>(hit) - base);
-    if (body.empty() || std::memcmp(base + at + 1, body.data(), body.size()) == 0) return at;
+    // The first byte is compared inline: most '<' start another name.
+    if (body.empty() ||
+        (base[at + 1] == body[0] && std::memcmp(base + at + 2, body.data() + 1, body.size() - 1) == 0)) {
+      return at;
+    }
     pos = at + 1;
   }
   return kNpos;
@@ -58,8 +62,8 @@ std::size_t find_end_tag(std::string_view text, std::string_view tag, std::size_
     const void* hit = std::memchr(base + pos, '<', last - pos + 1);
     if (hit == nullptr) return kNpos;
     const auto at = static_cast<std::size_t>(static_cast<const char*>(hit) - base);
-    if (base[at + 1] == '/' && std::memcmp(base + at + 2, tag.data(), tag.size()) == 0 &&
-        base[at + 2 + tag.size()] == '>') {
+    if (base[at + 1] == '/' && base[at + 2 + tag.size()] == '>' &&
+        std::memcmp(base + at + 2, tag.data(), tag.size()) == 0) {
       return at;
     }
     pos = at + 1;
