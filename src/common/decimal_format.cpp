@@ -25,7 +25,7 @@ namespace {
 
 using detail::DigitBytes16;
 
-__extension__ typedef unsigned __int128 Uint128;
+__extension__ using Uint128 = unsigned __int128;
 
 // ---- Cached powers of five ------------------------------------------------
 
@@ -152,9 +152,9 @@ static_assert(shifts_in_range());
 
 // ---- Scaling and rounding ----------------------------------------------
 
-constexpr uint64_t kPow10_8 = 100000000;
-constexpr uint64_t kPow10_16 = 10000000000000000;
-constexpr uint64_t kPow10_17 = 100000000000000000;
+constexpr uint64_t kTenPow8 = 100000000;
+constexpr uint64_t kTenPow16 = 10000000000000000;
+constexpr uint64_t kTenPow17 = 100000000000000000;
 
 // p = m * 2^e * 10^k as its integer part, its first 64 fraction bits and
 // the bits below those (only looked at near a tie).
@@ -189,13 +189,13 @@ struct Rounded {
 [[gnu::always_inline]] inline bool round17(uint64_t m, int e, Rounded& out) {
   int x = floor_log10_pow2(e + 63);
   Scaled p = scale(m, e, 16 - x);
-  if (p.whole >= kPow10_17) {  // the estimate was one low: scale by 10^(k-1)
+  if (p.whole >= kTenPow17) {  // the estimate was one low: scale by 10^(k-1)
     ++x;
     p = scale(m, e, 16 - x);
   }
   constexpr uint64_t kHalf = uint64_t{1} << 63;
   // Which way the fraction falls is random data: no branch on it.
-  uint64_t up = static_cast<uint64_t>(p.fraction > kHalf);
+  auto up = static_cast<uint64_t>(p.fraction > kHalf);
   // Within 2^-63 of one half (kHalf - 1 or kHalf) the truncation matters.
   if (p.fraction - (kHalf - 1) < 2) [[unlikely]] {
     const int k = 16 - x;
@@ -215,8 +215,8 @@ struct Rounded {
 
 // whole + up, carried into a new digit when it reaches 10^17.
 void settle(uint64_t& digits, int& x) {
-  if (digits == kPow10_17) {
-    digits = kPow10_16;
+  if (digits == kTenPow17) {
+    digits = kTenPow16;
     ++x;
   }
 }
@@ -280,8 +280,8 @@ constexpr uint64_t kAsciiZeros = 0x3030303030303030;
 constexpr std::array<char, 200> make_pairs() {
   std::array<char, 200> t{};
   for (int i = 0; i < 100; ++i) {
-    t[static_cast<std::size_t>(2 * i)] = static_cast<char>('0' + i / 10);
-    t[static_cast<std::size_t>(2 * i + 1)] = static_cast<char>('0' + i % 10);
+    t[2 * static_cast<std::size_t>(i)] = static_cast<char>('0' + i / 10);
+    t[2 * static_cast<std::size_t>(i) + 1] = static_cast<char>('0' + i % 10);
   }
   return t;
 }
@@ -311,19 +311,19 @@ constexpr uint64_t with_point(uint64_t w, int j) {
 
 // A whole number 1 <= n < 10^17 in plain decimal.
 char* write_integer(char* p, uint64_t n) {
-  if (n < kPow10_8) {
+  if (n < kTenPow8) {
     const uint64_t w = digit_bytes8(static_cast<uint32_t>(n));
     const int skip = __builtin_ctzll(w) / 8;  // leading zero digits
     store8(p, (w >> (8 * skip)) + kAsciiZeros);
     return p + 8 - skip;
   }
-  const uint64_t high = n / kPow10_8;
-  const uint64_t low = digit_bytes8(static_cast<uint32_t>(n % kPow10_8)) + kAsciiZeros;
-  if (high < kPow10_8) {
+  const uint64_t high = n / kTenPow8;
+  const uint64_t low = digit_bytes8(static_cast<uint32_t>(n % kTenPow8)) + kAsciiZeros;
+  if (high < kTenPow8) {
     p = write_integer(p, high);
   } else {  // 17 digits
-    *p++ = static_cast<char>('0' + high / kPow10_8);
-    store8(p, digit_bytes8(static_cast<uint32_t>(high % kPow10_8)) + kAsciiZeros);
+    *p++ = static_cast<char>('0' + high / kTenPow8);
+    store8(p, digit_bytes8(static_cast<uint32_t>(high % kTenPow8)) + kAsciiZeros);
     p += 8;
   }
   store8(p, low);
@@ -338,18 +338,18 @@ char* write_integer(char* p, uint64_t n) {
   // the rounding to the last group; only a carry out of it needs the sum.
   uint64_t digits = r.whole;
   int x = r.x;
-  uint64_t head_value = digits / kPow10_16;
-  uint64_t high = digits / kPow10_8;
-  uint64_t low = digits - high * kPow10_8 + r.up;
-  if (low == kPow10_8) [[unlikely]] {
+  uint64_t head_value = digits / kTenPow16;
+  uint64_t high = digits / kTenPow8;
+  uint64_t low = digits - high * kTenPow8 + r.up;
+  if (low == kTenPow8) [[unlikely]] {
     digits += 1;
     settle(digits, x);
-    head_value = digits / kPow10_16;
-    high = digits / kPow10_8;
-    low = digits - high * kPow10_8;
+    head_value = digits / kTenPow16;
+    high = digits / kTenPow8;
+    low = digits - high * kTenPow8;
   }
   const auto head = static_cast<char>('0' + head_value);
-  const auto [w1, w2] = digits16(static_cast<uint32_t>(high - head_value * kPow10_8),
+  const auto [w1, w2] = digits16(static_cast<uint32_t>(high - head_value * kTenPow8),
                                  static_cast<uint32_t>(low));
   const int n = significant_length(w1, w2);
   if (x < -4 || x >= 17) {
@@ -366,11 +366,11 @@ char* write_integer(char* p, uint64_t n) {
     }
     if (ex >= 100) {
       e[2] = static_cast<char>('0' + ex / 100);
-      std::memcpy(e + 3, &kPairs[static_cast<std::size_t>(2 * (ex % 100))], 2);
+      std::memcpy(e + 3, &kPairs[2 * static_cast<std::size_t>(ex % 100)], 2);
       std::memcpy(p, e, 5);
       return p + 5;
     }
-    std::memcpy(e + 2, &kPairs[static_cast<std::size_t>(2 * ex)], 2);
+    std::memcpy(e + 2, &kPairs[2 * static_cast<std::size_t>(ex)], 2);
     std::memcpy(p, e, 4);
     return p + 4;
   }

@@ -4,7 +4,7 @@
 // results fall back to strtod_l with an explicit "C" locale.
 #include "common/number_reader.hpp"
 
-#include <locale.h>
+#include <locale.h>  // NOLINT(modernize-deprecated-headers): newlocale, strtod_l
 
 #include <charconv>
 #include <cstdint>

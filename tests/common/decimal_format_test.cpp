@@ -20,7 +20,7 @@ namespace {
 
 std::string g17(double x) {
   char buf[kG17MaxLength];
-  return std::string(buf, format_g17(x, buf));
+  return {buf, format_g17(x, buf)};
 }
 
 std::string printf17(double x) {
@@ -165,13 +165,13 @@ TEST(DecimalFormat, DigitConversionsAgree) {
 
 // Values whose texts are longest, or whose stores reach furthest past the
 // start: long negative exponents, four leading zeros, a point late.
-const double kLongValues[] = {-1.2345678901234567e-308,
-                              -2.2250738585072009e-308,
-                              -0.00012345678901234567,
-                              -1234567890123456.7,
-                              -12345678901234567.0,
-                              -1.2345678901234567e+300,
-                              -std::numeric_limits<double>::infinity()};
+constexpr double kLongValues[] = {-1.2345678901234567e-308,
+                                  -2.2250738585072009e-308,
+                                  -0.00012345678901234567,
+                                  -1234567890123456.7,
+                                  -12345678901234567.0,
+                                  -1.2345678901234567e+300,
+                                  -std::numeric_limits<double>::infinity()};
 
 TEST(DecimalFormat, StaysWithinItsBuffer) {
   // An exactly sized heap buffer lets AddressSanitizer see any overrun.

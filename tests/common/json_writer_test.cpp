@@ -18,7 +18,7 @@ namespace {
 
 std::string fmt(double x) {
   char buf[kNumberBufferSize];
-  return std::string(buf, format_double(x, buf));
+  return {buf, format_double(x, buf)};
 }
 
 std::string printf17(double x) {
@@ -133,9 +133,9 @@ TEST(JsonWriter, NumberArrayEqualsNumbersWrittenOneByOne) {
 
 TEST(JsonWriter, Escaping) {
   const std::pair<std::string, std::string> cases[] = {
-      {"a\tb\"c\\d", "a\\tb\\\"c\\\\d"},
+      {"a\tb\"c\\d", R"(a\tb\"c\\d)"},
       {"plain text", "plain text"},
-      {"C:\\data\\run.mzML", "C:\\\\data\\\\run.mzML"},
+      {R"(C:\data\run.mzML)", R"(C:\\data\\run.mzML)"},
       {"a/b\f\b", "a/b\\u000c\\u0008"},
       {"\n\r", "\\n\\r"},
       {std::string("\0\x1f", 2), "\\u0000\\u001f"},

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <clocale>
 #include <cmath>
 #include <cstdlib>
@@ -17,7 +18,8 @@ namespace vx::common {
 namespace {
 
 bool same_double(double a, double b) {
-  return std::memcmp(&a, &b, sizeof a) == 0 || (std::isnan(a) && std::isnan(b));
+  return std::bit_cast<uint64_t>(a) == std::bit_cast<uint64_t>(b) ||
+         (std::isnan(a) && std::isnan(b));
 }
 
 struct TextCase {
@@ -49,9 +51,9 @@ TEST(NumberReader, TextRules) {
       {"+5", 5},
       {"+-5", std::nullopt},
       {"--5", std::nullopt},
-      {"\"\\5\"", 5},               // backslash dropped, 5 taken literally
-      {"\"5\\\"", std::nullopt},    // backslash before the closing quote stays
-      {"\"\"5\"\"", std::nullopt},  // only one pair of quotes is removed
+      {R"("\5")", 5},              // backslash dropped, 5 taken literally
+      {R"("5\")", std::nullopt},   // backslash before the closing quote stays
+      {R"(""5"")", std::nullopt},  // only one pair of quotes is removed
       {"1e-400", 0.0},
       {"4e-320", 4e-320},
       {".5", 0.5},
@@ -125,7 +127,7 @@ TEST(NumberReader, ScanAgreesWithStrtodBitForBit) {
     const std::string s = random_number_text(rng);
     char* end = nullptr;
     const double want = std::strtod(s.c_str(), &end);
-    const std::size_t want_used = static_cast<std::size_t>(end - s.c_str());
+    const auto want_used = static_cast<std::size_t>(end - s.c_str());
     double got = -12345.0;
     const std::size_t used = scan_strtod(s, got);
     ASSERT_EQ(used, want_used) << "'" << s << "'";
