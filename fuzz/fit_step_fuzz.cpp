@@ -34,6 +34,7 @@ bool flag_is(const std::string& diagnostics, std::string_view key, bool want) {
 
 }  // namespace
 
+// NOLINTNEXTLINE(readability-identifier-naming): the name libFuzzer calls.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   double p[3] = {100, 0.5, 5};
   const std::size_t head = size < sizeof p ? size : sizeof p;
@@ -52,10 +53,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const auto diagnostics = host.output_text(0);
   if (!result || !diagnostics) std::abort();
   if (result->front() != '{' || result->back() != '}') std::abort();
-  const bool none = result->find("\"fit_status\":\"no_local_peak\"") != std::string::npos;
+  const bool none = result->find(R"("fit_status":"no_local_peak")") != std::string::npos;
   const bool unstable =
-      result->find("\"fit_status\":\"unstable_fit\"") != std::string::npos;
-  const bool success = result->find("\"fit_status\":\"success\"") != std::string::npos;
+      result->find(R"("fit_status":"unstable_fit")") != std::string::npos;
+  const bool success = result->find(R"("fit_status":"success")") != std::string::npos;
   if (int{none} + int{unstable} + int{success} != 1) std::abort();
   if (!flag_is(*diagnostics, "gcms.fit.no_local_peak", none) ||
       !flag_is(*diagnostics, "gcms.fit.unstable_fit", unstable) ||

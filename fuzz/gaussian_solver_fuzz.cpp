@@ -4,6 +4,7 @@
 // pairs of raw doubles (time, intensity), at most 512 of them. The fit must
 // end within its limit, report success exactly when converged, and keep the
 // width and baseline floors on success.
+#include <bit>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -25,6 +26,7 @@ void take(const uint8_t* buf, std::size_t size, std::size_t& at, double& out) {
 
 }  // namespace
 
+// NOLINTNEXTLINE(readability-identifier-naming): the name libFuzzer calls.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::unique_ptr<uint8_t[]> buf(new uint8_t[size == 0 ? 1 : size]);
   std::memcpy(buf.get(), data, size);
@@ -55,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const vx::fit::FitExcerpts x =
       vx::fit::build_fit_excerpts(w, o.height, o.center, o.width, o.baseline);
   if (w.times.size() == 1 &&
-      std::memcmp(&x.trace[49], &w.intensities[0], sizeof(double)) != 0) {
+      std::bit_cast<uint64_t>(x.trace[49]) != std::bit_cast<uint64_t>(w.intensities[0])) {
     std::abort();
   }
   return 0;

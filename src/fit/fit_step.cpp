@@ -100,26 +100,26 @@ std::string result_document(const Report& r, const FitExcerpts* excerpts, double
                             double tolerance, double lower, double upper, double mz) {
   common::JsonWriter w;
   w.reserve(kResultReserve);
-  w.raw("{\"fitted_retention_time\":").number(r.retention_time);
-  w.raw(",\"fitted_retention_time_unit\":\"minute\",\"peak_height\":").number(r.height);
-  w.raw(",\"peak_width\":").number(r.width);
-  w.raw(",\"peak_area\":").number(r.area);
-  w.raw(",\"baseline\":").number(r.baseline);
-  w.raw(",\"fit_status\":").string(status_text(r.outcome));
-  w.raw(",\"target_retention_time\":").number(target);
-  w.raw(",\"retention_time_tolerance\":").number(tolerance);
-  w.raw(",\"fit_window_min\":").number(lower);
-  w.raw(",\"fit_window_max\":").number(upper);
-  w.raw(",\"solver_iterations\":").integer(r.iterations);
-  w.raw(",\"r_squared\":").number(r.r_squared);
-  w.raw(",\"goodness_of_fit\":").number(r.r_squared);
-  w.raw(",\"mz\":").number(mz);
+  w.raw(R"({"fitted_retention_time":)").number(r.retention_time);
+  w.raw(R"(,"fitted_retention_time_unit":"minute","peak_height":)").number(r.height);
+  w.raw(R"(,"peak_width":)").number(r.width);
+  w.raw(R"(,"peak_area":)").number(r.area);
+  w.raw(R"(,"baseline":)").number(r.baseline);
+  w.raw(R"(,"fit_status":)").string(status_text(r.outcome));
+  w.raw(R"(,"target_retention_time":)").number(target);
+  w.raw(R"(,"retention_time_tolerance":)").number(tolerance);
+  w.raw(R"(,"fit_window_min":)").number(lower);
+  w.raw(R"(,"fit_window_max":)").number(upper);
+  w.raw(R"(,"solver_iterations":)").integer(r.iterations);
+  w.raw(R"(,"r_squared":)").number(r.r_squared);
+  w.raw(R"(,"goodness_of_fit":)").number(r.r_squared);
+  w.raw(R"(,"mz":)").number(mz);
   const std::span<const double> none;
-  w.raw(",\"selected_ion_trace_excerpt\":")
+  w.raw(R"(,"selected_ion_trace_excerpt":)")
       .number_array(excerpts ? std::span<const double>(excerpts->trace) : none);
-  w.raw(",\"fitted_curve_excerpt\":")
+  w.raw(R"(,"fitted_curve_excerpt":)")
       .number_array(excerpts ? std::span<const double>(excerpts->curve) : none);
-  w.raw(",\"excerpt_retention_time\":")
+  w.raw(R"(,"excerpt_retention_time":)")
       .number_array(excerpts ? std::span<const double>(excerpts->times) : none);
   w.raw("}");
   return w.take();
@@ -128,15 +128,15 @@ std::string result_document(const Report& r, const FitExcerpts* excerpts, double
 std::string diagnostics_document(const Report& r) {
   common::JsonWriter w;
   w.reserve(kDiagnosticsReserve);
-  w.raw("{\"gcms.fit.no_local_peak\":").boolean(r.outcome == Outcome::kNoLocalPeak);
-  w.raw(",\"gcms.fit.unstable_fit\":")
+  w.raw(R"({"gcms.fit.no_local_peak":)").boolean(r.outcome == Outcome::kNoLocalPeak);
+  w.raw(R"(,"gcms.fit.unstable_fit":)")
       .boolean(r.outcome == Outcome::kUnstableBeforeFit ||
                r.outcome == Outcome::kUnstableFromFit);
-  w.raw(",\"gcms.fit.solver_converged\":").boolean(r.outcome == Outcome::kSuccess);
-  w.raw(",\"gcms.fit.initial_height_estimate\":").number(r.initial.height);
-  w.raw(",\"gcms.fit.initial_center_estimate\":").number(r.initial.center);
-  w.raw(",\"gcms.fit.initial_width_estimate\":").number(r.initial.width);
-  w.raw(",\"gcms.fit.initial_baseline_estimate\":").number(r.initial.baseline);
+  w.raw(R"(,"gcms.fit.solver_converged":)").boolean(r.outcome == Outcome::kSuccess);
+  w.raw(R"(,"gcms.fit.initial_height_estimate":)").number(r.initial.height);
+  w.raw(R"(,"gcms.fit.initial_center_estimate":)").number(r.initial.center);
+  w.raw(R"(,"gcms.fit.initial_width_estimate":)").number(r.initial.width);
+  w.raw(R"(,"gcms.fit.initial_baseline_estimate":)").number(r.initial.baseline);
   w.raw("}");
   return w.take();
 }

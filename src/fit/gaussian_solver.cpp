@@ -208,7 +208,7 @@ GaussianFitOutcome fit_gaussian_peak(const FitWindow& window,
   const double scale = std::max(kScaleFloor, estimate.height);
   std::vector<double> scaled(n);
   for (std::size_t i = 0; i < n; ++i) scaled[i] = window.intensities[i] / scale;
-  const double count = static_cast<double>(n);
+  const auto count = static_cast<double>(n);
 
   Params p{estimate.height / scale, estimate.center, estimate.width,
            estimate.baseline / scale};

@@ -32,6 +32,7 @@ StepEntry fit_entry() { return step_entry("GcMsTargetedGaussianFitStep"); }
 
 std::vector<double> range(double first, double step, int count) {
   std::vector<double> out;
+  out.reserve(static_cast<std::size_t>(count));
   for (int i = 0; i < count; ++i) out.push_back(first + step * i);
   return out;
 }
@@ -190,6 +191,7 @@ TEST(FitStep, IterationLimitReachesTheSolver) {
   // One scan per two widths: this noise-free peak needs 38 passes.
   std::vector<double> t = range(4.5, 0.2, 6);
   std::vector<double> y;
+  y.reserve(t.size());
   for (const double x : t) {
     y.push_back(100 * std::exp(-((x - 5) * (x - 5)) / (2 * 0.1 * 0.1)) + 10);
   }
@@ -225,8 +227,8 @@ TEST(FitStep, EmptyWindowWritesTheNoLocalPeakDocuments) {
                                "[1,2,3]",
                                "not json at all",
                                outside,
-                               "{\"retention_time\":[5],\"intensity\":[]}",
-                               "{\"intensity\":[1,2,3]}"};
+                               R"({"retention_time":[5],"intensity":[]})",
+                               R"({"intensity":[1,2,3]})"};
   for (const std::string& trace : cases) {
     SCOPED_TRACE(trace);
     const FitRun run = run_fit_step(5, 0.5, 100, trace);

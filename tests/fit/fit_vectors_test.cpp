@@ -36,7 +36,7 @@ FitRun run_vector(const PeakVector& v) {
 double percentile(std::vector<double> values, double p) {
   std::sort(values.begin(), values.end());
   const auto at =
-      static_cast<std::size_t>(p * static_cast<double>(values.size() - 1) + 0.5);
+      static_cast<std::size_t>(std::lround(p * static_cast<double>(values.size() - 1)));
   return values[at];
 }
 

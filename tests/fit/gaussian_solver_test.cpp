@@ -61,7 +61,7 @@ double worst_error(const GaussianFitOutcome& o, const Peak& p) {
                    std::fabs(o.baseline - p.baseline) / std::max(p.height, p.baseline)});
 }
 
-const Peak kExample{100, 5, 0.1, 10};
+constexpr Peak kExample{100, 5, 0.1, 10};
 FitWindow example_window() { return sample(kExample, 4.5, 0.01, 5.5); }
 
 TEST(GaussianSolver, NoiseFreeExampleSucceedsAfterFourPasses) {
