@@ -44,7 +44,8 @@ double peak_mib() {
   std::ifstream in("/proc/self/status");
   std::string line;
   while (std::getline(in, line)) {
-    if (line.rfind("VmHWM:", 0) == 0) return std::strtod(line.c_str() + 6, nullptr) / 1024.0;
+    if (line.rfind("VmHWM:", 0) == 0)
+      return std::strtod(line.c_str() + 6, nullptr) / 1024.0;
   }
   return 0.0;
 }
@@ -102,9 +103,11 @@ PhaseResult run_phase(const std::string& phase, const std::string& path) {
     BenchHost host;
     host.api.set_output_text = take_text;
     host.context.api = &host.api;
-    const StepValue params[2] = {{VX_KIND_TEXT, path.data(), path.size()}, {VX_KIND_TEXT, "", 0}};
-    r.status = vx::registry::run_step(vx::mzml::kIngestionShape, vx::mzml::compute_ingestion,
-                                      &host.context, params, 2, nullptr, 0, host.outputs, 3);
+    const StepValue params[2] = {{VX_KIND_TEXT, path.data(), path.size()},
+                                 {VX_KIND_TEXT, "", 0}};
+    r.status =
+        vx::registry::run_step(vx::mzml::kIngestionShape, vx::mzml::compute_ingestion,
+                               &host.context, params, 2, nullptr, 0, host.outputs, 3);
     r.document_mib = static_cast<double>(host.lengths[2]) / (1024.0 * 1024.0);
   }
   r.seconds = std::chrono::duration<double>(Clock::now() - t0).count();
@@ -180,8 +183,8 @@ int main(int argc, char** argv) {
     files = {plain.string(), zlib.string()};
   }
 
-  std::printf("%-28s %-7s %9s %10s %10s %s\n", "file", "phase", "seconds", "MB/s", "peak MiB",
-              "peak / (file + document)");
+  std::printf("%-28s %-7s %9s %10s %10s %s\n", "file", "phase", "seconds", "MB/s",
+              "peak MiB", "peak / (file + document)");
   for (const std::string& file : files) {
     const double mb = static_cast<double>(fs::file_size(file)) / 1e6;
     const double file_mib = static_cast<double>(fs::file_size(file)) / (1024.0 * 1024.0);
@@ -191,16 +194,17 @@ int main(int argc, char** argv) {
       for (int r = 0; r < runs; ++r) {
         const PhaseResult p = in_child(phase, file);
         if (p.status != 0) {
-          std::fprintf(stderr, "%s on %s failed (%d)\n", phase.c_str(), file.c_str(), p.status);
+          std::fprintf(stderr, "%s on %s failed (%d)\n", phase.c_str(), file.c_str(),
+                       p.status);
           return 1;
         }
         if (p.seconds < best.seconds) best = p;
       }
-      std::printf("%-28s %-7s %9.3f %10.1f %10.1f", fs::path(file).filename().c_str(), phase.c_str(),
-                  best.seconds, mb / best.seconds, best.peak_mib);
+      std::printf("%-28s %-7s %9.3f %10.1f %10.1f", fs::path(file).filename().c_str(),
+                  phase.c_str(), best.seconds, mb / best.seconds, best.peak_mib);
       if (phase == "step") {
-        std::printf(" %.2f (document %.1f MiB)", best.peak_mib / (file_mib + best.document_mib),
-                    best.document_mib);
+        std::printf(" %.2f (document %.1f MiB)",
+                    best.peak_mib / (file_mib + best.document_mib), best.document_mib);
       }
       std::printf("\n");
     }

@@ -19,7 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::unique_ptr<char[]> buf(new char[rest.size()]);
   std::copy(rest.begin(), rest.end(), buf.get());
   const std::string_view text(buf.get(), rest.size());
-  const std::span<const std::byte> bytes(reinterpret_cast<const std::byte*>(buf.get()), rest.size());
+  const std::span<const std::byte> bytes(reinterpret_cast<const std::byte*>(buf.get()),
+                                         rest.size());
 
   if (mode == 0) {
     // Raw bytes straight into the decoders.
@@ -42,9 +43,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // content of a zlib/numpress array (mode 2).
   std::string element(text);
   if (mode == 2) {
-    element = "<binaryDataArray arrayLength=\"3\"><cvParam name=\"m/z array\"/>"
-              "<cvParam name=\"MS-Numpress linear prediction compression followed by zlib "
-              "compression\"/><binary>" + element + "</binary></binaryDataArray>";
+    element =
+        "<binaryDataArray arrayLength=\"3\"><cvParam name=\"m/z array\"/>"
+        "<cvParam name=\"MS-Numpress linear prediction compression followed by zlib "
+        "compression\"/><binary>" +
+        element + "</binary></binaryDataArray>";
   }
   MzmlSpectrum s;
   try {

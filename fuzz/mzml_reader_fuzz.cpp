@@ -23,7 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           ++seen;
         },
         summary);
-    if (ok && summary.find("\"spectrum_count\":" + std::to_string(seen) + ",") == std::string::npos) {
+    if (ok && summary.find("\"spectrum_count\":" + std::to_string(seen) + ",") ==
+                  std::string::npos) {
       std::abort();
     }
   } catch (const std::invalid_argument&) {

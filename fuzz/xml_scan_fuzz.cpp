@@ -14,7 +14,8 @@ namespace {
 
 void check_inside(std::string_view part, std::string_view whole) {
   if (part.empty()) return;
-  if (part.data() < whole.data() || part.data() + part.size() > whole.data() + whole.size()) {
+  if (part.data() < whole.data() ||
+      part.data() + part.size() > whole.data() + whole.size()) {
     std::abort();
   }
 }
@@ -26,7 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const auto take_line = [&in] {
     const std::size_t nl = in.find('\n');
     const std::string_view line = in.substr(0, std::min(nl, in.size()));
-    in.remove_prefix(std::min(nl == std::string_view::npos ? in.size() : nl + 1, in.size()));
+    in.remove_prefix(
+        std::min(nl == std::string_view::npos ? in.size() : nl + 1, in.size()));
     return std::string(line.substr(0, 32));
   };
   const std::string tag = take_line();

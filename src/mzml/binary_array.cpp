@@ -6,7 +6,6 @@
 #include "mzml/binary_array.hpp"
 
 #include <MSNumpress.hpp>
-
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -19,20 +18,18 @@ namespace vx::mzml {
 namespace {
 
 // The RFC 4648 alphabet; -1 for every other byte.
-constexpr std::array<int8_t, 256> make_base64_table() {
-  std::array<int8_t, 256> t{};
+constexpr std::array<int, 256> make_base64_table() {
+  std::array<int, 256> t{};
   for (auto& v : t) v = -1;
-  for (int i = 0; i < 26; ++i) {
-    t[static_cast<std::size_t>('A' + i)] = static_cast<int8_t>(i);
-    t[static_cast<std::size_t>('a' + i)] = static_cast<int8_t>(26 + i);
+  constexpr std::string_view kAlphabet =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  for (std::size_t i = 0; i < kAlphabet.size(); ++i) {
+    t[static_cast<unsigned char>(kAlphabet[i])] = static_cast<int>(i);
   }
-  for (int i = 0; i < 10; ++i) t[static_cast<std::size_t>('0' + i)] = static_cast<int8_t>(52 + i);
-  t['+'] = 62;
-  t['/'] = 63;
   return t;
 }
 
-constexpr std::array<int8_t, 256> kBase64 = make_base64_table();
+constexpr std::array<int, 256> kBase64 = make_base64_table();
 
 // The same alphabet as four tables of values already shifted to their place
 // in a group of four characters, with bit 31 set for every byte outside the
@@ -59,7 +56,8 @@ constexpr GroupTables kGroups = make_group_tables();
 // for and overwrites next.
 inline void store_group(std::byte* dst, uint32_t v) {
   uint32_t word = v << 8;
-  if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap32(word);
+  if constexpr (std::endian::native == std::endian::little)
+    word = __builtin_bswap32(word);
   std::memcpy(dst, &word, 4);
 }
 
@@ -68,7 +66,7 @@ uint32_t load_le32(const std::byte* p) {
          std::to_integer<uint32_t>(p[2]) << 16 | std::to_integer<uint32_t>(p[3]) << 24;
 }
 
-uint64_t load_le64(const std::byte* p) {
+[[maybe_unused]] uint64_t load_le64(const std::byte* p) {
   return uint64_t{load_le32(p)} | uint64_t{load_le32(p + 4)} << 32;
 }
 
@@ -90,8 +88,8 @@ constexpr CompressionTerm kCompressionTerms[] = {
     {"MS-Numpress short logged float compression", Numpress::kSlof, false},
     {"MS-Numpress linear prediction compression followed by zlib compression",
      Numpress::kLinear, true},
-    {"MS-Numpress positive integer compression followed by zlib compression", Numpress::kPic,
-     true},
+    {"MS-Numpress positive integer compression followed by zlib compression",
+     Numpress::kPic, true},
     {"MS-Numpress short logged float compression followed by zlib compression",
      Numpress::kSlof, true},
 };
@@ -111,7 +109,8 @@ void apply_compression_term(std::string_view name, DataArrayDescriptor& d) {
 
 }  // namespace
 
-DataArrayDescriptor classify_data_array(std::string_view array_text, const ParamGroups& groups) {
+DataArrayDescriptor classify_data_array(std::string_view array_text,
+                                        const ParamGroups& groups) {
   DataArrayDescriptor d;
   for_each_cv_param(array_text, groups, [&d](std::string_view param) {
     const std::string_view name = attribute_value(param, "name");
@@ -255,19 +254,22 @@ void decode_float64_array(std::span<const std::byte> bytes, std::size_t count,
   }
 }
 
-std::vector<double> decode_float32_array(std::span<const std::byte> bytes, std::size_t count) {
+std::vector<double> decode_float32_array(std::span<const std::byte> bytes,
+                                         std::size_t count) {
   std::vector<double> out;
   decode_float32_array(bytes, count, out);
   return out;
 }
 
-std::vector<double> decode_float64_array(std::span<const std::byte> bytes, std::size_t count) {
+std::vector<double> decode_float64_array(std::span<const std::byte> bytes,
+                                         std::size_t count) {
   std::vector<double> out;
   decode_float64_array(bytes, count, out);
   return out;
 }
 
-bool decode_numpress(Numpress scheme, std::span<const std::byte> bytes, std::vector<double>& out) {
+bool decode_numpress(Numpress scheme, std::span<const std::byte> bytes,
+                     std::vector<double>& out) {
   namespace np = ms::numpress::MSNumpress;
   const std::size_t n = bytes.size();
   // Room for the most values each scheme can produce from n bytes, so the
@@ -295,14 +297,22 @@ bool decode_numpress(Numpress scheme, std::span<const std::byte> bytes, std::vec
   double unused = 0.0;
   double* const dst = room != 0 ? out.data() : &unused;
   const unsigned char none = 0;
-  const auto* const src = n != 0 ? reinterpret_cast<const unsigned char*>(bytes.data()) : &none;
+  const auto* const src =
+      n != 0 ? reinterpret_cast<const unsigned char*>(bytes.data()) : &none;
   std::size_t got = 0;
   try {
     switch (scheme) {
-      case Numpress::kLinear: got = np::decodeLinear(src, n, dst); break;
-      case Numpress::kPic: got = np::decodePic(src, n, dst); break;
-      case Numpress::kSlof: got = np::decodeSlof(src, n, dst); break;
-      case Numpress::kNone: break;
+      case Numpress::kLinear:
+        got = np::decodeLinear(src, n, dst);
+        break;
+      case Numpress::kPic:
+        got = np::decodePic(src, n, dst);
+        break;
+      case Numpress::kSlof:
+        got = np::decodeSlof(src, n, dst);
+        break;
+      case Numpress::kNone:
+        break;
     }
   } catch (const char*) {
     return false;  // the decoder's own corrupt-data report

@@ -31,7 +31,8 @@ struct DataArrayDescriptor {
 
 // The descriptor of one binaryDataArray element's text, its cvParams (and
 // those of referenced groups) applied in document order.
-DataArrayDescriptor classify_data_array(std::string_view array_text, const ParamGroups& groups);
+DataArrayDescriptor classify_data_array(std::string_view array_text,
+                                        const ParamGroups& groups);
 
 // Buffers reused across the arrays of a document.
 struct ArrayScratch {
@@ -64,12 +65,15 @@ void decode_float32_array(std::span<const std::byte> bytes, std::size_t count,
                           std::vector<double>& out);
 void decode_float64_array(std::span<const std::byte> bytes, std::size_t count,
                           std::vector<double>& out);
-std::vector<double> decode_float32_array(std::span<const std::byte> bytes, std::size_t count);
-std::vector<double> decode_float64_array(std::span<const std::byte> bytes, std::size_t count);
+std::vector<double> decode_float32_array(std::span<const std::byte> bytes,
+                                         std::size_t count);
+std::vector<double> decode_float64_array(std::span<const std::byte> bytes,
+                                         std::size_t count);
 
 // MS-Numpress decoding of bytes into out. False for data the decoder finds
 // corrupt (or that would make it read past the bytes); out is then
 // unspecified.
-bool decode_numpress(Numpress scheme, std::span<const std::byte> bytes, std::vector<double>& out);
+bool decode_numpress(Numpress scheme, std::span<const std::byte> bytes,
+                     std::vector<double>& out);
 
 }  // namespace vx::mzml

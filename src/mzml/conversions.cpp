@@ -6,7 +6,7 @@
 // conversion reports through errno.
 #include "mzml/conversions.hpp"
 
-#include <locale.h>
+#include <locale.h>  // NOLINT(modernize-deprecated-headers): POSIX newlocale, locale_t
 
 #include <cerrno>
 #include <cmath>
@@ -78,9 +78,11 @@ bool strtod_reports_underflow(std::string_view number) {
 int32_t convert_stoi(std::string_view text) {
   const DecimalPrefix d = scan_decimal(text);
   if (!d.any_digit) throw std::invalid_argument("invalid stoi argument");
-  constexpr auto kMaxPositive = static_cast<uint64_t>(std::numeric_limits<int32_t>::max());
+  constexpr auto kMaxPositive =
+      static_cast<uint64_t>(std::numeric_limits<int32_t>::max());
   const uint64_t limit = d.negative ? kMaxPositive + 1 : kMaxPositive;
-  if (d.overflow || d.magnitude > limit) throw std::out_of_range("stoi argument out of range");
+  if (d.overflow || d.magnitude > limit)
+    throw std::out_of_range("stoi argument out of range");
   const auto magnitude = static_cast<int64_t>(d.magnitude);
   return static_cast<int32_t>(d.negative ? -magnitude : magnitude);
 }
@@ -102,7 +104,8 @@ double convert_stod(std::string_view text) {
     throw std::out_of_range("stod argument out of range");
   }
   const int kind = std::fpclassify(value);
-  if ((kind == FP_ZERO || kind == FP_SUBNORMAL) && strtod_reports_underflow(text.substr(0, used))) {
+  if ((kind == FP_ZERO || kind == FP_SUBNORMAL) &&
+      strtod_reports_underflow(text.substr(0, used))) {
     throw std::out_of_range("stod argument out of range");
   }
   return value;

@@ -29,8 +29,8 @@ bool Inflater::zlib(std::span<const std::byte> in, std::size_t expected,
   for (;;) {
     out.resize(static_cast<std::size_t>(want));
     std::size_t got = 0;
-    const libdeflate_result r =
-        libdeflate_zlib_decompress(d_.get(), in.data(), in.size(), out.data(), out.size(), &got);
+    const libdeflate_result r = libdeflate_zlib_decompress(d_.get(), in.data(), in.size(),
+                                                           out.data(), out.size(), &got);
     if (r == LIBDEFLATE_SUCCESS) {
       out.resize(got);
       return true;
@@ -42,14 +42,13 @@ bool Inflater::zlib(std::span<const std::byte> in, std::size_t expected,
 
 void advise_huge_pages(void* data, std::size_t size) {
 #ifdef MADV_HUGEPAGE
-  constexpr std::uintptr_t kHuge = std::uintptr_t{1} << 21;
+  constexpr std::size_t kHuge = std::size_t{1} << 21;
   if (size < 2 * kHuge) return;  // small buffers gain nothing
-  const auto begin = reinterpret_cast<std::uintptr_t>(data);
-  const std::uintptr_t first = (begin + kHuge - 1) & ~(kHuge - 1);
-  const std::uintptr_t last = (begin + size) & ~(kHuge - 1);
-  if (last > first) {
-    (void)madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-  }
+  // The whole huge pages inside the buffer: from the first 2 MiB boundary.
+  const std::size_t misalignment = reinterpret_cast<std::uintptr_t>(data) % kHuge;
+  const std::size_t skip = misalignment == 0 ? 0 : kHuge - misalignment;
+  const std::size_t length = (size - skip) / kHuge * kHuge;
+  if (length != 0) (void)madvise(static_cast<char*>(data) + skip, length, MADV_HUGEPAGE);
 #else
   (void)data;
   (void)size;
@@ -70,7 +69,8 @@ bool gunzip(std::string_view bytes, ByteBuffer& out) {
   // exact for the usual single-member file, a starting guess otherwise.
   uint64_t want = uint64_t{bytes.size()} * 4;
   if (bytes.size() >= 18) {
-    const auto* tail = reinterpret_cast<const unsigned char*>(bytes.data() + bytes.size() - 4);
+    const auto* tail =
+        reinterpret_cast<const unsigned char*>(bytes.data() + bytes.size() - 4);
     const uint64_t isize = uint64_t{tail[0]} | uint64_t{tail[1]} << 8 |
                            uint64_t{tail[2]} << 16 | uint64_t{tail[3]} << 24;
     if (isize >= bytes.size() / 2) want = isize;
@@ -94,7 +94,8 @@ bool gunzip(std::string_view bytes, ByteBuffer& out) {
       continue;
     }
     if (r != LIBDEFLATE_INSUFFICIENT_SPACE || buf.size >= cap) return false;
-    const auto bigger = static_cast<std::size_t>(std::min<uint64_t>(uint64_t{buf.size} * 2, cap));
+    const auto bigger =
+        static_cast<std::size_t>(std::min<uint64_t>(uint64_t{buf.size} * 2, cap));
     auto grown = std::make_unique_for_overwrite<char[]>(bigger);
     advise_huge_pages(grown.get(), bigger);
     std::memcpy(grown.get(), buf.data.get(), out_pos);

@@ -32,7 +32,8 @@ class Inflater {
   // there and grows when the stream holds more, up to max_inflated_size.
   // Returns false for corrupt data or a stream that needs more room than
   // that; out is then unspecified.
-  bool zlib(std::span<const std::byte> in, std::size_t expected, std::vector<std::byte>& out);
+  bool zlib(std::span<const std::byte> in, std::size_t expected,
+            std::vector<std::byte>& out);
 
  private:
   struct Free {

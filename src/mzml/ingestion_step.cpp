@@ -30,7 +30,8 @@ std::size_t entry_bound(const MzmlSpectrum& s) {
   const std::size_t texts = s.scan_start_time_unit.size() + s.spectrum_type.size() +
                             s.mz_array_dtype.size() + s.intensity_array_dtype.size() +
                             s.array_compression.size();
-  return 256 + 6 * texts + (s.mz_array.size() + s.intensity_array.size() + 1) * kMaxNumberText;
+  return 256 + 6 * texts +
+         (s.mz_array.size() + s.intensity_array.size() + 1) * kMaxNumberText;
 }
 
 // Builds the spectra document one entry at a time.
@@ -57,18 +58,22 @@ class SpectraDocument {
   // Makes room for the next entry. When the buffer is full, the output so
   // far is projected over the rest of the document at the rate of the
   // spectra read so far (bounded at eight output bytes per input byte,
-  // beyond which plain doubling takes over).
+  // beyond which geometric growth takes over).
   void reserve_for(std::size_t bound, const SpectrumSpan& span) {
     const std::size_t need = w_.size() + bound;
     if (need <= w_.text().capacity()) return;
-    const double consumed = static_cast<double>(std::max<std::size_t>(span.end - first_begin_, 1));
-    const double rest = static_cast<double>(span.document_size - std::min(span.end, span.document_size));
+    const auto consumed =
+        static_cast<double>(std::max<std::size_t>(span.end - first_begin_, 1));
+    const auto rest =
+        static_cast<double>(span.document_size - std::min(span.end, span.document_size));
     double projected = static_cast<double>(need) * (1.0 + rest / consumed) * 1.0625;
-    projected = std::min(projected, 8.0 * static_cast<double>(span.document_size) + 4096.0);
+    projected =
+        std::min(projected, 8.0 * static_cast<double>(span.document_size) + 4096.0);
     // At least half again the current size, so a poor projection still
     // grows the buffer geometrically.
     const std::size_t capacity = w_.text().capacity();
-    w_.reserve(std::max({need, static_cast<std::size_t>(projected), capacity + capacity / 2}));
+    w_.reserve(
+        std::max({need, static_cast<std::size_t>(projected), capacity + capacity / 2}));
   }
 
   common::JsonWriter w_;
@@ -93,7 +98,8 @@ void append_spectrum_entry(common::JsonWriter& w, const MzmlSpectrum& s) {
 }
 
 PathProbe classify_status_error(std::error_code ec) {
-  if (ec.category() != std::generic_category() && ec.category() != std::system_category()) {
+  if (ec.category() != std::generic_category() &&
+      ec.category() != std::system_category()) {
     return PathProbe::kUnusable;
   }
   switch (ec.value()) {
@@ -114,9 +120,11 @@ PathProbe probe_path(std::string_view path) {
   // other path: no entry can have such a name.
   if (path.find('\0') != std::string_view::npos) return PathProbe::kAbsent;
   std::error_code ec;
-  const std::filesystem::file_status st = std::filesystem::status(std::filesystem::path(path), ec);
-  if (!ec) return st.type() == std::filesystem::file_type::not_found ? PathProbe::kAbsent
-                                                                     : PathProbe::kPresent;
+  const std::filesystem::file_status st =
+      std::filesystem::status(std::filesystem::path(path), ec);
+  if (!ec)
+    return st.type() == std::filesystem::file_type::not_found ? PathProbe::kAbsent
+                                                              : PathProbe::kPresent;
   return classify_status_error(ec);
 }
 
@@ -124,9 +132,12 @@ registry::StepResult compute_ingestion(const registry::StepArgs& args) {
   const std::string_view path = args.param_text(0);
   if (path.empty()) return registry::StepResult::invalid();
   switch (probe_path(path)) {
-    case PathProbe::kAbsent: return diagnostics(kFileNotFoundDocument);
-    case PathProbe::kUnusable: return diagnostics(kUnsupportedEncodingDocument);
-    case PathProbe::kPresent: break;
+    case PathProbe::kAbsent:
+      return diagnostics(kFileNotFoundDocument);
+    case PathProbe::kUnusable:
+      return diagnostics(kUnsupportedEncodingDocument);
+    case PathProbe::kPresent:
+      break;
   }
 
   SpectraDocument spectra;
@@ -134,7 +145,8 @@ registry::StepResult compute_ingestion(const registry::StepArgs& args) {
   bool read = false;
   try {
     read = read_mzml_file(
-        path, [&spectra](MzmlSpectrum& s, const SpectrumSpan& span) { spectra.add(s, span); },
+        path,
+        [&spectra](MzmlSpectrum& s, const SpectrumSpan& span) { spectra.add(s, span); },
         summary);
   } catch (const std::invalid_argument&) {
     // A number in the file that does not convert: reported, not a status.
@@ -147,7 +159,8 @@ registry::StepResult compute_ingestion(const registry::StepArgs& args) {
   registry::StepResult r;
   r.emissions.reserve(3);
   r.emissions.push_back(registry::Emission::of_text(2, spectra.finish()));
-  r.emissions.push_back(registry::Emission::of_text(0, std::string(kChromatogramsDocument)));
+  r.emissions.push_back(
+      registry::Emission::of_text(0, std::string(kChromatogramsDocument)));
   r.emissions.push_back(registry::Emission::of_text(1, std::move(summary)));
   return r;
 }

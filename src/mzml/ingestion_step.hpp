@@ -14,9 +14,11 @@
 
 namespace vx::mzml {
 
-inline constexpr registry::StepShape kIngestionShape{.params = 2, .inputs = 0, .outputs = 3};
+inline constexpr registry::StepShape kIngestionShape{
+    .params = 2, .inputs = 0, .outputs = 3};
 
-inline constexpr std::string_view kFileNotFoundDocument = "{\"gcms.ingest.file_not_found\":true}";
+inline constexpr std::string_view kFileNotFoundDocument =
+    "{\"gcms.ingest.file_not_found\":true}";
 inline constexpr std::string_view kUnsupportedEncodingDocument =
     "{\"gcms.ingest.unsupported_encoding\":true}";
 inline constexpr std::string_view kMalformedNumberDocument =

@@ -112,8 +112,8 @@ void read_spectrum_params(std::string_view spectrum_text, const ParamGroups& gro
   });
 }
 
-bool read_document(std::string_view doc, std::string_view path, const SpectrumVisitor& visit,
-                   std::string& run_summary_json) {
+bool read_document(std::string_view doc, std::string_view path,
+                   const SpectrumVisitor& visit, std::string& run_summary_json) {
   if (doc.empty()) return false;
 
   // The source file name: a sourceFile anywhere after "<fileDescription>".
@@ -150,12 +150,14 @@ bool read_document(std::string_view doc, std::string_view path, const SpectrumVi
     if (!index.empty()) record.index = convert_stoi(index);
     read_spectrum_params(spectrum, groups, record);
     std::size_t list_end = 0;
-    const std::string_view list = find_element(spectrum, "binaryDataArrayList", 0, list_end);
+    const std::string_view list =
+        find_element(spectrum, "binaryDataArrayList", 0, list_end);
     if (!list.empty()) {
       std::size_t pos = 0;
       for (;;) {
         std::size_t array_end = 0;
-        const std::string_view array = find_element(list, "binaryDataArray", pos, array_end);
+        const std::string_view array =
+            find_element(list, "binaryDataArray", pos, array_end);
         if (array.empty()) break;
         read_binary_data_array(array, groups, scratch, record);
         pos = array_end;
@@ -169,11 +171,11 @@ bool read_document(std::string_view doc, std::string_view path, const SpectrumVi
 
   common::JsonWriter w;
   w.reserve(160 + source_name.size() + path.size() + start_time.size());
-  w.raw("{\"source_file_name\":").string(source_name);
-  w.raw(",\"source_file_path\":").string(path);
-  w.raw(",\"mzml_version\":\"1.1.0\",\"run_start_time\":").string(start_time);
-  w.raw(",\"spectrum_count\":").count(count);
-  w.raw(",\"chromatogram_count\":0}");
+  w.raw(R"({"source_file_name":)").string(source_name);
+  w.raw(R"(,"source_file_path":)").string(path);
+  w.raw(R"(,"mzml_version":"1.1.0","run_start_time":)").string(start_time);
+  w.raw(R"(,"spectrum_count":)").count(count);
+  w.raw(R"(,"chromatogram_count":0})");
   run_summary_json = w.take();
   return true;
 }
@@ -204,7 +206,9 @@ bool read_mzml_file(std::string_view path, std::vector<MzmlSpectrum>& spectra,
                     std::string& run_summary_json) {
   return read_mzml_file(
       path,
-      [&spectra](MzmlSpectrum& s, const SpectrumSpan&) { spectra.push_back(std::move(s)); },
+      [&spectra](MzmlSpectrum& s, const SpectrumSpan&) {
+        spectra.push_back(std::move(s));
+      },
       run_summary_json);
 }
 

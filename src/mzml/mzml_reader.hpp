@@ -29,7 +29,8 @@ struct SpectrumSpan {
 
 // Called once per spectrum in document order. The record is reused for the
 // next spectrum: keep what is needed (moving out of it is allowed).
-using SpectrumVisitor = std::function<void(MzmlSpectrum& spectrum, const SpectrumSpan& span)>;
+using SpectrumVisitor =
+    std::function<void(MzmlSpectrum& spectrum, const SpectrumSpan& span)>;
 
 // Reads the file at path. False when it cannot be opened, holds no bytes, or
 // is a gzip file that does not inflate; spectra and run_summary_json are then

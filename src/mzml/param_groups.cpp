@@ -8,7 +8,8 @@ ParamGroups collect_param_groups(std::string_view text) {
   std::size_t pos = 0;
   std::size_t end = 0;
   for (;;) {
-    const std::string_view group = find_element(text, "referenceableParamGroup", pos, end);
+    const std::string_view group =
+        find_element(text, "referenceableParamGroup", pos, end);
     if (group.empty()) break;
     // The id is read from the start tag alone, never from a child.
     const std::string_view start_tag = group.substr(0, group.find('>'));

@@ -14,7 +14,8 @@ bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; 
 
 // First '<' at or after from that is followed by body (the pattern "<" +
 // body), with the whole pattern inside text.
-std::size_t find_lt_pattern(std::string_view text, std::string_view body, std::size_t from) {
+std::size_t find_lt_pattern(std::string_view text, std::string_view body,
+                            std::size_t from) {
   const std::size_t plen = body.size() + 1;
   if (plen > text.size()) return kNpos;
   const std::size_t last = text.size() - plen;  // last offset a match can start
@@ -26,7 +27,8 @@ std::size_t find_lt_pattern(std::string_view text, std::string_view body, std::s
     const auto at = static_cast<std::size_t>(static_cast<const char*>(hit) - base);
     // The first byte is compared inline: most '<' start another name.
     if (body.empty() ||
-        (base[at + 1] == body[0] && std::memcmp(base + at + 2, body.data() + 1, body.size() - 1) == 0)) {
+        (base[at + 1] == body[0] &&
+         std::memcmp(base + at + 2, body.data() + 1, body.size() - 1) == 0)) {
       return at;
     }
     pos = at + 1;
@@ -37,13 +39,15 @@ std::size_t find_lt_pattern(std::string_view text, std::string_view body, std::s
 // Offset of the next start tag "<tag" followed by a delimiter (or by the end
 // of the text) at or after start; a rejected candidate resumes the search
 // just past its pattern, so "<scan" never matches "<scanList".
-std::size_t locate_start_tag(std::string_view text, std::string_view tag, std::size_t start) {
+std::size_t locate_start_tag(std::string_view text, std::string_view tag,
+                             std::size_t start) {
   const std::size_t plen = tag.size() + 1;
   if (plen > text.size() || start > text.size() - plen) return kNpos;
   std::size_t open = find_lt_pattern(text, tag, start);
   while (open != kNpos) {
     const std::size_t after = open + plen;
-    if (after >= text.size() || is_tag_delimiter(static_cast<unsigned char>(text[after]))) {
+    if (after >= text.size() ||
+        is_tag_delimiter(static_cast<unsigned char>(text[after]))) {
       return open;
     }
     open = find_lt_pattern(text, tag, after);

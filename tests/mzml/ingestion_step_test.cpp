@@ -50,7 +50,8 @@ class IngestionStep : public ::testing::Test {
 
   std::string write(const std::string& name, std::string_view bytes) {
     const auto p = dir_ / name;
-    std::ofstream(p, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(p, std::ios::binary)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     return p.string();
   }
 
@@ -100,7 +101,7 @@ TEST_F(IngestionStep, PathsWhereNothingExists) {
       file + "/inside",  // a file where a directory is expected
       (dir_ / "dangling").string(),
       (dir_ / "loop").string(),
-      std::string(5000, 'n'),  // a name the file system rejects
+      std::string(5000, 'n'),       // a name the file system rejects
       file + std::string("\0", 1),  // a zero byte would test another path
       std::string("\xff\xfe"),
   };
@@ -137,8 +138,10 @@ TEST_F(IngestionStep, StatusErrorsOtherThanAbsenceAreUnusable) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.code);
-    EXPECT_EQ(classify_status_error(std::error_code(c.code, std::generic_category())), c.want);
-    EXPECT_EQ(classify_status_error(std::error_code(c.code, std::system_category())), c.want);
+    EXPECT_EQ(classify_status_error(std::error_code(c.code, std::generic_category())),
+              c.want);
+    EXPECT_EQ(classify_status_error(std::error_code(c.code, std::system_category())),
+              c.want);
   }
 }
 
@@ -146,8 +149,10 @@ TEST_F(IngestionStep, MalformedNumbersGiveTheirOwnDiagnostics) {
   const std::string bad[] = {
       spectrum_xml("index=\"abc\"", ""),
       spectrum_xml("", "<cvParam name=\"ms level\" value=\"99999999999\"/>"),
-      spectrum_xml("", "<scan><cvParam name=\"scan start time\" value=\"1e999\"/></scan>"),
-      spectrum_xml("", "<binaryDataArrayList>" + array_xml("arrayLength=\"x\"", {"m/z array"}, "AAAA") +
+      spectrum_xml("",
+                   "<scan><cvParam name=\"scan start time\" value=\"1e999\"/></scan>"),
+      spectrum_xml("", "<binaryDataArrayList>" +
+                           array_xml("arrayLength=\"x\"", {"m/z array"}, "AAAA") +
                            "</binaryDataArrayList>"),
   };
   for (const std::string& s : bad) {
@@ -158,27 +163,34 @@ TEST_F(IngestionStep, MalformedNumbersGiveTheirOwnDiagnostics) {
 }
 
 TEST_F(IngestionStep, SpectraDocumentExample) {
-  const std::string arrays =
-      "<binaryDataArrayList>" +
-      array_xml("", {"m/z array", "64-bit float"}, base64(fixtures::le_bytes64({50.0, 51.25}))) +
-      array_xml("", {"intensity array", "32-bit float"}, base64(fixtures::le_bytes32({10.0f, 0.5f}))) +
-      "</binaryDataArrayList>";
+  const std::string arrays = "<binaryDataArrayList>" +
+                             array_xml("", {"m/z array", "64-bit float"},
+                                       base64(fixtures::le_bytes64({50.0, 51.25}))) +
+                             array_xml("", {"intensity array", "32-bit float"},
+                                       base64(fixtures::le_bytes32({10.0f, 0.5f}))) +
+                             "</binaryDataArrayList>";
   const std::string body =
-      "<scan><cvParam name=\"scan start time\" value=\"1.5\" unitName=\"minute\"/></scan>" + arrays;
-  const std::string path = write("one.mzML", document_xml(spectrum_xml("index=\"0\"", body)));
+      "<scan><cvParam name=\"scan start time\" value=\"1.5\" "
+      "unitName=\"minute\"/></scan>" +
+      arrays;
+  const std::string path =
+      write("one.mzML", document_xml(spectrum_xml("index=\"0\"", body)));
   EXPECT_EQ(run(path), VX_STATUS_OK);
   EXPECT_EQ(output_slots(host_), (std::vector<uint64_t>{2, 0, 1}));
   EXPECT_TRUE(vx::testing::same_bytes(
       *host_.output_text(2),
-      "{\"spectra\":[{\"index\":0,\"scan_start_time\":1.5,\"scan_start_time_unit\":\"minute\","
+      "{\"spectra\":[{\"index\":0,\"scan_start_time\":1.5,\"scan_start_time_unit\":"
+      "\"minute\","
       "\"ms_level\":1,\"spectrum_type\":\"centroid spectrum\",\"mz_array\":[50,51.25],"
-      "\"intensity_array\":[10,0.5],\"mz_array_dtype\":\"float64\",\"intensity_array_dtype\":"
+      "\"intensity_array\":[10,0.5],\"mz_array_dtype\":\"float64\",\"intensity_array_"
+      "dtype\":"
       "\"float32\",\"array_compression\":\"none\"}]}"));
   EXPECT_EQ(*host_.output_text(0), "{\"chromatograms\":[]}");
-  EXPECT_EQ(*host_.output_text(1),
-            "{\"source_file_name\":\"\",\"source_file_path\":\"" + path +
-                "\",\"mzml_version\":\"1.1.0\",\"run_start_time\":\"\",\"spectrum_count\":1,"
-                "\"chromatogram_count\":0}");
+  EXPECT_EQ(
+      *host_.output_text(1),
+      "{\"source_file_name\":\"\",\"source_file_path\":\"" + path +
+          "\",\"mzml_version\":\"1.1.0\",\"run_start_time\":\"\",\"spectrum_count\":1,"
+          "\"chromatogram_count\":0}");
 }
 
 TEST_F(IngestionStep, DocumentValues) {
@@ -190,13 +202,16 @@ TEST_F(IngestionStep, DocumentValues) {
       {"no spectra", "", ""},
       {"skipped arrays keep the other members",
        "<cvParam name=\"ms level\" value=\"2\"/><binaryDataArrayList>" +
-           array_xml("", {"m/z array", "LZW compression"}, "AAAAAAAA8D8=") + "</binaryDataArrayList>",
-       "{\"index\":0,\"scan_start_time\":0,\"scan_start_time_unit\":\"minute\",\"ms_level\":2,"
+           array_xml("", {"m/z array", "LZW compression"}, "AAAAAAAA8D8=") +
+           "</binaryDataArrayList>",
+       "{\"index\":0,\"scan_start_time\":0,\"scan_start_time_unit\":\"minute\",\"ms_"
+       "level\":2,"
        "\"spectrum_type\":\"centroid spectrum\",\"mz_array\":[],\"intensity_array\":[],"
        "\"mz_array_dtype\":\"float64\",\"intensity_array_dtype\":\"float32\","
        "\"array_compression\":\"none\"}"},
       {"17 significant digits",
-       "<scan><cvParam name=\"scan start time\" value=\"2.5e-7\"/></scan><binaryDataArrayList>" +
+       "<scan><cvParam name=\"scan start time\" "
+       "value=\"2.5e-7\"/></scan><binaryDataArrayList>" +
            array_xml("", {"m/z array"}, base64(fixtures::le_bytes64({0.1, 100.0}))) +
            "</binaryDataArrayList>",
        "{\"index\":0,\"scan_start_time\":2.4999999999999999e-07,\"scan_start_time_unit\":"
@@ -204,17 +219,21 @@ TEST_F(IngestionStep, DocumentValues) {
        "[0.10000000000000001,100],\"intensity_array\":[],\"mz_array_dtype\":\"float64\","
        "\"intensity_array_dtype\":\"float32\",\"array_compression\":\"none\"}"},
       {"escaped unit",
-       "<scan><cvParam name=\"scan start time\" value=\"60\" unitName=\"a\\b&quot;\t\x01\"/></scan>",
-       "{\"index\":0,\"scan_start_time\":60,\"scan_start_time_unit\":\"a\\\\b&quot;\\t\\u0001\","
+       "<scan><cvParam name=\"scan start time\" value=\"60\" "
+       "unitName=\"a\\b&quot;\t\x01\"/></scan>",
+       "{\"index\":0,\"scan_start_time\":60,\"scan_start_time_unit\":\"a\\\\b&quot;"
+       "\\t\\u0001\","
        "\"ms_level\":1,\"spectrum_type\":\"centroid spectrum\",\"mz_array\":[],"
        "\"intensity_array\":[],\"mz_array_dtype\":\"float64\",\"intensity_array_dtype\":"
        "\"float32\",\"array_compression\":\"none\"}"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::string spectra = c.body.empty() && c.want_entry.empty() ? "" : spectrum_xml("", c.body);
+    const std::string spectra =
+        c.body.empty() && c.want_entry.empty() ? "" : spectrum_xml("", c.body);
     EXPECT_EQ(run(write("v.mzML", document_xml(spectra))), VX_STATUS_OK);
-    EXPECT_TRUE(vx::testing::same_bytes(*host_.output_text(2), "{\"spectra\":[" + c.want_entry + "]}"));
+    EXPECT_TRUE(vx::testing::same_bytes(*host_.output_text(2),
+                                        "{\"spectra\":[" + c.want_entry + "]}"));
   }
   // An empty document's summary counts no spectra.
   EXPECT_NE(host_.output_text(1)->find("\"spectrum_count\":1,"), std::string::npos);
@@ -250,7 +269,8 @@ TEST_F(IngestionStep, HostRefusals) {
 TEST_F(IngestionStep, OddPathBytesNameRealFiles) {
   const std::string doc = document_xml(spectrum_xml("", ""));
   int n = 0;
-  for (const std::string name : {"\xff\xfe.mzML", "sp ace\t\"q\".mzML", "back\\slash.mzML"}) {
+  for (const std::string name :
+       {"\xff\xfe.mzML", "sp ace\t\"q\".mzML", "back\\slash.mzML"}) {
     SCOPED_TRACE(name);
     const std::string path = write(name, doc);
     EXPECT_EQ(run(path), VX_STATUS_OK);
@@ -270,13 +290,17 @@ TEST_F(IngestionStep, StreamedDocumentEqualsTheCollectedRecords) {
   std::string spectra;
   for (int i = 0; i < 300; ++i) {
     std::vector<double> mz(static_cast<std::size_t>(i % 7 == 0 ? i * 13 : i % 5));
-    for (std::size_t k = 0; k < mz.size(); ++k) mz[k] = 1.0 / (static_cast<double>(k) + 3.0) + i;
-    spectra += spectrum_xml("index=\"" + std::to_string(i) + "\"",
-                            "<binaryDataArrayList>" + array_xml("", {"m/z array"}, base64(fixtures::le_bytes64(mz))) +
-                                "</binaryDataArrayList>");
+    for (std::size_t k = 0; k < mz.size(); ++k)
+      mz[k] = 1.0 / (static_cast<double>(k) + 3.0) + i;
+    spectra +=
+        spectrum_xml("index=\"" + std::to_string(i) + "\"",
+                     "<binaryDataArrayList>" +
+                         array_xml("", {"m/z array"}, base64(fixtures::le_bytes64(mz))) +
+                         "</binaryDataArrayList>");
   }
   std::vector<std::string> paths = {write("many.mzML", document_xml(spectra))};
-  for (const char* sample : {"sim_tiny.mzML", "fullscan_tiny.zlib.mzML", "fullscan_tiny.mzML.gz"}) {
+  for (const char* sample :
+       {"sim_tiny.mzML", "fullscan_tiny.zlib.mzML", "fullscan_tiny.mzML.gz"}) {
     paths.push_back(vx::testing::test_data(std::string("mzml/") + sample).string());
   }
   for (const std::string& path : paths) {

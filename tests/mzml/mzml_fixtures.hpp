@@ -62,10 +62,11 @@ inline std::vector<std::byte> compress(std::span<const std::byte> in, Wrap wrap)
   std::unique_ptr<libdeflate_compressor, void (*)(libdeflate_compressor*)> c(
       libdeflate_alloc_compressor(6), libdeflate_free_compressor);
   std::vector<std::byte> out(in.size() + 1024);
-  const std::size_t n =
-      wrap == Wrap::kZlib
-          ? libdeflate_zlib_compress(c.get(), in.data(), in.size(), out.data(), out.size())
-          : libdeflate_gzip_compress(c.get(), in.data(), in.size(), out.data(), out.size());
+  const std::size_t n = wrap == Wrap::kZlib
+                            ? libdeflate_zlib_compress(c.get(), in.data(), in.size(),
+                                                       out.data(), out.size())
+                            : libdeflate_gzip_compress(c.get(), in.data(), in.size(),
+                                                       out.data(), out.size());
   out.resize(n);
   return out;
 }
@@ -80,12 +81,14 @@ inline std::string as_text(std::span<const std::byte> b) {
 
 // One binaryDataArray element: attrs go into its start tag, params are the
 // cvParam names, in order.
-inline std::string array_xml(std::string_view attrs, const std::vector<std::string>& params,
+inline std::string array_xml(std::string_view attrs,
+                             const std::vector<std::string>& params,
                              std::string_view binary) {
   std::string s = "<binaryDataArray";
   if (!attrs.empty()) s += " " + std::string(attrs);
   s += ">\n";
-  for (const std::string& p : params) s += "  <cvParam cvRef=\"MS\" name=\"" + p + "\" value=\"\"/>\n";
+  for (const std::string& p : params)
+    s += "  <cvParam cvRef=\"MS\" name=\"" + p + "\" value=\"\"/>\n";
   s += "  <binary>" + std::string(binary) + "</binary>\n</binaryDataArray>\n";
   return s;
 }

@@ -22,7 +22,8 @@ struct ElementCase {
 
 TEST(XmlScan, FindElement) {
   const std::string list =
-      "<spectrumList count=\"2\"><spectrum index=\"0\">x</spectrum><spectrum index=\"1\"/>"
+      "<spectrumList count=\"2\"><spectrum index=\"0\">x</spectrum><spectrum "
+      "index=\"1\"/>"
       "</spectrumList>";
   const ElementCase cases[] = {
       // The list's own start tag is skipped: the byte after the name decides.
@@ -32,7 +33,8 @@ TEST(XmlScan, FindElement) {
       {list, "spectrumList", 0, list, list.size()},
       {"<cvParam name=\"ms level\" value=\"1\"/>", "cvParam", 0,
        "<cvParam name=\"ms level\" value=\"1\"/>", 36},
-      {"<cvParam name=\"a\"></cvParam>tail", "cvParam", 0, "<cvParam name=\"a\"></cvParam>", 28},
+      {"<cvParam name=\"a\"></cvParam>tail", "cvParam", 0,
+       "<cvParam name=\"a\"></cvParam>", 28},
       // Same-name nesting is not tracked: the first end tag closes.
       {"<a><a>x</a></a>", "a", 0, "<a><a>x</a>", 11},
       // An end tag with a blank before '>' is not an end tag.
@@ -104,8 +106,8 @@ TEST(XmlScan, ElementContent) {
       {"<binary></binary>", "binary", ""},
       {"<binary>AAAA", "binary", ""},
       // The array's own start tag is never the binary element.
-      {"<binaryDataArray arrayLength=\"1\"><binary>QQ==</binary></binaryDataArray>", "binary",
-       "QQ=="},
+      {"<binaryDataArray arrayLength=\"1\"><binary>QQ==</binary></binaryDataArray>",
+       "binary", "QQ=="},
       {"<binaryDataArray><binary/></binaryDataArray>", "binary", ""},
       {"<v>&amp;<![CDATA[x]]></v>", "v", "&amp;<![CDATA[x]]>"},  // raw bytes
   };
@@ -152,7 +154,8 @@ TEST(XmlScan, AttributeValue) {
 TEST(XmlScan, PlainSearch) {
   EXPECT_EQ(find_text("<mzML><run id=\"r\">", "<run", 0), 6u);
   EXPECT_EQ(find_text("<runList><run>", "<run", 0), 0u);  // a bare prefix
-  EXPECT_EQ(find_text("<fileDescription >", "<fileDescription>", 0), std::string_view::npos);
+  EXPECT_EQ(find_text("<fileDescription >", "<fileDescription>", 0),
+            std::string_view::npos);
   EXPECT_EQ(find_text("abc", "c", 5), std::string_view::npos);
 }
 
