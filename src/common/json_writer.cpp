@@ -2,6 +2,7 @@
 // gives printf's %.17g bytes in the "C" locale without consulting a locale.
 #include "common/json_writer.hpp"
 
+#include <algorithm>
 #include <charconv>
 
 #include "common/decimal_format.hpp"
@@ -90,16 +91,21 @@ JsonWriter& JsonWriter::string(std::string_view text) {
 }
 
 JsonWriter& JsonWriter::number_array(std::span<const double> values) {
-  // The numbers go straight into the string, sized for the longest text of
-  // each and a comma, then cut back: no append per number.
-  const std::size_t start = out_.size();
-  out_.resize(start + 2 + values.size() * (kG17MaxLength + 1));
-  char* const base = out_.data();
-  char* p = base + start;
-  *p++ = '[';
-  p = format_g17_list(values, p);
-  *p++ = ']';
-  out_.resize(static_cast<std::size_t>(p - base));
+  // Numbers are formatted a block at a time on the stack and appended in
+  // one piece: no append per number, and the document never grows past the
+  // bytes actually written (reserving the worst case of every number would
+  // spill a document sized in advance into a second, doubled buffer).
+  constexpr std::size_t kBlockValues = 128;
+  char block[kBlockValues * (kG17MaxLength + 1)];
+  out_.push_back('[');
+  for (std::size_t at = 0; at < values.size(); at += kBlockValues) {
+    char* p = block;
+    if (at != 0) *p++ = ',';  // fits: the first number has no comma of its own
+    p = format_g17_list(values.subspan(at, std::min(kBlockValues, values.size() - at)),
+                        p);
+    out_.append(block, static_cast<std::size_t>(p - block));
+  }
+  out_.push_back(']');
   return *this;
 }
 

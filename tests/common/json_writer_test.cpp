@@ -131,6 +131,19 @@ TEST(JsonWriter, NumberArrayEqualsNumbersWrittenOneByOne) {
   }
 }
 
+TEST(JsonWriter, NumberArrayStaysInsideADocumentSizedInAdvance) {
+  // A step that reserves its document's exact size must not see it
+  // reallocated (and briefly doubled) by room taken for the longest texts.
+  const std::vector<double> values(10000, 0.5);  // "0.5": far below the worst case
+  const std::string want = format_number_array(values);
+  JsonWriter w;
+  w.reserve(want.size());
+  const char* const before = w.text().data();
+  w.number_array(values);
+  EXPECT_EQ(w.text(), want);
+  EXPECT_EQ(w.text().data(), before);
+}
+
 TEST(JsonWriter, Escaping) {
   const std::pair<std::string, std::string> cases[] = {
       {"a\tb\"c\\d", R"(a\tb\"c\\d)"},
