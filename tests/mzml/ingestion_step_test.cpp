@@ -235,7 +235,7 @@ TEST_F(IngestionStep, DocumentValues) {
     EXPECT_TRUE(vx::testing::same_bytes(*host_.output_text(2),
                                         "{\"spectra\":[" + c.want_entry + "]}"));
   }
-  // An empty document's summary counts no spectra.
+  // The summary of the last run counts its one spectrum.
   EXPECT_NE(host_.output_text(1)->find("\"spectrum_count\":1,"), std::string::npos);
 }
 
