@@ -99,10 +99,12 @@ std::string_view until_nul(std::string_view text) {
   if (text.empty()) return text;
   const void* nul = std::memchr(text.data(), '\0', text.size());
   if (nul == nullptr) return text;
-  return text.substr(0, static_cast<std::size_t>(static_cast<const char*>(nul) - text.data()));
+  return text.substr(
+      0, static_cast<std::size_t>(static_cast<const char*>(nul) - text.data()));
 }
 
-std::optional<std::string_view> find_member_text(std::string_view t, std::string_view key) {
+std::optional<std::string_view> find_member_text(std::string_view t,
+                                                 std::string_view key) {
   std::size_t i = skip_blanks(t, 0);
   if (i >= t.size() || t[i] != '{') return std::nullopt;
   ++i;

@@ -43,4 +43,20 @@ void extract_trace(std::string_view document, const TraceQuery& query, Trace& ou
 // to entry by entry.
 void extract_trace_exact(std::string_view document, const TraceQuery& query, Trace& out);
 
+// The fast reading of one number list, exposed so that tests can hold it
+// against parse_number_list. list starts at the '['. On success, used is the
+// length through the closing ']' and count the number of elements.
+namespace detail {
+
+// Also collects the positions of the m/z within the query's window.
+bool read_mz_list(std::string_view list, const TraceQuery& query,
+                  std::vector<std::size_t>& hits, std::size_t& count, std::size_t& used);
+
+// Also finds the largest value above 0 at the given positions (ascending);
+// best stays 0 when there is none.
+bool read_intensity_list(std::string_view list, const std::vector<std::size_t>& hits,
+                         double& best, std::size_t& count, std::size_t& used);
+
+}  // namespace detail
+
 }  // namespace vx::trace

@@ -36,7 +36,7 @@ std::string trace_document(const Trace& trace, const TraceQuery& query) {
                       (common::kNumberBufferSize + 1));
   w.raw("{\"retention_time\":")
       .number_array(trace.retention_time)
-      .raw(",\"retention_time_unit\":\"minute\",\"intensity\":")
+      .raw(R"(,"retention_time_unit":"minute","intensity":)")
       .number_array(trace.intensity)
       .raw(",\"target_mz\":")
       .number(query.target_mz)
@@ -58,7 +58,7 @@ std::string diagnostics_document(const Trace& trace, const TraceQuery& query) {
       .boolean(empty)
       .raw(",\"gcms.sim.weak_trace\":")
       .boolean(weak)
-      .raw(",\"gcms.sim.mass_window\":\"")
+      .raw(R"(,"gcms.sim.mass_window":")")
       .number(query.target_mz - query.tolerance)
       .raw("-")
       .number(query.tolerance + query.target_mz)
@@ -88,7 +88,8 @@ registry::StepResult compute_trace(const registry::StepArgs& args) {
 
   registry::StepResult out;
   out.emissions.push_back(registry::Emission::of_text(1, trace_document(trace, query)));
-  out.emissions.push_back(registry::Emission::of_text(0, diagnostics_document(trace, query)));
+  out.emissions.push_back(
+      registry::Emission::of_text(0, diagnostics_document(trace, query)));
   return out;
 }
 

@@ -24,22 +24,22 @@ TEST(JsonScanner, FindMemberText) {
       {doc, "b", "3"},
       {doc, "a", "[1, [2]]"},
       {doc, "c", std::nullopt},
-      {"[{\"a\":1}]", "a", std::nullopt},            // not an object
-      {"{a:1}", "a", std::nullopt},                   // unquoted key ends the walk
-      {"{\"mz_array\":1}", "mz", std::nullopt},       // whole key only
+      {"[{\"a\":1}]", "a", std::nullopt},                // not an object
+      {"{a:1}", "a", std::nullopt},                      // unquoted key ends the walk
+      {"{\"mz_array\":1}", "mz", std::nullopt},          // whole key only
       {"{\"o\":{\"x\":1},\"y\":2}", "x", std::nullopt},  // nested keys are not visited
       {"{\"x\":\"1}\"}", "x", "\"1}\""},
-      {"{\"x\":1,\"x\":2}", "x", "1"},                // first match wins
-      {"{\"k\\\"ey\":5}", "k\"ey", "5"},              // escapes removed from keys
-      {"{\"\\u0041\":5}", "u0041", "5"},              // \u is not decoded
+      {"{\"x\":1,\"x\":2}", "x", "1"},    // first match wins
+      {"{\"k\\\"ey\":5}", "k\"ey", "5"},  // escapes removed from keys
+      {"{\"\\u0041\":5}", "u0041", "5"},  // \u is not decoded
       {"{\"x\":}", "x", ""},
       {"{\"x\":", "x", ""},
       {"{\"x\":[1,{\"]\":2}, \"]\"]}", "x", "[1,{\"]\":2}, \"]\"]"},
-      {"{\"x\":[1,[2", "x", "[1,[2"},                 // unterminated array runs to the end
+      {"{\"x\":[1,[2", "x", "[1,[2"},  // unterminated array runs to the end
       {"{\"x\":\"ab", "x", "\"ab"},
-      {"{\"x\":{\"a\":[}]}}", "x", "{\"a\":[}"},      // only braces count for an object
-      {"{\"a\":1 \"b\":2}", "b", std::nullopt},       // no comma ends the walk
-      {"{\"\":1}", "", std::nullopt},                 // empty key never matches
+      {"{\"x\":{\"a\":[}]}}", "x", "{\"a\":[}"},  // only braces count for an object
+      {"{\"a\":1 \"b\":2}", "b", std::nullopt},   // no comma ends the walk
+      {"{\"\":1}", "", std::nullopt},             // empty key never matches
       {"{\"a\":1,\"b\":true}", "b", "true"},
       // The walk skips only the four JSON blanks; \v and \f are bytes.
       {"\v{\"a\":1}", "a", std::nullopt},
@@ -47,11 +47,11 @@ TEST(JsonScanner, FindMemberText) {
       {"{\"a\":1\f,\"b\":2}", "a", "1\f"},
       {"{\"a\":1\f,\"b\":2}", "b", "2"},
       {"\r\n\t {\"a\"\n:\t1}", "a", "1"},
-      {"{\"x\":\"a\\\"b\",\"y\":1}", "y", "1"},   // escaped quote inside a value
-      {"{\"x\":[{],\"y\":2}", "x", "[{]"},           // braces do not count in an array
+      {"{\"x\":\"a\\\"b\",\"y\":1}", "y", "1"},  // escaped quote inside a value
+      {"{\"x\":[{],\"y\":2}", "x", "[{]"},       // braces do not count in an array
       {"{\"x\":[{],\"y\":2}", "y", "2"},
-      {"{\"a\\", "a", std::nullopt},                  // backslash as the last byte
-      {"{\"abc", "abc", std::nullopt},                 // unterminated key
+      {"{\"a\\", "a", std::nullopt},    // backslash as the last byte
+      {"{\"abc", "abc", std::nullopt},  // unterminated key
       {"", "a", std::nullopt},
       {"   ", "a", std::nullopt},
   };
@@ -71,9 +71,15 @@ TEST(JsonScanner, ReadNumberMember) {
     std::optional<double> want;
   };
   const Case cases[] = {
-      {"{\"t\":\"90\"}", 90},   {"{\"t\":90}", 90},      {"{\"t\":1.5e0}", 1.5},
-      {"{\"t\":\"abc\"}", {}},  {"{\"t\":\"\"}", {}},    {"{\"t\":null}", {}},
-      {"{\"t\":12abc}", 12},    {"{\"t\":\"0x1p3\"}", 8}, {"{\"t\":1e99999}", HUGE_VAL},
+      {"{\"t\":\"90\"}", 90},
+      {"{\"t\":90}", 90},
+      {"{\"t\":1.5e0}", 1.5},
+      {"{\"t\":\"abc\"}", {}},
+      {"{\"t\":\"\"}", {}},
+      {"{\"t\":null}", {}},
+      {"{\"t\":12abc}", 12},
+      {"{\"t\":\"0x1p3\"}", 8},
+      {"{\"t\":1e99999}", HUGE_VAL},
       {"{\"u\":1}", {}},
       // The member walk keeps a form feed in the raw value; the number read
       // trims it with the wider blank set.
@@ -131,7 +137,7 @@ TEST(JsonScanner, ParseNumberList) {
       {"[0x1p3, +4]", {8, 4}},
       {"[1e99999,-1e99999,1e-99999]", {HUGE_VAL, -HUGE_VAL, 0}},
       {".5 1. 1e 1e+", {0.5, 1, 1, 1}},
-      {"--1 +-2 0x", {-1, -2, 0}},   // a sign that converts nothing is skipped alone
+      {"--1 +-2 0x", {-1, -2, 0}},  // a sign that converts nothing is skipped alone
       {"\v1\f2", {1, 2}},
   };
   for (const Case& c : cases) {

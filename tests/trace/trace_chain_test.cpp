@@ -40,12 +40,14 @@ Points trace_of(const std::string& spectra, double target, double tolerance) {
   const StepValue params[] = {host.text("nominal_tolerance_da"), host.float64(tolerance),
                               host.float64(target)};
   const StepValue in = host.text(spectra);
-  EXPECT_EQ(host.run(vx::testing::step_entry("GcMsSimTraceExtractionStep"), params, {&in, 1},
-                     2),
+  EXPECT_EQ(host.run(vx::testing::step_entry("GcMsSimTraceExtractionStep"), params,
+                     {&in, 1}, 2),
             VX_STATUS_OK);
   const std::string doc = host.output_text(1).value_or("");
-  return {common::parse_number_list(common::find_member_text(doc, "retention_time").value_or("")),
-          common::parse_number_list(common::find_member_text(doc, "intensity").value_or(""))};
+  return {
+      common::parse_number_list(
+          common::find_member_text(doc, "retention_time").value_or("")),
+      common::parse_number_list(common::find_member_text(doc, "intensity").value_or(""))};
 }
 
 // traces.csv: index, time in minutes, then one intensity column per ion
@@ -78,8 +80,8 @@ TruthTable read_truth(const std::filesystem::path& csv) {
 
 struct ChainCase {
   const char* file;
-  const char* truth;             // base name of the traces.csv
-  double intensity_rel = 0.0;    // lossy encodings
+  const char* truth;           // base name of the traces.csv
+  double intensity_rel = 0.0;  // lossy encodings
   double intensity_abs = 0.0;
 };
 
@@ -104,11 +106,13 @@ TEST(TraceChain, SimFilesGiveOnePointPerScanAtItsTime) {
   for (const ChainCase& c : cases) {
     SCOPED_TRACE(c.file);
     const auto mzml = vx::testing::shared_file(std::string("data/mzml/") + c.file);
-    const auto csv = vx::testing::shared_file(std::string("data/mzml/") + c.truth + ".traces.csv");
+    const auto csv =
+        vx::testing::shared_file(std::string("data/mzml/") + c.truth + ".traces.csv");
     if (mzml.empty() || csv.empty()) GTEST_SKIP() << "shared sample files are absent";
     StepStatus status = 0;
     const std::string spectra = ingest(mzml, status);
-    if (status == VX_STATUS_INVALID_INPUT) GTEST_SKIP() << "the ingestion step refuses files";
+    if (status == VX_STATUS_INVALID_INPUT)
+      GTEST_SKIP() << "the ingestion step refuses files";
     ASSERT_EQ(status, VX_STATUS_OK);
     ASSERT_EQ(spectra.rfind("{\"spectra\":[", 0), 0u) << spectra.substr(0, 80);
     const TruthTable truth = read_truth(csv);
@@ -146,7 +150,8 @@ TEST(TraceChain, PublicFilesGiveTracesWithinTheirRun) {
     if (mzml.empty()) continue;
     StepStatus status = 0;
     const std::string spectra = ingest(mzml, status);
-    if (status == VX_STATUS_INVALID_INPUT) GTEST_SKIP() << "the ingestion step refuses files";
+    if (status == VX_STATUS_INVALID_INPUT)
+      GTEST_SKIP() << "the ingestion step refuses files";
     ASSERT_EQ(status, VX_STATUS_OK);
     const Points got = trace_of(spectra, c.mz, 0.5);
     EXPECT_FALSE(got.times.empty());

@@ -18,8 +18,8 @@
 namespace vx::trace {
 namespace {
 
-using docs::Spectrum;
 using docs::spectra_document;
+using docs::Spectrum;
 using host::HostCall;
 using host::HostSession;
 
@@ -180,10 +180,10 @@ TEST(TraceStep, EmptyTraceWhenNothingIsFound) {
   const std::string entry = "{\"mz_array\":[73],\"intensity_array\":[5]}";
   const std::string cases[] = {
       "",
-      "{\"spectra\"",                                       // shorter than 10 bytes
-      "{\"spectra\" :[" + entry + "]}",                     // blank before the colon
-      "{\"spectra\":5}",                                    // no array after the key
-      "{\"Spectra\":[" + entry + "]}",                      // the key is case-sensitive
+      "{\"spectra\"",                    // shorter than 10 bytes
+      "{\"spectra\" :[" + entry + "]}",  // blank before the colon
+      "{\"spectra\":5}",                 // no array after the key
+      "{\"Spectra\":[" + entry + "]}",   // the key is case-sensitive
       spectra_document({{1, "minute", {100, 73.6}, {5, 5}}}),  // no ion in the window
   };
   for (const std::string& doc : cases) {
@@ -225,33 +225,52 @@ TEST(TraceStep, MatchingRules) {
        spectra_document({{1, "minute", {72.5}, {5}},
                          {2, "minute", {73.5}, {6}},
                          {3, "minute", {73.50001, 72.49999}, {7, 8}}}),
-       {}, "[1,2]", "[5,6]"},
+       {},
+       "[1,2]",
+       "[5,6]"},
       {"exact match is closer than 1e-9",
        spectra_document({{1, "minute", {73.000001}, {5}},
                          {2, "minute", {73}, {6}},
                          {3, "minute", {73.0000000005}, {7}}}),
        exact, "[2,3]", "[6,7]"},
       {"largest matching intensity, never a sum",
-       spectra_document({{1, "minute", {72.8, 73.1, 80}, {10, 30, 99}}}), {}, "[1]", "[30]"},
+       spectra_document({{1, "minute", {72.8, 73.1, 80}, {10, 30, 99}}}),
+       {},
+       "[1]",
+       "[30]"},
       {"zero, negative and NaN intensities never win",
        spectra_document({{1, "minute", {73}, {0}},
                          {2, "minute", {73}, {-5}},
                          {3, "minute", {73, 73}, {kNaN, 4}}}),
-       {}, "[3]", "[4]"},
-      {"a NaN m/z never matches", spectra_document({{1, "minute", {kNaN}, {5}}}), {}, "[]",
+       {},
+       "[3]",
+       "[4]"},
+      {"a NaN m/z never matches",
+       spectra_document({{1, "minute", {kNaN}, {5}}}),
+       {},
+       "[]",
        "[]"},
       {"the shorter list bounds the search",
-       spectra_document({{1, "minute", {1, 2, 3, 4, 73}, {1, 1, 1}},
-                         {2, "minute", {73}, {5, 6, 7}}}),
-       {}, "[2]", "[5]"},
+       spectra_document(
+           {{1, "minute", {1, 2, 3, 4, 73}, {1, 1, 1}}, {2, "minute", {73}, {5, 6, 7}}}),
+       {},
+       "[2]",
+       "[5]"},
       {"every MS level takes part",
-       spectra_document({{1, "minute", {73}, {5}, 2}, {2, "minute", {73}, {6}, 3}}), {},
-       "[1,2]", "[5,6]"},
-      {"a negative tolerance matches nothing", spectra_document({{1, "minute", {73}, {5}}}),
-       {"", -0.5, 73}, "[]", "[]"},
+       spectra_document({{1, "minute", {73}, {5}, 2}, {2, "minute", {73}, {6}, 3}}),
+       {},
+       "[1,2]",
+       "[5,6]"},
+      {"a negative tolerance matches nothing",
+       spectra_document({{1, "minute", {73}, {5}}}),
+       {"", -0.5, 73},
+       "[]",
+       "[]"},
       {"an infinite tolerance matches every number",
        spectra_document({{1, "minute", {1e300}, {5}}}),
-       {"", std::numeric_limits<double>::infinity(), 73}, "[1]", "[5]"},
+       {"", std::numeric_limits<double>::infinity(), 73},
+       "[1]",
+       "[5]"},
   };
   for (const PointsCase& c : cases) expect_points(c);
 }
@@ -263,9 +282,8 @@ TEST(TraceStep, ScanStartTimeUnits) {
     std::string want;
   };
   const Case cases[] = {
-      {"second", 90, "[1.5]"},         {"minute", 1.5, "[1.5]"},
-      {"millisecond", 90000, "[1.5]"}, {"hour", 2, "[120]"},
-      {"Second", 90, "[90]"},          {"s", 90, "[90]"},
+      {"second", 90, "[1.5]"}, {"minute", 1.5, "[1.5]"}, {"millisecond", 90000, "[1.5]"},
+      {"hour", 2, "[120]"},    {"Second", 90, "[90]"},   {"s", 90, "[90]"},
       {"", 90, "[90]"},  // an empty unit keeps the default, minute
   };
   for (const Case& c : cases) {
@@ -277,57 +295,106 @@ TEST(TraceStep, ScanStartTimeUnits) {
 }
 
 TEST(TraceStep, EntryMembersAreReadLikeTheScannerReadsThem) {
-  const auto doc = [](const std::string& entry) { return "{\"spectra\":[" + entry + "]}"; };
+  const auto doc = [](const std::string& entry) {
+    return "{\"spectra\":[" + entry + "]}";
+  };
   const PointsCase cases[] = {
       {"no scan_start_time gives time 0",
-       doc("{\"mz_array\":[73],\"intensity_array\":[5]}"), {}, "[0]", "[5]"},
+       doc("{\"mz_array\":[73],\"intensity_array\":[5]}"),
+       {},
+       "[0]",
+       "[5]"},
       {"time and unit as loose texts",
        doc("{\"scan_start_time\":\" 90 \",\"scan_start_time_unit\":second,"
            "\"mz_array\":[73],\"intensity_array\":[5]}"),
-       {}, "[1.5]", "[5]"},
+       {},
+       "[1.5]",
+       "[5]"},
       {"any order, blanks between tokens",
-       doc("{ \"intensity_array\" : [ 5 ] ,\n\"mz_array\":[73] , \"scan_start_time\" : 2 }"),
-       {}, "[2]", "[5]"},
+       doc("{ \"intensity_array\" : [ 5 ] ,\n\"mz_array\":[73] , \"scan_start_time\" : 2 "
+           "}"),
+       {},
+       "[2]",
+       "[5]"},
       {"nested members are not the entry's",
-       doc("{\"meta\":{\"scan_start_time\":9},\"mz_array\":[73],\"intensity_array\":[5]}"),
-       {}, "[0]", "[5]"},
+       doc("{\"meta\":{\"scan_start_time\":9},\"mz_array\":[73],\"intensity_array\":[5]"
+           "}"),
+       {},
+       "[0]",
+       "[5]"},
       {"the first of two members wins",
-       doc("{\"mz_array\":[73],\"mz_array\":[1],\"intensity_array\":[5]}"), {}, "[0]",
+       doc("{\"mz_array\":[73],\"mz_array\":[1],\"intensity_array\":[5]}"),
+       {},
+       "[0]",
        "[5]"},
       {"number lists are flattened and see into strings",
-       doc("{\"mz_array\":[[1],[\"73\"]],\"intensity_array\":[[4,5]]}"), {}, "[0]", "[5]"},
+       doc("{\"mz_array\":[[1],[\"73\"]],\"intensity_array\":[[4,5]]}"),
+       {},
+       "[0]",
+       "[5]"},
       {"an unusable time keeps 0 and odd number forms still count",
        doc("{\"scan_start_time\":null,\"mz_array\":[0x49, 1e99999,nan],"
            "\"intensity_array\":[+5,6,7]}"),
-       {}, "[0]", "[5]"},
+       {},
+       "[0]",
+       "[5]"},
   };
   for (const PointsCase& c : cases) expect_points(c);
 }
 
 TEST(TraceStep, WalkRules) {
-  const std::string a = "{\"scan_start_time\":1,\"mz_array\":[73],\"intensity_array\":[5]}";
-  const std::string b = "{\"scan_start_time\":2,\"mz_array\":[73],\"intensity_array\":[6]}";
+  const std::string a =
+      "{\"scan_start_time\":1,\"mz_array\":[73],\"intensity_array\":[5]}";
+  const std::string b =
+      "{\"scan_start_time\":2,\"mz_array\":[73],\"intensity_array\":[6]}";
   const PointsCase cases[] = {
       {"braces, brackets and escaped quotes inside strings",
        "{\"spectra\":[{\"spectrum_type\":\"}]\\\"{[\\\\\",\"mz_array\":[73],"
-       "\"intensity_array\":[5]}," + b + "]}",
-       {}, "[0,2]", "[5,6]"},
-      {"entries in the order they close", "{\"spectra\":[" + b + "," + a + "]}", {}, "[2,1]",
+       "\"intensity_array\":[5]}," +
+           b + "]}",
+       {},
+       "[0,2]",
+       "[5,6]"},
+      {"entries in the order they close",
+       "{\"spectra\":[" + b + "," + a + "]}",
+       {},
+       "[2,1]",
        "[6,5]"},
       {"a closing bracket at depth 0 ends the walk",
-       "{\"spectra\":[" + a + "],\"other\":[" + b + "]}", {}, "[1]", "[5]"},
-      {"brackets between entries are passed over", "{\"spectra\":[[" + a + "],[" + b + "]]}",
-       {}, "[1]", "[5]"},
+       "{\"spectra\":[" + a + "],\"other\":[" + b + "]}",
+       {},
+       "[1]",
+       "[5]"},
+      {"brackets between entries are passed over",
+       "{\"spectra\":[[" + a + "],[" + b + "]]}",
+       {},
+       "[1]",
+       "[5]"},
       {"a backslash outside strings hides the next byte",
-       "{\"spectra\":[\\" + a + "," + b + "]}", {}, "[]", "[]"},
+       "{\"spectra\":[\\" + a + "," + b + "]}",
+       {},
+       "[]",
+       "[]"},
       {"a stray closing brace leaves the depth below zero",
-       "{\"spectra\":[}," + a + "]}", {}, "[]", "[]"},
-      {"the key is found by plain text search", "{\"x\":{\"spectra\":[" + a + "]}}", {},
-       "[1]", "[5]"},
+       "{\"spectra\":[}," + a + "]}",
+       {},
+       "[]",
+       "[]"},
+      {"the key is found by plain text search",
+       "{\"x\":{\"spectra\":[" + a + "]}}",
+       {},
+       "[1]",
+       "[5]"},
       {"the text ends at its first zero byte",
-       "{\"spectra\":[" + a + std::string(1, '\0') + "," + b + "]}", {}, "[1]", "[5]"},
-      {"a truncated entry adds nothing", "{\"spectra\":[" + a + "," + b.substr(0, 40), {},
-       "[1]", "[5]"},
+       "{\"spectra\":[" + a + std::string(1, '\0') + "," + b + "]}",
+       {},
+       "[1]",
+       "[5]"},
+      {"a truncated entry adds nothing",
+       "{\"spectra\":[" + a + "," + b.substr(0, 40),
+       {},
+       "[1]",
+       "[5]"},
   };
   for (const PointsCase& c : cases) expect_points(c);
 }
@@ -340,11 +407,15 @@ TEST(TraceStep, ModeText) {
   };
   const Case cases[] = {
       {[](HostSession& h) { return h.text("exact_match"); }, true},
-      {[](HostSession& h) { return h.text("exact_match", 2); }, true},  // kind is not looked at
+      {[](HostSession& h) { return h.text("exact_match", 2); },
+       true},  // kind is not looked at
       {[](HostSession& h) { return h.text("Exact_match"); }, false},
       {[](HostSession& h) { return h.text("exact_match "); }, false},
       {[](HostSession& h) { return h.text("nominal_tolerance_da"); }, false},
-      {[](HostSession&) { return StepValue{VX_KIND_TEXT, nullptr, 0}; }, false},
+      {[](HostSession&) {
+         return StepValue{VX_KIND_TEXT, nullptr, 0};
+       },
+       false},
   };
   for (const Case& c : cases) {
     HostSession host;
@@ -362,7 +433,8 @@ TEST(TraceStep, ModeText) {
 
 TEST(TraceStep, WeakFlagAndWindowText) {
   // Weak means at least one point and a maximum strictly below 1.
-  for (const auto& [intensity, weak] : {std::pair{0.8, "true"}, std::pair{1.0, "false"}}) {
+  for (const auto& [intensity, weak] :
+       {std::pair{0.8, "true"}, std::pair{1.0, "false"}}) {
     SCOPED_TRACE(intensity);
     const Outcome o = run(spectra_document({{1, "minute", {73}, {intensity}}}));
     EXPECT_EQ(member(o.diagnostics, "gcms.sim.empty_trace"), "false");
