@@ -480,9 +480,9 @@ bool bare_word(const char*& p, const char* end, std::string_view& word) {
 bool quoted(const char*& p, const char* end, std::string_view& inner) {
   if (p == end || *p != '"') return false;
   const char* q = p + 1;
-  while (q != end) {
+  while (q != end && *q != '\0') {
     if (*q == '\\') {
-      if (end - q < 2) return false;
+      if (end - q < 2 || q[1] == '\0') return false;
       q += 2;
       continue;
     }
@@ -543,6 +543,9 @@ void walk(std::string_view doc, const TraceQuery& query, Trace& out) {
   if (key == std::string_view::npos) return;
   const std::size_t open = doc.find('[', key);
   if (open == std::string_view::npos) return;
+  // The text ends at its first zero byte: none may come before the '['.
+  // Past it, the walk stops at one, and the fast reading takes none.
+  if (std::memchr(doc.data(), '\0', open) != nullptr) return;
 
   Scratch s;
   const Prefilter f = make_prefilter(query);
@@ -553,6 +556,7 @@ void walk(std::string_view doc, const TraceQuery& query, Trace& out) {
   const char* entry = nullptr;
   for (const char* p = doc.data() + open; p != end; ++p) {
     const char c = *p;
+    if (c == '\0') return;
     if (escaped) {
       escaped = false;
       continue;

@@ -35,7 +35,8 @@ bool ion_matches(const TraceQuery& query, double mz);
 // the number as it is.
 double to_minutes(double time, std::string_view unit);
 
-// Appends the trace of document (already cut at its first zero byte) to out.
+// Appends the trace of document to out. The document ends at its first zero
+// byte, if it holds one.
 void extract_trace(std::string_view document, const TraceQuery& query, Trace& out);
 
 // The same with the plain byte walk and member scanning for every entry. The

@@ -5,7 +5,6 @@
 
 #include <string_view>
 
-#include "common/json_scanner.hpp"
 #include "common/json_writer.hpp"
 #include "common/number_reader.hpp"
 
@@ -83,8 +82,7 @@ registry::StepResult compute_trace(const registry::StepArgs& args) {
   if (!text) return registry::StepResult::invalid();
 
   Trace trace;
-  // The document ends at its first zero byte, as a C string would.
-  extract_trace(common::until_nul(*text), query, trace);
+  extract_trace(*text, query, trace);
 
   registry::StepResult out;
   out.emissions.push_back(registry::Emission::of_text(1, trace_document(trace, query)));

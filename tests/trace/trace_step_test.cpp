@@ -185,6 +185,9 @@ TEST(TraceStep, EmptyTraceWhenNothingIsFound) {
       "{\"spectra\":5}",                 // no array after the key
       "{\"Spectra\":[" + entry + "]}",   // the key is case-sensitive
       spectra_document({{1, "minute", {100, 73.6}, {5, 5}}}),  // no ion in the window
+      "{\"spectra\":" + std::string(1, '\0') + "[" + entry +
+          "]}",  // text ends before '['
+
   };
   for (const std::string& doc : cases) {
     SCOPED_TRACE(doc);
@@ -397,6 +400,11 @@ TEST(TraceStep, WalkRules) {
        "[5]"},
   };
   for (const PointsCase& c : cases) expect_points(c);
+
+  // A zero byte right after a backslash in a string still ends the text.
+  std::string doc = spectra_document({{1, "minute", {73}, {5}, 1, "x@"}});
+  doc.replace(doc.find('@'), 1, std::string("\\\0", 2));
+  expect_points({"zero byte after a backslash", doc, {}, "[]", "[]"});
 }
 
 TEST(TraceStep, ModeText) {
