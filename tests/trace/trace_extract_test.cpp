@@ -15,7 +15,9 @@
 #include <vector>
 
 #include "common/json_scanner.hpp"
+#include "host_session.hpp"
 #include "spectra_document.hpp"
+#include "test_support.hpp"
 
 namespace vx::trace {
 namespace {
@@ -446,6 +448,18 @@ TEST(TraceExtract, LargeSingleLineDocuments) {
 
   huge.insert(huge.size() - 3, " ");  // a blank before the entry's last brace
   EXPECT_TRUE(same_trace(fast(huge, q), t));
+  {
+    // The same through the step's entry, input copy and documents included.
+    host::HostSession host;
+    const StepValue params[] = {host.text(""), host.float64(0.5), host.float64(73)};
+    const StepValue in = host.text(huge);
+    ASSERT_EQ(host.run(vx::testing::step_entry("GcMsSimTraceExtractionStep"), params,
+                       {&in, 1}, 2),
+              VX_STATUS_OK);
+    EXPECT_EQ(
+        common::read_number_member(host.output_text(1).value_or(""), "matched_ion_count"),
+        1.0);
+  }
 
   for (const char wall : {'{', '}', '[', '"', '\\'}) {
     SCOPED_TRACE(wall);
