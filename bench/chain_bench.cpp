@@ -26,7 +26,7 @@ using Clock = std::chrono::steady_clock;
 using vx::host::BatchFile;
 using vx::host::Target;
 
-const fs::path kData = fs::path(VX_SOURCE_DIR) / "bench" / "data";
+fs::path data_dir() { return fs::path(VX_SOURCE_DIR) / "bench" / "data"; }
 
 bool run_generator(const std::string& args, const fs::path& out) {
   const fs::path generator =
@@ -51,7 +51,7 @@ bool run_generator(const std::string& args, const fs::path& out) {
 // to make a batch of n files: the work per file is the same as with n
 // distinct files, without n generator runs.
 std::vector<BatchFile> small_files(int n) {
-  const fs::path dir = kData / "sim_small";
+  const fs::path dir = data_dir() / "sim_small";
   std::vector<BatchFile> files;
   for (int seed = 1; seed <= 8; ++seed) {
     const fs::path f = dir / ("sim_seed" + std::to_string(seed) + ".mzML");
@@ -72,8 +72,10 @@ std::vector<BatchFile> small_files(int n) {
     const fs::path link = batch / name;
     std::error_code ec;
     if (!fs::exists(link)) {
-      fs::create_hard_link(dir / ("sim_seed" + std::to_string(i % 8 + 1) + ".mzML"), link, ec);
-      if (ec) fs::copy_file(dir / ("sim_seed" + std::to_string(i % 8 + 1) + ".mzML"), link, ec);
+      fs::create_hard_link(dir / ("sim_seed" + std::to_string(i % 8 + 1) + ".mzML"), link,
+                           ec);
+      if (ec)
+        fs::copy_file(dir / ("sim_seed" + std::to_string(i % 8 + 1) + ".mzML"), link, ec);
     }
     files.push_back({link.string(), "", ""});
   }
@@ -83,22 +85,25 @@ std::vector<BatchFile> small_files(int n) {
 // The large file and up to 20 targets from its truth: the base peak of each
 // of the first compounds, the fit window a few peak widths wide.
 fs::path large_file(std::vector<Target>& targets) {
-  const fs::path f = kData / "fullscan_100mb.mzML";
-  const fs::path truth = kData / "fullscan_100mb.truth.json";
+  fs::path f = data_dir() / "fullscan_100mb.mzML";
+  const fs::path truth = data_dir() / "fullscan_100mb.truth.json";
   if (!fs::exists(f) &&
-      !run_generator("--mode fullscan --target-mb 100 --truth '" + truth.string() + "'", f)) {
+      !run_generator("--mode fullscan --target-mb 100 --truth '" + truth.string() + "'",
+                     f)) {
     return {};
   }
   std::FILE* in = std::fopen(truth.c_str(), "rb");
   std::string text;
   if (in != nullptr) {
     char buf[65536];
-    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, in)) > 0;) text.append(buf, n);
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, in)) > 0;)
+      text.append(buf, n);
     std::fclose(in);
   }
   const vx::host::JsonParse p = vx::host::parse_json(text);
   const vx::host::JsonValue* compounds = p.value ? p.value->find("compounds") : nullptr;
-  for (std::size_t i = 0; compounds != nullptr && i < compounds->items.size() && i < 20; ++i) {
+  for (std::size_t i = 0; compounds != nullptr && i < compounds->items.size() && i < 20;
+       ++i) {
     const vx::host::JsonValue& c = compounds->items[i];
     const double mz = c.number_at("base_peak_mz").value_or(0);
     const double rt = c.number_at("center_min").value_or(0);
@@ -111,7 +116,8 @@ fs::path large_file(std::vector<Target>& targets) {
   return f;
 }
 
-double best_seconds(const vx::host::ChainSteps& steps, const std::vector<BatchFile>& files,
+double best_seconds(const vx::host::ChainSteps& steps,
+                    const std::vector<BatchFile>& files,
                     const std::vector<Target>& targets, unsigned jobs, int runs,
                     std::size_t* ok_rows) {
   double best = 1e300;
@@ -122,9 +128,9 @@ double best_seconds(const vx::host::ChainSteps& steps, const std::vector<BatchFi
     const auto t0 = Clock::now();
     const vx::host::BatchOutcome out = vx::host::run_batch(steps, files, s);
     best = std::min(best, std::chrono::duration<double>(Clock::now() - t0).count());
-    *ok_rows = static_cast<std::size_t>(
-        std::count_if(out.rows.begin(), out.rows.end(),
-                      [](const vx::host::ResultRow& row) { return row.fit_status == "success"; }));
+    *ok_rows = static_cast<std::size_t>(std::count_if(
+        out.rows.begin(), out.rows.end(),
+        [](const vx::host::ResultRow& row) { return row.fit_status == "success"; }));
   }
   return best;
 }
@@ -136,7 +142,8 @@ int main(int argc, char** argv) {
   int n_files = 200;
   for (int i = 1; i + 1 < argc; i += 2) {
     if (std::strcmp(argv[i], "--runs") == 0) runs = std::max(1, std::atoi(argv[i + 1]));
-    if (std::strcmp(argv[i], "--files") == 0) n_files = std::max(1, std::atoi(argv[i + 1]));
+    if (std::strcmp(argv[i], "--files") == 0)
+      n_files = std::max(1, std::atoi(argv[i + 1]));
   }
   const vx::host::StepLibrary lib(VX_PLUGIN_PATH);
   std::string error;
@@ -147,24 +154,25 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  std::printf("%-44s %4s %8s %8s %9s %8s %s\n", "workload", "jobs", "files", "seconds", "files/s",
-              "MB/s", "fits ok");
+  std::printf("%-44s %4s %8s %8s %9s %8s %s\n", "workload", "jobs", "files", "seconds",
+              "files/s", "MB/s", "fits ok");
   const std::vector<BatchFile> small = small_files(n_files);
   if (!small.empty()) {
-    const double mb =
-        static_cast<double>(fs::file_size(small.front().path)) * static_cast<double>(small.size()) / 1e6;
+    const double mb = static_cast<double>(fs::file_size(small.front().path)) *
+                      static_cast<double>(small.size()) / 1e6;
     const std::vector<Target> targets{vx::host::make_target("73", 73, 1.20, {}),
                                       vx::host::make_target("147", 147, 1.30, {}),
                                       vx::host::make_target("207", 207, 1.40, {}),
                                       vx::host::make_target("281", 281, 1.50, {})};
     char label[64];
-    std::snprintf(label, sizeof label, "%zu SIM files of %.2f MB, 4 targets", small.size(),
-                  mb / static_cast<double>(small.size()));
+    std::snprintf(label, sizeof label, "%zu SIM files of %.2f MB, 4 targets",
+                  small.size(), mb / static_cast<double>(small.size()));
     for (unsigned jobs : {1u, 2u}) {
       std::size_t ok = 0;
       const double s = best_seconds(*steps, small, targets, jobs, runs, &ok);
-      std::printf("%-44s %4u %8zu %8.3f %9.1f %8.1f %zu/%zu\n", label, jobs, small.size(), s,
-                  static_cast<double>(small.size()) / s, mb / s, ok, small.size() * targets.size());
+      std::printf("%-44s %4u %8zu %8.3f %9.1f %8.1f %zu/%zu\n", label, jobs, small.size(),
+                  s, static_cast<double>(small.size()) / s, mb / s, ok,
+                  small.size() * targets.size());
     }
   }
   std::vector<Target> targets;
@@ -173,15 +181,16 @@ int main(int argc, char** argv) {
     const double mb = static_cast<double>(fs::file_size(large)) / 1e6;
     const std::vector<BatchFile> one{{large.string(), "", ""}};
     for (std::size_t n : {std::size_t{1}, targets.size()}) {
-      const std::vector<Target> subset(targets.begin(), targets.begin() + static_cast<long>(n));
+      const std::vector<Target> subset(targets.begin(),
+                                       targets.begin() + static_cast<long>(n));
       char label[96];
       std::snprintf(label, sizeof label, "%s (%.0f MB), %zu target%s",
                     large.filename().c_str(), mb, n, n == 1 ? "" : "s");
       for (unsigned jobs : {1u, 2u}) {
         std::size_t ok = 0;
         const double s = best_seconds(*steps, one, subset, jobs, runs, &ok);
-        std::printf("%-44s %4u %8d %8.3f %9.2f %8.1f %zu/%zu\n", label, jobs, 1, s, 1.0 / s,
-                    mb / s, ok, n);
+        std::printf("%-44s %4u %8d %8.3f %9.2f %8.1f %zu/%zu\n", label, jobs, 1, s,
+                    1.0 / s, mb / s, ok, n);
       }
     }
   }

@@ -27,17 +27,22 @@ bool ends_with_ignoring_case(std::string_view s, std::string_view suffix) {
   if (s.size() < suffix.size()) return false;
   s = s.substr(s.size() - suffix.size());
   for (std::size_t i = 0; i < s.size(); ++i) {
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    const auto lower = [](char c) {
+      return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    };
     if (lower(s[i]) != lower(suffix[i])) return false;
   }
   return true;
 }
 
 bool mzml_name(std::string_view name) {
-  return ends_with_ignoring_case(name, ".mzml") || ends_with_ignoring_case(name, ".mzml.gz");
+  return ends_with_ignoring_case(name, ".mzml") ||
+         ends_with_ignoring_case(name, ".mzml.gz");
 }
 
-bool has_glob_chars(std::string_view s) { return s.find_first_of("*?[") != std::string_view::npos; }
+bool has_glob_chars(std::string_view s) {
+  return s.find_first_of("*?[") != std::string_view::npos;
+}
 
 }  // namespace
 
@@ -45,8 +50,8 @@ std::string safe_file_name(std::string_view s) {
   std::string out;
   out.reserve(s.size());
   for (const char c : s) {
-    const bool keep = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                      c == '.' || c == '_' || c == '-';
+    const bool keep = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                      (c >= '0' && c <= '9') || c == '.' || c == '_' || c == '-';
     out += keep ? c : '_';
   }
   if (out.empty() || out.front() == '.') out.insert(out.begin(), '_');
@@ -75,7 +80,8 @@ std::vector<BatchFile> expand_inputs(std::span<const std::string> inputs) {
     if (!fs::exists(fs::symlink_status(arg, ec)) && has_glob_chars(arg)) {
       glob_t g{};
       if (glob(arg.c_str(), 0, nullptr, &g) == 0 && g.gl_pathc > 0) {
-        for (std::size_t i = 0; i < g.gl_pathc; ++i) files.push_back({g.gl_pathv[i], "", ""});
+        for (std::size_t i = 0; i < g.gl_pathc; ++i)
+          files.push_back({g.gl_pathv[i], "", ""});
         globfree(&g);
         continue;
       }
@@ -83,10 +89,13 @@ std::vector<BatchFile> expand_inputs(std::span<const std::string> inputs) {
     }
     files.push_back({arg, "", ""});
   }
-  std::stable_sort(files.begin(), files.end(),
-                   [](const BatchFile& a, const BatchFile& b) { return a.path < b.path; });
+  std::stable_sort(
+      files.begin(), files.end(),
+      [](const BatchFile& a, const BatchFile& b) { return a.path < b.path; });
   files.erase(std::unique(files.begin(), files.end(),
-                          [](const BatchFile& a, const BatchFile& b) { return a.path == b.path; }),
+                          [](const BatchFile& a, const BatchFile& b) {
+                            return a.path == b.path;
+                          }),
               files.end());
   return files;
 }
@@ -107,7 +116,8 @@ std::vector<std::string> plot_file_names(std::span<const BatchFile> files,
   std::vector<std::string> names;
   names.reserve(files.size() * targets.size());
   for (const std::string& stem : stems) {
-    for (const Target& t : targets) names.push_back(stem + "__" + safe_file_name(t.name) + ".svg");
+    for (const Target& t : targets)
+      names.push_back(stem + "__" + safe_file_name(t.name) + ".svg");
   }
   return names;
 }
@@ -120,8 +130,9 @@ void Progress::file_done(std::string_view path, std::string_view status) {
   const std::lock_guard lock(mutex_);
   ++done_;
   if (mode_ == Mode::kLines) {
-    std::fprintf(out_, "[%zu/%zu] %.*s: %.*s\n", done_, total_, static_cast<int>(path.size()),
-                 path.data(), static_cast<int>(status.size()), status.data());
+    std::fprintf(out_, "[%zu/%zu] %.*s: %.*s\n", done_, total_,
+                 static_cast<int>(path.size()), path.data(),
+                 static_cast<int>(status.size()), status.data());
     std::fflush(out_);
     return;
   }
@@ -132,7 +143,8 @@ void Progress::file_done(std::string_view path, std::string_view status) {
   const double rate = seconds > 0 ? static_cast<double>(done_) / seconds : 0.0;
   std::string bar(filled, '#');
   bar.append(kBarWidth - filled, '.');
-  std::fprintf(out_, "\r[%s] %zu/%zu files  %.1f files/s ", bar.c_str(), done_, total_, rate);
+  std::fprintf(out_, "\r[%s] %zu/%zu files  %.1f files/s ", bar.c_str(), done_, total_,
+               rate);
   std::fflush(out_);
 }
 
@@ -188,8 +200,8 @@ BatchOutcome run_batch(const ChainSteps& steps, std::span<const BatchFile> files
       const BatchFile& file = files[f];
       if (!file.problem.empty()) {
         for (std::size_t t = 0; t < n_targets; ++t) {
-          outcome.rows[f * n_targets + t] =
-              make_problem_row(file.path, settings.targets[t], file.problem, file.message);
+          outcome.rows[f * n_targets + t] = make_problem_row(
+              file.path, settings.targets[t], file.problem, file.message);
         }
         file_done(f);
         return;
@@ -209,12 +221,14 @@ BatchOutcome run_batch(const ChainSteps& steps, std::span<const BatchFile> files
         pool.submit_first([&, f, t, ingestion, remaining] {
           const Target& target = settings.targets[t];
           const TargetRun run = run_target(steps, ingestion->spectra, target);
-          outcome.rows[f * n_targets + t] = make_row(files[f].path, *ingestion, target, &run);
+          outcome.rows[f * n_targets + t] =
+              make_row(files[f].path, *ingestion, target, &run);
           if (!plot_names.empty()) {
             std::string error;
             const std::string path =
                 (fs::path(settings.plot_dir) / plot_names[f * n_targets + t]).string();
-            if (!write_text_file(path, render_plot_svg(make_plot(files[f].path, target, run)),
+            if (!write_text_file(path,
+                                 render_plot_svg(make_plot(files[f].path, target, run)),
                                  &error)) {
               report(error);
             }

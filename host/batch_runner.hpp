@@ -70,23 +70,24 @@ class Progress {
 
 // Called on worker threads when a document set is ready (used to write the
 // documents of a chain run); a returned text is a write error to report.
-using IngestionHook = std::function<std::optional<std::string>(std::size_t file, const Ingestion&)>;
-using TargetHook = std::function<std::optional<std::string>(std::size_t file, std::size_t target,
-                                                            const TargetRun&)>;
+using IngestionHook =
+    std::function<std::optional<std::string>(std::size_t file, const Ingestion&)>;
+using TargetHook = std::function<std::optional<std::string>(
+    std::size_t file, std::size_t target, const TargetRun&)>;
 
 struct BatchSettings {
   std::vector<Target> targets;
-  unsigned jobs = 1;          // worker threads; 0 = one per core
-  std::string plot_dir;       // empty: no plots
+  unsigned jobs = 1;     // worker threads; 0 = one per core
+  std::string plot_dir;  // empty: no plots
   Progress* progress = nullptr;
   IngestionHook on_ingestion;
   TargetHook on_target;
 };
 
 struct BatchOutcome {
-  std::vector<ResultRow> rows;              // file order, then target order
-  std::vector<std::string> write_errors;    // plots or documents not written
-  std::size_t files_failed = 0;             // files whose rows are not all ok
+  std::vector<ResultRow> rows;            // file order, then target order
+  std::vector<std::string> write_errors;  // plots or documents not written
+  std::size_t files_failed = 0;           // files whose rows are not all ok
 };
 
 BatchOutcome run_batch(const ChainSteps& steps, std::span<const BatchFile> files,

@@ -46,9 +46,10 @@ std::optional<JsonValue> read_document(std::string_view text, std::string_view w
   JsonParse p = parse_json(text);
   if (p.value && p.value->is_object()) return std::move(p.value);
   run.status = kStatusStepFailed;
-  run.message = std::string(what) + " is not a JSON object" +
-                (p.error.empty() ? std::string()
-                                 : " (" + p.error + " at byte " + std::to_string(p.offset) + ")");
+  run.message =
+      std::string(what) + " is not a JSON object" +
+      (p.error.empty() ? std::string()
+                       : " (" + p.error + " at byte " + std::to_string(p.offset) + ")");
   return std::nullopt;
 }
 
@@ -56,11 +57,12 @@ std::string label(double v) { return general_text(v, 6); }
 
 }  // namespace
 
-std::optional<ChainSteps> resolve_chain_steps(const StepLibrary& lib, std::string* error) {
+std::optional<ChainSteps> resolve_chain_steps(const StepLibrary& lib,
+                                              std::string* error) {
   ChainSteps steps;
-  for (const auto& [name, entry] : {std::pair{kIngestionStep, &steps.ingestion},
-                                    std::pair{kTraceStep, &steps.trace},
-                                    std::pair{kFitStep, &steps.fit}}) {
+  for (const auto& [name, entry] :
+       {std::pair{kIngestionStep, &steps.ingestion}, std::pair{kTraceStep, &steps.trace},
+        std::pair{kFitStep, &steps.fit}}) {
     const auto d = lib.find(name);
     if (!d || d->entry == nullptr) {
       if (error != nullptr) *error = "the library has no step " + std::string(name);
@@ -80,7 +82,8 @@ Ingestion run_ingestion(const ChainSteps& steps, const std::string& path) {
   if (out.step_status != VX_STATUS_OK || !slot2) {
     out.status = kStatusStepFailed;
     out.message = status_message(kIngestionStep, out.step_status);
-    if (out.step_status == VX_STATUS_OK) out.message = "the ingestion step wrote no output 2";
+    if (out.step_status == VX_STATUS_OK)
+      out.message = "the ingestion step wrote no output 2";
     return out;
   }
   // A diagnostics document replaces the spectra document; checking its
@@ -122,7 +125,8 @@ Ingestion run_ingestion(const ChainSteps& steps, const std::string& path) {
   return out;
 }
 
-TargetRun run_target(const ChainSteps& steps, std::string_view spectra, const Target& target) {
+TargetRun run_target(const ChainSteps& steps, std::string_view spectra,
+                     const Target& target) {
   TargetRun run;
   run.status = kStatusOk;
   {
@@ -150,7 +154,8 @@ TargetRun run_target(const ChainSteps& steps, std::string_view spectra, const Ta
   } else {
     return run;
   }
-  if (const auto diag = read_document(run.trace_diagnostics, "the trace diagnostics", run)) {
+  if (const auto diag =
+          read_document(run.trace_diagnostics, "the trace diagnostics", run)) {
     collect_flags(*diag, run.flags);
   } else {
     return run;
@@ -159,8 +164,10 @@ TargetRun run_target(const ChainSteps& steps, std::string_view spectra, const Ta
   {
     HostSession session;
     const StepValue params[] = {session.float64(static_cast<double>(target.max_iter)),
-                                session.float64(target.rt_tol), session.float64(target.rt)};
-    const StepValue inputs[] = {StepValue{VX_KIND_TEXT, run.trace.data(), run.trace.size()}};
+                                session.float64(target.rt_tol),
+                                session.float64(target.rt)};
+    const StepValue inputs[] = {
+        StepValue{VX_KIND_TEXT, run.trace.data(), run.trace.size()}};
     run.fit_step_status = session.run(steps.fit, params, inputs, 2);
     if (run.fit_step_status != VX_STATUS_OK) {
       run.status = kStatusStepFailed;
@@ -196,8 +203,8 @@ TargetRun run_target(const ChainSteps& steps, std::string_view spectra, const Ta
   return run;
 }
 
-ResultRow make_problem_row(std::string_view file, const Target& target, std::string_view status,
-                           std::string_view message) {
+ResultRow make_problem_row(std::string_view file, const Target& target,
+                           std::string_view status, std::string_view message) {
   ResultRow row;
   row.file = file;
   row.target = target.name;
@@ -208,8 +215,8 @@ ResultRow make_problem_row(std::string_view file, const Target& target, std::str
   return row;
 }
 
-ResultRow make_row(std::string_view file, const Ingestion& ingestion, const Target& target,
-                   const TargetRun* run) {
+ResultRow make_row(std::string_view file, const Ingestion& ingestion,
+                   const Target& target, const TargetRun* run) {
   ResultRow row = make_problem_row(file, target, ingestion.status, ingestion.message);
   row.spectra = ingestion.spectrum_count;
   if (!ingestion.diagnostics.empty()) {
@@ -240,9 +247,8 @@ ResultRow make_row(std::string_view file, const Ingestion& ingestion, const Targ
 
 PlotInput make_plot(std::string_view file, const Target& target, const TargetRun& run) {
   PlotInput p;
-  const std::string_view base = file.substr(file.find_last_of('/') == std::string_view::npos
-                                                ? 0
-                                                : file.find_last_of('/') + 1);
+  const std::string_view base = file.substr(
+      file.find_last_of('/') == std::string_view::npos ? 0 : file.find_last_of('/') + 1);
   p.title = std::string(base) + " \xC2\xB7 " + target.name + " (m/z " + label(target.mz) +
             ", RT " + label(target.rt) + " min)";
   const FitFacts& f = run.fit;
@@ -267,8 +273,8 @@ PlotInput make_plot(std::string_view file, const Target& target, const TargetRun
   // A converged fit is drawn from its parameters on a fine grid (the
   // 50-point excerpt is too coarse for a narrow peak); otherwise the curve
   // the library reported.
-  const bool fitted = f.fit_status == "success" && f.height && f.retention_time && f.width &&
-                      f.baseline && *f.width > 0.0 && std::isfinite(p.x_min) &&
+  const bool fitted = f.fit_status == "success" && f.height && f.retention_time &&
+                      f.width && f.baseline && *f.width > 0.0 && std::isfinite(p.x_min) &&
                       std::isfinite(p.x_max) && p.x_max > p.x_min;
   if (fitted) {
     constexpr int kSteps = 400;
@@ -289,27 +295,32 @@ PlotInput make_plot(std::string_view file, const Target& target, const TargetRun
   // Text in SVG collapses runs of blanks, so the values are joined with a
   // visible separator.
   constexpr std::string_view kSep = " \xC2\xB7 ";
-  std::string line = "fit: " + (f.fit_status.empty() ? std::string("not run") : f.fit_status);
+  std::string line =
+      "fit: " + (f.fit_status.empty() ? std::string("not run") : f.fit_status);
   if (run.status != kStatusOk) line += " (" + run.message + ")";
   if (f.iterations) line += ", " + std::to_string(*f.iterations) + " iterations";
-  if (f.retention_time) line += std::string(kSep) + "RT " + label(*f.retention_time) + " min";
+  if (f.retention_time)
+    line += std::string(kSep) + "RT " + label(*f.retention_time) + " min";
   if (f.height) line += std::string(kSep) + "height " + label(*f.height);
   if (f.width) line += std::string(kSep) + "\xCF\x83 " + label(*f.width) + " min";
   if (f.area) line += std::string(kSep) + "area " + label(*f.area);
   p.caption.push_back(line);
   line.clear();
   if (f.baseline) line += "baseline " + label(*f.baseline) + std::string(kSep);
-  if (f.r_squared) line += "r\xC2\xB2 " + general_text(*f.r_squared, 5) + std::string(kSep);
+  if (f.r_squared)
+    line += "r\xC2\xB2 " + general_text(*f.r_squared, 5) + std::string(kSep);
   line += target.exact ? "m/z " + label(target.mz) + " exact"
                        : "m/z " + label(target.mz) + " \xC2\xB1 " + label(target.mz_tol);
-  line += std::string(kSep) + "window " + label(p.x_min) + "\xE2\x80\x93" + label(p.x_max) + " min";
+  line += std::string(kSep) + "window " + label(p.x_min) + "\xE2\x80\x93" +
+          label(p.x_max) + " min";
   if (t.matched_ion_count) {
     line += std::string(kSep) + std::to_string(in_window) + " of " +
             std::to_string(*t.matched_ion_count) + " trace points in the window";
   }
   p.caption.push_back(line);
   std::string flags = "flags: ";
-  for (std::size_t i = 0; i < run.flags.size(); ++i) flags += (i ? ", " : "") + run.flags[i];
+  for (std::size_t i = 0; i < run.flags.size(); ++i)
+    flags += (i ? ", " : "") + run.flags[i];
   if (run.flags.empty()) flags += "none";
   p.caption.push_back(flags);
   return p;

@@ -37,16 +37,16 @@ std::optional<ChainSteps> resolve_chain_steps(const StepLibrary& lib, std::strin
 
 struct Ingestion {
   StepStatus step_status = 0;
-  std::string status;    // a row status: ok, no_spectra, file_not_found, ...
-  std::string message;   // for people, when status is not ok
-  std::string spectra;   // output 2 when it is the spectra document
+  std::string status;         // a row status: ok, no_spectra, file_not_found, ...
+  std::string message;        // for people, when status is not ok
+  std::string spectra;        // output 2 when it is the spectra document
   std::string chromatograms;  // output 0
   std::string run_summary;    // output 1
   std::string diagnostics;    // output 2 when the file could not be used
   std::optional<uint64_t> spectrum_count;
 
   // The trace can run on it (also when it holds no spectrum).
-  bool has_spectra_document() const { return !spectra.empty(); }
+  [[nodiscard]] bool has_spectra_document() const { return !spectra.empty(); }
 };
 
 Ingestion run_ingestion(const ChainSteps& steps, const std::string& path);
@@ -67,7 +67,7 @@ struct FitFacts {
 };
 
 struct TargetRun {
-  std::string status;   // ok or step_failed
+  std::string status;  // ok or step_failed
   std::string message;
   StepStatus trace_step_status = 0;
   StepStatus fit_step_status = 0;
@@ -77,15 +77,16 @@ struct TargetRun {
   std::vector<std::string> flags;  // true diagnostics keys, trace then fit
 };
 
-TargetRun run_target(const ChainSteps& steps, std::string_view spectra, const Target& target);
+TargetRun run_target(const ChainSteps& steps, std::string_view spectra,
+                     const Target& target);
 
 // The table row of one file and target; run is null when the file could not
 // be used (the row then carries the ingestion's reason).
-ResultRow make_row(std::string_view file, const Ingestion& ingestion, const Target& target,
-                   const TargetRun* run);
+ResultRow make_row(std::string_view file, const Ingestion& ingestion,
+                   const Target& target, const TargetRun* run);
 // A row for an input that never reached the ingestion step.
-ResultRow make_problem_row(std::string_view file, const Target& target, std::string_view status,
-                           std::string_view message);
+ResultRow make_problem_row(std::string_view file, const Target& target,
+                           std::string_view status, std::string_view message);
 
 // The figure of one file and target.
 PlotInput make_plot(std::string_view file, const Target& target, const TargetRun& run);

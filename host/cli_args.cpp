@@ -20,7 +20,8 @@ constexpr std::string_view kOverview =
     "\n"
     "commands:\n"
     "  chain FILE --mz MZ --rt RT    run the chain on one file and print the fit\n"
-    "  batch INPUTS... --targets T   run the chain on many files in parallel: table + plots\n"
+    "  batch INPUTS... --targets T   run the chain on many files in parallel: table + "
+    "plots\n"
     "  list                          list the steps (IRI and contract digest)\n"
     "  run STEP [options]            call one step with given parameters and inputs\n"
     "  help [COMMAND]                this text, or a command's options\n"
@@ -155,9 +156,8 @@ std::optional<Command> command_of(std::string_view word) {
 class Reader {
  public:
   explicit Reader(std::span<const std::string_view> args) : args_(args) {}
-  bool done() const { return i_ >= args_.size(); }
+  [[nodiscard]] bool done() const { return i_ >= args_.size(); }
   std::string_view next() { return args_[i_++]; }
-  std::span<const std::string_view> rest() const { return args_.subspan(i_); }
 
   // The value of an option: after '=' in the same word, else the next word.
   std::optional<std::string_view> value(std::optional<std::string_view> inline_value) {
@@ -262,8 +262,10 @@ CliParse parse_command_line(std::span<const std::string_view> args) {
       const auto v = text_value();
       if (!v) return need("a path");
       o.library = *v;
-    } else if (!have_command || (o.command != Command::kChain && o.command != Command::kBatch)) {
-      return fail("unknown option " + std::string(name));
+    } else if (!have_command ||
+               (o.command != Command::kChain && o.command != Command::kBatch)) {
+      return fail("unknown option " + std::string(name) +
+                  (have_command ? " for this command" : ""));
     } else if (name == "--mz") {
       o.mz = number_value();
       if (!o.mz) return need("a number");
@@ -285,7 +287,8 @@ CliParse parse_command_line(std::span<const std::string_view> args) {
     } else if (name == "--max-iter") {
       const auto v = r.value(inline_value);
       const auto n = v ? parse_integer(*v) : std::nullopt;
-      if (!n || *n < 1 || *n > kMaxIterationLimit) return need("a whole number from 1 to 10000");
+      if (!n || *n < 1 || *n > kMaxIterationLimit)
+        return need("a whole number from 1 to 10000");
       o.defaults.max_iter = *n;
     } else if (name == "--targets") {
       const auto v = text_value();
@@ -294,7 +297,8 @@ CliParse parse_command_line(std::span<const std::string_view> args) {
     } else if (name == "-j" || name == "--jobs") {
       const auto v = r.value(inline_value);
       const auto n = v ? parse_integer(*v) : std::nullopt;
-      if (!n || *n < 0 || *n > 1024) return need("a thread count from 0 (one per core) to 1024");
+      if (!n || *n < 0 || *n > 1024)
+        return need("a thread count from 0 (one per core) to 1024");
       o.jobs = static_cast<unsigned>(*n);
     } else if (name == "--plot") {
       const auto v = text_value();
@@ -326,12 +330,23 @@ CliParse parse_command_line(std::span<const std::string_view> args) {
   if (help) {
     if (have_command) {
       switch (o.command) {
-        case Command::kChain: o.help_topic = "chain"; break;
-        case Command::kBatch: o.help_topic = "batch"; break;
-        case Command::kList: o.help_topic = "list"; break;
-        case Command::kRun: o.help_topic = "run"; break;
-        case Command::kHelp: break;
-        case Command::kVersion: o.help_topic.clear(); break;
+        case Command::kChain:
+          o.help_topic = "chain";
+          break;
+        case Command::kBatch:
+          o.help_topic = "batch";
+          break;
+        case Command::kList:
+          o.help_topic = "list";
+          break;
+        case Command::kRun:
+          o.help_topic = "run";
+          break;
+        case Command::kHelp:
+          break;
+        case Command::kVersion:
+          o.help_topic.clear();
+          break;
       }
     }
     o.command = Command::kHelp;
@@ -345,15 +360,18 @@ CliParse parse_command_line(std::span<const std::string_view> args) {
 
   if (o.command == Command::kChain || o.command == Command::kBatch) {
     const bool single = o.mz || o.rt;
-    if (!o.targets_file.empty() && single) return fail("give either --targets or --mz and --rt");
+    if (!o.targets_file.empty() && single)
+      return fail("give either --targets or --mz and --rt");
     if (o.targets_file.empty() && !(o.mz && o.rt)) {
       return fail("give --mz and --rt, or --targets");
     }
-    if (o.defaults.exact && o.mz_tol_given) return fail("--exact and --mz-tol exclude each other");
+    if (o.defaults.exact && o.mz_tol_given)
+      return fail("--exact and --mz-tol exclude each other");
     if (o.command == Command::kChain && o.inputs.size() != 1) {
       return fail("chain takes exactly one file");
     }
-    if (o.command == Command::kBatch && o.inputs.empty()) return fail("batch needs input files");
+    if (o.command == Command::kBatch && o.inputs.empty())
+      return fail("batch needs input files");
     if (single) {
       if (const auto p = target_problem(make_target("", *o.mz, *o.rt, o.defaults))) {
         return fail(*p);

@@ -26,12 +26,12 @@ struct CliOptions {
   TargetDefaults defaults;
   bool mz_tol_given = false;
   std::string targets_file;
-  unsigned jobs = 0;        // -j; 0 = one per core
-  std::string plot_dir;     // --plot
-  std::string out_dir;      // chain --out
-  std::string table_path;   // batch --table ("" or "-": standard output)
-  std::string jsonl_path;   // batch --jsonl
-  bool quiet = false;       // no progress, no per-file lines
+  unsigned jobs = 0;                 // -j; 0 = one per core
+  std::string plot_dir;              // --plot
+  std::string out_dir;               // chain --out
+  std::string table_path;            // batch --table ("" or "-": standard output)
+  std::string jsonl_path;            // batch --jsonl
+  bool quiet = false;                // no progress, no per-file lines
   std::optional<bool> progress_bar;  // --progress / --no-progress
 
   std::vector<std::string> run_args;  // run: everything after "run"

@@ -35,10 +35,11 @@ std::optional<std::string> read_whole_file(const std::string& path) {
 }
 
 // The targets of a chain or batch: the table, or the single --mz/--rt target.
-std::optional<std::vector<Target>> load_targets(const CliOptions& o, CommandIo& io, int& code) {
+std::optional<std::vector<Target>> load_targets(const CliOptions& o, CommandIo& io,
+                                                int& code) {
   if (o.targets_file.empty()) {
-    return std::vector<Target>{
-        make_target(shortest_text(*o.mz) + "@" + shortest_text(*o.rt), *o.mz, *o.rt, o.defaults)};
+    return std::vector<Target>{make_target(
+        shortest_text(*o.mz) + "@" + shortest_text(*o.rt), *o.mz, *o.rt, o.defaults)};
   }
   const auto text = read_whole_file(o.targets_file);
   if (!text) {
@@ -67,7 +68,8 @@ bool make_folder(const std::string& dir, CommandIo& io) {
 }
 
 std::optional<std::string> write_documents(
-    const fs::path& dir, std::initializer_list<std::pair<std::string_view, const std::string*>> docs) {
+    const fs::path& dir,
+    std::initializer_list<std::pair<std::string_view, const std::string*>> docs) {
   std::error_code ec;
   fs::create_directories(dir, ec);
   for (const auto& [name, text] : docs) {
@@ -94,8 +96,8 @@ std::ostream& field(std::ostream& out, std::string_view label, bool nested = tru
   return out;
 }
 
-void print_value(std::ostream& out, std::string_view label, const std::optional<double>& v,
-                 std::string_view unit = "") {
+void print_value(std::ostream& out, std::string_view label,
+                 const std::optional<double>& v, std::string_view unit = "") {
   if (v) field(out, label) << general_text(*v, 6) << unit << "\n";
 }
 
@@ -106,13 +108,16 @@ void print_summary(std::ostream& out, const ResultRow& row, const Target& t, boo
   }
   out << "\n";
   field(out, "target", false) << t.name << ": m/z " << general_text(t.mz, 8)
-                              << (t.exact ? " exact" : " \xC2\xB1 " + general_text(t.mz_tol, 6))
+                              << (t.exact ? " exact"
+                                          : " \xC2\xB1 " + general_text(t.mz_tol, 6))
                               << ", RT " << general_text(t.rt, 6) << " \xC2\xB1 "
                               << general_text(t.rt_tol, 6) << " min\n";
-  if (row.status != kStatusOk) field(out, "status") << row.status << ": " << row.message << "\n";
+  if (row.status != kStatusOk)
+    field(out, "status") << row.status << ": " << row.message << "\n";
   if (row.trace_points) {
     field(out, "trace") << *row.trace_points << " points";
-    if (row.max_intensity) out << ", max intensity " << general_text(*row.max_intensity, 6);
+    if (row.max_intensity)
+      out << ", max intensity " << general_text(*row.max_intensity, 6);
     out << "\n";
   }
   if (!row.fit_status.empty()) {
@@ -127,7 +132,8 @@ void print_summary(std::ostream& out, const ResultRow& row, const Target& t, boo
     print_value(out, "r\xC2\xB2", row.r_squared);
   }
   field(out, "flags");
-  for (std::size_t i = 0; i < row.flags.size(); ++i) out << (i ? ", " : "") << row.flags[i];
+  for (std::size_t i = 0; i < row.flags.size(); ++i)
+    out << (i ? ", " : "") << row.flags[i];
   if (row.flags.empty()) out << "none";
   out << "\n";
 }
@@ -159,7 +165,8 @@ std::string contract_fingerprint(const StepLibrary& lib) {
 int run_list_command(const StepLibrary& lib, std::ostream& out) {
   for (const std::string& iri : lib.iris()) {
     const auto d = lib.find(iri);
-    out << iri << "\t" << (d && d->contract_digest != nullptr ? d->contract_digest : "") << "\n";
+    out << iri << "\t" << (d && d->contract_digest != nullptr ? d->contract_digest : "")
+        << "\n";
   }
   return kExitOk;
 }
@@ -184,7 +191,8 @@ int run_version_command(const StepLibrary* lib, std::string_view library_path,
   return kExitOk;
 }
 
-int run_step_command(const StepLibrary& lib, std::span<const std::string> args, CommandIo& io) {
+int run_step_command(const StepLibrary& lib, std::span<const std::string> args,
+                     CommandIo& io) {
   if (args.empty()) {
     io.err << "vxrun: run needs a step name\n" << usage_text("run");
     return kExitUsage;
@@ -263,7 +271,8 @@ int run_chain_command(const CliOptions& o, const ChainSteps& steps, CommandIo& i
   int code = kExitOk;
   const auto targets = load_targets(o, io, code);
   if (!targets) return code;
-  if (!make_folder(o.out_dir, io) || !make_folder(o.plot_dir, io)) return kExitCannotWrite;
+  if (!make_folder(o.out_dir, io) || !make_folder(o.plot_dir, io))
+    return kExitCannotWrite;
 
   const std::vector<BatchFile> files{{o.inputs.front(), "", ""}};
   BatchSettings settings;
@@ -323,7 +332,8 @@ int run_batch_command(const CliOptions& o, const ChainSteps& steps, CommandIo& i
     io.out.flush();
   } else {
     std::string error;
-    if (!write_text_file(o.table_path, table, &error)) outcome.write_errors.push_back(error);
+    if (!write_text_file(o.table_path, table, &error))
+      outcome.write_errors.push_back(error);
   }
   if (!o.jsonl_path.empty()) {
     std::string error;
@@ -335,7 +345,8 @@ int run_batch_command(const CliOptions& o, const ChainSteps& steps, CommandIo& i
   }
   if (!o.quiet) {
     io.err << "vxrun: " << files.size() << " files, " << outcome.rows.size() << " rows";
-    if (outcome.files_failed > 0) io.err << ", " << outcome.files_failed << " not processed";
+    if (outcome.files_failed > 0)
+      io.err << ", " << outcome.files_failed << " not processed";
     io.err << "\n";
   }
   return finish_code(outcome, io);

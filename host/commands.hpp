@@ -19,7 +19,7 @@ class StepLibrary;
 struct CommandIo {
   std::ostream& out;
   std::ostream& err;
-  std::FILE* progress = stderr;      // where the progress bar or lines go
+  std::FILE* progress = stderr;  // where the progress bar or lines go
   bool progress_is_terminal = false;
 };
 
@@ -27,7 +27,8 @@ int run_list_command(const StepLibrary& lib, std::ostream& out);
 // lib may be null (it did not load); load_error then says why.
 int run_version_command(const StepLibrary* lib, std::string_view library_path,
                         std::string_view load_error, std::ostream& out);
-int run_step_command(const StepLibrary& lib, std::span<const std::string> args, CommandIo& io);
+int run_step_command(const StepLibrary& lib, std::span<const std::string> args,
+                     CommandIo& io);
 int run_chain_command(const CliOptions& o, const ChainSteps& steps, CommandIo& io);
 int run_batch_command(const CliOptions& o, const ChainSteps& steps, CommandIo& io);
 
@@ -39,7 +40,8 @@ std::string contract_fingerprint(const StepLibrary& lib);
 inline constexpr std::string_view kSpectraFile = "ingestion_spectra.json";
 inline constexpr std::string_view kChromatogramsFile = "ingestion_chromatograms.json";
 inline constexpr std::string_view kRunSummaryFile = "ingestion_run_summary.json";
-inline constexpr std::string_view kIngestionDiagnosticsFile = "ingestion_diagnostics.json";
+inline constexpr std::string_view kIngestionDiagnosticsFile =
+    "ingestion_diagnostics.json";
 inline constexpr std::string_view kTraceFile = "trace.json";
 inline constexpr std::string_view kTraceDiagnosticsFile = "trace_diagnostics.json";
 inline constexpr std::string_view kFitResultFile = "fit_result.json";

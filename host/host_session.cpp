@@ -33,13 +33,12 @@ StepValue HostSession::float64(double value) {
 }
 
 StepStatus HostSession::run(StepEntry entry, std::span<const StepValue> params,
-                            std::span<const StepValue> inputs,
-                            uint64_t n_outputs) {
+                            std::span<const StepValue> inputs, uint64_t n_outputs) {
   calls_.clear();
   outputs_.assign(static_cast<std::size_t>(n_outputs), StepValue{0, nullptr, 0});
   inputs_ = inputs;
-  return entry(&context_, params.data(), params.size(), inputs.data(),
-               inputs.size(), outputs_.data(), n_outputs);
+  return entry(&context_, params.data(), params.size(), inputs.data(), inputs.size(),
+               outputs_.data(), n_outputs);
 }
 
 StepStatus HostSession::run_without_host(StepEntry entry,

@@ -21,10 +21,10 @@ namespace vx::host {
 struct HostCall {
   enum class Kind { kGetInputText, kSetOutputNumber, kSetOutputText };
   Kind kind = Kind::kGetInputText;
-  uint64_t slot = 0;     // index of the input or output
-  std::string text;      // set_output_text
-  double number = 0.0;   // set_output_number
-  int32_t result = 0;    // what the host answered
+  uint64_t slot = 0;    // index of the input or output
+  std::string text;     // set_output_text
+  double number = 0.0;  // set_output_number
+  int32_t result = 0;   // what the host answered
 };
 
 class HostSession {
@@ -51,8 +51,8 @@ class HostSession {
 
   // Runs with a null HostContext (or a context whose api is null).
   StepStatus run_without_host(StepEntry entry, std::span<const StepValue> params,
-                              std::span<const StepValue> inputs,
-                              uint64_t n_outputs, bool null_api_only = false);
+                              std::span<const StepValue> inputs, uint64_t n_outputs,
+                              bool null_api_only = false);
 
   const std::vector<HostCall>& calls() const { return calls_; }
   std::size_t output_calls() const;
@@ -69,10 +69,9 @@ class HostSession {
  private:
   static int32_t get_input_text(HostContext* host, const StepValue* input,
                                 const char** text, uint64_t* length);
-  static int32_t set_output_number(HostContext* host, StepValue* output,
-                                   double value);
-  static int32_t set_output_text(HostContext* host, StepValue* output,
-                                 const char* text, uint64_t length);
+  static int32_t set_output_number(HostContext* host, StepValue* output, double value);
+  static int32_t set_output_text(HostContext* host, StepValue* output, const char* text,
+                                 uint64_t length);
   static HostSession& self(HostContext* host);
   int32_t answer_for(uint64_t slot) const;
   uint64_t output_slot(const StepValue* output) const;

@@ -117,15 +117,17 @@ class Parser {
       if (!digit(p)) return fail("invalid number");
       while (digit(p)) ++p;
     }
-    const auto [end, ec] = std::from_chars(text_.data() + pos_, text_.data() + p, v.number);
+    const auto [end, ec] =
+        std::from_chars(text_.data() + pos_, text_.data() + p, v.number);
     if (ec == std::errc::result_out_of_range) {
       // Too small (a negative exponent, or "0.000…") reads as zero, too big
       // as an infinity, each with the number's sign.
       const std::string_view t = text_.substr(pos_, p - pos_);
       const bool negative = t.front() == '-';
       const std::size_t e = t.find_first_of("eE");
-      const bool tiny = (e != std::string_view::npos && e + 1 < t.size() && t[e + 1] == '-') ||
-                        t[negative ? 1 : 0] == '0';
+      const bool tiny =
+          (e != std::string_view::npos && e + 1 < t.size() && t[e + 1] == '-') ||
+          t[negative ? 1 : 0] == '0';
       const double magnitude = tiny ? 0.0 : std::numeric_limits<double>::infinity();
       v.number = negative ? -magnitude : magnitude;
     } else if (ec != std::errc() || end != text_.data() + p) {
@@ -136,10 +138,14 @@ class Parser {
   }
 
   static bool hex_value(char c, uint32_t& out) {
-    if (c >= '0' && c <= '9') out = out * 16 + static_cast<uint32_t>(c - '0');
-    else if (c >= 'a' && c <= 'f') out = out * 16 + static_cast<uint32_t>(c - 'a' + 10);
-    else if (c >= 'A' && c <= 'F') out = out * 16 + static_cast<uint32_t>(c - 'A' + 10);
-    else return false;
+    if (c >= '0' && c <= '9')
+      out = out * 16 + static_cast<uint32_t>(c - '0');
+    else if (c >= 'a' && c <= 'f')
+      out = out * 16 + static_cast<uint32_t>(c - 'a' + 10);
+    else if (c >= 'A' && c <= 'F')
+      out = out * 16 + static_cast<uint32_t>(c - 'A' + 10);
+    else
+      return false;
     return true;
   }
 
@@ -193,14 +199,30 @@ class Parser {
       if (++pos_ >= text_.size()) return fail("unterminated string");
       const char e = text_[pos_++];
       switch (e) {
-        case '"': out += '"'; break;
-        case '\\': out += '\\'; break;
-        case '/': out += '/'; break;
-        case 'b': out += '\b'; break;
-        case 'f': out += '\f'; break;
-        case 'n': out += '\n'; break;
-        case 'r': out += '\r'; break;
-        case 't': out += '\t'; break;
+        case '"':
+          out += '"';
+          break;
+        case '\\':
+          out += '\\';
+          break;
+        case '/':
+          out += '/';
+          break;
+        case 'b':
+          out += '\b';
+          break;
+        case 'f':
+          out += '\f';
+          break;
+        case 'n':
+          out += '\n';
+          break;
+        case 'r':
+          out += '\r';
+          break;
+        case 't':
+          out += '\t';
+          break;
         case 'u': {
           uint32_t code = 0;
           if (!read_hex4(code)) return false;

@@ -24,16 +24,16 @@ struct JsonValue {
   std::vector<JsonValue> items;     // kArray
   std::vector<JsonMember> members;  // kObject, in document order
 
-  bool is_object() const { return kind == Kind::kObject; }
+  [[nodiscard]] bool is_object() const { return kind == Kind::kObject; }
   // The first member with this key (objects only), or null.
-  const JsonValue* find(std::string_view key) const;
+  [[nodiscard]] const JsonValue* find(std::string_view key) const;
   // Typed member reads: nullopt when absent or of another kind.
-  std::optional<double> number_at(std::string_view key) const;
-  std::optional<bool> bool_at(std::string_view key) const;
-  std::optional<std::string> text_at(std::string_view key) const;
+  [[nodiscard]] std::optional<double> number_at(std::string_view key) const;
+  [[nodiscard]] std::optional<bool> bool_at(std::string_view key) const;
+  [[nodiscard]] std::optional<std::string> text_at(std::string_view key) const;
   // Every element of an array member that is a number, in order; elements of
   // another kind are skipped. Empty when the member is absent.
-  std::vector<double> numbers_at(std::string_view key) const;
+  [[nodiscard]] std::vector<double> numbers_at(std::string_view key) const;
 };
 
 struct JsonMember {
@@ -45,7 +45,7 @@ inline constexpr std::size_t kMaxDepth = 256;
 
 struct JsonParse {
   std::optional<JsonValue> value;
-  std::string error;     // empty on success
+  std::string error;       // empty on success
   std::size_t offset = 0;  // where the error was found
 };
 

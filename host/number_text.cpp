@@ -4,23 +4,24 @@
 
 #include <charconv>
 #include <cmath>
-#include <cstring>
 
 namespace vx::host {
 namespace {
 
 std::string_view trim(std::string_view s) {
-  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  const auto blank = [](char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+  };
   while (!s.empty() && blank(s.front())) s.remove_prefix(1);
   while (!s.empty() && blank(s.back())) s.remove_suffix(1);
   return s;
 }
 
 std::size_t non_finite(double value, char* buf) {
-  const char* word = std::isnan(value) ? "NaN" : value > 0 ? "Infinity" : "-Infinity";
-  const std::size_t n = std::strlen(word);
-  std::memcpy(buf, word, n);
-  return n;
+  const std::string_view word = std::isnan(value) ? "NaN"
+                                : value > 0       ? "Infinity"
+                                                  : "-Infinity";
+  return word.copy(buf, word.size());
 }
 
 }  // namespace
@@ -53,19 +54,19 @@ std::size_t format_shortest(double value, char* buf) {
 
 std::size_t format_general(double value, int digits, char* buf) {
   if (!std::isfinite(value)) return non_finite(value, buf);
-  const auto [end, ec] =
-      std::to_chars(buf, buf + kNumberTextSize, value, std::chars_format::general, digits);
+  const auto [end, ec] = std::to_chars(buf, buf + kNumberTextSize, value,
+                                       std::chars_format::general, digits);
   return ec == std::errc() ? static_cast<std::size_t>(end - buf) : 0;
 }
 
 std::string shortest_text(double value) {
   char buf[kNumberTextSize];
-  return std::string(buf, format_shortest(value, buf));
+  return {buf, format_shortest(value, buf)};
 }
 
 std::string general_text(double value, int digits) {
   char buf[kNumberTextSize];
-  return std::string(buf, format_general(value, digits, buf));
+  return {buf, format_general(value, digits, buf)};
 }
 
 }  // namespace vx::host

@@ -11,18 +11,29 @@ namespace vx::host {
 namespace {
 
 constexpr std::array<std::string_view, 18> kColumns{
-    "file",   "target",   "mz",         "rt",         "status",       "spectra",
-    "trace_points", "max_intensity", "fit_status", "retention_time", "height", "width",
-    "area",   "baseline", "r_squared",  "iterations", "flags",        "message"};
+    "file",       "target",         "mz",           "rt",
+    "status",     "spectra",        "trace_points", "max_intensity",
+    "fit_status", "retention_time", "height",       "width",
+    "area",       "baseline",       "r_squared",    "iterations",
+    "flags",      "message"};
 
 void append_tsv_text(std::string& out, std::string_view s) {
   for (const char c : s) {
     switch (c) {
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\\': out += "\\\\"; break;
-      default: out += c;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      default:
+        out += c;
     }
   }
 }
@@ -45,11 +56,21 @@ void append_json_text(std::string& out, std::string_view s) {
   for (const char c : s) {
     const auto u = static_cast<unsigned char>(c);
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         if (u < 0x20) {
           out += "\\u00";
@@ -146,13 +167,22 @@ void append_jsonl_row(std::string& out, const ResultRow& r) {
   key("status");
   append_json_text(out, r.status);
   key("spectra");
-  if (r.spectra) append_integer(out, *r.spectra); else out += "null";
+  if (r.spectra)
+    append_integer(out, *r.spectra);
+  else
+    out += "null";
   key("trace_points");
-  if (r.trace_points) append_integer(out, *r.trace_points); else out += "null";
+  if (r.trace_points)
+    append_integer(out, *r.trace_points);
+  else
+    out += "null";
   key("max_intensity");
   append_json_number(out, r.max_intensity);
   key("fit_status");
-  if (r.fit_status.empty()) out += "null"; else append_json_text(out, r.fit_status);
+  if (r.fit_status.empty())
+    out += "null";
+  else
+    append_json_text(out, r.fit_status);
   key("retention_time");
   append_json_number(out, r.retention_time);
   key("height");
@@ -166,7 +196,10 @@ void append_jsonl_row(std::string& out, const ResultRow& r) {
   key("r_squared");
   append_json_number(out, r.r_squared);
   key("iterations");
-  if (r.iterations) append_integer(out, *r.iterations); else out += "null";
+  if (r.iterations)
+    append_integer(out, *r.iterations);
+  else
+    out += "null";
   key("flags");
   out += '[';
   for (std::size_t i = 0; i < r.flags.size(); ++i) {

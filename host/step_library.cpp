@@ -39,10 +39,10 @@ std::vector<std::string> StepLibrary::iris() const {
 
 std::optional<StepDescriptor> StepLibrary::find(std::string_view name_or_iri) const {
   for (const std::string& iri : iris()) {
-    const bool by_name =
-        iri.size() > name_or_iri.size() &&
-        iri.compare(iri.size() - name_or_iri.size(), name_or_iri.size(), name_or_iri) == 0 &&
-        iri[iri.size() - name_or_iri.size() - 1] == '/';
+    const bool by_name = iri.size() > name_or_iri.size() &&
+                         iri.compare(iri.size() - name_or_iri.size(), name_or_iri.size(),
+                                     name_or_iri) == 0 &&
+                         iri[iri.size() - name_or_iri.size() - 1] == '/';
     if (iri == name_or_iri || by_name) {
       StepDescriptor d{};
       if (resolve_(iri.c_str(), &d) == 0) return d;

@@ -26,10 +26,14 @@ std::size_t utf8_length(std::string_view s, std::size_t i) {
   const auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
   const unsigned char c = b(i);
   std::size_t n = 0;
-  if (c >= 0xC2 && c <= 0xDF) n = 2;
-  else if (c >= 0xE0 && c <= 0xEF) n = 3;
-  else if (c >= 0xF0 && c <= 0xF4) n = 4;
-  else return 0;
+  if (c >= 0xC2 && c <= 0xDF)
+    n = 2;
+  else if (c >= 0xE0 && c <= 0xEF)
+    n = 3;
+  else if (c >= 0xF0 && c <= 0xF4)
+    n = 4;
+  else
+    return 0;
   if (i + n > s.size()) return 0;
   for (std::size_t k = 1; k < n; ++k) {
     if ((b(i + k) & 0xC0) != 0x80) return 0;
@@ -57,10 +61,18 @@ void append_escaped(std::string& out, std::string_view s) {
       continue;
     }
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
       default:
         // Control bytes are not allowed in XML 1.0 text.
         out += (u >= 0x20 || c == '\t') ? c : ' ';
@@ -82,7 +94,7 @@ struct Range {
     lo = std::min(lo, v);
     hi = std::max(hi, v);
   }
-  bool empty() const { return lo > hi; }
+  [[nodiscard]] bool empty() const { return lo > hi; }
   // A degenerate range gets a width so that the scale never divides by 0.
   void widen(double pad_fraction) {
     if (empty()) {
@@ -104,7 +116,8 @@ std::string tick_label(double v, double step) {
   step = std::abs(step);
   if (std::abs(v) < step * 1e-9) v = 0.0;
   if (std::abs(v) >= 1e7 || !(step >= 1e-6)) return general_text(v, 6);
-  const int places = std::clamp(static_cast<int>(std::ceil(-std::log10(step) - 1e-9)), 0, 8);
+  const int places =
+      std::clamp(static_cast<int>(std::ceil(-std::log10(step) - 1e-9)), 0, 8);
   char buf[kNumberTextSize];
   const auto [end, ec] =
       std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, places);
@@ -119,7 +132,11 @@ std::vector<double> nice_ticks(double lo, double hi, int count) {
   const double raw = (hi - lo) / count;
   const double mag = std::pow(10.0, std::floor(std::log10(raw)));
   const double norm = raw / mag;
-  const double step = (norm < 1.5 ? 1.0 : norm < 3.0 ? 2.0 : norm < 7.0 ? 5.0 : 10.0) * mag;
+  const double step = (norm < 1.5   ? 1.0
+                       : norm < 3.0 ? 2.0
+                       : norm < 7.0 ? 5.0
+                                    : 10.0) *
+                      mag;
   const double first = std::ceil(lo / step - 1e-9);
   for (double k = first;; k += 1.0) {
     const double v = k * step;
@@ -153,8 +170,12 @@ std::string render_plot_svg(const PlotInput& in) {
   const double bottom = kTop + kPlotHeight;
   const double height =
       bottom + 64 + kCaptionLine * static_cast<double>(in.caption.size()) + 10;
-  const auto sx = [&](double x) { return kLeft + (x - xr.lo) / (xr.hi - xr.lo) * plot_w; };
-  const auto sy = [&](double y) { return bottom - (y - yr.lo) / (yr.hi - yr.lo) * kPlotHeight; };
+  const auto sx = [&](double x) {
+    return kLeft + (x - xr.lo) / (xr.hi - xr.lo) * plot_w;
+  };
+  const auto sy = [&](double y) {
+    return bottom - (y - yr.lo) / (yr.hi - yr.lo) * kPlotHeight;
+  };
   const auto inside = [&](double x, double y) {
     return std::isfinite(x) && std::isfinite(y) && x >= xr.lo && x <= xr.hi;
   };
@@ -162,20 +183,21 @@ std::string render_plot_svg(const PlotInput& in) {
   std::string out;
   out.reserve(8192 + 64 * (in.point_x.size() + in.curve_x.size()));
   out += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-  out += "<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" width=\"";
+  out += R"(<svg xmlns="http://www.w3.org/2000/svg" version="1.1" width=")";
   append_coord(out, kWidth);
-  out += "\" height=\"";
+  out += R"(" height=")";
   append_coord(out, height);
-  out += "\" viewBox=\"0 0 ";
+  out += R"(" viewBox="0 0 )";
   append_coord(out, kWidth);
   out += ' ';
   append_coord(out, height);
-  out += "\" font-family=\"DejaVu Sans, Arial, Helvetica, sans-serif\" font-size=\"12\">\n";
+  out +=
+      "\" font-family=\"DejaVu Sans, Arial, Helvetica, sans-serif\" font-size=\"12\">\n";
   out += "<rect x=\"0\" y=\"0\" width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
 
-  out += "<text x=\"";
+  out += R"(<text x=")";
   append_coord(out, kLeft);
-  out += "\" y=\"26\" font-size=\"15\" font-weight=\"bold\">";
+  out += R"(" y="26" font-size="15" font-weight="bold">)";
   append_escaped(out, in.title);
   out += "</text>\n";
 
@@ -184,24 +206,24 @@ std::string render_plot_svg(const PlotInput& in) {
   const std::vector<double> xt = nice_ticks(xr.lo, xr.hi, 6);
   const std::vector<double> yt = nice_ticks(yr.lo, yr.hi, 5);
   for (double x : xt) {
-    out += "<line x1=\"";
+    out += R"(<line x1=")";
     append_coord(out, sx(x));
-    out += "\" y1=\"";
+    out += R"(" y1=")";
     append_coord(out, kTop);
-    out += "\" x2=\"";
+    out += R"(" x2=")";
     append_coord(out, sx(x));
-    out += "\" y2=\"";
+    out += R"(" y2=")";
     append_coord(out, bottom);
     out += "\"/>\n";
   }
   for (double y : yt) {
-    out += "<line x1=\"";
+    out += R"(<line x1=")";
     append_coord(out, kLeft);
-    out += "\" y1=\"";
+    out += R"(" y1=")";
     append_coord(out, sy(y));
-    out += "\" x2=\"";
+    out += R"(" x2=")";
     append_coord(out, kLeft + plot_w);
-    out += "\" y2=\"";
+    out += R"(" y2=")";
     append_coord(out, sy(y));
     out += "\"/>\n";
   }
@@ -209,53 +231,53 @@ std::string render_plot_svg(const PlotInput& in) {
   const double x_step = xt.size() > 1 ? xt[1] - xt[0] : xr.hi - xr.lo;
   const double y_step = yt.size() > 1 ? yt[1] - yt[0] : yr.hi - yr.lo;
   for (double x : xt) {
-    out += "<text x=\"";
+    out += R"(<text x=")";
     append_coord(out, sx(x));
-    out += "\" y=\"";
+    out += R"(" y=")";
     append_coord(out, bottom + 18);
-    out += "\" text-anchor=\"middle\">";
+    out += R"(" text-anchor="middle">)";
     append_escaped(out, tick_label(x, x_step));
     out += "</text>\n";
   }
   for (double y : yt) {
-    out += "<text x=\"";
+    out += R"(<text x=")";
     append_coord(out, kLeft - 6);
-    out += "\" y=\"";
+    out += R"(" y=")";
     append_coord(out, sy(y) + 4);
-    out += "\" text-anchor=\"end\">";
+    out += R"(" text-anchor="end">)";
     append_escaped(out, tick_label(y, y_step));
     out += "</text>\n";
   }
-  out += "<text x=\"";
+  out += R"(<text x=")";
   append_coord(out, kLeft + plot_w / 2);
-  out += "\" y=\"";
+  out += R"(" y=")";
   append_coord(out, bottom + 38);
-  out += "\" text-anchor=\"middle\">";
+  out += R"(" text-anchor="middle">)";
   append_escaped(out, in.x_label);
   out += "</text>\n<text transform=\"translate(18 ";
   append_coord(out, kTop + kPlotHeight / 2);
-  out += ") rotate(-90)\" text-anchor=\"middle\">";
+  out += R"svg() rotate(-90)" text-anchor="middle">)svg";
   append_escaped(out, in.y_label);
   out += "</text>\n</g>\n";
 
   // Data, clipped to the plot rectangle.
-  out += "<clipPath id=\"plot-area\"><rect x=\"";
+  out += R"(<clipPath id="plot-area"><rect x=")";
   append_coord(out, kLeft);
-  out += "\" y=\"";
+  out += R"(" y=")";
   append_coord(out, kTop);
-  out += "\" width=\"";
+  out += R"(" width=")";
   append_coord(out, plot_w);
-  out += "\" height=\"";
+  out += R"(" height=")";
   append_coord(out, kPlotHeight);
   out += "\"/></clipPath>\n<g clip-path=\"url(#plot-area)\">\n";
   if (in.baseline && std::isfinite(*in.baseline)) {
-    out += "<line class=\"baseline\" x1=\"";
+    out += R"(<line class="baseline" x1=")";
     append_coord(out, kLeft);
-    out += "\" y1=\"";
+    out += R"(" y1=")";
     append_coord(out, sy(*in.baseline));
-    out += "\" x2=\"";
+    out += R"(" x2=")";
     append_coord(out, kLeft + plot_w);
-    out += "\" y2=\"";
+    out += R"(" y2=")";
     append_coord(out, sy(*in.baseline));
     out += "\" stroke=\"#2a9d3a\" stroke-width=\"1.5\" stroke-dasharray=\"6 4\"/>\n";
   }
@@ -268,34 +290,36 @@ std::string render_plot_svg(const PlotInput& in) {
     append_coord(points, sy(in.curve_y[i]));
   }
   if (!points.empty()) {
-    out += "<polyline class=\"fit\" fill=\"none\" stroke=\"#d62728\" stroke-width=\"2\" points=\"";
+    out += R"(<polyline class="fit" fill="none" stroke="#d62728" stroke-width="2" )"
+           R"(points=")";
     out += points;
     out += "\"/>\n";
   }
   out += "<g class=\"trace\" fill=\"#1f5fbf\">\n";
   for (std::size_t i = 0; i < in.point_x.size() && i < in.point_y.size(); ++i) {
     if (!inside(in.point_x[i], in.point_y[i])) continue;
-    out += "<circle cx=\"";
+    out += R"(<circle cx=")";
     append_coord(out, sx(in.point_x[i]));
-    out += "\" cy=\"";
+    out += R"(" cy=")";
     append_coord(out, sy(in.point_y[i]));
     out += "\" r=\"3\"/>\n";
   }
   out += "</g>\n</g>\n";
   if (no_data) {
-    out += "<text x=\"";
+    out += R"(<text x=")";
     append_coord(out, kLeft + plot_w / 2);
-    out += "\" y=\"";
+    out += R"(" y=")";
     append_coord(out, kTop + kPlotHeight / 2);
-    out += "\" text-anchor=\"middle\" font-size=\"14\" fill=\"#777777\">no trace points in the fit window</text>\n";
+    out += R"(" text-anchor="middle" font-size="14" fill="#777777">no trace points in )"
+           "the fit window</text>\n";
   }
-  out += "<rect x=\"";
+  out += R"(<rect x=")";
   append_coord(out, kLeft);
-  out += "\" y=\"";
+  out += R"(" y=")";
   append_coord(out, kTop);
-  out += "\" width=\"";
+  out += R"(" width=")";
   append_coord(out, plot_w);
-  out += "\" height=\"";
+  out += R"(" height=")";
   append_coord(out, kPlotHeight);
   out += "\" fill=\"none\" stroke=\"#333333\" stroke-width=\"1\"/>\n";
 
@@ -304,46 +328,46 @@ std::string render_plot_svg(const PlotInput& in) {
   const double ly = bottom + 58;
   out += "<g class=\"legend\" font-size=\"11\">\n<circle cx=\"";
   append_coord(out, lx + 8);
-  out += "\" cy=\"";
+  out += R"(" cy=")";
   append_coord(out, ly - 4);
-  out += "\" r=\"3\" fill=\"#1f5fbf\"/><text x=\"";
+  out += R"(" r="3" fill="#1f5fbf"/><text x=")";
   append_coord(out, lx + 18);
-  out += "\" y=\"";
+  out += R"(" y=")";
   append_coord(out, ly);
   out += "\">trace points</text>\n<line x1=\"";
   append_coord(out, lx + 110);
-  out += "\" y1=\"";
+  out += R"(" y1=")";
   append_coord(out, ly - 4);
-  out += "\" x2=\"";
+  out += R"(" x2=")";
   append_coord(out, lx + 130);
-  out += "\" y2=\"";
+  out += R"(" y2=")";
   append_coord(out, ly - 4);
-  out += "\" stroke=\"#d62728\" stroke-width=\"2\"/><text x=\"";
+  out += R"(" stroke="#d62728" stroke-width="2"/><text x=")";
   append_coord(out, lx + 136);
-  out += "\" y=\"";
+  out += R"(" y=")";
   append_coord(out, ly);
   out += "\">fitted curve</text>\n<line x1=\"";
   append_coord(out, lx + 226);
-  out += "\" y1=\"";
+  out += R"(" y1=")";
   append_coord(out, ly - 4);
-  out += "\" x2=\"";
+  out += R"(" x2=")";
   append_coord(out, lx + 246);
-  out += "\" y2=\"";
+  out += R"(" y2=")";
   append_coord(out, ly - 4);
-  out += "\" stroke=\"#2a9d3a\" stroke-width=\"1.5\" stroke-dasharray=\"6 4\"/><text x=\"";
+  out += R"(" stroke="#2a9d3a" stroke-width="1.5" stroke-dasharray="6 4"/><text x=")";
   append_coord(out, lx + 252);
-  out += "\" y=\"";
+  out += R"(" y=")";
   append_coord(out, ly);
   out += "\">baseline</text>\n</g>\n";
 
   out += "<g class=\"caption\" fill=\"#222222\">\n";
   double cy = bottom + 82;
   for (const std::string& line : in.caption) {
-    out += "<text x=\"";
+    out += R"(<text x=")";
     append_coord(out, kLeft);
-    out += "\" y=\"";
+    out += R"(" y=")";
     append_coord(out, cy);
-    out += "\">";
+    out += R"(">)";
     append_escaped(out, line);
     out += "</text>\n";
     cy += kCaptionLine;

@@ -20,7 +20,7 @@ struct PlotInput {
   std::vector<double> point_x, point_y;  // trace points
   std::vector<double> curve_x, curve_y;  // fitted curve, drawn as a line
   std::optional<double> baseline;
-  std::vector<std::string> caption;      // one line each, below the plot
+  std::vector<std::string> caption;  // one line each, below the plot
 };
 
 std::string render_plot_svg(const PlotInput& in);

@@ -46,7 +46,9 @@ std::string_view trim(std::string_view s) {
 bool same_ignoring_case(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    const auto lower = [](char c) {
+      return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    };
     if (lower(a[i]) != lower(b[i])) return false;
   }
   return true;
@@ -86,14 +88,16 @@ bool split_line(std::string_view line, char delimiter, std::vector<std::string>&
       }
       // Anything between the closing quote and the delimiter is kept.
       const std::size_t stop = line.find(delimiter, i);
-      cell.append(trim(line.substr(i, stop == std::string_view::npos ? std::string_view::npos : stop - i)));
+      cell.append(trim(line.substr(
+          i, stop == std::string_view::npos ? std::string_view::npos : stop - i)));
       cells.push_back(std::move(cell));
       if (stop == std::string_view::npos) return true;
       i = stop + 1;
       continue;
     }
     const std::size_t stop = line.find(delimiter, i);
-    cells.emplace_back(trim(line.substr(i, stop == std::string_view::npos ? std::string_view::npos : stop - i)));
+    cells.emplace_back(trim(line.substr(
+        i, stop == std::string_view::npos ? std::string_view::npos : stop - i)));
     if (stop == std::string_view::npos) return true;
     i = stop + 1;
   }
@@ -118,7 +122,8 @@ Target make_target(std::string name, double mz, double rt, const TargetDefaults&
 std::optional<std::string> target_problem(const Target& t) {
   if (!std::isfinite(t.mz) || t.mz <= 0.0) return "m/z must be a positive number";
   if (!std::isfinite(t.rt)) return "retention time must be a finite number";
-  if (!std::isfinite(t.mz_tol) || t.mz_tol < 0.0) return "m/z tolerance must be 0 or more";
+  if (!std::isfinite(t.mz_tol) || t.mz_tol < 0.0)
+    return "m/z tolerance must be 0 or more";
   if (!std::isfinite(t.rt_tol) || t.rt_tol < 0.0) {
     return "retention time tolerance must be 0 or more";
   }
@@ -133,7 +138,8 @@ TargetsParse parse_targets(std::string_view text, const TargetDefaults& defaults
   TargetsParse out;
   if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
   const auto error = [&](std::size_t line, std::string_view what) {
-    out.errors.push_back(std::string(source) + ":" + std::to_string(line) + ": " + std::string(what));
+    out.errors.push_back(std::string(source) + ":" + std::to_string(line) + ": " +
+                         std::string(what));
   };
 
   std::vector<std::optional<Column>> columns;
@@ -145,8 +151,8 @@ TargetsParse parse_targets(std::string_view text, const TargetDefaults& defaults
   std::size_t pos = 0;
   while (pos < text.size()) {
     const std::size_t nl = text.find('\n', pos);
-    std::string_view line =
-        text.substr(pos, nl == std::string_view::npos ? std::string_view::npos : nl - pos);
+    std::string_view line = text.substr(
+        pos, nl == std::string_view::npos ? std::string_view::npos : nl - pos);
     pos = nl == std::string_view::npos ? text.size() : nl + 1;
     ++line_no;
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
@@ -163,8 +169,9 @@ TargetsParse parse_targets(std::string_view text, const TargetDefaults& defaults
       for (const std::string& h : cells) {
         const auto col = column_of(h);
         if (!col) {
-          error(line_no, "unknown column '" + h +
-                             "' (expected name, mz, rt, mz_tol, rt_tol, exact, max_iter)");
+          error(line_no,
+                "unknown column '" + h +
+                    "' (expected name, mz, rt, mz_tol, rt_tol, exact, max_iter)");
           continue;
         }
         const auto k = static_cast<std::size_t>(*col);

@@ -16,9 +16,9 @@ namespace vx::host {
 inline constexpr int64_t kMaxIterationLimit = 10000;
 
 struct TargetDefaults {
-  double mz_tol = 0.5;   // daltons
-  double rt_tol = 0.3;   // minutes
-  bool exact = false;    // exact m/z match instead of the tolerance window
+  double mz_tol = 0.5;  // daltons
+  double rt_tol = 0.3;  // minutes
+  bool exact = false;   // exact m/z match instead of the tolerance window
   int64_t max_iter = 100;
 };
 

@@ -25,7 +25,7 @@ class ThreadPool {
   ThreadPool(const ThreadPool&) = delete;
   ThreadPool& operator=(const ThreadPool&) = delete;
 
-  unsigned size() const { return static_cast<unsigned>(workers_.size()); }
+  [[nodiscard]] unsigned size() const { return static_cast<unsigned>(workers_.size()); }
 
   void submit(std::function<void()> task);        // runs after queued work
   void submit_first(std::function<void()> task);  // runs before queued work

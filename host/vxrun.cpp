@@ -33,7 +33,8 @@ int run(int argc, char** argv) {
     return kExitOk;
   }
 
-  const std::string path = o.library.empty() ? StepLibrary::default_path(argv[0]) : o.library;
+  const std::string path =
+      o.library.empty() ? StepLibrary::default_path(argv[0]) : o.library;
   const StepLibrary lib(path);
   if (o.command == Command::kVersion) {
     return run_version_command(&lib, path, lib.error(), std::cout);

@@ -22,7 +22,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr ChainSteps kFake{&testing::fake::ingestion, &testing::fake::trace, &testing::fake::fit};
+constexpr ChainSteps kFake{&testing::fake::ingestion, &testing::fake::trace,
+                           &testing::fake::fit};
 
 struct TempDir {
   fs::path path;
@@ -48,8 +49,8 @@ std::vector<BatchFile> files_of(std::initializer_list<const char*> paths) {
 }
 
 TEST(BatchRunner, EveryFileAndTargetGetsItsRowWithTheReason) {
-  const auto files = files_of({"a.mzML", "b_missing.mzML", "c_unusable.mzML", "d_malformed.mzML",
-                               "e_empty.mzML", "f_crash.mzML"});
+  const auto files = files_of({"a.mzML", "b_missing.mzML", "c_unusable.mzML",
+                               "d_malformed.mzML", "e_empty.mzML", "f_crash.mzML"});
   BatchSettings s;
   s.targets = two_targets();
   s.jobs = 2;
@@ -94,7 +95,8 @@ TEST(BatchRunner, AStepThatRefusesGivesStepFailedRows) {
                                   &testing::fake::fit};
   BatchSettings s;
   s.targets = two_targets();
-  const BatchOutcome out = run_batch(refusing_trace, files_of({"a.mzML", "b_empty.mzML"}), s);
+  const BatchOutcome out =
+      run_batch(refusing_trace, files_of({"a.mzML", "b_empty.mzML"}), s);
   ASSERT_EQ(out.rows.size(), 4u);
   EXPECT_EQ(out.rows[0].status, "step_failed");
   EXPECT_NE(out.rows[0].message.find("GcMsSimTraceExtractionStep returned status 2"),
@@ -144,18 +146,20 @@ TEST(BatchRunner, HooksSeeEveryDocumentAndPlotsAreWritten) {
     EXPECT_NE(in.run_summary.empty(), in.diagnostics.empty());  // one or the other
     return std::nullopt;
   };
-  s.on_target = [&](std::size_t, std::size_t, const TargetRun& run) -> std::optional<std::string> {
+  s.on_target = [&](std::size_t, std::size_t,
+                    const TargetRun& run) -> std::optional<std::string> {
     ++targets;
     EXPECT_FALSE(run.fit_diagnostics.empty());
     return std::string("hook failed");
   };
-  const BatchOutcome out = run_batch(kFake, files_of({"x/a.mzML", "y/a.mzML", "m_missing"}), s);
+  const BatchOutcome out =
+      run_batch(kFake, files_of({"x/a.mzML", "y/a.mzML", "m_missing"}), s);
   EXPECT_EQ(ingested.load(), 3);
   EXPECT_EQ(targets.load(), 4);
   EXPECT_EQ(out.write_errors.size(), 4u);
   // Two files share a name: the second gets a suffix instead of overwriting.
-  for (const char* name : {"a.mzML__TMS.svg", "a.mzML__P03.svg", "a.mzML-2__TMS.svg",
-                           "a.mzML-2__P03.svg"}) {
+  for (const char* name :
+       {"a.mzML__TMS.svg", "a.mzML__P03.svg", "a.mzML-2__TMS.svg", "a.mzML-2__P03.svg"}) {
     EXPECT_TRUE(fs::exists(dir.path / name)) << name;
   }
   EXPECT_FALSE(fs::exists(dir.path / "m_missing__TMS.svg"));
@@ -164,24 +168,26 @@ TEST(BatchRunner, HooksSeeEveryDocumentAndPlotsAreWritten) {
 TEST(BatchRunner, InputsExpandFromFoldersGlobsAndPaths) {
   TempDir dir;
   fs::create_directories(dir.path / "runs" / "sub");
-  fs::create_directories(dir.path / "runs" / "folder.mzML");  // a directory with an mzML name
+  fs::create_directories(dir.path / "runs" /
+                         "folder.mzML");  // a directory with an mzML name
   fs::create_directories(dir.path / "nothing");
   for (const char* f : {"runs/b.mzML", "runs/a.MZML", "runs/c.mzML.gz", "runs/notes.txt",
                         "runs/sub/deep.mzML", "g1.mzML", "g2.mzML"}) {
     std::ofstream(dir.path / f) << "x";
   }
   const std::vector<std::string> inputs{
-      dir / "runs",        dir / "g*.mzML", dir / "runs/b.mzML",  // b twice: kept once
-      dir / "nothing",     dir / "none*.mzML", dir / "absent.mzML"};
+      dir / "runs",    dir / "g*.mzML",    dir / "runs/b.mzML",  // b twice: kept once
+      dir / "nothing", dir / "none*.mzML", dir / "absent.mzML"};
   const std::vector<BatchFile> files = expand_inputs(inputs);
   std::vector<std::string> got;
+  got.reserve(files.size());
   for (const BatchFile& f : files) {
     got.push_back(fs::path(f.path).lexically_relative(dir.path).string() +
                   (f.problem.empty() ? "" : " [" + f.problem + "]"));
   }
-  EXPECT_EQ(got, (std::vector<std::string>{"absent.mzML", "g1.mzML", "g2.mzML", "none*.mzML",
-                                           "nothing [no_mzml_files]", "runs/a.MZML",
-                                           "runs/b.mzML", "runs/c.mzML.gz",
+  EXPECT_EQ(got, (std::vector<std::string>{"absent.mzML", "g1.mzML", "g2.mzML",
+                                           "none*.mzML", "nothing [no_mzml_files]",
+                                           "runs/a.MZML", "runs/b.mzML", "runs/c.mzML.gz",
                                            "runs/folder.mzML"}));
 }
 
@@ -190,9 +196,9 @@ TEST(BatchRunner, FileNamesAreMadeSafe) {
     const char* in;
     const char* want;
   };
-  const Case cases[] = {{"P01", "P01"},     {"a b/c", "a_b_c"},   {"..", "_.."},
-                        {"", "_"},         {"m/z 73@1.2", "m_z_73_1.2"},
-                        {"\xC3\xA9t\xC3\xA9", "__t__"}};
+  const Case cases[] = {
+      {"P01", "P01"}, {"a b/c", "a_b_c"},           {"..", "_.."},
+      {"", "_"},      {"m/z 73@1.2", "m_z_73_1.2"}, {"\xC3\xA9t\xC3\xA9", "__t__"}};
   for (const Case& c : cases) EXPECT_EQ(safe_file_name(c.in), c.want) << c.in;
 }
 
@@ -231,7 +237,7 @@ CommandRun run_command(const std::string& line) {
   CommandIo io{out, err, devnull, false};
   CommandRun r;
   r.code = p.options.command == Command::kChain ? run_chain_command(p.options, kFake, io)
-                                                 : run_batch_command(p.options, kFake, io);
+                                                : run_batch_command(p.options, kFake, io);
   std::fclose(devnull);
   r.out = out.str();
   r.err = err.str();
@@ -253,7 +259,8 @@ TEST(Commands, BatchExitCodes) {
       {"batch a.mzML --targets " + dir / "bad.tsv", kExitTargetsInvalid},
       {"batch a.mzML --targets " + dir / "absent.tsv", kExitNoInput},
       {"batch a.mzML --targets " + dir.path.string(), kExitNoInput},
-      {"batch a.mzML --mz 73 --rt 1 --table " + dir / "no/such/dir/t.tsv", kExitCannotWrite},
+      {"batch a.mzML --mz 73 --rt 1 --table " + dir / "no/such/dir/t.tsv",
+       kExitCannotWrite},
       // An output that cannot be written outweighs files that failed.
       {"batch b_missing.mzML --mz 73 --rt 1 --jsonl " + dir / "no/such/dir/t.jsonl",
        kExitCannotWrite},
@@ -268,9 +275,10 @@ TEST(Commands, BatchExitCodes) {
 TEST(Commands, BatchWritesTableJsonlAndPlots) {
   TempDir dir;
   std::ofstream(dir / "t.csv") << "name,mz,rt\nTMS,73,1.2\n";
-  const CommandRun r = run_command("batch b.mzML a.mzML c_missing.mzML --targets " + dir / "t.csv" +
-                                   " --table " + dir / "out.tsv" + " --jsonl " + dir / "out.jsonl" +
-                                   " --plot " + dir / "plots" + " -j 2");
+  const CommandRun r =
+      run_command("batch b.mzML a.mzML c_missing.mzML --targets " + dir / "t.csv" +
+                  " --table " + dir / "out.tsv" + " --jsonl " + dir / "out.jsonl" +
+                  " --plot " + dir / "plots" + " -j 2");
   EXPECT_EQ(r.code, kExitNotProcessed);
   EXPECT_EQ(r.out, "");
   EXPECT_NE(r.err.find("3 files, 3 rows, 1 not processed"), std::string::npos) << r.err;
@@ -293,23 +301,26 @@ TEST(Commands, ChainWritesTheSevenDocumentsAndASummary) {
   TempDir dir;
   const CommandRun r = run_command("chain a.mzML --mz 73 --rt 1.2 --out " + dir / "docs");
   EXPECT_EQ(r.code, kExitOk) << r.err;
-  for (std::string_view name : {kSpectraFile, kChromatogramsFile, kRunSummaryFile, kTraceFile,
-                                kTraceDiagnosticsFile, kFitResultFile, kFitDiagnosticsFile}) {
+  for (std::string_view name :
+       {kSpectraFile, kChromatogramsFile, kRunSummaryFile, kTraceFile,
+        kTraceDiagnosticsFile, kFitResultFile, kFitDiagnosticsFile}) {
     const fs::path p = dir.path / "docs" / name;
     ASSERT_TRUE(fs::exists(p)) << name;
     EXPECT_TRUE(parse_json(testing::read_file(p)).value) << name;
   }
   EXPECT_FALSE(fs::exists(dir.path / "docs" / kIngestionDiagnosticsFile));
-  for (const char* want : {"file              a.mzML", "spectra           1", "fit             success",
-                           "retention time", "height", "width (sigma)", "area", "baseline",
-                           "r\xC2\xB2", "flags           gcms.fit.solver_converged"}) {
+  for (const char* want :
+       {"file              a.mzML", "spectra           1", "fit             success",
+        "retention time", "height", "width (sigma)", "area", "baseline", "r\xC2\xB2",
+        "flags           gcms.fit.solver_converged"}) {
     EXPECT_NE(r.out.find(want), std::string::npos) << want << "\n" << r.out;
   }
 }
 
 TEST(Commands, ChainOnAMissingFileSaysWhy) {
   TempDir dir;
-  const CommandRun r = run_command("chain x_missing.mzML --mz 73 --rt 1.2 --out " + dir / "docs");
+  const CommandRun r =
+      run_command("chain x_missing.mzML --mz 73 --rt 1.2 --out " + dir / "docs");
   EXPECT_EQ(r.code, kExitNotProcessed);
   EXPECT_NE(r.out.find("status          file_not_found: nothing exists at this path"),
             std::string::npos)

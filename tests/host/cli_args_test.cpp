@@ -19,7 +19,8 @@ CliParse parse(const std::string& line) {
 
 TEST(CliArgs, ChainOptionsInAnyOrderAndBothSpellings) {
   const CliParse p = parse(
-      "chain f.mzML --mz 73 --rt=5.2 --rt-tol 0.25 --max-iter=50 --out docs --plot figs -j2 "
+      "chain f.mzML --mz 73 --rt=5.2 --rt-tol 0.25 --max-iter=50 --out docs --plot figs "
+      "-j2 "
       "--library lib.so");
   ASSERT_EQ(p.error, "");
   const CliOptions& o = p.options;
@@ -129,8 +130,8 @@ TEST(CliArgs, VersionAndRunPassThrough) {
   ASSERT_EQ(p.error, "");
   EXPECT_EQ(p.options.command, Command::kRun);
   EXPECT_EQ(p.options.run_args,
-            (std::vector<std::string>{"OperationStepDemo", "-p", "addition", "-n", "1", "-n",
-                                      "2", "-o", "1"}));
+            (std::vector<std::string>{"OperationStepDemo", "-p", "addition", "-n", "1",
+                                      "-n", "2", "-o", "1"}));
 }
 
 TEST(CliArgs, DoubleDashEndsOptions) {

@@ -32,7 +32,8 @@ inline std::string base64(const void* data, std::size_t n) {
   const auto* b = static_cast<const unsigned char*>(data);
   std::string out;
   for (std::size_t i = 0; i < n; i += 3) {
-    const uint32_t v = (uint32_t{b[i]} << 16) | (i + 1 < n ? uint32_t{b[i + 1]} << 8 : 0u) |
+    const uint32_t v = (uint32_t{b[i]} << 16) |
+                       (i + 1 < n ? uint32_t{b[i + 1]} << 8 : 0u) |
                        (i + 2 < n ? uint32_t{b[i + 2]} : 0u);
     out += kAlphabet[(v >> 18) & 63];
     out += kAlphabet[(v >> 12) & 63];
@@ -44,8 +45,9 @@ inline std::string base64(const void* data, std::size_t n) {
 
 // scans spectra from t0 every dt minutes; noise_sd counts of uniform-ish
 // noise from a fixed linear congruential sequence seeded by seed.
-inline void write_sim_mzml(const std::string& path, const std::vector<SimPeak>& peaks, int scans,
-                           double t0, double dt, double noise_sd, uint64_t seed) {
+inline void write_sim_mzml(const std::string& path, const std::vector<SimPeak>& peaks,
+                           int scans, double t0, double dt, double noise_sd,
+                           uint64_t seed) {
   uint64_t state = seed * 6364136223846793005ULL + 1442695040888963407ULL;
   const auto noise = [&] {
     double sum = 0;
@@ -78,25 +80,36 @@ inline void write_sim_mzml(const std::string& path, const std::vector<SimPeak>& 
     *written.ptr = '\0';
     out << "      <spectrum index=\"" << s << "\" id=\"scan=" << s + 1
         << "\" defaultArrayLength=\"" << mz.size() << "\">\n"
-        << "        <cvParam cvRef=\"MS\" accession=\"MS:1000511\" name=\"ms level\" value=\"1\"/>\n"
-        << "        <cvParam cvRef=\"MS\" accession=\"MS:1000127\" name=\"centroid spectrum\" value=\"\"/>\n"
+        << "        <cvParam cvRef=\"MS\" accession=\"MS:1000511\" name=\"ms level\" "
+           "value=\"1\"/>\n"
+        << "        <cvParam cvRef=\"MS\" accession=\"MS:1000127\" name=\"centroid "
+           "spectrum\" value=\"\"/>\n"
         << "        <scanList count=\"1\"><scan>\n"
-        << "          <cvParam cvRef=\"MS\" accession=\"MS:1000016\" name=\"scan start time\" value=\""
-        << time << "\" unitCvRef=\"UO\" unitAccession=\"UO:0000031\" unitName=\"minute\"/>\n"
+        << "          <cvParam cvRef=\"MS\" accession=\"MS:1000016\" name=\"scan start "
+           "time\" value=\""
+        << time
+        << "\" unitCvRef=\"UO\" unitAccession=\"UO:0000031\" unitName=\"minute\"/>\n"
         << "        </scan></scanList>\n"
         << "        <binaryDataArrayList count=\"2\">\n"
         << "          <binaryDataArray arrayLength=\"" << mz.size() << "\">\n"
-        << "            <cvParam cvRef=\"MS\" accession=\"MS:1000523\" name=\"64-bit float\" value=\"\"/>\n"
-        << "            <cvParam cvRef=\"MS\" accession=\"MS:1000576\" name=\"no compression\" value=\"\"/>\n"
-        << "            <cvParam cvRef=\"MS\" accession=\"MS:1000514\" name=\"m/z array\" value=\"\"/>\n"
-        << "            <binary>" << base64(mz.data(), mz.size() * sizeof(double)) << "</binary>\n"
+        << "            <cvParam cvRef=\"MS\" accession=\"MS:1000523\" name=\"64-bit "
+           "float\" value=\"\"/>\n"
+        << "            <cvParam cvRef=\"MS\" accession=\"MS:1000576\" name=\"no "
+           "compression\" value=\"\"/>\n"
+        << "            <cvParam cvRef=\"MS\" accession=\"MS:1000514\" name=\"m/z "
+           "array\" value=\"\"/>\n"
+        << "            <binary>" << base64(mz.data(), mz.size() * sizeof(double))
+        << "</binary>\n"
         << "          </binaryDataArray>\n"
         << "          <binaryDataArray arrayLength=\"" << intensity.size() << "\">\n"
-        << "            <cvParam cvRef=\"MS\" accession=\"MS:1000521\" name=\"32-bit float\" value=\"\"/>\n"
-        << "            <cvParam cvRef=\"MS\" accession=\"MS:1000576\" name=\"no compression\" value=\"\"/>\n"
-        << "            <cvParam cvRef=\"MS\" accession=\"MS:1000515\" name=\"intensity array\" value=\"\"/>\n"
-        << "            <binary>" << base64(intensity.data(), intensity.size() * sizeof(float))
-        << "</binary>\n"
+        << "            <cvParam cvRef=\"MS\" accession=\"MS:1000521\" name=\"32-bit "
+           "float\" value=\"\"/>\n"
+        << "            <cvParam cvRef=\"MS\" accession=\"MS:1000576\" name=\"no "
+           "compression\" value=\"\"/>\n"
+        << "            <cvParam cvRef=\"MS\" accession=\"MS:1000515\" name=\"intensity "
+           "array\" value=\"\"/>\n"
+        << "            <binary>"
+        << base64(intensity.data(), intensity.size() * sizeof(float)) << "</binary>\n"
         << "          </binaryDataArray>\n"
         << "        </binaryDataArrayList>\n"
         << "      </spectrum>\n";

@@ -3,11 +3,11 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <charconv>
 #include <limits>
 #include <string>
 
@@ -32,8 +32,8 @@ PlotInput gaussian_plot() {
     p.curve_y.push_back(1366 + 28066 * std::exp(-0.5 * z * z));
   }
   p.baseline = 1366;
-  p.caption = {"fit: success, 9 iterations   RT 1.17795 min", "baseline 1366.18   r\xC2\xB2 0.999",
-               "flags: gcms.fit.solver_converged"};
+  p.caption = {"fit: success, 9 iterations   RT 1.17795 min",
+               "baseline 1366.18   r\xC2\xB2 0.999", "flags: gcms.fit.solver_converged"};
   return p;
 }
 
@@ -46,15 +46,17 @@ std::vector<std::pair<double, double>> data_circles(const std::string& svg) {
     if (p == std::string::npos) return std::string::npos;
     const char* begin = svg.data() + p + key.size();
     const auto [end, ec] = std::from_chars(begin, svg.data() + svg.size(), v);
-    return ec == std::errc() ? static_cast<std::size_t>(end - svg.data()) : std::string::npos;
+    return ec == std::errc() ? static_cast<std::size_t>(end - svg.data())
+                             : std::string::npos;
   };
   for (std::size_t p = svg.find("<circle "); p != std::string::npos;
        p = svg.find("<circle ", p + 1)) {
     double x = 0;
     double y = 0;
     const std::size_t after_x = number_after(p, "cx=\"", x);
-    const std::size_t after_y = after_x == std::string::npos ? after_x : number_after(after_x, "cy=\"", y);
-    constexpr std::string_view kEnd = "\" r=\"3\"/>";
+    const std::size_t after_y =
+        after_x == std::string::npos ? after_x : number_after(after_x, "cy=\"", y);
+    constexpr std::string_view kEnd = R"(" r="3"/>)";
     if (after_y != std::string::npos && svg.compare(after_y, kEnd.size(), kEnd) == 0) {
       out.emplace_back(x, y);
     }
@@ -102,7 +104,8 @@ TEST(SvgPlot, TextIsEscapedAndInvalidUtf8Replaced) {
   PlotInput p = gaussian_plot();
   p.title = "a<b>&\"c\" \xFF\xC3\xA9 \x01";
   const std::string svg = render_plot_svg(p);
-  EXPECT_NE(svg.find("a&lt;b&gt;&amp;&quot;c&quot; ?\xC3\xA9  </text>"), std::string::npos);
+  EXPECT_NE(svg.find("a&lt;b&gt;&amp;&quot;c&quot; ?\xC3\xA9  </text>"),
+            std::string::npos);
 }
 
 TEST(SvgPlot, EmptyAndNonFiniteDataStillGiveAFigure) {
@@ -156,11 +159,13 @@ TEST(SvgPlot, RendersWithRsvg) {
   std::filesystem::create_directories(dir);
   PlotInput p = gaussian_plot();
   p.title = "a<b>&\"c\" \xFF";
-  for (const auto& [name, input] : {std::pair{"peak", p}, std::pair{"empty", PlotInput{}}}) {
+  for (const auto& [name, input] :
+       {std::pair{"peak", p}, std::pair{"empty", PlotInput{}}}) {
     const auto svg = dir / (std::string(name) + ".svg");
     const auto png = dir / (std::string(name) + ".png");
     std::ofstream(svg) << render_plot_svg(input);
-    const std::string cmd = "rsvg-convert -o '" + png.string() + "' '" + svg.string() + "'";
+    const std::string cmd =
+        "rsvg-convert -o '" + png.string() + "' '" + svg.string() + "'";
     EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
     EXPECT_GT(std::filesystem::file_size(png), 1000u);
   }

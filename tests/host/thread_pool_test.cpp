@@ -18,7 +18,7 @@ TEST(ThreadPool, RunsEveryTaskIncludingNestedOnes) {
     for (int i = 0; i < 100; ++i) {
       pool.submit([&, i] {
         ++hits[static_cast<std::size_t>(i)];
-        pool.submit_first([&, i] { ++hits[static_cast<std::size_t>(100 + i)]; });
+        pool.submit_first([&, i] { ++hits[100 + static_cast<std::size_t>(i)]; });
       });
     }
     pool.wait();
@@ -39,7 +39,8 @@ TEST(ThreadPool, FollowUpWorkRunsBeforeQueuedJobs) {
   for (int job = 0; job < 3; ++job) {
     pool.submit([&, job] {
       order.push_back(job * 10);
-      for (int k = 1; k <= 2; ++k) pool.submit_first([&, job, k] { order.push_back(job * 10 + k); });
+      for (int k = 1; k <= 2; ++k)
+        pool.submit_first([&, job, k] { order.push_back(job * 10 + k); });
     });
   }
   pool.wait();

@@ -2,8 +2,8 @@
 // and generated mzML files, loading the built library. Tests that need the
 // trace and fit steps skip while a step still refuses valid calls with the
 // placeholder status 2.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -53,17 +53,21 @@ struct ProcessRun {
 
 // Runs vxrun with args (no shell involved); env entries "K=V" are added to
 // (or replace) the inherited environment.
-ProcessRun vxrun(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
+ProcessRun vxrun(const std::vector<std::string>& args,
+                 const std::vector<std::string>& env = {}) {
   TempDir io;
   const std::string out_path = io / "out";
   const std::string err_path = io / "err";
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
   std::vector<std::string> argv_text{VXRUN_PATH};
   argv_text.insert(argv_text.end(), args.begin(), args.end());
   std::vector<char*> argv;
+  argv.reserve(argv_text.size() + 1);
   for (std::string& a : argv_text) argv.push_back(a.data());
   argv.push_back(nullptr);
   std::vector<std::string> env_text;
@@ -76,6 +80,7 @@ ProcessRun vxrun(const std::vector<std::string>& args, const std::vector<std::st
   }
   env_text.insert(env_text.end(), env.begin(), env.end());
   std::vector<char*> envp;
+  envp.reserve(env_text.size() + 1);
   for (std::string& e : env_text) envp.push_back(e.data());
   envp.push_back(nullptr);
   pid_t pid = 0;
@@ -124,7 +129,8 @@ bool chain_steps_ready(std::string* which) {
   }
   const std::string spectra = ingest.output_text(2).value_or("");
   HostSession trace;
-  const StepValue tp[] = {trace.text("nominal_tolerance_da"), trace.float64(0.5), trace.float64(73)};
+  const StepValue tp[] = {trace.text("nominal_tolerance_da"), trace.float64(0.5),
+                          trace.float64(73)};
   const StepValue ti[] = {trace.text(spectra)};
   if (trace.run(vx::testing::step_entry("GcMsSimTraceExtractionStep"), tp, ti, 2) == 2) {
     *which = "GcMsSimTraceExtractionStep";
@@ -141,18 +147,20 @@ bool chain_steps_ready(std::string* which) {
   return true;
 }
 
-#define REQUIRE_CHAIN_STEPS()                                                              \
-  do {                                                                                     \
-    std::string which;                                                                     \
-    if (!chain_steps_ready(&which)) {                                                      \
-      GTEST_SKIP() << which << " still answers a valid call with the placeholder status 2"; \
-    }                                                                                      \
+#define REQUIRE_CHAIN_STEPS()                                                      \
+  do {                                                                             \
+    std::string which;                                                             \
+    if (!chain_steps_ready(&which)) {                                              \
+      GTEST_SKIP() << which                                                        \
+                   << " still answers a valid call with the placeholder status 2"; \
+    }                                                                              \
   } while (false)
 
 TEST(Vxrun, HelpForEveryCommandAndDocumentedExitCodes) {
   const ProcessRun overview = vxrun({"--help"});
   EXPECT_EQ(overview.code, 0);
-  for (const char* code : {"  0 ", "  1 ", "  64 ", "  65 ", "  66 ", "  69 ", "  70 ", "  73 "}) {
+  for (const char* code :
+       {"  0 ", "  1 ", "  64 ", "  65 ", "  66 ", "  69 ", "  70 ", "  73 "}) {
     EXPECT_NE(overview.out.find(code), std::string::npos) << code;
   }
   for (const char* command : {"chain", "batch", "list", "run"}) {
@@ -174,9 +182,11 @@ TEST(Vxrun, VersionNamesHostLibraryAndSteps) {
   EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_NE(r.out.find("vxrun "), std::string::npos);
   EXPECT_NE(r.out.find("contract set "), std::string::npos);
-  for (const char* step : {"OperationStepDemo", "ReadMassSpecFiles", "GcMsMzmlIngestionStep",
-                           "GcMsSimTraceExtractionStep", "GcMsTargetedGaussianFitStep"}) {
-    EXPECT_NE(r.out.find(std::string("/vx#generated/vx/velloran/") + step), std::string::npos);
+  for (const char* step :
+       {"OperationStepDemo", "ReadMassSpecFiles", "GcMsMzmlIngestionStep",
+        "GcMsSimTraceExtractionStep", "GcMsTargetedGaussianFitStep"}) {
+    EXPECT_NE(r.out.find(std::string("/vx#generated/vx/velloran/") + step),
+              std::string::npos);
   }
 }
 
@@ -185,11 +195,12 @@ TEST(Vxrun, LibraryFromOptionThenEnvironment) {
   const ProcessRun bad = vxrun({"list"}, {"VX_STEPS_LIBRARY=/nonexistent/vx.so"});
   EXPECT_EQ(bad.code, 69);
   EXPECT_NE(bad.err.find("/nonexistent/vx.so"), std::string::npos);
-  const ProcessRun good =
-      vxrun({"--library", VX_PLUGIN_PATH, "list"}, {"VX_STEPS_LIBRARY=/nonexistent/vx.so"});
+  const ProcessRun good = vxrun({"--library", VX_PLUGIN_PATH, "list"},
+                                {"VX_STEPS_LIBRARY=/nonexistent/vx.so"});
   EXPECT_EQ(good.code, 0) << good.err;
   EXPECT_EQ(lines_of(good.out).size(), 5u);
-  EXPECT_EQ(vxrun({"--library", "/nonexistent/vx.so", "chain", "a.mzML", "--mz", "73", "--rt", "1"})
+  EXPECT_EQ(vxrun({"--library", "/nonexistent/vx.so", "chain", "a.mzML", "--mz", "73",
+                   "--rt", "1"})
                 .code,
             69);
   // With neither, the library beside the program is used.
@@ -197,8 +208,8 @@ TEST(Vxrun, LibraryFromOptionThenEnvironment) {
 }
 
 TEST(Vxrun, RunCallsOneStep) {
-  const ProcessRun r = vxrun({"run", "OperationStepDemo", "-p", "subtraction", "-n", "10", "-n", "4",
-                       "-o", "1"});
+  const ProcessRun r = vxrun({"run", "OperationStepDemo", "-p", "subtraction", "-n", "10",
+                              "-n", "4", "-o", "1"});
   // The demo step reads its numbers from the inputs; parameters only give the
   // operation, so the exit code is the step's status, whatever it is.
   EXPECT_NE(r.code, 64) << r.err;
@@ -219,10 +230,12 @@ TEST(Vxrun, FailingFilesGetTheirRowsAndExitCodeOne) {
   malformed.replace(malformed.find("index=\"0\""), 9, "index=\"x\"");
   std::ofstream(in / "malformed.mzML", std::ios::binary) << malformed;
   std::ofstream(in / "words.mzML") << "this is not mzML at all\n";
-  std::ofstream(dir / "t.tsv") << "name\tmz\trt\trt_tol\nTMS\t73\t2.12\t0.06\nP147\t147\t2.12\t0.06\n";
+  std::ofstream(dir / "t.tsv")
+      << "name\tmz\trt\trt_tol\nTMS\t73\t2.12\t0.06\nP147\t147\t2.12\t0.06\n";
 
-  const ProcessRun r = vxrun({"batch", in.string(), dir / "missing.mzML", "--targets", dir / "t.tsv",
-                       "--jsonl", dir / "rows.jsonl", "--table", dir / "rows.tsv", "-j", "2"});
+  const ProcessRun r =
+      vxrun({"batch", in.string(), dir / "missing.mzML", "--targets", dir / "t.tsv",
+             "--jsonl", dir / "rows.jsonl", "--table", dir / "rows.tsv", "-j", "2"});
   EXPECT_EQ(r.code, 1) << r.err;
   const auto rows = rows_of(read_file(dir / "rows.jsonl"));
   EXPECT_EQ(rows.size(), 12u);  // 6 files x 2 targets
@@ -253,7 +266,8 @@ TEST(Vxrun, FailingFilesGetTheirRowsAndExitCodeOne) {
 }
 
 TEST(Vxrun, ChainOnAMissingFileReportsAndExitsOne) {
-  const ProcessRun r = vxrun({"chain", "/nonexistent/run.mzML", "--mz", "73", "--rt", "5.2"});
+  const ProcessRun r =
+      vxrun({"chain", "/nonexistent/run.mzML", "--mz", "73", "--rt", "5.2"});
   EXPECT_EQ(r.code, 1);
   EXPECT_NE(r.out.find("file_not_found"), std::string::npos) << r.out;
 }
@@ -263,7 +277,8 @@ TEST(Vxrun, TargetsTableProblemsHaveTheirOwnCodes) {
   std::ofstream(dir / "bad.csv") << "name,mz,rt\nA,73\n";
   const ProcessRun bad = vxrun({"batch", "x.mzML", "--targets", dir / "bad.csv"});
   EXPECT_EQ(bad.code, 65);
-  EXPECT_NE(bad.err.find("bad.csv:2: mz and rt are required"), std::string::npos) << bad.err;
+  EXPECT_NE(bad.err.find("bad.csv:2: mz and rt are required"), std::string::npos)
+      << bad.err;
   EXPECT_EQ(vxrun({"batch", "x.mzML", "--targets", dir / "absent.csv"}).code, 66);
 }
 
@@ -273,9 +288,9 @@ struct Expected {
   std::string file;
   std::string label;
   double mz, lo, hi;
-  double center, height, sigma, area;                      // truth
-  double sd_center, sd_height, sd_sigma;                   // reference fit's standard errors
-  double ref_center, ref_height, ref_sigma, ref_area;      // reference fit
+  double center, height, sigma, area;                  // truth
+  double sd_center, sd_height, sd_sigma;               // reference fit's standard errors
+  double ref_center, ref_height, ref_sigma, ref_area;  // reference fit
 };
 
 std::vector<Expected> expected_peaks(const std::string& base) {
@@ -290,13 +305,13 @@ std::vector<Expected> expected_peaks(const std::string& base) {
     const JsonValue* truth = peak.find("truth");
     const JsonValue* sd = fit->find("stderr");
     const auto window = fit->numbers_at("window_min");
-    out.push_back({base, peak.text_at("label").value_or("?"), *peak.number_at("mz"), window.at(0),
-                   window.at(1), *truth->number_at("center_min"), *truth->number_at("height"),
-                   *truth->number_at("sigma_min"), *truth->number_at("area_counts_x_min"),
-                   *sd->number_at("center_min"), *sd->number_at("height"),
-                   *sd->number_at("sigma_min"), *fit->number_at("center_min"),
-                   *fit->number_at("height"), *fit->number_at("sigma_min"),
-                   *fit->number_at("area_counts_x_min")});
+    out.push_back({base, peak.text_at("label").value_or("?"), *peak.number_at("mz"),
+                   window.at(0), window.at(1), *truth->number_at("center_min"),
+                   *truth->number_at("height"), *truth->number_at("sigma_min"),
+                   *truth->number_at("area_counts_x_min"), *sd->number_at("center_min"),
+                   *sd->number_at("height"), *sd->number_at("sigma_min"),
+                   *fit->number_at("center_min"), *fit->number_at("height"),
+                   *fit->number_at("sigma_min"), *fit->number_at("area_counts_x_min")});
   }
   return out;
 }
@@ -315,18 +330,19 @@ TEST(Vxrun, FitsOnTheSampleFilesAgreeWithTruth) {
   const std::map<std::string, std::vector<std::string>> variants{
       {"sim_basic", {"sim_basic.mzML"}},
       {"sim_tiny",
-       {"sim_tiny.mzML", "sim_tiny.msconvert.mzML", "sim_tiny.zlib.mzML", "sim_tiny.mzML.gz",
-        "sim_tiny.numpress_pic.mzML", "sim_tiny.numpress_slof.mzML",
-        "sim_tiny.numpress_zlib.mzML", "sim_tiny.openms.mzML", "sim_tiny.openms_lossy.mzML",
-        "sim_tiny.seconds.mzML", "sim_tiny.chromatograms.mzML", "sim_tiny.paramgroups.mzML",
+       {"sim_tiny.mzML", "sim_tiny.msconvert.mzML", "sim_tiny.zlib.mzML",
+        "sim_tiny.mzML.gz", "sim_tiny.numpress_pic.mzML", "sim_tiny.numpress_slof.mzML",
+        "sim_tiny.numpress_zlib.mzML", "sim_tiny.openms.mzML",
+        "sim_tiny.openms_lossy.mzML", "sim_tiny.seconds.mzML",
+        "sim_tiny.chromatograms.mzML", "sim_tiny.paramgroups.mzML",
         "sim_tiny.compact.mzML", "sim_tiny.noarraylength.mzML"}},
       {"fullscan_basic", {"fullscan_basic.mzML"}},
       {"fullscan_tiny",
        {"fullscan_tiny.mzML", "fullscan_tiny.msconvert.mzML", "fullscan_tiny.zlib.mzML",
-        "fullscan_tiny.mz32.mzML", "fullscan_tiny.mzML.gz", "fullscan_tiny.numpress_linear.mzML",
-        "fullscan_tiny.numpress_pic.mzML", "fullscan_tiny.numpress_slof.mzML",
-        "fullscan_tiny.numpress_zlib.mzML", "fullscan_tiny.openms.mzML",
-        "fullscan_tiny.openms_lossy.mzML"}},
+        "fullscan_tiny.mz32.mzML", "fullscan_tiny.mzML.gz",
+        "fullscan_tiny.numpress_linear.mzML", "fullscan_tiny.numpress_pic.mzML",
+        "fullscan_tiny.numpress_slof.mzML", "fullscan_tiny.numpress_zlib.mzML",
+        "fullscan_tiny.openms.mzML", "fullscan_tiny.openms_lossy.mzML"}},
       {"fullscan_profile_tiny", {"fullscan_profile_tiny.mzML"}},
   };
   TempDir dir;
@@ -338,15 +354,23 @@ TEST(Vxrun, FitsOnTheSampleFilesAgreeWithTruth) {
     targets << "name\tmz\trt\tmz_tol\trt_tol\n";
     for (const Expected& e : peaks) {
       char line[256];
-      std::snprintf(line, sizeof line, "%s\t%.17g\t%.17g\t0.3\t%.17g\n", e.label.c_str(), e.mz,
-                    (e.lo + e.hi) / 2, (e.hi - e.lo) / 2);
+      std::snprintf(line, sizeof line, "%s\t%.17g\t%.17g\t0.3\t%.17g\n", e.label.c_str(),
+                    e.mz, (e.lo + e.hi) / 2, (e.hi - e.lo) / 2);
       targets << line;
     }
     targets.close();
-    std::vector<std::string> args{"batch", "--targets", dir / (base + ".tsv"), "--jsonl",
-                                  dir / (base + ".jsonl"), "--table", dir / (base + ".tsv.out"),
-                                  "-j", "2", "-q"};
-    for (const std::string& f : files) args.push_back(shared_file("data/mzml/" + f).string());
+    std::vector<std::string> args{"batch",
+                                  "--targets",
+                                  dir / (base + ".tsv"),
+                                  "--jsonl",
+                                  dir / (base + ".jsonl"),
+                                  "--table",
+                                  dir / (base + ".tsv.out"),
+                                  "-j",
+                                  "2",
+                                  "-q"};
+    for (const std::string& f : files)
+      args.push_back(shared_file("data/mzml/" + f).string());
     const ProcessRun r = vxrun(args);
     EXPECT_EQ(r.code, 0) << base << "\n" << r.err;
     const auto rows = rows_of(read_file(dir / (base + ".jsonl")));
@@ -385,8 +409,8 @@ TEST(Vxrun, FitsOnTheSampleFilesAgreeWithTruth) {
 TEST(Vxrun, FilesWithoutSpectraAreFlagged) {
   REQUIRE_CHAIN_STEPS();
   TempDir dir;
-  std::vector<std::string> args{"batch", "--mz", "73", "--rt", "2.12", "--jsonl",
-                                dir / "rows.jsonl", "-q"};
+  std::vector<std::string> args{
+      "batch", "--mz", "73", "--rt", "2.12", "--jsonl", dir / "rows.jsonl", "-q"};
   for (const char* f : {"sim_tiny.mzXML", "sim_tiny.nsprefix.mzML"}) {
     const fs::path p = shared_file(std::string("data/mzml/") + f);
     if (p.empty()) GTEST_SKIP() << "the shared sample folder is not available";
@@ -405,10 +429,12 @@ TEST(Vxrun, FilesWithoutSpectraAreFlagged) {
 
 TEST(Vxrun, RealGcMsFileMatchesTheReferenceFits) {
   REQUIRE_CHAIN_STEPS();
-  const fs::path file = shared_file("data/mzml/public/FKB-FA-060-RI.cut_8.45-9.20min.mzML");
+  const fs::path file =
+      shared_file("data/mzml/public/FKB-FA-060-RI.cut_8.45-9.20min.mzML");
   const fs::path ref =
       shared_file("data/mzml/public/FKB-FA-060-RI.cut_8.45-9.20min.reference.json");
-  if (file.empty() || ref.empty()) GTEST_SKIP() << "the public sample files are not available";
+  if (file.empty() || ref.empty())
+    GTEST_SKIP() << "the public sample files are not available";
   const JsonParse p = parse_json(read_file(ref));
   ASSERT_TRUE(p.value);
   TempDir dir;
@@ -418,13 +444,13 @@ TEST(Vxrun, RealGcMsFileMatchesTheReferenceFits) {
     const auto w = peak.find("fit")->numbers_at("window_min");
     char line[256];
     std::snprintf(line, sizeof line, "%s\t%.17g\t%.17g\t0.3\t%.17g\n",
-                  peak.text_at("label")->c_str(), *peak.number_at("mz"), (w[0] + w[1]) / 2,
-                  (w[1] - w[0]) / 2);
+                  peak.text_at("label")->c_str(), *peak.number_at("mz"),
+                  (w[0] + w[1]) / 2, (w[1] - w[0]) / 2);
     targets << line;
   }
   targets.close();
-  const ProcessRun r = vxrun({"batch", file.string(), "--targets", dir / "t.tsv", "--jsonl",
-                       dir / "rows.jsonl", "-q"});
+  const ProcessRun r = vxrun({"batch", file.string(), "--targets", dir / "t.tsv",
+                              "--jsonl", dir / "rows.jsonl", "-q"});
   EXPECT_EQ(r.code, 0) << r.err;
   const auto rows = rows_of(read_file(dir / "rows.jsonl"));
   for (const JsonValue& peak : p.value->find("peaks")->items) {
@@ -436,8 +462,9 @@ TEST(Vxrun, RealGcMsFileMatchesTheReferenceFits) {
     const JsonValue* fit = peak.find("fit");
     const JsonValue* sd = fit->find("stderr");
     // Same points and model as the reference: within one of its standard errors.
-    EXPECT_LE(std::abs(*it->second.number_at("retention_time") - *fit->number_at("center_min")),
-              *sd->number_at("center_min"));
+    EXPECT_LE(
+        std::abs(*it->second.number_at("retention_time") - *fit->number_at("center_min")),
+        *sd->number_at("center_min"));
     EXPECT_LE(std::abs(*it->second.number_at("height") - *fit->number_at("height")),
               *sd->number_at("height"));
     EXPECT_LE(std::abs(*it->second.number_at("width") - *fit->number_at("sigma_min")),
@@ -448,12 +475,14 @@ TEST(Vxrun, RealGcMsFileMatchesTheReferenceFits) {
 TEST(Vxrun, ChainWritesSevenDocumentsAndASummary) {
   REQUIRE_CHAIN_STEPS();
   TempDir dir;
-  const ProcessRun r = vxrun({"chain", vx::testing::test_data("sim_tiny.mzML").string(), "--mz", "73",
-                       "--rt", "2.12", "--rt-tol", "0.06", "--out", dir / "docs"});
+  const ProcessRun r =
+      vxrun({"chain", vx::testing::test_data("sim_tiny.mzML").string(), "--mz", "73",
+             "--rt", "2.12", "--rt-tol", "0.06", "--out", dir / "docs"});
   EXPECT_EQ(r.code, 0) << r.err;
   for (const char* name :
-       {"ingestion_spectra.json", "ingestion_chromatograms.json", "ingestion_run_summary.json",
-        "trace.json", "trace_diagnostics.json", "fit_result.json", "fit_diagnostics.json"}) {
+       {"ingestion_spectra.json", "ingestion_chromatograms.json",
+        "ingestion_run_summary.json", "trace.json", "trace_diagnostics.json",
+        "fit_result.json", "fit_diagnostics.json"}) {
     SCOPED_TRACE(name);
     const std::string text = read_file(dir.path / "docs" / name);
     EXPECT_TRUE(parse_json(text).value);
@@ -461,8 +490,8 @@ TEST(Vxrun, ChainWritesSevenDocumentsAndASummary) {
   const JsonParse fit = parse_json(read_file(dir.path / "docs" / "fit_result.json"));
   ASSERT_TRUE(fit.value);
   EXPECT_EQ(fit.value->text_at("fit_status"), "success");
-  for (const char* want : {"fit             success", "retention time", "height", "width (sigma)",
-                           "area", "baseline", "r\xC2\xB2", "flags"}) {
+  for (const char* want : {"fit             success", "retention time", "height",
+                           "width (sigma)", "area", "baseline", "r\xC2\xB2", "flags"}) {
     EXPECT_NE(r.out.find(want), std::string::npos) << want << "\n" << r.out;
   }
 }
@@ -481,14 +510,15 @@ TEST(Vxrun, TwoHundredFileBatchIsTheSameWithOneOrTwoThreads) {
     vx::testing::write_sim_mzml((in / name).string(),
                                 {{73.0, 1.20 + shift, 0.02, 5000.0 + 100 * i, 1000.0},
                                  {147.0, 1.35 - shift, 0.025, 20000.0, 800.0}},
-                                80, 1.0, 0.005, 25.0, static_cast<uint64_t>(i + 1));
+                                80, 1.0, 0.005, 25.0, static_cast<uint64_t>(i) + 1);
   }
   std::ofstream(in / "zz_empty.mzML").flush();
-  std::ofstream(dir / "t.tsv") << "name\tmz\trt\trt_tol\nA\t73\t1.26\t0.15\nB\t147\t1.29\t0.15\n";
+  std::ofstream(dir / "t.tsv")
+      << "name\tmz\trt\trt_tol\nA\t73\t1.26\t0.15\nB\t147\t1.29\t0.15\n";
   std::string tables[2];
   for (int j = 1; j <= 2; ++j) {
-    const ProcessRun r = vxrun({"batch", in.string(), dir / "missing.mzML", "--targets", dir / "t.tsv",
-                         "-j", std::to_string(j), "--no-progress"});
+    const ProcessRun r = vxrun({"batch", in.string(), dir / "missing.mzML", "--targets",
+                                dir / "t.tsv", "-j", std::to_string(j), "--no-progress"});
     EXPECT_EQ(r.code, 1) << r.err;  // the empty and the missing file
     tables[j - 1] = r.out;
   }
@@ -502,7 +532,8 @@ TEST(Vxrun, TwoHundredFileBatchIsTheSameWithOneOrTwoThreads) {
   const auto lines = lines_of(tables[0]);
   EXPECT_EQ(lines.size(), 1u + 202u * 2u);
   std::size_t successes = 0;
-  for (const std::string& l : lines) successes += l.find("\tsuccess\t") != std::string::npos;
+  for (const std::string& l : lines)
+    successes += l.find("\tsuccess\t") != std::string::npos;
   EXPECT_EQ(successes, 400u);
 }
 
@@ -518,8 +549,8 @@ TEST(Vxrun, PlotsRender) {
   TempDir dir;
   std::ofstream(dir / "t.tsv") << "name\tmz\trt\trt_tol\nP01\t73\t1.178\t0.13\n"
                                   "nothing\t73\t1.65\t0.02\nfar\t999\t1.3\t0.1\n";
-  const ProcessRun r = vxrun({"batch", sample.string(), "--targets", dir / "t.tsv", "--plot",
-                       dir / "plots", "-q"});
+  const ProcessRun r = vxrun({"batch", sample.string(), "--targets", dir / "t.tsv",
+                              "--plot", dir / "plots", "-q"});
   EXPECT_EQ(r.code, 0) << r.err;
   std::size_t n = 0;
   for (const auto& e : fs::directory_iterator(dir.path / "plots")) {
