@@ -370,8 +370,12 @@ CliParse parse_command_line(std::span<const std::string_view> args) {
     if (o.command == Command::kChain && o.inputs.size() != 1) {
       return fail("chain takes exactly one file");
     }
-    if (o.command == Command::kBatch && o.inputs.empty())
+    if (o.command == Command::kBatch && o.inputs.empty()) {
       return fail("batch needs input files");
+    }
+    if (o.jsonl_path == "-" && (o.table_path.empty() || o.table_path == "-")) {
+      return fail("--jsonl - needs --table FILE: both cannot go to standard output");
+    }
     if (single) {
       if (const auto p = target_problem(make_target("", *o.mz, *o.rt, o.defaults))) {
         return fail(*p);

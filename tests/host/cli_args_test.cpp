@@ -111,6 +111,7 @@ TEST(CliArgs, UsageErrors) {
       {"batch a --targets", "--targets needs a file"},
       {"batch a --targets t.tsv --out d", "unknown option --out"},
       {"batch a --targets t.tsv --exact=yes", "takes no value"},
+      {"batch a --targets t.tsv --jsonl -", "both cannot go to standard output"},
       {"list extra", "no arguments"},
       {"--bogus list", "unknown option"},
       {"list --mz 3", "unknown option"},
