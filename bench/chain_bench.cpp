@@ -2,7 +2,8 @@
 // steps called through their entries, the batch runner's thread pool):
 //   - files per second for a batch of small SIM files, 4 targets each;
 //   - MB of mzML per second for one large full-scan file, 1 and 20 targets;
-// each with 1 and 2 threads, best of --runs (default 3). Sample files are
+// each with 1 and 2 threads, best of --runs (default 3), after a line that
+// says how much of a second core the process gets. Sample files are
 // generated into bench/data/ when missing (../shared/tools/gen_gcms_mzml.py).
 // Usage: chain_bench [--runs N] [--files N]
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "batch_runner.hpp"
@@ -135,6 +137,25 @@ double best_seconds(const vx::host::ChainSteps& steps,
   return best;
 }
 
+// How many cores this process really gets: the same fixed CPU work on two
+// threads, timed against one. Near 2 on an idle two-core machine; a value
+// near 1 means other work holds a core and -j 2 cannot be faster.
+double parallel_capacity() {
+  const auto work = [] {
+    volatile double x = 1.0;
+    for (int i = 0; i < 60'000'000; ++i) x = x * 1.0000001 + 1e-9;
+  };
+  const auto t0 = Clock::now();
+  work();
+  const double one = std::chrono::duration<double>(Clock::now() - t0).count();
+  const auto t1 = Clock::now();
+  std::thread other(work);
+  work();
+  other.join();
+  const double two = std::chrono::duration<double>(Clock::now() - t1).count();
+  return 2.0 * one / two;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -154,6 +175,8 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  std::printf("parallel capacity: 2 threads run %.2fx the work of 1 in the same time\n\n",
+              parallel_capacity());
   std::printf("%-44s %4s %8s %8s %9s %8s %s\n", "workload", "jobs", "files", "seconds",
               "files/s", "MB/s", "fits ok");
   const std::vector<BatchFile> small = small_files(n_files);
