@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_support.hpp"
 #include "batch_runner.hpp"
 #include "chain_runner.hpp"
 #include "json_lite.hpp"
@@ -28,26 +29,8 @@ using Clock = std::chrono::steady_clock;
 using vx::host::BatchFile;
 using vx::host::Target;
 
-fs::path data_dir() { return fs::path(VX_SOURCE_DIR) / "bench" / "data"; }
-
-bool run_generator(const std::string& args, const fs::path& out) {
-  const fs::path generator =
-      fs::path(VX_SOURCE_DIR).parent_path() / "shared" / "tools" / "gen_gcms_mzml.py";
-  if (!fs::exists(generator)) {
-    std::fprintf(stderr, "generator %s not found\n", generator.c_str());
-    return false;
-  }
-  fs::create_directories(out.parent_path());
-  std::string cmd = "'";
-  cmd += generator.string();
-  cmd += "' ";
-  cmd += args;
-  cmd += " -o '";
-  cmd += out.string();
-  cmd += "' > /dev/null";
-  std::fprintf(stderr, "generating %s ...\n", out.c_str());
-  return std::system(cmd.c_str()) == 0 && fs::exists(out);
-}
+using vx::bench::data_dir;
+using vx::bench::run_generator;
 
 // Eight distinct small SIM files (same peaks, different noise), hard-linked
 // to make a batch of n files: the work per file is the same as with n

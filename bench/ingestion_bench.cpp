@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.hpp"
 #include "mzml/binary_array.hpp"
 #include "mzml/ingestion_step.hpp"
 #include "mzml/mzml_reader.hpp"
@@ -150,26 +151,11 @@ PhaseResult in_child(const std::string& phase, const std::string& path) {
 }
 
 bool generate(const fs::path& out, bool zlib) {
-  const fs::path generator =
-      fs::path(VX_SOURCE_DIR).parent_path() / "shared" / "tools" / "gen_gcms_mzml.py";
-  if (!fs::exists(generator)) {
-    std::fprintf(stderr, "generator %s not found\n", generator.c_str());
-    return false;
-  }
-  fs::create_directories(out.parent_path());
   const fs::path truth = out.parent_path() / (out.stem().string() + ".truth.json");
-  // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) on a chain of
-  // literal + string concatenations.
-  std::string cmd = "'";
-  cmd += generator.string();
-  cmd += "' --mode fullscan --target-mb 100 -o '";
-  cmd += out.string();
-  cmd += "' --truth '";
-  cmd += truth.string();
-  cmd += zlib ? "' --compression zlib" : "'";
-  cmd += " > /dev/null";
-  std::fprintf(stderr, "generating %s ...\n", out.c_str());
-  return std::system(cmd.c_str()) == 0 && fs::exists(out);
+  std::string args = "--mode fullscan --target-mb 100 --truth '";
+  args += truth.string();
+  args += zlib ? "' --compression zlib" : "'";
+  return vx::bench::run_generator(args, out);
 }
 
 }  // namespace

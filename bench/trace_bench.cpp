@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.hpp"
 #include "common/json_writer.hpp"
 #include "host_session.hpp"
 #include "trace/trace_extract.hpp"
@@ -96,14 +97,9 @@ std::string spectra_document(const fs::path& data) {
   if (fs::exists(json)) return read_all(json);
   fs::create_directories(data);
   const fs::path mzml = data / "fullscan_100mb.mzML";
-  if (!fs::exists(mzml)) {
-    const fs::path generator =
-        fs::path(VX_SOURCE_DIR).parent_path() / "shared" / "tools" / "gen_gcms_mzml.py";
-    std::string cmd = "'";  // appended piece by piece: GCC 12 misreads chained + here
-    cmd.append(generator.string()).append("' --mode fullscan --target-mb 100 -o '");
-    cmd.append(mzml.string()).append("'");
-    std::printf("generating %s ...\n", mzml.c_str());
-    if (std::system(cmd.c_str()) != 0) std::printf("generator failed\n");
+  if (!fs::exists(mzml) &&
+      !vx::bench::run_generator("--mode fullscan --target-mb 100", mzml)) {
+    std::printf("generator failed\n");
   }
   std::string doc;
   if (fs::exists(mzml)) {

@@ -25,18 +25,7 @@ namespace fs = std::filesystem;
 constexpr ChainSteps kFake{&testing::fake::ingestion, &testing::fake::trace,
                            &testing::fake::fit};
 
-struct TempDir {
-  fs::path path;
-  TempDir() {
-    char tmpl[] = "/tmp/vx_host_test_XXXXXX";
-    path = mkdtemp(tmpl);
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path, ec);
-  }
-  std::string operator/(const std::string& name) const { return (path / name).string(); }
-};
+using TempDir = vx::testing::ScratchDir;
 
 std::vector<Target> two_targets() {
   return {make_target("TMS", 73, 1.2, {}), make_target("P03", 147, 1.3, {})};

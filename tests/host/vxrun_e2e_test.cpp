@@ -32,18 +32,7 @@ namespace fs = std::filesystem;
 using vx::testing::read_file;
 using vx::testing::shared_file;
 
-struct TempDir {
-  fs::path path;
-  TempDir() {
-    char tmpl[] = "/tmp/vx_vxrun_e2e_XXXXXX";
-    path = mkdtemp(tmpl);
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path, ec);
-  }
-  std::string operator/(const std::string& name) const { return (path / name).string(); }
-};
+using TempDir = vx::testing::ScratchDir;
 
 struct ProcessRun {
   int code = -1;

@@ -40,19 +40,9 @@ std::vector<uint64_t> output_slots(const HostSession& host) {
 
 class IngestionStep : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = std::filesystem::temp_directory_path() /
-           ("vx_ingest_" + std::string(info->name()) + "_" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir_);
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
 
   std::string write(const std::string& name, std::string_view bytes) {
-    const auto p = dir_ / name;
-    std::ofstream(p, std::ios::binary)
-        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    return p.string();
+    return scratch_.write(name, bytes).string();
   }
 
   StepStatus run(std::string_view path, uint64_t n_outputs = 3) {
@@ -67,7 +57,8 @@ class IngestionStep : public ::testing::Test {
     EXPECT_TRUE(vx::testing::same_bytes(host_.output_text(2).value_or(""), want));
   }
 
-  std::filesystem::path dir_;
+  vx::testing::ScratchDir scratch_;
+  std::filesystem::path dir_ = scratch_.path;
   HostSession host_;
 };
 

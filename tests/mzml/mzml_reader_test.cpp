@@ -50,20 +50,11 @@ ReadResult read_path(const std::filesystem::path& path) {
 // A scratch folder of this test, removed afterwards.
 class MzmlFiles : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = std::filesystem::temp_directory_path() /
-           ("vx_mzml_" + std::string(info->name()) + "_" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir_);
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
   std::filesystem::path write(const std::string& name, std::string_view bytes) {
-    const auto p = dir_ / name;
-    std::ofstream(p, std::ios::binary)
-        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    return p;
+    return scratch_.write(name, bytes);
   }
-  std::filesystem::path dir_;
+  vx::testing::ScratchDir scratch_;
+  std::filesystem::path dir_ = scratch_.path;
 };
 
 const std::string kMz64 = array_xml("", {"m/z array", "64-bit float"}, "AAAAAAAA8D8=");

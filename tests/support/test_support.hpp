@@ -3,6 +3,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
@@ -48,6 +49,34 @@ inline std::filesystem::path shared_file(std::string_view relative) {
   const auto p = std::filesystem::path(VX_SHARED_DIR) / relative;
   return std::filesystem::exists(p) ? p : std::filesystem::path();
 }
+
+// A fresh folder under /tmp, removed with everything in it on destruction.
+struct ScratchDir {
+  std::filesystem::path path;
+
+  ScratchDir() {
+    char tmpl[] = "/tmp/vx_test_XXXXXX";
+    const char* made = mkdtemp(tmpl);
+    if (made == nullptr) ADD_FAILURE() << "cannot make a scratch folder";
+    path = made != nullptr ? made : "/tmp";
+  }
+  ~ScratchDir() {
+    std::error_code ec;
+    if (path != "/tmp") std::filesystem::remove_all(path, ec);
+  }
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+
+  std::string operator/(const std::string& name) const { return (path / name).string(); }
+
+  // Writes bytes to a file of the folder and returns its path.
+  std::filesystem::path write(const std::string& name, std::string_view bytes) const {
+    const auto p = path / name;
+    std::ofstream(p, std::ios::binary)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return p;
+  }
+};
 
 // Reports the first differing offset of two documents.
 inline ::testing::AssertionResult same_bytes(std::string_view got, std::string_view want) {
