@@ -4,7 +4,12 @@
 // ordinary documents or a diagnostics document, never an abort. The costly
 // cases (gigabyte files, peak memory) live in bench/limits.sh.
 #include <gtest/gtest.h>
+#include <libdeflate.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -126,6 +131,58 @@ TEST(Limits, PathologicalInputsEndWithDocuments) {
     // A document of its own size, not one that grew with the nesting.
     EXPECT_LT(result->size(), 4096u);
   }
+}
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kAddressSpaceLimitWorks = false;  // the shadow memory needs terabytes
+#else
+constexpr bool kAddressSpaceLimitWorks = true;
+#endif
+
+// One gzip member holding text.
+std::string gzip_member(const std::string& text) {
+  libdeflate_compressor* c = libdeflate_alloc_compressor(9);
+  std::string out(libdeflate_gzip_compress_bound(c, text.size()), '\0');
+  out.resize(libdeflate_gzip_compress(c, text.data(), text.size(), out.data(), out.size()));
+  libdeflate_free_compressor(c);
+  return out;
+}
+
+std::size_t mapped_bytes() {
+  std::ifstream in("/proc/self/statm");
+  std::size_t pages = 0;
+  in >> pages;
+  return pages * static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+}
+
+// A gzip file of a few hundred kilobytes whose members inflate to 300 MB
+// of blanks, read with 128 MB of address space to spare: the allocation
+// fails inside the reader, and the step must report status 2 without
+// offering any output rather than abort.
+TEST(Limits, ExhaustedMemoryIsInvalidInputWithoutOutputs) {
+  if (!kAddressSpaceLimitWorks) GTEST_SKIP() << "address-space limits and sanitizers clash";
+  const ScratchDir dir;
+  std::string file = gzip_member("<mzML><run><spectrumList>");
+  const std::string blanks = gzip_member(std::string(std::size_t{1} << 20, ' '));
+  for (int i = 0; i < 300; ++i) file += blanks;
+  file += gzip_member("</spectrumList></run></mzML>");
+  const std::string path = dir.write("bomb.mzML.gz", file).string();
+
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const rlim_t limit = mapped_bytes() + (rlim_t{128} << 20);
+    const rlimit r{limit, limit};
+    if (setrlimit(RLIMIT_AS, &r) != 0) _exit(100);
+    HostSession host;
+    const StepValue params[] = {host.text(path), host.text("")};
+    const StepStatus status = host.run(step_entry("GcMsMzmlIngestionStep"), params, {}, 3);
+    _exit(status * 10 + static_cast<int>(host.output_calls()));
+  }
+  int wstatus = 0;
+  ASSERT_EQ(waitpid(child, &wstatus, 0), child);
+  ASSERT_TRUE(WIFEXITED(wstatus)) << "the step aborted";
+  EXPECT_EQ(WEXITSTATUS(wstatus), 20) << "status * 10 + output calls";
 }
 
 }  // namespace
