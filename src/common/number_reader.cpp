@@ -6,6 +6,7 @@
 
 #include <locale.h>  // NOLINT(modernize-deprecated-headers): newlocale, strtod_l
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <cstdlib>
@@ -68,6 +69,18 @@ const char* convert(const char* first, const char* last, double& value,
   const char* body = p + 2;
   if (starts_hex_body(body, end)) {
     stop = convert(body, end, v, std::chars_format::hex, "0x");
+    // GCC 12's from_chars takes a second sign in a binary exponent
+    // ("0xfp+-2" as 0xfp-2); strtod ends the number before such a 'p'.
+    const char* mark = stop == nullptr ? nullptr : std::find_if(body, stop, [](char c) {
+      return c == 'p' || c == 'P';
+    });
+    if (mark != nullptr && mark != stop) {
+      const char* digit = mark + 1;
+      if (digit != stop && is_sign(*digit)) ++digit;
+      if (digit == stop || *digit < '0' || *digit > '9') {
+        stop = convert(body, mark, v, std::chars_format::hex, "0x");
+      }
+    }
   }
   if (stop == nullptr) {  // "0x" without hexadecimal digits converts the 0
     v = 0.0;

@@ -145,7 +145,9 @@ TEST(NumberReader, SignedFormsAgreeWithStrtod) {
       "-1e400",    "+1e400",  "-1e-400",   "+1e-400", "-4e-320",    "-0",         "+0",
       "-0.0e5",    "-0x1p-2", "+0x10",     "-0x",     "+0x",        "-0x.8p1",    "-inf",
       "+INFINITY", "-nan",    "+nan(abc)", "- 5",     "+-5",        "-+5",        "-.5",
-      "+.e1",      "-1e+",    "-12.5e-3x", " \t-7",   "-0x1p99999", "-0X1P-99999"};
+      "+.e1",      "-1e+",    "-12.5e-3x", " \t-7",   "-0x1p99999", "-0X1P-99999",
+      // A second sign in a binary exponent ends the number before the 'p'.
+      "0xfp+-2",   "-0x1p-+3", "0x1.8P--1", "0xap+",   "0x1p-x"};
   for (const char* text : cases) {
     SCOPED_TRACE(text);
     char* end = nullptr;
