@@ -146,6 +146,32 @@ std::vector<double> nice_ticks(double lo, double hi, int count) {
   return ticks;
 }
 
+namespace {
+
+// One legend entry: a 20-unit sample of a line drawn with style, and its label.
+void append_legend_line(std::string& out, double x, double y, std::string_view style,
+                        std::string_view label) {
+  out += R"(<line x1=")";
+  append_coord(out, x);
+  out += R"(" y1=")";
+  append_coord(out, y - 4);
+  out += R"(" x2=")";
+  append_coord(out, x + 20);
+  out += R"(" y2=")";
+  append_coord(out, y - 4);
+  out += "\" ";
+  out += style;
+  out += R"(/><text x=")";
+  append_coord(out, x + 26);
+  out += R"(" y=")";
+  append_coord(out, y);
+  out += "\">";
+  out += label;
+  out += "</text>\n";
+}
+
+}  // namespace
+
 std::string render_plot_svg(const PlotInput& in) {
   Range xr;
   xr.add(in.x_min);
@@ -334,31 +360,12 @@ std::string render_plot_svg(const PlotInput& in) {
   append_coord(out, lx + 18);
   out += R"(" y=")";
   append_coord(out, ly);
-  out += "\">trace points</text>\n<line x1=\"";
-  append_coord(out, lx + 110);
-  out += R"(" y1=")";
-  append_coord(out, ly - 4);
-  out += R"(" x2=")";
-  append_coord(out, lx + 130);
-  out += R"(" y2=")";
-  append_coord(out, ly - 4);
-  out += R"(" stroke="#d62728" stroke-width="2"/><text x=")";
-  append_coord(out, lx + 136);
-  out += R"(" y=")";
-  append_coord(out, ly);
-  out += "\">fitted curve</text>\n<line x1=\"";
-  append_coord(out, lx + 226);
-  out += R"(" y1=")";
-  append_coord(out, ly - 4);
-  out += R"(" x2=")";
-  append_coord(out, lx + 246);
-  out += R"(" y2=")";
-  append_coord(out, ly - 4);
-  out += R"(" stroke="#2a9d3a" stroke-width="1.5" stroke-dasharray="6 4"/><text x=")";
-  append_coord(out, lx + 252);
-  out += R"(" y=")";
-  append_coord(out, ly);
-  out += "\">baseline</text>\n</g>\n";
+  out += "\">trace points</text>\n";
+  append_legend_line(out, lx + 110, ly, R"(stroke="#d62728" stroke-width="2")", "fitted curve");
+  append_legend_line(out, lx + 226, ly,
+                     R"(stroke="#2a9d3a" stroke-width="1.5" stroke-dasharray="6 4")",
+                     "baseline");
+  out += "</g>\n";
 
   out += "<g class=\"caption\" fill=\"#222222\">\n";
   double cy = bottom + 82;
