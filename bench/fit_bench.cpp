@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "../tests/fit/peak_vectors.hpp"
+#include "bench_support.hpp"
 #include "common/json_scanner.hpp"
 #include "fit/fit_step.hpp"
 #include "fit/gaussian_solver.hpp"
@@ -21,15 +22,10 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using vx::bench::median;
 
 double seconds_since(Clock::time_point t0) {
   return std::chrono::duration<double>(Clock::now() - t0).count();
-}
-
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  const std::size_t n = v.size();
-  return n == 0 ? 0.0 : (n % 2 == 1 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]));
 }
 
 // One peak prepared for the solver: its window and estimate, as the step
@@ -103,6 +99,13 @@ void solver_table(const std::vector<Prepared>& peaks, int repeats) {
               point_passes / static_cast<double>(peaks.size()));
   if (mismatched != 0)
     std::printf("  PASSES DIFFER FROM THE REFERENCE on %d peaks\n", mismatched);
+  const double us = median(per_fit) * 1e6;
+  vx::bench::summary_row(
+      vx::bench::cell("fit, solver, %zu peaks of peaks.jsonl", peaks.size()),
+      vx::bench::cell("%.1f us/fit (median)", us),
+      vx::bench::cell("mean %.1f us; compiled LM about 16, curve_fit 261 (not run here)",
+                      total / static_cast<double>(peaks.size()) * 1e6),
+      "<= 10 us", vx::bench::verdict(us <= 10.0));
   if (sink == 0) std::printf("(no passes)\n");
 }
 
@@ -138,6 +141,10 @@ void step_table(const std::vector<vx::testing::PeakVector>& vectors, int repeats
               static_cast<double>(vectors.size()) / total);
   std::printf("  trace input         %8.1f MB/s\n", trace_bytes / total / 1e6);
   if (failures != 0) std::printf("  %d CALLS FAILED\n", failures);
+  vx::bench::summary_row(
+      vx::bench::cell("fit, step entry, %zu traces", vectors.size()),
+      vx::bench::cell("%.1f us/call (median)", median(per_call) * 1e6),
+      "parses the trace, writes both documents", "", "");
 }
 
 }  // namespace

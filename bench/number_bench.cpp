@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.hpp"
 #include "common/decimal_format.hpp"
 #include "common/json_writer.hpp"
 #include "common/number_reader.hpp"
@@ -120,6 +121,11 @@ void format_table(const std::vector<ValueSet>& sets) {
         });
     std::printf("%-38s %10.1f %10.1f %10.1f %8.2fx\n", s.name, t_printf, t_to_chars,
                 t_ours, t_to_chars / t_ours);
+    vx::bench::summary_row(
+        vx::bench::cell("%%.17g formatting, %s", s.name),
+        vx::bench::cell("%.1f ns/value", t_ours),
+        vx::bench::cell("to_chars %.1f, snprintf %.0f ns/value", t_to_chars, t_printf),
+        ">= 3x faster than to_chars", vx::bench::verdict(t_to_chars >= 3.0 * t_ours));
   }
   if (sink == 0) std::printf("(nothing written)\n");
 }

@@ -244,6 +244,17 @@ int main(int argc, char** argv) {
                 r.t.wall * 1e3, mb / r.t.wall);
   }
   std::printf("\ntrace points: %zu (exact path: %zu)\n", points, exact_points);
+  // rows: 0 copy, 1 step (tolerance), 2 step (exact), 5 strtod, 6 from_chars.
+  const auto mbps = [&](std::size_t i) { return mb / rows[i].t.wall; };
+  for (const std::size_t i : {std::size_t{1}, std::size_t{2}}) {
+    vx::bench::summary_row(
+        vx::bench::cell("trace, %s, %.0f MB document",
+                        i == 1 ? "tolerance window" : "exact match", mb),
+        vx::bench::cell("%.0f MB/s", mbps(i)),
+        vx::bench::cell("from_chars %.0f, strtod %.0f, memcpy %.0f MB/s", mbps(6),
+                        mbps(5), mbps(0)),
+        ">= 1000 MB/s", vx::bench::verdict(mbps(i) >= 1000.0));
+  }
   if (points != exact_points)
     std::printf("MISMATCH between the fast and the exact path\n");
   return (sink == 0 && acc == 0.0) || points != exact_points ? 1 : 0;
