@@ -1,6 +1,9 @@
-// Scheduling: one pool job per file runs the ingestion, then queues one task
-// per target at the front of the pool, sharing the spectra document through a
-// shared_ptr that is released by the last target of the file.
+// Scheduling: one pool job per file runs the ingestion. When the step hands
+// over the spectra document, that job traces and fits every target on it,
+// helped by idle workers (ThreadPool::run_all puts the helpers at the front
+// of the queue), so a file's targets finish before another file is started,
+// and the document is never copied. Rows, plots and hooks follow once the
+// step has returned and the file's status is known.
 #include "batch_runner.hpp"
 
 #include <glob.h>
@@ -206,37 +209,39 @@ BatchOutcome run_batch(const ChainSteps& steps, std::span<const BatchFile> files
         file_done(f);
         return;
       }
-      auto ingestion = std::make_shared<Ingestion>(run_ingestion(steps, file.path));
-      if (settings.on_ingestion) report(settings.on_ingestion(f, *ingestion));
-      if (!ingestion->has_spectra_document() || n_targets == 0) {
-        for (std::size_t t = 0; t < n_targets; ++t) {
-          outcome.rows[f * n_targets + t] =
-              make_row(file.path, *ingestion, settings.targets[t], nullptr);
-        }
-        file_done(f);
-        return;
-      }
-      auto remaining = std::make_shared<std::atomic<std::size_t>>(n_targets);
-      for (std::size_t t = 0; t < n_targets; ++t) {
-        pool.submit_first([&, f, t, ingestion, remaining] {
-          const Target& target = settings.targets[t];
-          const TargetRun run = run_target(steps, ingestion->spectra, target);
-          outcome.rows[f * n_targets + t] =
-              make_row(files[f].path, *ingestion, target, &run);
-          if (!plot_names.empty()) {
-            std::string error;
-            const std::string path =
-                (fs::path(settings.plot_dir) / plot_names[f * n_targets + t]).string();
-            if (!write_text_file(path,
-                                 render_plot_svg(make_plot(files[f].path, target, run)),
-                                 &error)) {
-              report(error);
-            }
-          }
-          if (settings.on_target) report(settings.on_target(f, t, run));
-          if (remaining->fetch_sub(1) == 1) file_done(f);
+      // The traces run while the ingestion step still holds the spectra
+      // document, on this thread and on idle workers; only when the
+      // documents are to be written is the document kept and traced after.
+      std::vector<TargetRun> runs(n_targets);
+      const auto trace_all = [&](std::string_view spectra) {
+        pool.run_all(n_targets, [&](std::size_t t) {
+          runs[t] = run_target(steps, spectra, settings.targets[t]);
         });
+      };
+      const bool keep_documents = static_cast<bool>(settings.on_ingestion);
+      const Ingestion ingestion = run_ingestion(
+          steps, file.path, keep_documents ? SpectraVisitor() : SpectraVisitor(trace_all));
+      if (keep_documents) {
+        report(settings.on_ingestion(f, ingestion));
+        if (ingestion.has_spectra_document()) trace_all(ingestion.spectra);
       }
+      for (std::size_t t = 0; t < n_targets; ++t) {
+        const Target& target = settings.targets[t];
+        const TargetRun* run = ingestion.has_spectra_document() ? &runs[t] : nullptr;
+        outcome.rows[f * n_targets + t] = make_row(file.path, ingestion, target, run);
+        if (run == nullptr) continue;
+        if (!plot_names.empty()) {
+          std::string error;
+          const std::string path =
+              (fs::path(settings.plot_dir) / plot_names[f * n_targets + t]).string();
+          if (!write_text_file(path, render_plot_svg(make_plot(file.path, target, *run)),
+                               &error)) {
+            report(error);
+          }
+        }
+        if (settings.on_target) report(settings.on_target(f, t, *run));
+      }
+      file_done(f);
     });
   }
   pool.wait();

@@ -73,22 +73,39 @@ std::optional<ChainSteps> resolve_chain_steps(const StepLibrary& lib,
   return steps;
 }
 
-Ingestion run_ingestion(const ChainSteps& steps, const std::string& path) {
+Ingestion run_ingestion(const ChainSteps& steps, const std::string& path,
+                        const SpectraVisitor& visit_spectra) {
   Ingestion out;
   HostSession session;
+  // A diagnostics document replaces the spectra document; checking its
+  // prefix avoids parsing a spectra document of hundreds of megabytes.
+  const std::string diagnostics_prefix = "{\"" + std::string(kIngestPrefix);
+  std::optional<std::string> streamed_diagnostics;
+  bool streamed_empty = false;
+  if (visit_spectra) {
+    session.stream_output(2, [&](std::string_view text) {
+      if (text.starts_with(diagnostics_prefix)) {
+        streamed_diagnostics.emplace(text);
+        return;
+      }
+      out.spectra_handed_over = true;
+      streamed_empty = text == kEmptySpectra;
+      visit_spectra(text);
+    });
+  }
   const StepValue params[] = {session.text(path), session.text("")};
   out.step_status = session.run(steps.ingestion, params, {}, 3);
   std::optional<std::string> slot2 = session.take_output_text(2);
+  if (streamed_diagnostics) slot2 = std::move(streamed_diagnostics);
   if (out.step_status != VX_STATUS_OK || !slot2) {
+    out.spectra_handed_over = false;
     out.status = kStatusStepFailed;
     out.message = status_message(kIngestionStep, out.step_status);
     if (out.step_status == VX_STATUS_OK)
       out.message = "the ingestion step wrote no output 2";
     return out;
   }
-  // A diagnostics document replaces the spectra document; checking its
-  // prefix avoids parsing a spectra document of hundreds of megabytes.
-  if (slot2->starts_with("{\"" + std::string(kIngestPrefix))) {
+  if (slot2->starts_with(diagnostics_prefix)) {
     out.diagnostics = std::move(*slot2);
     const JsonParse p = parse_json(out.diagnostics);
     out.status = kStatusStepFailed;
@@ -105,7 +122,11 @@ Ingestion run_ingestion(const ChainSteps& steps, const std::string& path) {
     }
     return out;
   }
-  out.spectra = std::move(*slot2);
+  if (!visit_spectra) {
+    out.spectra = std::move(*slot2);
+    out.spectra_handed_over = true;
+    streamed_empty = out.spectra == kEmptySpectra;
+  }
   out.chromatograms = session.take_output_text(0).value_or("");
   out.run_summary = session.take_output_text(1).value_or("");
   if (const JsonParse p = parse_json(out.run_summary); p.value) {
@@ -113,7 +134,7 @@ Ingestion run_ingestion(const ChainSteps& steps, const std::string& path) {
       out.spectrum_count = static_cast<uint64_t>(*n);
     }
   }
-  if (!out.spectrum_count && out.spectra == kEmptySpectra) out.spectrum_count = 0;
+  if (!out.spectrum_count && streamed_empty) out.spectrum_count = 0;
   if (out.spectrum_count == uint64_t{0}) {
     out.status = kStatusNoSpectra;
     out.message =

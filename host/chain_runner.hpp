@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -39,17 +40,30 @@ struct Ingestion {
   StepStatus step_status = 0;
   std::string status;         // a row status: ok, no_spectra, file_not_found, ...
   std::string message;        // for people, when status is not ok
-  std::string spectra;        // output 2 when it is the spectra document
+  std::string spectra;        // output 2 when it is the spectra document (kept)
   std::string chromatograms;  // output 0
   std::string run_summary;    // output 1
   std::string diagnostics;    // output 2 when the file could not be used
   std::optional<uint64_t> spectrum_count;
+  bool spectra_handed_over = false;  // output 2 was a spectra document
 
   // The trace can run on it (also when it holds no spectrum).
-  [[nodiscard]] bool has_spectra_document() const { return !spectra.empty(); }
+  [[nodiscard]] bool has_spectra_document() const { return spectra_handed_over; }
 };
 
-Ingestion run_ingestion(const ChainSteps& steps, const std::string& path);
+// Sees the spectra document while the ingestion step still holds it: the
+// view is valid only during the call.
+using SpectraVisitor = std::function<void(std::string_view spectra)>;
+
+// Runs the ingestion step on path. Without a visitor the spectra document is
+// kept in Ingestion::spectra. With one, the document is handed to the
+// visitor inside the step's output call and never copied: the visitor runs
+// the traces on it there, which saves copying hundreds of megabytes (and the
+// time the copy would hold up every trace). Ingestion::spectra then stays
+// empty; has_spectra_document() still says whether the visitor ran. A
+// diagnostics document on output 2 is never handed to the visitor.
+Ingestion run_ingestion(const ChainSteps& steps, const std::string& path,
+                        const SpectraVisitor& visit_spectra = {});
 
 struct TraceFacts {
   std::vector<double> retention_time;

@@ -3,6 +3,7 @@
 #include "host_session.hpp"
 
 #include <cstring>
+#include <utility>
 
 namespace vx::host {
 
@@ -37,8 +38,10 @@ StepStatus HostSession::run(StepEntry entry, std::span<const StepValue> params,
   calls_.clear();
   outputs_.assign(static_cast<std::size_t>(n_outputs), StepValue{0, nullptr, 0});
   inputs_ = inputs;
-  return entry(&context_, params.data(), params.size(), inputs.data(), inputs.size(),
-               outputs_.data(), n_outputs);
+  const StepStatus status = entry(&context_, params.data(), params.size(), inputs.data(),
+                                  inputs.size(), outputs_.data(), n_outputs);
+  if (sink_error_) std::rethrow_exception(std::exchange(sink_error_, nullptr));
+  return status;
 }
 
 StepStatus HostSession::run_without_host(StepEntry entry,
@@ -132,9 +135,19 @@ int32_t HostSession::set_output_text(HostContext* host, StepValue* output,
                                      const char* text, uint64_t length) {
   HostSession& s = self(host);
   const uint64_t slot = s.output_slot(output);
+  const std::string_view view(text, static_cast<std::size_t>(length));
+  const int32_t answer = s.answer_for(slot);
+  const auto sink = s.sinks_.find(slot);
+  const bool streamed = sink != s.sinks_.end() && sink->second && answer == 0;
+  if (streamed) {
+    try {
+      sink->second(view);
+    } catch (...) {
+      if (!s.sink_error_) s.sink_error_ = std::current_exception();
+    }
+  }
   s.calls_.push_back({HostCall::Kind::kSetOutputText, slot,
-                      std::string(text, static_cast<std::size_t>(length)), 0.0,
-                      s.answer_for(slot)});
+                      streamed ? std::string() : std::string(view), 0.0, answer});
   return s.calls_.back().result;
 }
 

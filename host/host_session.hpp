@@ -6,6 +6,8 @@
 
 #include <cstdint>
 #include <deque>
+#include <exception>
+#include <functional>
 #include <map>
 #include <optional>
 #include <span>
@@ -42,6 +44,14 @@ class HostSession {
   void refuse_output(uint64_t slot, int32_t code) { refusals_[slot] = code; }
   // Makes get_input_text answer code instead of handing over the text.
   void fail_inputs(int32_t code) { input_failure_ = code; }
+  // Hands the text of output slot to sink while the step still holds it (a
+  // view valid only during the call) instead of keeping a copy; the call is
+  // recorded with an empty text (an empty sink turns streaming off again).
+  // Refused outputs never reach the sink. An
+  // exception from sink is held and rethrown by run() once the step has
+  // returned, so that it never unwinds through the library.
+  using TextSink = std::function<void(std::string_view text)>;
+  void stream_output(uint64_t slot, TextSink sink) { sinks_[slot] = std::move(sink); }
 
   // Calls entry with the given values and n_outputs fresh output slots.
   // Clears the outputs and calls of any earlier run. Inputs are handed over
@@ -83,6 +93,8 @@ class HostSession {
   std::vector<StepValue> outputs_;
   std::span<const StepValue> inputs_;
   std::map<uint64_t, int32_t> refusals_;
+  std::map<uint64_t, TextSink> sinks_;
+  std::exception_ptr sink_error_;
   std::optional<int32_t> input_failure_;
   std::vector<HostCall> calls_;
 };

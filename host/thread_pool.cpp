@@ -1,6 +1,10 @@
 // The queue and counters are guarded by one mutex; tasks run unlocked.
 #include "thread_pool.hpp"
 
+#include <algorithm>
+#include <atomic>
+#include <memory>
+
 namespace vx::host {
 
 ThreadPool::ThreadPool(unsigned threads) {
@@ -37,6 +41,40 @@ void ThreadPool::submit_first(std::function<void()> task) {
     queue_.push_front(std::move(task));
   }
   work_ready_.notify_one();
+}
+
+void ThreadPool::run_all(std::size_t n, const std::function<void(std::size_t)>& fn) {
+  if (n == 0) return;
+  struct Shared {
+    std::atomic<std::size_t> next{0};
+    std::mutex mutex;
+    std::condition_variable all_done;
+    std::size_t done = 0;
+    std::exception_ptr error;
+  };
+  auto shared = std::make_shared<Shared>();
+  // A helper that starts after every index was claimed returns at once
+  // without touching fn, which may be gone by then: fn is called only for a
+  // claimed index, and the caller waits for every claimed call.
+  const auto drain = [shared, n, f = &fn] {
+    for (std::size_t i; (i = shared->next.fetch_add(1)) < n;) {
+      std::exception_ptr error;
+      try {
+        (*f)(i);
+      } catch (...) {
+        error = std::current_exception();
+      }
+      const std::lock_guard lock(shared->mutex);
+      if (error && !shared->error) shared->error = error;
+      if (++shared->done == n) shared->all_done.notify_all();
+    }
+  };
+  const std::size_t helpers = std::min<std::size_t>(workers_.size(), n) - 1;
+  for (std::size_t h = 0; h < helpers; ++h) submit_first(drain);
+  drain();
+  std::unique_lock lock(shared->mutex);
+  shared->all_done.wait(lock, [&] { return shared->done == n; });
+  if (shared->error) std::rethrow_exception(shared->error);
 }
 
 void ThreadPool::wait() {

@@ -30,6 +30,13 @@ class ThreadPool {
   void submit(std::function<void()> task);        // runs after queued work
   void submit_first(std::function<void()> task);  // runs before queued work
 
+  // Runs fn(0) .. fn(n - 1) on the calling thread and on idle workers, and
+  // returns once all n have finished, so fn may borrow what lives only in
+  // the caller's frame. The caller may itself be one of the workers (it
+  // works through the indices rather than waiting for a free worker). The
+  // first exception fn threw is rethrown here, after every call finished.
+  void run_all(std::size_t n, const std::function<void(std::size_t)>& fn);
+
   // Blocks until every submitted task (and every task they submitted) has
   // finished; then rethrows the first exception a task threw, if any.
   void wait();

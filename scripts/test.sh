@@ -27,8 +27,9 @@ for preset in dev asan-ubsan; do
   run_ctest --preset "$preset"
 done
 cmake --preset tsan -DVX_WERROR=ON >/dev/null
-cmake --build --preset tsan --target system_test
-run_ctest --preset tsan -R '^Concurrency\.'
+cmake --build --preset tsan --target system_test host_test
+# Steps from many threads at once, and the host's own thread pool and batches.
+run_ctest --preset tsan -R '^(Concurrency|ThreadPool|BatchRunner|HostSession)\.'
 # "N% tests passed, F tests failed out of T" from each run, added up.
 awk '/tests passed, [0-9]+ tests failed out of/ {
        failed += $4; total += $NF

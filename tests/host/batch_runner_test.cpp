@@ -122,6 +122,50 @@ TEST(BatchRunner, SameTableWhateverTheThreadCount) {
   }
 }
 
+// With a visitor the spectra document is traced where the step holds it and
+// never kept; everything else the ingestion reports stays the same.
+TEST(BatchRunner, IngestionHandsTheSpectraDocumentToTheVisitor) {
+  for (const char* path : {"a.mzML", "e_empty.mzML", "b_missing.mzML", "f_crash.mzML"}) {
+    SCOPED_TRACE(path);
+    const Ingestion kept = run_ingestion(kFake, path);
+    int visits = 0;
+    std::string seen;
+    const Ingestion streamed = run_ingestion(kFake, path, [&](std::string_view spectra) {
+      ++visits;
+      seen.assign(spectra);
+    });
+    EXPECT_EQ(streamed.status, kept.status);
+    EXPECT_EQ(streamed.message, kept.message);
+    EXPECT_EQ(streamed.spectrum_count, kept.spectrum_count);
+    EXPECT_EQ(streamed.diagnostics, kept.diagnostics);
+    EXPECT_EQ(streamed.run_summary, kept.run_summary);
+    EXPECT_EQ(streamed.has_spectra_document(), kept.has_spectra_document());
+    EXPECT_TRUE(streamed.spectra.empty());
+    EXPECT_EQ(seen, kept.spectra);
+    // Diagnostics documents and calls that fail first never reach it.
+    const bool spectra = std::string_view(path) == "a.mzML" ||
+                         std::string_view(path) == "e_empty.mzML";
+    EXPECT_EQ(visits, spectra ? 1 : 0);
+  }
+}
+
+// Writing the documents keeps the spectra document and traces it after the
+// step; the rows must be those of the streaming path.
+TEST(BatchRunner, KeptAndStreamedDocumentsGiveTheSameRows) {
+  const auto files = files_of({"a.mzML", "b_missing.mzML", "e_empty.mzML", "g.mzML"});
+  BatchSettings s;
+  s.targets = two_targets();
+  s.jobs = 2;
+  const std::string streamed = table_tsv(run_batch(kFake, files, s).rows);
+  std::atomic<int> kept_documents{0};
+  s.on_ingestion = [&](std::size_t, const Ingestion& in) -> std::optional<std::string> {
+    if (!in.spectra.empty()) ++kept_documents;
+    return std::nullopt;
+  };
+  EXPECT_EQ(table_tsv(run_batch(kFake, files, s).rows), streamed);
+  EXPECT_EQ(kept_documents.load(), 3);
+}
+
 TEST(BatchRunner, HooksSeeEveryDocumentAndPlotsAreWritten) {
   TempDir dir;
   BatchSettings s;

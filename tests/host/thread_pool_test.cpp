@@ -71,6 +71,46 @@ TEST(ThreadPool, DestructionRunsWhatWasQueued) {
   EXPECT_EQ(done.load(), 20);
 }
 
+// run_all borrows the caller's data, so it must not return before every
+// index ran, exactly once, whether it is called from outside the pool or from
+// a task on one of its workers (where it may not wait for a free worker).
+TEST(ThreadPool, RunAllRunsEveryIndexOnceBeforeReturning) {
+  for (unsigned threads : {1u, 2u, 4u}) {
+    for (const bool from_worker : {false, true}) {
+      SCOPED_TRACE(testing::Message() << threads << " threads, from a worker: "
+                                      << from_worker);
+      ThreadPool pool(threads);
+      std::vector<std::vector<int>> hits(3);
+      const auto job = [&](std::size_t j) {
+        std::vector<int> mine(50, 0);  // dies when the job returns
+        pool.run_all(mine.size(), [&](std::size_t i) { ++mine[i]; });
+        hits[j] = mine;
+      };
+      if (from_worker) {
+        for (std::size_t j = 0; j < hits.size(); ++j) pool.submit([&, j] { job(j); });
+        pool.wait();
+      } else {
+        for (std::size_t j = 0; j < hits.size(); ++j) job(j);
+      }
+      for (const auto& h : hits) EXPECT_EQ(h, std::vector<int>(50, 1));
+      pool.run_all(0, [](std::size_t) { FAIL() << "nothing to run"; });
+    }
+  }
+}
+
+TEST(ThreadPool, RunAllRethrowsOnlyAfterEveryIndexFinished) {
+  ThreadPool pool(2);
+  std::atomic<int> finished{0};
+  EXPECT_THROW(pool.run_all(40,
+                            [&](std::size_t i) {
+                              if (i % 7 == 3) throw std::runtime_error("bad index");
+                              ++finished;
+                            }),
+               std::runtime_error);
+  EXPECT_EQ(finished.load(), 40 - 6);  // 3, 10, 17, 24, 31, 38 threw
+  pool.wait();                          // helpers left nothing behind
+}
+
 TEST(ThreadPool, ZeroMeansOnePerCore) {
   ThreadPool pool(0);
   EXPECT_EQ(pool.size(), ThreadPool::default_threads());
