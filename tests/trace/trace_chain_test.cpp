@@ -5,7 +5,10 @@
 // spectrum in it.)
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
+#include <cstdio>
+#include <set>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -13,6 +16,8 @@
 #include <vector>
 
 #include "common/json_scanner.hpp"
+#include "common/json_writer.hpp"
+#include "trace/trace_extract.hpp"
 #include "host_session.hpp"
 #include "test_support.hpp"
 
@@ -158,6 +163,86 @@ TEST(TraceChain, PublicFilesGiveTracesWithinTheirRun) {
     for (const double t : got.times) {
       EXPECT_GE(t, c.first - 0.01);
       EXPECT_LE(t, c.last + 0.01);
+    }
+  }
+}
+
+// Every shared sample file (the public ones too, when present): the fast
+// trace reader must give the bits of the exact walk for every nominal mass
+// in the files' range and for every distinct ion of the first spectra in
+// exact-match mode; and every number the document holds must be the text
+// snprintf("%.17g") writes for it.
+TEST(TraceChain, FastAndExactPathsAgreeOnEverySampleFile) {
+  const auto folder = vx::testing::shared_file("data/mzml");
+  if (folder.empty()) GTEST_SKIP() << "shared sample files are absent";
+  std::vector<std::filesystem::path> files;
+  for (const auto& dir : {folder, folder / "public"}) {
+    if (!std::filesystem::is_directory(dir)) continue;
+    for (const auto& e : std::filesystem::directory_iterator(dir)) {
+      const std::string name = e.path().filename().string();
+      if (name.ends_with(".mzML") || name.ends_with(".mzML.gz")) files.push_back(e.path());
+    }
+  }
+  std::sort(files.begin(), files.end());
+  ASSERT_GE(files.size(), 20u);
+  for (const auto& file : files) {
+    SCOPED_TRACE(file.filename().string());
+    StepStatus status = 0;
+    const std::string spectra = ingest(file, status);
+    ASSERT_EQ(status, VX_STATUS_OK);
+
+    std::vector<TraceQuery> queries;
+    // Nominal windows across the mass range, edges between two masses too.
+    for (int mz = 31; mz <= 650; mz += 62) {
+      queries.push_back({double(mz), 0.5, false});
+      queries.push_back({mz + 0.5, 0.3, false});
+    }
+    std::set<double> ions;
+    for (std::size_t at = 0; ions.size() < 8;) {
+      const std::size_t list = spectra.find("\"mz_array\":", at);
+      if (list == std::string::npos) break;
+      const std::size_t end = spectra.find(']', list);
+      for (const double mz : common::parse_number_list(
+               std::string_view(spectra).substr(list + 11, end - list - 10)))
+        ions.insert(mz);
+      at = end;
+    }
+    for (const double mz : ions) queries.push_back({mz, 0.0, true});
+    for (const TraceQuery& q : queries) {
+      Trace fast_trace, exact_trace;
+      extract_trace(spectra, q, fast_trace);
+      extract_trace_exact(spectra, q, exact_trace);
+      ASSERT_TRUE(vx::testing::same_bytes(
+          common::format_number_array(fast_trace.retention_time) +
+              common::format_number_array(fast_trace.intensity),
+          common::format_number_array(exact_trace.retention_time) +
+              common::format_number_array(exact_trace.intensity)))
+          << "target " << q.target_mz << (q.exact_match ? " exact" : " nominal");
+    }
+
+    // Numbers start after '[', ',' or ':' and end at ',', ']' or '}'.
+    std::size_t numbers = 0;
+    for (std::size_t i = 0; i < spectra.size(); ++i) {
+      const char c = spectra[i];
+      if (c != '[' && c != ',' && c != ':') continue;
+      const std::size_t begin = i + 1;
+      std::size_t end = begin;
+      while (end < spectra.size() && spectra[end] != ',' && spectra[end] != ']' &&
+             spectra[end] != '}')
+        ++end;
+      const std::string_view text(spectra.data() + begin, end - begin);
+      if (text.empty() || !(text[0] == '-' || (text[0] >= '0' && text[0] <= '9'))) continue;
+      double v = 0.0;
+      ASSERT_EQ(std::from_chars(text.data(), text.data() + text.size(), v).ptr,
+                text.data() + text.size())
+          << text;
+      char want[64];
+      const int n = std::snprintf(want, sizeof want, "%.17g", v);
+      ASSERT_EQ(text, std::string_view(want, static_cast<std::size_t>(n)));
+      ++numbers;
+    }
+    if (spectra != "{\"spectra\":[]}") {
+      EXPECT_GT(numbers, 0u);
     }
   }
 }
