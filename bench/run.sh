@@ -10,6 +10,8 @@
 #              to_chars; every value checked against snprintf's %.17g
 #   trace      MB/s of spectra document vs strtod and from_chars over the
 #              same numbers and a plain copy
+#   pymzml     the Python mzML reader analysts use, reading every array of
+#              the same files (bench/pymzml_baseline.py)
 #   fit        microseconds per fit and ns per point-pass
 #   chain      whole vxrun processes: small-file batches, and one large file
 #              with 1 and 20 targets, -j 1 and -j 2
@@ -28,6 +30,13 @@ for b in number ingestion trace fit chain; do
   echo
   echo "=================== $b ==================="
   "$bin/${b}_bench"
+  if [ "$b" = ingestion ]; then
+    echo
+    echo "=================== pymzml (for comparison) ==================="
+    for f in bench/data/fullscan_100mb.mzML bench/data/fullscan_100mb.zlib.mzML; do
+      /usr/bin/python3 bench/pymzml_baseline.py "$f" 3 2>/dev/null
+    done
+  fi
 done
 echo
 echo "=================== summary ==================="
