@@ -47,9 +47,9 @@ class HostSession {
   // Hands the text of output slot to sink while the step still holds it (a
   // view valid only during the call) instead of keeping a copy; the call is
   // recorded with an empty text (an empty sink turns streaming off again).
-  // Refused outputs never reach the sink. An
-  // exception from sink is held and rethrown by run() once the step has
-  // returned, so that it never unwinds through the library.
+  // Refused outputs never reach the sink. An exception from sink is held
+  // and rethrown by run() once the step has returned, so that it never
+  // unwinds through the library.
   using TextSink = std::function<void(std::string_view text)>;
   void stream_output(uint64_t slot, TextSink sink) { sinks_[slot] = std::move(sink); }
 
