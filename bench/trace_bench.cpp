@@ -143,9 +143,7 @@ Timing median_seconds(int runs, F&& f) {
     wall.push_back(std::chrono::duration<double>(Clock::now() - t0).count());
     cpu.push_back(thread_cpu_seconds() - c0);
   }
-  std::sort(cpu.begin(), cpu.end());
-  std::sort(wall.begin(), wall.end());
-  return {cpu[cpu.size() / 2], wall[wall.size() / 2]};
+  return {vx::bench::median(cpu), vx::bench::median(wall)};
 }
 
 // Offsets of every element of every number list (after '[' or ',').

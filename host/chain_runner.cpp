@@ -81,7 +81,7 @@ Ingestion run_ingestion(const ChainSteps& steps, const std::string& path,
   // prefix avoids parsing a spectra document of hundreds of megabytes.
   const std::string diagnostics_prefix = "{\"" + std::string(kIngestPrefix);
   std::optional<std::string> streamed_diagnostics;
-  bool streamed_empty = false;
+  bool spectra_empty = false;
   if (visit_spectra) {
     session.stream_output(2, [&](std::string_view text) {
       if (text.starts_with(diagnostics_prefix)) {
@@ -89,7 +89,7 @@ Ingestion run_ingestion(const ChainSteps& steps, const std::string& path,
         return;
       }
       out.spectra_handed_over = true;
-      streamed_empty = text == kEmptySpectra;
+      spectra_empty = text == kEmptySpectra;
       visit_spectra(text);
     });
   }
@@ -125,7 +125,7 @@ Ingestion run_ingestion(const ChainSteps& steps, const std::string& path,
   if (!visit_spectra) {
     out.spectra = std::move(*slot2);
     out.spectra_handed_over = true;
-    streamed_empty = out.spectra == kEmptySpectra;
+    spectra_empty = out.spectra == kEmptySpectra;
   }
   out.chromatograms = session.take_output_text(0).value_or("");
   out.run_summary = session.take_output_text(1).value_or("");
@@ -134,7 +134,7 @@ Ingestion run_ingestion(const ChainSteps& steps, const std::string& path,
       out.spectrum_count = static_cast<uint64_t>(*n);
     }
   }
-  if (!out.spectrum_count && streamed_empty) out.spectrum_count = 0;
+  if (!out.spectrum_count && spectra_empty) out.spectrum_count = 0;
   if (out.spectrum_count == uint64_t{0}) {
     out.status = kStatusNoSpectra;
     out.message =
