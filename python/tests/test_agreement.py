@@ -83,6 +83,14 @@ def test_single_target_named_as_vxrun_names_it(lib, example, vxrun, tmp_path):
     assert rows == read_jsonl(tmp_path / "r")
 
 
+def test_targets_from_a_table_read_with_pandas(lib, example, source_dir):
+    table = pd.read_csv(source_dir / "examples/targets.tsv", sep="\t", comment="#")
+    table["exact"] = ["no", "false", "0", "n", "N", "False", "no", "y"]
+    targets = vx_steps._batch.as_targets(table)
+    assert [t.exact for t in targets] == [False] * 7 + [True]
+    assert (targets[0].name, targets[0].mz, targets[0].rt_tol) == ("P01", 73.0, 0.1)
+
+
 def test_documents_are_byte_identical_to_vxrun(lib, example, vxrun, tmp_path):
     vxrun("chain", example, "--mz", "147", "--rt", "1.1869", "--mz-tol", "0.3",
           "--rt-tol", "0.1", "--out", tmp_path)

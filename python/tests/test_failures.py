@@ -89,6 +89,7 @@ def test_failure_flags_raise_with_the_result(lib, example, mz, rt, kwargs, error
     (lambda lib: vx_steps.Target(float("nan"), 1.0), ValueError, "m/z"),
     (lambda lib: vx_steps.Target(73, 1.0, max_iter=0), ValueError, "iteration limit"),
     (lambda lib: vx_steps.Target(73, 1.0, rt_tol=-1), ValueError, "tolerance"),
+    (lambda lib: vx_steps.Target(73, 1.0, exact="maybe"), ValueError, "exact"),
     (lambda lib: vx_steps.batch_rows([], [], library=lib), ValueError, "no targets"),
     (lambda lib: vx_steps.batch_rows([], [(73, 1), (73, 1)], library=lib), ValueError,
      "unique"),

@@ -47,8 +47,21 @@ class Target:
         check_trace_values(self.mz, self.mz_tol)
         check_fit_values(self.rt, self.rt_tol, self.max_iter)
         self.max_iter = int(self.max_iter)
+        self.exact = _truth(self.exact)
         if self.name is None:
             self.name = shortest_text(self.mz) + "@" + shortest_text(self.rt)
+
+
+def _truth(value: Any) -> bool:
+    """exact as a targets table may spell it (true/false, yes/no, 1/0, y/n)."""
+    if isinstance(value, str):
+        word = value.strip().lower()
+        if word in ("true", "yes", "1", "y"):
+            return True
+        if word in ("false", "no", "0", "n"):
+            return False
+        raise ValueError(f"exact must be true or false, not {value!r}")
+    return bool(value)
 
 
 TargetLike = Union[Target, dict, Sequence[Any]]
