@@ -86,6 +86,10 @@ def test_failure_flags_raise_with_the_result(lib, example, mz, rt, kwargs, error
     (lambda lib: lib.call("OperationStepDemo", [True], [], 1), TypeError, "bool"),
     (lambda lib: lib.call("OperationStepDemo", ["sum"], [b"1", b"2"], -1), ValueError,
      "n_outputs"),
+    (lambda lib: lib.call("OperationStepDemo", ["sum"], [2**63, 1], 1), OverflowError,
+     "64-bit"),
+    (lambda lib: lib.call("OperationStepDemo", ["sum"], [object(), 1], 1), TypeError,
+     "cannot pass object"),
     (lambda lib: vx_steps.Target(float("nan"), 1.0), ValueError, "m/z"),
     (lambda lib: vx_steps.Target(73, 1.0, max_iter=0), ValueError, "iteration limit"),
     (lambda lib: vx_steps.Target(73, 1.0, rt_tol=-1), ValueError, "tolerance"),
@@ -97,6 +101,12 @@ def test_failure_flags_raise_with_the_result(lib, example, mz, rt, kwargs, error
 def test_bad_calls(lib, call, error, says):
     with pytest.raises(error, match=says):
         call(lib)
+
+
+def test_numbers_pass_as_their_kind(lib):
+    import numpy as np
+    for a, b in [(2**62, 1), (np.int64(5), np.float32(0.5)), (1.5, 2)]:
+        assert lib.call("OperationStepDemo", ["sum"], [a, b], 1).outputs == [float(a) + float(b)]
 
 
 def test_unchecked_call_reports_the_status(lib):

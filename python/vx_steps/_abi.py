@@ -13,6 +13,7 @@ a step runs and takes it again only inside our callbacks.
 from __future__ import annotations
 
 import ctypes
+import numbers
 import os
 from ctypes import (CFUNCTYPE, POINTER, Structure, c_char_p, c_double,
                     c_int32, c_uint64, c_void_p, sizeof)
@@ -95,12 +96,15 @@ def _fill(slot: StepValue, value: Value, keep: list) -> None:
     if isinstance(value, RawText):
         slot.kind, slot.data, slot.size = KIND_TEXT, value.address, value.size
         return
-    if isinstance(value, float):
-        box = c_double(value)
-        kind = KIND_FLOAT64
-    elif isinstance(value, int):
-        box = ctypes.c_int64(value)
+    # numbers.*, so that numpy scalars pass as the numbers they are.
+    if isinstance(value, numbers.Integral):
+        if not -2**63 <= int(value) < 2**63:
+            raise OverflowError(f"{value} does not fit a 64-bit integer")
+        box = ctypes.c_int64(int(value))
         kind = KIND_INT64
+    elif isinstance(value, numbers.Real):
+        box = c_double(float(value))
+        kind = KIND_FLOAT64
     else:
         if isinstance(value, str):
             data = value.encode("utf-8")
