@@ -11,13 +11,13 @@ import os
 from dataclasses import dataclass, field
 from typing import TYPE_CHECKING, Any, Callable, Optional, Union
 
-import numpy as np
-
 from . import _abi
 from .errors import (EmptyTraceError, FitError, IngestError, NoSpectraError,
                      StepError, VxStepsError)
 
 if TYPE_CHECKING:
+    import numpy as np
+
     from ._library import Library
 
 INGESTION = "GcMsMzmlIngestionStep"
@@ -259,6 +259,8 @@ class Trace:
         self.library = lib
         self.document = document
         self.diagnostics_document = diagnostics
+        import numpy as np  # here, so that batches and plain calls never load it
+
         doc = read_object(document, "the trace document")
         self.flags: dict = read_object(diagnostics, "the trace diagnostics")
         self.retention_time = np.asarray(doc.get("retention_time", []), dtype=np.float64)
@@ -328,9 +330,11 @@ class Fit:
                    (number(doc, "fit_window_min"), number(doc, "fit_window_max")),
                    document, diagnostics, doc)
 
-    def curve(self, times: Any) -> np.ndarray:
+    def curve(self, times: Any) -> "np.ndarray":
         """The fitted curve, height * exp(-(t - center)^2 / (2 width^2)) +
         baseline, at the given times (a NaN array when nothing was fitted)."""
+        import numpy as np
+
         t = np.asarray(times, dtype=np.float64)
         if None in (self.height, self.center, self.width, self.baseline) \
                 or not self.width or self.status != "success":
