@@ -127,12 +127,29 @@ def main() -> None:
     for k in ("python, 1 target, batch (in process)", "python process, 1 target, batch",
               "python, ingest+trace+fit (in process)"):
         print(f"{k}: {100 * (med[k][0] / base - 1):+.1f} % wall over vxrun (goal <= +10 %)")
-    for who in ("vxrun", "python"):
-        j1 = med[f"{who}, 20 targets, -j 1" if who == "vxrun" else
-                 "python, 20 targets, batch jobs=1"][0]
-        j2 = med[f"{who}, 20 targets, -j 2" if who == "vxrun" else
-                 "python, 20 targets, batch jobs=2"][0]
-        print(f"{who}: 20 targets, jobs 2 vs 1: {j1 / j2:.2f}x")
+    speedup = {
+        "vxrun": med["vxrun, 20 targets, -j 1"][0] / med["vxrun, 20 targets, -j 2"][0],
+        "python": (med["python, 20 targets, batch jobs=1"][0] /
+                   med["python, 20 targets, batch jobs=2"][0]),
+    }
+    for who, ratio in speedup.items():
+        print(f"{who}: 20 targets, jobs 2 vs 1: {ratio:.2f}x")
+    summary(med, base, speedup)
+
+
+def summary(med: dict, base: float, speedup: dict) -> None:
+    """Rows for bench/run.sh's summary table, when it asks for them."""
+    path = os.environ.get("VX_BENCH_SUMMARY")
+    if not path:
+        return
+    own = med["python, 1 target, batch (in process)"][0]
+    process = med["python process, 1 target, batch"][0]
+    with open(path, "a") as out:
+        out.write(f"chain through the Python package, 1 target (in process / whole "
+                  f"process)\t{own:.3f} s / {process:.3f} s\tvxrun {base:.3f} s\t"
+                  f"<= +10 % wall in process\t{'yes' if own <= 1.1 * base else 'no'}\n")
+        out.write(f"Python batch(), 20 targets, jobs=1 / jobs=2\t{speedup['python']:.2f}x\t"
+                  f"vxrun -j 1 / -j 2 {speedup['vxrun']:.2f}x\t\t\n")
 
 
 if __name__ == "__main__":
