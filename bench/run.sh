@@ -15,6 +15,8 @@
 #   fit        microseconds per fit and ns per point-pass
 #   chain      whole vxrun processes: small-file batches, and one large file
 #              with 1 and 20 targets, -j 1 and -j 2
+#   python     the Python package against vxrun on the large file
+#              (bench/python_host_bench.py)
 # Run it on an otherwise idle machine: the chain benchmark says how much of a
 # second core the process actually got.
 set -eu
@@ -38,6 +40,9 @@ for b in number ingestion trace fit chain; do
     done
   fi
 done
+echo
+echo "=================== Python host ==================="
+PYTHONDONTWRITEBYTECODE=1 /usr/bin/python3 bench/python_host_bench.py --reps 5
 echo
 echo "=================== summary ==================="
 awk -F '\t' '

@@ -1,0 +1,158 @@
+"""The package against vxrun, the reference host: the same rows, the same
+documents, byte for byte."""
+
+import json
+import math
+import shutil
+
+import pandas as pd
+import pytest
+
+import vx_steps
+from conftest import read_jsonl
+
+# The example's peaks, plus targets that make the fit fail in each way and
+# a trace that finds nothing: every fit status and flag shows up in a row.
+TARGETS = [
+    vx_steps.Target(73, 1.178, "P01", mz_tol=0.3, rt_tol=0.1),
+    vx_steps.Target(73, 1.4854, "P02", mz_tol=0.3, rt_tol=0.1),
+    vx_steps.Target(147, 1.1869, "P03", mz_tol=0.3, rt_tol=0.1),
+    vx_steps.Target(207, 1.4348, "P06", mz_tol=0.3, rt_tol=0.1),
+    vx_steps.Target(281, 2.1, "late", exact=True),
+    vx_steps.Target(147, 1.19, "one_pass", rt_tol=0.1, max_iter=1),
+    vx_steps.Target(147, 9.0, "no_window", rt_tol=0.01),
+    vx_steps.Target(999.5, 1.2, "absent_ion", mz_tol=0.1),
+    vx_steps.Target(73, 3.0, "narrow", mz_tol=0.0, rt_tol=0.05),
+]
+
+
+def write_targets(path, targets):
+    lines = ["name\tmz\trt\tmz_tol\trt_tol\texact\tmax_iter"]
+    lines += [f"{t.name}\t{t.mz!r}\t{t.rt!r}\t{t.mz_tol!r}\t{t.rt_tol!r}\t"
+              f"{str(t.exact).lower()}\t{t.max_iter}" for t in targets]
+    path.write_text("\n".join(lines) + "\n")
+
+
+@pytest.fixture(scope="module")
+def inputs(tmp_path_factory, example, shared_dir):
+    """Every kind of input: the example, the shared sample folder, a glob,
+    a missing file, an empty folder, an mzXML file, an unreadable number."""
+    tmp = tmp_path_factory.mktemp("inputs")
+    (tmp / "empty").mkdir()
+    bad = (shared_dir / "data/mzml/sim_tiny.mzML").read_text().replace(
+        'index="0"', 'index="zero"', 1)
+    (tmp / "bad_index.mzML").write_text(bad)
+    shutil.copy(example, tmp / "copy.MZML")
+    return [str(example), str(shared_dir / "data/mzml"), str(tmp / "*.MZML"),
+            str(tmp / "missing.mzML"), str(tmp / "empty"),
+            str(shared_dir / "data/mzml/sim_tiny.mzXML"), str(tmp / "bad_index.mzML"),
+            str(tmp / "nothing*.mzML")]
+
+
+@pytest.fixture(scope="module")
+def vxrun_rows(tmp_path_factory, vxrun, inputs):
+    tmp = tmp_path_factory.mktemp("vxrun")
+    write_targets(tmp / "targets.tsv", TARGETS)
+    vxrun("batch", *inputs, "--targets", tmp / "targets.tsv", "-j", "2", "-q",
+          "--table", tmp / "t.tsv", "--jsonl", tmp / "rows.jsonl")
+    return read_jsonl(tmp / "rows.jsonl")
+
+
+@pytest.mark.parametrize("jobs", [1, 2, 3])
+def test_batch_rows_equal_vxrun_jsonl(lib, inputs, vxrun_rows, jobs):
+    rows = vx_steps.batch_rows(inputs, TARGETS, jobs=jobs, library=lib)
+    assert len(rows) == len(vxrun_rows)
+    for ours, theirs in zip(rows, vxrun_rows):
+        assert ours == theirs
+    statuses = {r["status"] for r in rows}
+    assert statuses >= {"ok", "no_spectra", "file_not_found", "malformed_number",
+                        "no_mzml_files"}
+    assert {r["fit_status"] for r in rows} >= {"success", "unstable_fit", "no_local_peak"}
+
+
+def test_batch_frame_has_vxrun_columns_and_values(lib, inputs, vxrun_rows):
+    frame = vx_steps.batch(inputs, TARGETS, jobs=2, library=lib)
+    pd.testing.assert_frame_equal(frame, vx_steps.to_frame(vxrun_rows))
+    assert list(frame.columns) == list(vx_steps.COLUMNS)
+    assert str(frame["spectra"].dtype) == "Int64"
+
+
+def test_single_target_named_as_vxrun_names_it(lib, example, vxrun, tmp_path):
+    vxrun("batch", example, "--mz", "73", "--rt", "0.0001", "-q", "--jsonl", tmp_path / "r")
+    rows = vx_steps.batch_rows([example], [(73, 0.0001)], jobs=1, library=lib)
+    assert rows == read_jsonl(tmp_path / "r")
+
+
+def test_targets_from_a_table_read_with_pandas(lib, example, source_dir):
+    table = pd.read_csv(source_dir / "examples/targets.tsv", sep="\t", comment="#")
+    table["exact"] = ["no", "false", "0", "n", "N", "False", "no", "y"]
+    targets = vx_steps._batch.as_targets(table)
+    assert [t.exact for t in targets] == [False] * 7 + [True]
+    assert (targets[0].name, targets[0].mz, targets[0].rt_tol) == ("P01", 73.0, 0.1)
+
+
+def test_documents_are_byte_identical_to_vxrun(lib, example, vxrun, tmp_path):
+    vxrun("chain", example, "--mz", "147", "--rt", "1.1869", "--mz-tol", "0.3",
+          "--rt-tol", "0.1", "--out", tmp_path)
+    run = lib.ingest(example)
+    trace = run.trace(147, tol=0.3)
+    fit = trace.fit(1.1869, rt_tol=0.1)
+    ours = {
+        "ingestion_spectra.json": run.spectra_document,
+        "ingestion_chromatograms.json": run.chromatograms_document,
+        "ingestion_run_summary.json": run.summary_document,
+        "trace.json": trace.document,
+        "trace_diagnostics.json": trace.diagnostics_document,
+        "fit_result.json": fit.document,
+        "fit_diagnostics.json": fit.diagnostics_document,
+    }
+    for name, data in ours.items():
+        assert data == (tmp_path / name).read_bytes(), name
+    # The objects hold what the documents say.
+    doc = json.loads(fit.document)
+    assert (fit.center, fit.height, fit.status) == (
+        doc["fitted_retention_time"], doc["peak_height"], doc["fit_status"])
+    assert len(run) == run.summary["spectrum_count"] == len(run.spectra()) == 211
+    assert trace.retention_time.tolist() == json.loads(trace.document)["retention_time"]
+
+
+@pytest.mark.parametrize("step,params,inputs,n_outputs", [
+    ("OperationStepDemo", ["subtraction"], [b"10", b"4"], 1),
+    ("OperationStepDemo", ["division"], [b"1", b"3"], 1),
+    ("ReadMassSpecFiles", ["a", "b"], [], 3),
+    ("GcMsSimTraceExtractionStep", ["exact_match", 0.5, 73.0],
+     [b'{"spectra":[{"scan_start_time":6,"scan_start_time_unit":"second",'
+      b'"mz_array":[73],"intensity_array":[5]}]}'], 2),
+])
+def test_call_outputs_equal_vxrun_run(lib, vxrun, tmp_path, step, params, inputs, n_outputs):
+    args = []
+    for p in params:
+        args += ["-n", repr(p)] if isinstance(p, float) else ["-p", p]
+    for i in inputs:
+        args += ["-I", i.decode()]
+    done = vxrun("run", step, *args, "-o", n_outputs, "-d", tmp_path)
+    result = lib.call(step, params, inputs, n_outputs)
+    assert result.status == done.returncode == 0
+    for slot, value in enumerate(result.outputs):
+        expected = (tmp_path / f"output_{slot}.json").read_bytes()
+        got = value if isinstance(value, bytes) else \
+            vx_steps._batch.shortest_text(value).encode()
+        assert got == expected, slot
+
+
+def test_fit_curve_passes_through_the_fitted_peak(lib, example):
+    fit = lib.ingest(example).trace(73, tol=0.3).fit(1.178, rt_tol=0.1)
+    top, side = fit.curve([fit.center, fit.center + fit.width])
+    assert top == pytest.approx(fit.height + fit.baseline, rel=1e-12)
+    assert side == pytest.approx(fit.height * math.exp(-0.5) + fit.baseline, rel=1e-12)
+
+
+def test_number_names_are_written_as_vxrun_writes_numbers(vxrun):
+    # vxrun prints a number output with its shortest text: the oracle for the
+    # "<mz>@<rt>" names of unnamed targets.
+    values = [73.0, 0.0001, 0.001, 1e16, 123456789012345680.0, 0.5, 1e-7, 1234.5,
+              100.0, 1e6, 1e21, 5e-324, 1.7976931348623157e308, 0.1 + 0.2]
+    for v in values:
+        out = vxrun("run", "OperationStepDemo", "-p", "sum", "-I", repr(v), "-I", "0",
+                    "-o", 1).stdout.decode()
+        assert out == f"output 0: {vx_steps._batch.shortest_text(v)}\n", v
