@@ -256,13 +256,13 @@ double read_target_mz(std::string_view trace_json) {
 }
 
 registry::StepResult compute_fit(const registry::StepArgs& args) {
-  const std::optional<double> target = common::read_number(&args.params[2]);
+  const std::optional<double> target = common::read_number(args.param(2));
   if (!target) return registry::StepResult::invalid();
-  const std::optional<double> tolerance = common::read_number(&args.params[1]);
+  const std::optional<double> tolerance = common::read_number(args.param(1));
   if (!tolerance) return registry::StepResult::invalid();
-  const int limit = clamp_iteration_limit(common::read_number(&args.params[0]));
+  const int limit = clamp_iteration_limit(common::read_number(args.param(0)));
 
-  const std::optional<std::string> input = args.input_text(0);
+  const std::optional<std::string_view> input = args.input_text(0);
   if (!input) return registry::StepResult::invalid();
   const std::string_view json = common::until_nul(*input);
   std::vector<double> times;
