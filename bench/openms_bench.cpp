@@ -9,7 +9,9 @@
 //     per file against one `vxrun chain`.
 // The probe is built only where OpenMS is installed; without it the OpenMS
 // rows are left out and the program says so.
-// Usage: openms_bench [--runs N] [--file PATH] [--copies N]
+// --vxrun measures another build of vxrun (one that loads the plugin beside
+// it), for before/after comparisons of the same file on the same machine.
+// Usage: openms_bench [--runs N] [--file PATH] [--copies N] [--vxrun PATH]
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -94,11 +96,12 @@ void print_row(const char* what, const Medians& m, double per = 1.0) {
               m.peak_mib, m.minor_faults / per);
 }
 
+std::string vxrun_path = VX_VXRUN_PATH;
+
 // The target every run traces: m/z 73 (siloxane bleed, in every scan of the
 // generator's full-scan files) within 0.5, and a fit window in the run.
 std::vector<std::string> chain_args(const fs::path& file) {
-  return {VX_VXRUN_PATH, "chain", file.string(), "--mz", "73", "--rt", "5",
-          "--rt-tol", "0.5"};
+  return {vxrun_path, "chain", file.string(), "--mz", "73", "--rt", "5", "--rt-tol", "0.5"};
 }
 
 // n hard links to file in their own folder (the same work per file as n
@@ -138,6 +141,7 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[i], "--runs") == 0) runs = std::max(1, std::atoi(argv[i + 1]));
     if (std::strcmp(argv[i], "--copies") == 0) copies = std::max(1, std::atoi(argv[i + 1]));
     if (std::strcmp(argv[i], "--file") == 0) file = argv[i + 1];
+    if (std::strcmp(argv[i], "--vxrun") == 0) vxrun_path = argv[i + 1];
   }
   if (!fs::exists(file) &&
       !vx::bench::run_generator("--mode fullscan --target-mb 100 --seed 4242", file)) {
