@@ -17,6 +17,10 @@
 #              with 1 and 20 targets, -j 1 and -j 2
 #   python     the Python package against vxrun on the large file
 #              (bench/python_host_bench.py)
+#   openms     vxrun chain against OpenMS 2.6 loading the same file and
+#              tracing one target (bench/openms_probe, built only where
+#              libopenms-dev is installed), interleaved; the chain's peak
+#              memory against file + document; a 10-file batch per file
 # Run it on an otherwise idle machine: the chain benchmark says how much of a
 # second core the process actually got.
 set -eu
@@ -28,7 +32,7 @@ bin=build/release/bench
 summary=$(mktemp)
 trap 'rm -f "$summary"' EXIT
 export VX_BENCH_SUMMARY="$summary"
-for b in number ingestion trace fit chain; do
+for b in number ingestion trace fit chain openms; do
   echo
   echo "=================== $b ==================="
   "$bin/${b}_bench"

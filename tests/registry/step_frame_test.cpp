@@ -100,7 +100,7 @@ TEST(StepFrame, NullInputTextWithZeroLengthIsEmptyText) {
   api.get_input_text = [](HostContext*, const StepValue*, const char** t,
                           uint64_t* n) -> int32_t {
     *t = nullptr;
-    *n = 12;  // a length without text cannot be copied
+    *n = 12;  // a length without text names bytes that are not there
     return 0;
   };
   EXPECT_FALSE(args.input_text(0).has_value());
