@@ -2,10 +2,8 @@
 #include "results_table.hpp"
 
 #include <array>
-#include <charconv>
-#include <cmath>
 
-#include "number_text.hpp"
+#include "cell_text.hpp"
 
 namespace vx::host {
 namespace {
@@ -16,81 +14,6 @@ constexpr std::array<std::string_view, 18> kColumns{
     "fit_status", "retention_time", "height",       "width",
     "area",       "baseline",       "r_squared",    "iterations",
     "flags",      "message"};
-
-void append_tsv_text(std::string& out, std::string_view s) {
-  for (const char c : s) {
-    switch (c) {
-      case '\t':
-        out += "\\t";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      default:
-        out += c;
-    }
-  }
-}
-
-void append_number(std::string& out, double v) {
-  char buf[kNumberTextSize];
-  out.append(buf, format_shortest(v, buf));
-}
-
-template <typename T>
-void append_integer(std::string& out, T v) {
-  char buf[24];
-  const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v);
-  out.append(buf, static_cast<std::size_t>(end - buf));
-}
-
-void append_json_text(std::string& out, std::string_view s) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  out += '"';
-  for (const char c : s) {
-    const auto u = static_cast<unsigned char>(c);
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (u < 0x20) {
-          out += "\\u00";
-          out += kHex[u >> 4];
-          out += kHex[u & 15];
-        } else {
-          out += c;
-        }
-    }
-  }
-  out += '"';
-}
-
-void append_json_number(std::string& out, std::optional<double> v) {
-  if (!v || !std::isfinite(*v)) {
-    out += "null";
-  } else {
-    append_number(out, *v);
-  }
-}
 
 }  // namespace
 
@@ -114,9 +37,9 @@ void append_tsv_row(std::string& out, const ResultRow& r) {
   tab();
   append_tsv_text(out, r.status);
   tab();
-  if (r.spectra) append_integer(out, *r.spectra);
+  if (r.spectra) append_unsigned(out, *r.spectra);
   tab();
-  if (r.trace_points) append_integer(out, *r.trace_points);
+  if (r.trace_points) append_unsigned(out, *r.trace_points);
   opt(r.max_intensity);
   tab();
   append_tsv_text(out, r.fit_status);
@@ -168,12 +91,12 @@ void append_jsonl_row(std::string& out, const ResultRow& r) {
   append_json_text(out, r.status);
   key("spectra");
   if (r.spectra)
-    append_integer(out, *r.spectra);
+    append_unsigned(out, *r.spectra);
   else
     out += "null";
   key("trace_points");
   if (r.trace_points)
-    append_integer(out, *r.trace_points);
+    append_unsigned(out, *r.trace_points);
   else
     out += "null";
   key("max_intensity");

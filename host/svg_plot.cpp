@@ -189,6 +189,9 @@ std::string render_plot_svg(const PlotInput& in) {
     if (std::isfinite(in.curve_x[i])) yr.add(in.curve_y[i]);
   }
   if (in.baseline) yr.add(*in.baseline);
+  for (std::size_t i = 0; i < in.excluded_x.size() && i < in.excluded_y.size(); ++i) {
+    if (std::isfinite(in.excluded_x[i])) yr.add(in.excluded_y[i]);
+  }
   const bool no_data = yr.empty();
   yr.widen(0.06);
 
@@ -330,14 +333,25 @@ std::string render_plot_svg(const PlotInput& in) {
     append_coord(out, sy(in.point_y[i]));
     out += "\" r=\"3\"/>\n";
   }
+  out += "</g>\n";
+  out += "<g class=\"excluded\" fill=\"none\" stroke=\"#d62728\" stroke-width=\"1.5\">\n";
+  for (std::size_t i = 0; i < in.excluded_x.size() && i < in.excluded_y.size(); ++i) {
+    if (!inside(in.excluded_x[i], in.excluded_y[i])) continue;
+    out += R"(<rect x=")";
+    append_coord(out, sx(in.excluded_x[i]) - 4);
+    out += R"(" y=")";
+    append_coord(out, sy(in.excluded_y[i]) - 4);
+    out += "\" width=\"8\" height=\"8\"/>\n";
+  }
   out += "</g>\n</g>\n";
   if (no_data) {
     out += R"(<text x=")";
     append_coord(out, kLeft + plot_w / 2);
     out += R"(" y=")";
     append_coord(out, kTop + kPlotHeight / 2);
-    out += R"(" text-anchor="middle" font-size="14" fill="#777777">no trace points in )"
-           "the fit window</text>\n";
+    out += R"(" text-anchor="middle" font-size="14" fill="#777777">)";
+    append_escaped(out, in.empty_text);
+    out += "</text>\n";
   }
   out += R"(<rect x=")";
   append_coord(out, kLeft);
@@ -360,11 +374,28 @@ std::string render_plot_svg(const PlotInput& in) {
   append_coord(out, lx + 18);
   out += R"(" y=")";
   append_coord(out, ly);
-  out += "\">trace points</text>\n";
-  append_legend_line(out, lx + 110, ly, R"(stroke="#d62728" stroke-width="2")", "fitted curve");
-  append_legend_line(out, lx + 226, ly,
-                     R"(stroke="#2a9d3a" stroke-width="1.5" stroke-dasharray="6 4")",
-                     "baseline");
+  out += "\">";
+  append_escaped(out, in.point_label);
+  out += "</text>\n";
+  append_legend_line(out, lx + 110, ly, R"(stroke="#d62728" stroke-width="2")", in.curve_label);
+  if (in.baseline) {
+    append_legend_line(out, lx + 226, ly,
+                       R"(stroke="#2a9d3a" stroke-width="1.5" stroke-dasharray="6 4")",
+                       "baseline");
+  }
+  if (!in.excluded_x.empty()) {
+    out += R"(<rect x=")";
+    append_coord(out, lx + 330);
+    out += R"(" y=")";
+    append_coord(out, ly - 8);
+    out += R"(" width="8" height="8" fill="none" stroke="#d62728"/><text x=")";
+    append_coord(out, lx + 344);
+    out += R"(" y=")";
+    append_coord(out, ly);
+    out += "\">";
+    append_escaped(out, in.excluded_label);
+    out += "</text>\n";
+  }
   out += "</g>\n";
 
   out += "<g class=\"caption\" fill=\"#222222\">\n";

@@ -21,6 +21,13 @@ struct PlotInput {
   std::vector<double> curve_x, curve_y;  // fitted curve, drawn as a line
   std::optional<double> baseline;
   std::vector<std::string> caption;  // one line each, below the plot
+  // Points drawn hollow, e.g. standards left out of a calibration (the
+  // legend names them only when there are some).
+  std::vector<double> excluded_x, excluded_y;
+  std::string point_label = "trace points";
+  std::string curve_label = "fitted curve";
+  std::string excluded_label = "excluded";
+  std::string empty_text = "no trace points in the fit window";
 };
 
 std::string render_plot_svg(const PlotInput& in);

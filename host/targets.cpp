@@ -4,14 +4,20 @@
 
 #include <array>
 #include <cmath>
+#include <map>
 #include <set>
 
 #include "number_text.hpp"
+#include "table_text.hpp"
 
 namespace vx::host {
 namespace {
 
-enum class Column { kName, kMz, kRt, kMzTol, kRtTol, kExact, kMaxIter };
+enum class Column {
+  kName, kMz, kRt, kMzTol, kRtTol, kExact, kMaxIter,
+  kQualifiers, kQualifierTol, kMzTolPpm, kIstd
+};
+constexpr std::size_t kColumnCount = 11;
 
 struct ColumnName {
   std::string_view name;
@@ -19,7 +25,7 @@ struct ColumnName {
 };
 
 // Accepted spellings; the first of each column is the documented one.
-constexpr std::array<ColumnName, 15> kColumnNames{{
+constexpr std::array<ColumnName, 20> kColumnNames{{
     {"name", Column::kName},
     {"compound", Column::kName},
     {"mz", Column::kMz},
@@ -35,72 +41,18 @@ constexpr std::array<ColumnName, 15> kColumnNames{{
     {"max_iter", Column::kMaxIter},
     {"max_iterations", Column::kMaxIter},
     {"iterations", Column::kMaxIter},
+    {"qualifiers", Column::kQualifiers},
+    {"qualifier_tol", Column::kQualifierTol},
+    {"mz_tol_ppm", Column::kMzTolPpm},
+    {"istd", Column::kIstd},
+    {"internal_standard", Column::kIstd},
 }};
-
-std::string_view trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
-
-bool same_ignoring_case(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const auto lower = [](char c) {
-      return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
 
 std::optional<Column> column_of(std::string_view header) {
   for (const ColumnName& c : kColumnNames) {
     if (same_ignoring_case(c.name, header)) return c.column;
   }
   return std::nullopt;
-}
-
-// Splits one line into cells. CSV cells may be quoted; quotes are removed.
-// Returns false for an unterminated quote.
-bool split_line(std::string_view line, char delimiter, std::vector<std::string>& cells) {
-  cells.clear();
-  std::size_t i = 0;
-  while (true) {
-    std::string cell;
-    // Blanks before an opening quote are allowed.
-    std::size_t j = i;
-    while (j < line.size() && line[j] == ' ') ++j;
-    if (delimiter == ',' && j < line.size() && line[j] == '"') {
-      i = j + 1;
-      while (true) {
-        if (i >= line.size()) return false;
-        if (line[i] == '"') {
-          if (i + 1 < line.size() && line[i + 1] == '"') {
-            cell += '"';
-            i += 2;
-            continue;
-          }
-          ++i;
-          break;
-        }
-        cell += line[i++];
-      }
-      // Anything between the closing quote and the delimiter is kept.
-      const std::size_t stop = line.find(delimiter, i);
-      cell.append(trim(line.substr(
-          i, stop == std::string_view::npos ? std::string_view::npos : stop - i)));
-      cells.push_back(std::move(cell));
-      if (stop == std::string_view::npos) return true;
-      i = stop + 1;
-      continue;
-    }
-    const std::size_t stop = line.find(delimiter, i);
-    cells.emplace_back(trim(line.substr(
-        i, stop == std::string_view::npos ? std::string_view::npos : stop - i)));
-    if (stop == std::string_view::npos) return true;
-    i = stop + 1;
-  }
 }
 
 std::optional<bool> parse_bool(std::string_view s) {
@@ -113,10 +65,98 @@ std::optional<bool> parse_bool(std::string_view s) {
   return std::nullopt;
 }
 
+// "147:35;207:12.5": qualifier m/z and expected % of the quantifier's area.
+std::optional<std::string> parse_qualifiers(std::string_view cell, std::vector<Qualifier>& out) {
+  while (!cell.empty()) {
+    const std::size_t semi = cell.find(';');
+    const std::string_view item = trim_blanks(cell.substr(0, semi));
+    cell = semi == std::string_view::npos ? std::string_view() : cell.substr(semi + 1);
+    if (item.empty()) continue;
+    const std::size_t colon = item.find(':');
+    const auto mz = parse_double(item.substr(0, colon));
+    const auto pct = colon == std::string_view::npos ? std::nullopt
+                                                     : parse_double(item.substr(colon + 1));
+    if (!mz || !pct || !std::isfinite(*mz) || *mz <= 0.0 || !std::isfinite(*pct) ||
+        *pct <= 0.0) {
+      return "qualifier '" + std::string(item) +
+             "' is not MZ:PERCENT with a positive m/z and a positive percentage";
+    }
+    out.push_back({*mz, *pct});
+  }
+  return std::nullopt;
+}
+
+// Row-level checks of the quantitation columns, after the cells are read.
+std::optional<std::string> quantitation_problem(Target& t,
+                                                const std::vector<std::optional<Column>>& columns,
+                                                const std::vector<std::string>& cells) {
+  bool mz_tol_cell = false;
+  for (std::size_t i = 0; i < cells.size(); ++i)
+    mz_tol_cell = mz_tol_cell || (*columns[i] == Column::kMzTol && !cells[i].empty());
+  if (t.mz_tol_ppm) {
+    if (mz_tol_cell) return "give mz_tol (Da) or mz_tol_ppm, not both";
+    if (!std::isfinite(*t.mz_tol_ppm) || *t.mz_tol_ppm < 0.0)
+      return "mz_tol_ppm must be 0 or more";
+    t.mz_tol = mz_tolerance_at(t, t.mz);
+  }
+  if (!std::isfinite(t.qualifier_tol) || t.qualifier_tol <= 0.0)
+    return "qualifier_tol must be a positive percentage";
+  if (!t.istd.empty() && t.istd == t.name) return "target '" + t.name + "' is its own istd";
+  return std::nullopt;
+}
+
+// Every istd must name another target, and following istd links must never
+// come back to where it started.
+template <typename Error>
+void check_internal_standards(const std::vector<Target>& targets,
+                              const std::vector<std::size_t>& lines, const Error& error) {
+  std::map<std::string_view, std::size_t> index;
+  for (std::size_t i = 0; i < targets.size(); ++i) index.emplace(targets[i].name, i);
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    if (targets[i].istd.empty()) continue;
+    if (!index.contains(targets[i].istd)) {
+      error(lines[i], "istd '" + targets[i].istd + "' is not a target of this table");
+      continue;
+    }
+    std::size_t at = i;
+    for (std::size_t step = 0; step < targets.size(); ++step) {
+      const auto next = index.find(targets[at].istd);
+      if (targets[at].istd.empty() || next == index.end()) break;
+      at = next->second;
+      if (at == i) {
+        error(lines[i], "istd links of '" + targets[i].name + "' form a cycle");
+        break;
+      }
+    }
+  }
+}
+
 }  // namespace
 
 Target make_target(std::string name, double mz, double rt, const TargetDefaults& d) {
-  return Target{std::move(name), mz, rt, d.mz_tol, d.rt_tol, d.exact, d.max_iter};
+  Target t;
+  t.name = std::move(name);
+  t.mz = mz;
+  t.rt = rt;
+  t.mz_tol = d.mz_tol;
+  t.rt_tol = d.rt_tol;
+  t.exact = d.exact;
+  t.max_iter = d.max_iter;
+  return t;
+}
+
+double mz_tolerance_at(const Target& t, double mz) {
+  return t.mz_tol_ppm ? mz * *t.mz_tol_ppm * 1e-6 : t.mz_tol;
+}
+
+Target qualifier_target(const Target& t, const Qualifier& q, double rt) {
+  Target out = t;
+  out.name = t.name + "@" + shortest_text(q.mz);
+  out.mz = q.mz;
+  out.rt = rt;
+  out.mz_tol = mz_tolerance_at(t, q.mz);
+  out.qualifiers.clear();
+  return out;
 }
 
 std::optional<std::string> target_problem(const Target& t) {
@@ -136,7 +176,6 @@ std::optional<std::string> target_problem(const Target& t) {
 TargetsParse parse_targets(std::string_view text, const TargetDefaults& defaults,
                            std::string_view source) {
   TargetsParse out;
-  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
   const auto error = [&](std::size_t line, std::string_view what) {
     out.errors.push_back(std::string(source) + ":" + std::to_string(line) + ": " +
                          std::string(what));
@@ -147,16 +186,11 @@ TargetsParse parse_targets(std::string_view text, const TargetDefaults& defaults
   bool have_header = false;
   std::vector<std::string> cells;
   std::set<std::string, std::less<>> names;
+  std::vector<std::size_t> target_lines;
   std::size_t line_no = 0;
-  std::size_t pos = 0;
-  while (pos < text.size()) {
-    const std::size_t nl = text.find('\n', pos);
-    std::string_view line = text.substr(
-        pos, nl == std::string_view::npos ? std::string_view::npos : nl - pos);
-    pos = nl == std::string_view::npos ? text.size() : nl + 1;
-    ++line_no;
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    if (trim(line).empty() || trim(line).front() == '#') continue;
+  TableLines lines(text);
+  std::string_view line;
+  while (lines.next(line, line_no)) {
 
     if (!have_header) {
       have_header = true;
@@ -165,13 +199,14 @@ TargetsParse parse_targets(std::string_view text, const TargetDefaults& defaults
         error(line_no, "unterminated quote in the header");
         return out;
       }
-      std::array<bool, 7> seen{};
+      std::array<bool, kColumnCount> seen{};
       for (const std::string& h : cells) {
         const auto col = column_of(h);
         if (!col) {
           error(line_no,
                 "unknown column '" + h +
-                    "' (expected name, mz, rt, mz_tol, rt_tol, exact, max_iter)");
+                    "' (expected name, mz, rt, mz_tol, rt_tol, exact, max_iter, "
+                    "qualifiers, qualifier_tol, mz_tol_ppm, istd)");
           continue;
         }
         const auto k = static_cast<std::size_t>(*col);
@@ -244,9 +279,28 @@ TargetsParse parse_targets(std::string_view text, const TargetDefaults& defaults
             bad = true;
           }
           break;
+        case Column::kQualifiers:
+          if (const auto problem = parse_qualifiers(cell, t.qualifiers)) {
+            error(line_no, *problem);
+            bad = true;
+          }
+          break;
+        case Column::kQualifierTol:
+          number(t.qualifier_tol);
+          break;
+        case Column::kMzTolPpm:
+          if (double ppm = 0.0; number(ppm)) t.mz_tol_ppm = ppm;
+          break;
+        case Column::kIstd:
+          t.istd = cell;
+          break;
       }
     }
     if (bad) continue;
+    if (const auto problem = quantitation_problem(t, columns, cells)) {
+      error(line_no, *problem);
+      continue;
+    }
     if (!have_mz || !have_rt) {
       error(line_no, "mz and rt are required");
       continue;
@@ -261,7 +315,10 @@ TargetsParse parse_targets(std::string_view text, const TargetDefaults& defaults
       continue;
     }
     out.targets.push_back(std::move(t));
+    target_lines.push_back(line_no);
   }
+  line_no = lines.last_line();
+  check_internal_standards(out.targets, target_lines, error);
   if (!have_header) {
     error(line_no == 0 ? 1 : line_no, "no header row");
   } else if (out.targets.empty() && out.errors.empty()) {
