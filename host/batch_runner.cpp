@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -169,11 +170,43 @@ bool write_text_file(const std::string& path, std::string_view text, std::string
   return true;
 }
 
+std::vector<IonFit> trace_qualifiers(const ChainSteps& steps, std::string_view spectra,
+                                     const Target& target, const TargetRun& quantifier) {
+  std::vector<IonFit> fits;
+  fits.reserve(target.qualifiers.size());
+  const bool fitted = quantifier.fit.fit_status == "success" && quantifier.fit.retention_time &&
+                      std::isfinite(*quantifier.fit.retention_time);
+  const double rt = fitted ? *quantifier.fit.retention_time : target.rt;
+  for (const Qualifier& q : target.qualifiers) {
+    const TargetRun run = run_target(steps, spectra, qualifier_target(target, q, rt));
+    IonFit fit;
+    fit.fit_status = run.status == kStatusOk ? run.fit.fit_status : run.status;
+    fit.area = run.fit.area;
+    fit.retention_time = run.fit.retention_time;
+    fits.push_back(std::move(fit));
+  }
+  return fits;
+}
+
+std::vector<Measurement> batch_measurements(const BatchOutcome& outcome) {
+  std::vector<Measurement> out(outcome.rows.size());
+  for (std::size_t i = 0; i < outcome.rows.size(); ++i) {
+    const ResultRow& row = outcome.rows[i];
+    IonFit& q = out[i].quantifier;
+    q.fit_status = row_processed(row) ? row.fit_status : row.status;
+    q.area = row.area;
+    q.retention_time = row.retention_time;
+    if (i < outcome.qualifier_fits.size()) out[i].qualifiers = outcome.qualifier_fits[i];
+  }
+  return out;
+}
+
 BatchOutcome run_batch(const ChainSteps& steps, std::span<const BatchFile> files,
                        const BatchSettings& settings) {
   const std::size_t n_targets = settings.targets.size();
   BatchOutcome outcome;
   outcome.rows.resize(files.size() * n_targets);
+  outcome.qualifier_fits.resize(files.size() * n_targets);
   std::vector<std::string> plot_names;
   if (!settings.plot_dir.empty()) plot_names = plot_file_names(files, settings.targets);
 
@@ -216,6 +249,10 @@ BatchOutcome run_batch(const ChainSteps& steps, std::span<const BatchFile> files
       const auto trace_all = [&](std::string_view spectra) {
         pool.run_all(n_targets, [&](std::size_t t) {
           runs[t] = run_target(steps, spectra, settings.targets[t]);
+          // Qualifiers need the quantifier's retention time, so they follow
+          // it in the same job; the spectra view is still valid here.
+          outcome.qualifier_fits[f * n_targets + t] =
+              trace_qualifiers(steps, spectra, settings.targets[t], runs[t]);
         });
       };
       const bool keep_documents = static_cast<bool>(settings.on_ingestion);

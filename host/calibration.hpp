@@ -36,6 +36,8 @@ inline constexpr std::string_view kCalNoStandards = "no_standards";
 inline constexpr std::string_view kCalTooFewLevels = "too_few_levels";
 inline constexpr std::string_view kCalFlatResponse = "flat_response";
 inline constexpr std::string_view kCalSingular = "singular";
+// A target with no standards that serves as another target's internal standard.
+inline constexpr std::string_view kCalInternalStandard = "internal_standard";
 
 struct CalibrationPoint {
   std::string file;

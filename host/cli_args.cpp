@@ -102,6 +102,21 @@ constexpr std::string_view kBatchUsage =
     "  --no-progress      no progress bar; one line per file on stderr\n"
     "  -q, --quiet        nothing on stderr but errors\n"
     "\n"
+    "quantitation (targets columns qualifiers, qualifier_tol, mz_tol_ppm, istd):\n"
+    "  --samples FILE     sample list, TSV or CSV: file, type (standard, sample,\n"
+    "                     blank, qc) and amounts, either as target + amount\n"
+    "                     columns or one column per target name\n"
+    "  --quant FILE       concentrations, one row per file and target (TSV)\n"
+    "  --quant-jsonl FILE the same rows as JSON Lines\n"
+    "  --calibration FILE the curves, one row per target and standard (TSV)\n"
+    "  --calibration-jsonl FILE  the same as JSON Lines\n"
+    "  --cal-plots DIR    one calibration SVG per target\n"
+    "  --model M          linear (default) or quadratic\n"
+    "  --weighting W      none, 1/x (default) or 1/x2\n"
+    "  --through-origin   no intercept\n"
+    "  --blank-threshold PCT  flag blanks whose response exceeds PCT % of the\n"
+    "                     lowest level's mean response (20)\n"
+    "\n"
     "table columns: file, target, mz, rt, status, spectra, trace_points,\n"
     "max_intensity, fit_status, retention_time, height, width, area, baseline,\n"
     "r_squared, iterations, flags, message. status is ok, no_spectra,\n"
@@ -151,6 +166,51 @@ std::optional<Command> command_of(std::string_view word) {
   if (word == "help") return Command::kHelp;
   if (word == "version") return Command::kVersion;
   return std::nullopt;
+}
+
+// The quantitation options of batch; nullopt when name is not one of them,
+// else "" or a usage error.
+template <typename Value>
+std::optional<std::string> quant_option(std::string_view name, const Value& value,
+                                        bool has_inline, QuantOptions& q) {
+  const std::pair<std::string_view, std::string*> paths[] = {
+      {"--samples", &q.samples_file},
+      {"--quant", &q.quant_path},
+      {"--quant-jsonl", &q.quant_jsonl_path},
+      {"--calibration", &q.calibration_path},
+      {"--calibration-jsonl", &q.calibration_jsonl_path},
+      {"--cal-plots", &q.plot_dir}};
+  for (const auto& [option, dst] : paths) {
+    if (name != option) continue;
+    const auto v = value();
+    if (!v || v->empty()) return std::string(name) + " needs a path";
+    *dst = std::string(*v);
+    return std::string();
+  }
+  if (name == "--through-origin") {
+    if (has_inline) return std::string("--through-origin takes no value");
+    q.calibration.through_origin = q.settings_given = true;
+    return std::string();
+  }
+  if (name != "--model" && name != "--weighting" && name != "--blank-threshold")
+    return std::nullopt;
+  q.settings_given = true;
+  const auto v = value();
+  if (name == "--model") {
+    const auto m = v ? parse_model(*v) : std::nullopt;
+    if (!m) return std::string("--model needs linear or quadratic");
+    q.calibration.model = *m;
+  } else if (name == "--weighting") {
+    const auto w = v ? parse_weighting(*v) : std::nullopt;
+    if (!w) return std::string("--weighting needs none, 1/x or 1/x2");
+    q.calibration.weighting = *w;
+  } else {
+    const auto pct = v ? parse_double(*v) : std::nullopt;
+    if (!pct || !std::isfinite(*pct) || *pct < 0.0)
+      return std::string("--blank-threshold needs a percentage of 0 or more");
+    q.blank_threshold_percent = *pct;
+  }
+  return std::string();
 }
 
 class Reader {
@@ -316,6 +376,12 @@ CliParse parse_command_line(std::span<const std::string_view> args) {
       const auto v = text_value();
       if (!v) return need("a file");
       o.jsonl_path = *v;
+    } else if (const auto quant =
+                   o.command == Command::kBatch
+                       ? quant_option(name, [&] { return r.value(inline_value); },
+                                      inline_value.has_value(), o.quant)
+                       : std::nullopt) {
+      if (!quant->empty()) return fail(*quant);
     } else if ((name == "--quiet" || name == "-q") && o.command == Command::kBatch) {
       o.quiet = true;
     } else if (name == "--progress" && o.command == Command::kBatch) {
@@ -375,6 +441,10 @@ CliParse parse_command_line(std::span<const std::string_view> args) {
     }
     if (o.jsonl_path == "-" && (o.table_path.empty() || o.table_path == "-")) {
       return fail("--jsonl - needs --table FILE: both cannot go to standard output");
+    }
+    if ((!o.quant.samples_file.empty() || o.quant.settings_given) && !o.quant.wanted()) {
+      return fail("quantitation options need --quant, --quant-jsonl, --calibration, "
+                  "--calibration-jsonl or --cal-plots");
     }
     if (single) {
       if (const auto p = target_problem(make_target("", *o.mz, *o.rt, o.defaults))) {

@@ -73,7 +73,14 @@ void add_qualifiers(const Target& target, const Measurement& m, QuantRow& row) {
   if (failed) row.flags.emplace_back(kFlagQualifierFailed);
 }
 
+bool serves_as_istd(std::span<const Target> targets, std::size_t t) {
+  for (const Target& other : targets)
+    if (other.istd == targets[t].name) return true;
+  return false;
+}
+
 void add_concentration(const Calibration& cal, const SampleEntry& sample, QuantRow& row) {
+  if (cal.status == kCalInternalStandard) return;
   if (cal.status != kCalOk) {
     row.flags.emplace_back(kFlagNoCalibration);
     return;
@@ -122,6 +129,10 @@ QuantOutcome quantitate(std::span<const Target> targets,
       points.push_back({s.file, *s.amounts[t], r.value, r.value ? "" : r.why, {}, {}});
     }
     out.calibrations.push_back(fit_calibration(std::move(points), settings.calibration));
+    if (out.calibrations.back().points.empty() && serves_as_istd(targets, t)) {
+      out.calibrations.back().status = kCalInternalStandard;
+      out.calibrations.back().message = "internal standard: not calibrated";
+    }
     const auto limit = blank_limit(out.calibrations.back(), settings.blank_threshold_percent);
     for (std::size_t f = 0; f < nf && limit; ++f) {
       const auto& v = responses[f * nt + t].value;
