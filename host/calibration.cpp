@@ -185,7 +185,9 @@ Calibration fit_calibration(std::vector<CalibrationPoint> points,
   const double mean = swy / sw;
   double ss_tot = 0.0;
   for (std::size_t i = 0; i < y.size(); ++i) ss_tot += w[i] * (y[i] - mean) * (y[i] - mean);
-  if (!(ss_tot > 0.0)) {
+  // A single level (through the origin) has no spread to explain; equal
+  // responses over several levels mean the compound does not respond.
+  if (cal.levels > 1 && !(ss_tot > 0.0)) {
     cal.status = kCalFlatResponse;
     cal.message = "every standard gives the same response";
     return cal;
@@ -203,7 +205,7 @@ Calibration fit_calibration(std::vector<CalibrationPoint> points,
     const double r = *p.response - curve_at(cal.coef, p.amount);
     ss_res += weight_of(settings.weighting, p.amount) * r * r;
   }
-  cal.r_squared = 1.0 - ss_res / ss_tot;
+  if (ss_tot > 0.0) cal.r_squared = 1.0 - ss_res / ss_tot;
   cal.status = kCalOk;
   for (CalibrationPoint& p : cal.points) {
     if (!p.response) continue;
