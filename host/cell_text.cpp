@@ -74,7 +74,7 @@ void append_integer(std::string& out, int64_t v) {
   out.append(buf, static_cast<std::size_t>(end - buf));
 }
 
-void append_unsigned(std::string& out, uint64_t v) {
+void append_integer(std::string& out, uint64_t v) {
   char buf[24];
   const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v);
   out.append(buf, static_cast<std::size_t>(end - buf));
@@ -131,7 +131,7 @@ void RowWriter::number(std::string_view key, std::optional<double> v) {
 void RowWriter::count(std::string_view key, std::optional<uint64_t> v) {
   if (!start(key)) return;
   if (v) {
-    append_unsigned(out_, *v);
+    append_integer(out_, *v);
   } else if (format_ == Format::kJsonl) {
     out_ += "null";
   }

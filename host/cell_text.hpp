@@ -19,7 +19,7 @@ void append_tsv_text(std::string& out, std::string_view s);
 void append_json_text(std::string& out, std::string_view s);
 void append_number(std::string& out, double v);
 void append_integer(std::string& out, int64_t v);
-void append_unsigned(std::string& out, uint64_t v);
+void append_integer(std::string& out, uint64_t v);
 // Absent and non-finite numbers are null.
 void append_json_number(std::string& out, std::optional<double> v);
 
