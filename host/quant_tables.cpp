@@ -56,7 +56,11 @@ void calibration_row(std::string& out, Format format, const Calibration& c,
                      const std::string& target, const CalibrationPoint* p) {
   RowWriter w(out, format);
   const bool ok = c.status == kCalOk;
-  const auto coef = [&](std::size_t i) { return ok ? std::optional(c.coef[i]) : std::nullopt; };
+  // A linear curve has no c2 to report; through the origin, c0 is a true 0.
+  const bool used[] = {true, true, c.settings.model == CurveModel::kQuadratic};
+  const auto coef = [&](std::size_t i) {
+    return ok && used[i] ? std::optional(c.coef[i]) : std::nullopt;
+  };
   w.text("target", target);
   w.text("model", model_name(c.settings.model));
   w.text("weighting", weighting_name(c.settings.weighting));
