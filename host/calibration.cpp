@@ -108,6 +108,31 @@ std::optional<std::array<double, 3>> weighted_least_squares(const std::vector<do
   return beta;
 }
 
+// Σ w (y − ȳ)² about the weighted mean ȳ = Σ w y / Σ w.
+double weighted_spread(const std::vector<double>& y, const std::vector<double>& w) {
+  double sw = 0.0, swy = 0.0;
+  for (std::size_t i = 0; i < y.size(); ++i) {
+    sw += w[i];
+    swy += w[i] * y[i];
+  }
+  const double mean = swy / sw;
+  double ss = 0.0;
+  for (std::size_t i = 0; i < y.size(); ++i) ss += w[i] * (y[i] - mean) * (y[i] - mean);
+  return ss;
+}
+
+// Every standard with a response, left out or not, gets its amount read back
+// off the curve, so a left-out standard still shows how far off it was.
+void back_calculate(Calibration& cal) {
+  for (CalibrationPoint& p : cal.points) {
+    if (!p.response) continue;
+    p.back_calculated = amount_for_response(cal, *p.response);
+    if (p.back_calculated && std::isfinite(p.amount) && p.amount > 0.0) {
+      p.accuracy = *p.back_calculated / p.amount * 100.0;
+    }
+  }
+}
+
 }  // namespace
 
 std::string_view model_name(CurveModel m) {
@@ -177,14 +202,7 @@ Calibration fit_calibration(std::vector<CalibrationPoint> points,
                   std::to_string(needed);
     return cal;
   }
-  double sw = 0.0, swy = 0.0;
-  for (std::size_t i = 0; i < y.size(); ++i) {
-    sw += w[i];
-    swy += w[i] * y[i];
-  }
-  const double mean = swy / sw;
-  double ss_tot = 0.0;
-  for (std::size_t i = 0; i < y.size(); ++i) ss_tot += w[i] * (y[i] - mean) * (y[i] - mean);
+  const double ss_tot = weighted_spread(y, w);
   // A single level (through the origin) has no spread to explain; equal
   // responses over several levels mean the compound does not respond.
   if (cal.levels > 1 && !(ss_tot > 0.0)) {
@@ -207,13 +225,7 @@ Calibration fit_calibration(std::vector<CalibrationPoint> points,
   }
   if (ss_tot > 0.0) cal.r_squared = 1.0 - ss_res / ss_tot;
   cal.status = kCalOk;
-  for (CalibrationPoint& p : cal.points) {
-    if (!p.response) continue;
-    p.back_calculated = amount_for_response(cal, *p.response);
-    if (p.back_calculated && std::isfinite(p.amount) && p.amount > 0.0) {
-      p.accuracy = *p.back_calculated / p.amount * 100.0;
-    }
-  }
+  back_calculate(cal);
   return cal;
 }
 
