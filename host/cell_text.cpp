@@ -1,30 +1,33 @@
 // Cell writers; see cell_text.hpp.
 #include "cell_text.hpp"
 
+#include <array>
 #include <charconv>
 #include <cmath>
+#include <span>
 
 #include "number_text.hpp"
 
 namespace vx::host {
+namespace {
+
+// The code of raw in the table, or 0 when raw is written as it is.
+char escape_code(std::span<const Escape> table, char raw) {
+  for (const Escape& e : table) {
+    if (e.raw == raw) return e.code;
+  }
+  return 0;
+}
+
+}  // namespace
 
 void append_tsv_text(std::string& out, std::string_view s) {
   for (const char c : s) {
-    switch (c) {
-      case '\t':
-        out += "\\t";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      default:
-        out += c;
+    if (const char code = escape_code(kTsvEscapes, c)) {
+      out += '\\';
+      out += code;
+    } else {
+      out += c;
     }
   }
 }
@@ -34,30 +37,15 @@ void append_json_text(std::string& out, std::string_view s) {
   out += '"';
   for (const char c : s) {
     const auto u = static_cast<unsigned char>(c);
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (u < 0x20) {
-          out += "\\u00";
-          out += kHex[u >> 4];
-          out += kHex[u & 15];
-        } else {
-          out += c;
-        }
+    if (const char code = escape_code(kJsonEscapes, c)) {
+      out += '\\';
+      out += code;
+    } else if (u < 0x20) {
+      out += "\\u00";
+      out += kHex[u >> 4];
+      out += kHex[u & 15];
+    } else {
+      out += c;
     }
   }
   out += '"';

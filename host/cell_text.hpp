@@ -5,6 +5,7 @@
 // table's columns are listed once.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -12,6 +13,17 @@
 #include <string_view>
 
 namespace vx::host {
+
+// Characters written as a backslash and a code: in TSV cells so that a row
+// stays one line of tab-separated cells, in JSON as the format requires.
+struct Escape {
+  char raw;
+  char code;
+};
+inline constexpr std::array<Escape, 4> kTsvEscapes{
+    {{'\t', 't'}, {'\n', 'n'}, {'\r', 'r'}, {'\\', '\\'}}};
+inline constexpr std::array<Escape, 5> kJsonEscapes{
+    {{'"', '"'}, {'\\', '\\'}, {'\n', 'n'}, {'\r', 'r'}, {'\t', 't'}}};
 
 // Tab, line feed, carriage return and backslash as \t, \n, \r, \\.
 void append_tsv_text(std::string& out, std::string_view s);

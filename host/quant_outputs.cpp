@@ -6,7 +6,6 @@
 
 #include "calibration_plot.hpp"
 #include "quant_tables.hpp"
-#include "svg_plot.hpp"
 
 namespace vx::host {
 
@@ -47,8 +46,8 @@ void write_quantitation(const QuantOptions& q, std::span<const Target> targets,
     const std::string path = (std::filesystem::path(q.plot_dir) /
                               ("calibration__" + safe_file_name(names[t]) + ".svg"))
                                  .string();
-    write(path, render_plot_svg(calibration_plot(quant.calibrations[t], names[t],
-                                                 !targets[t].istd.empty())));
+    write(path, render_calibration_svg(quant.calibrations[t], names[t],
+                                       !targets[t].istd.empty()));
   }
 }
 

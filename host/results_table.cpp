@@ -107,22 +107,10 @@ bool tsv_unescape(std::string_view cell, std::string& out) {
       continue;
     }
     if (++i == cell.size()) return false;
-    switch (cell[i]) {
-      case 't':
-        out += '\t';
-        break;
-      case 'n':
-        out += '\n';
-        break;
-      case 'r':
-        out += '\r';
-        break;
-      case '\\':
-        out += '\\';
-        break;
-      default:
-        return false;
-    }
+    const auto e = std::find_if(kTsvEscapes.begin(), kTsvEscapes.end(),
+                                [&](const Escape& x) { return x.code == cell[i]; });
+    if (e == kTsvEscapes.end()) return false;
+    out += e->raw;
   }
   return true;
 }

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "calibration_plot.hpp"
+
 namespace vx::host {
 namespace {
 
@@ -122,6 +124,21 @@ TEST(Calibration, AmountFromResponse) {
       EXPECT_NEAR(*got, *c.want, 1e-9 * std::max(1.0, std::fabs(*c.want)));
     }
   }
+}
+
+// The figure marks left-out standards apart from the used ones and says why
+// in its caption; a curve that could not be made still gives a figure.
+TEST(Calibration, PlotMarksLeftOutStandards) {
+  std::vector<CalibrationPoint> pts = exact_points({0, 2, 0});
+  pts[2].excluded = "peak fit failed (no_local_peak)";
+  const std::string svg = render_calibration_svg(fit_calibration(pts, {}), "A<&>", true);
+  EXPECT_NE(svg.find("calibration: A&lt;&amp;&gt;"), std::string::npos);
+  EXPECT_NE(svg.find("left out: f2: peak fit failed (no_local_peak)"), std::string::npos);
+  EXPECT_NE(svg.find("class=\"left-out\""), std::string::npos);
+  EXPECT_NE(svg.find("class=\"curve\""), std::string::npos);
+  const std::string none = render_calibration_svg(fit_calibration({}, {}), "B", false);
+  EXPECT_NE(none.find("no standard with a response"), std::string::npos);
+  EXPECT_NE(none.find("no curve: no_standards"), std::string::npos);
 }
 
 TEST(Calibration, OptionNames) {
