@@ -1,5 +1,5 @@
-// Same canvas and layout as the trace figures, so the two kinds sit well
-// side by side in a report.
+// The trace figures' canvas (FigureLayout), so the two kinds sit well side
+// by side in a report.
 #include "calibration_plot.hpp"
 
 #include <cmath>
@@ -8,18 +8,13 @@
 #include <vector>
 
 #include "number_text.hpp"
+#include "svg_plot.hpp"
 #include "svg_writer.hpp"
 
 namespace vx::host {
 namespace {
 
-constexpr double kWidth = 760;
-constexpr double kLeft = 88;
-constexpr double kTop = 44;
-constexpr double kPlotWidth = 648;
-constexpr double kPlotHeight = 340;
-constexpr double kCaptionLine = 18;
-constexpr double kFontSize = 12;
+using L = FigureLayout;
 
 constexpr std::string_view kUsedStyle = R"(fill="#1f5fbf")";
 constexpr std::string_view kLeftOutStyle =
@@ -71,10 +66,10 @@ std::string render_calibration_svg(const Calibration& cal, std::string_view targ
                                    bool istd_ratio) {
   const Points pts = split_points(cal);
   PlotArea area;
-  area.left = kLeft;
-  area.top = kTop;
-  area.width = kPlotWidth;
-  area.height = kPlotHeight;
+  area.left = L::kLeft;
+  area.top = L::kTop;
+  area.width = L::kWidth - L::kLeft - L::kRight;
+  area.height = L::kPlotHeight;
   area.x.add(0.0);
   for (const double x : pts.used_x) area.x.add(x * 1.05);
   for (const double x : pts.out_x) area.x.add(x * 1.05);
@@ -93,10 +88,10 @@ std::string render_calibration_svg(const Calibration& cal, std::string_view targ
   area.x.widen(0.0);
   area.y.widen(0.06);
   const std::vector<std::string> caption = caption_of(cal);
-  SvgWriter svg(kWidth,
-                area.bottom() + 74 + kCaptionLine * static_cast<double>(caption.size()),
-                kFontSize);
-  svg.text(kLeft, 26, "calibration: " + std::string(target),
+  SvgWriter svg(L::kWidth,
+                area.bottom() + 74 + L::kCaptionLine * static_cast<double>(caption.size()),
+                L::kFontSize);
+  svg.text(L::kLeft, 26, "calibration: " + std::string(target),
            R"(font-size="15" font-weight="bold")");
   svg.axes(area, "amount", istd_ratio ? "response (area / ISTD area)" : "response (area)");
   svg.begin_clipped(area, "plot-area");
@@ -118,9 +113,9 @@ std::string render_calibration_svg(const Calibration& cal, std::string_view targ
       {LegendEntry::Sample::kLine, kCurveStyle, curve_label, 110},
       {LegendEntry::Sample::kMarker, kLeftOutStyle, "left out", 0}};
   // "left out" is named only when some standard was.
-  svg.legend(kLeft, area.bottom() + 58,
+  svg.legend(L::kLeft, area.bottom() + 58,
              std::span<const LegendEntry>(legend, pts.out_x.empty() ? 2 : 3));
-  svg.text_lines(kLeft, area.bottom() + 82, kCaptionLine, caption,
+  svg.text_lines(L::kLeft, area.bottom() + 82, L::kCaptionLine, caption,
                  R"(class="caption" fill="#222222")");
   return svg.finish();
 }
