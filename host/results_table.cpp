@@ -16,7 +16,8 @@ namespace vx::host {
 namespace {
 
 // The order here is the order of the TSV columns and of the JSON members.
-constexpr std::array<Column, 18> kColumns{{
+// The array is sized by its entries: a new column is one more line here.
+constexpr auto kColumns = std::to_array<Column>({
     {"file", &ResultRow::file},
     {"target", &ResultRow::target},
     {"mz", &ResultRow::mz},
@@ -35,7 +36,7 @@ constexpr std::array<Column, 18> kColumns{{
     {"iterations", &ResultRow::iterations},
     {"flags", &ResultRow::flags},
     {"message", &ResultRow::message},
-}};
+});
 
 constexpr auto kColumnNames = [] {
   std::array<std::string_view, kColumns.size()> names{};
