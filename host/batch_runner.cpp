@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -169,6 +170,37 @@ bool write_text_file(const std::string& path, std::string_view text, std::string
   return true;
 }
 
+std::vector<IonFit> trace_qualifiers(const ChainSteps& steps, std::string_view spectra,
+                                     const Target& target, const TargetRun& quantifier) {
+  std::vector<IonFit> fits;
+  fits.reserve(target.qualifiers.size());
+  const bool fitted = quantifier.fit.fit_status == "success" && quantifier.fit.retention_time &&
+                      std::isfinite(*quantifier.fit.retention_time);
+  const double rt = fitted ? *quantifier.fit.retention_time : target.rt;
+  for (const Qualifier& q : target.qualifiers) {
+    const TargetRun run = run_target(steps, spectra, qualifier_target(target, q, rt));
+    IonFit fit;
+    fit.fit_status = run.status == kStatusOk ? run.fit.fit_status : run.status;
+    fit.area = run.fit.area;
+    fit.retention_time = run.fit.retention_time;
+    fits.push_back(std::move(fit));
+  }
+  return fits;
+}
+
+std::vector<Measurement> batch_measurements(const BatchOutcome& outcome) {
+  std::vector<Measurement> out(outcome.rows.size());
+  for (std::size_t i = 0; i < outcome.rows.size(); ++i) {
+    const ResultRow& row = outcome.rows[i];
+    IonFit& q = out[i].quantifier;
+    q.fit_status = row_processed(row) ? row.fit_status : row.status;
+    q.area = row.area;
+    q.retention_time = row.retention_time;
+    if (i < outcome.qualifier_fits.size()) out[i].qualifiers = outcome.qualifier_fits[i];
+  }
+  return out;
+}
+
 namespace {
 
 // One call of run_batch: what the tasks of all files share. Each task writes
@@ -179,6 +211,7 @@ class BatchJob {
            const BatchSettings& settings)
       : steps_(steps), files_(files), settings_(settings), pool_(settings.jobs) {
     outcome_.rows.resize(files.size() * n_targets_);
+    outcome_.qualifier_fits.resize(files.size() * n_targets_);
     if (!settings.plot_dir.empty())
       plot_names_ = plot_file_names(files, settings.targets);
   }
@@ -239,6 +272,10 @@ class BatchJob {
     const auto trace_all = [&](std::string_view spectra) {
       pool_.run_all(n_targets_, [&](std::size_t t) {
         runs[t] = run_target(steps_, spectra, settings_.targets[t]);
+        // Qualifiers need the quantifier's retention time, so they follow
+        // it in the same job; the spectra view is still valid here.
+        outcome_.qualifier_fits[f * n_targets_ + t] =
+            trace_qualifiers(steps_, spectra, settings_.targets[t], runs[t]);
       });
     };
     const bool keep_documents = static_cast<bool>(settings_.on_ingestion);

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "chain_runner.hpp"
+#include "quantitation.hpp"
 #include "results_table.hpp"
 #include "targets.hpp"
 
@@ -86,9 +87,20 @@ struct BatchSettings {
 
 struct BatchOutcome {
   std::vector<ResultRow> rows;            // file order, then target order
+  std::vector<std::vector<IonFit>> qualifier_fits;  // per row: the target's qualifier ions
   std::vector<std::string> write_errors;  // plots or documents not written
   std::size_t files_failed = 0;           // files whose rows are not all ok
 };
+
+// Traces and fits each of the target's qualifier ions in the spectra document
+// around the quantifier's fitted retention time (the target's own when that
+// fit failed), with the target's windows: one trace and one fit per ion,
+// through run_target like every target.
+std::vector<IonFit> trace_qualifiers(const ChainSteps& steps, std::string_view spectra,
+                                     const Target& target, const TargetRun& quantifier);
+
+// What the quantitation needs from a batch, one per row.
+std::vector<Measurement> batch_measurements(const BatchOutcome& outcome);
 
 BatchOutcome run_batch(const ChainSteps& steps, std::span<const BatchFile> files,
                        const BatchSettings& settings);

@@ -44,8 +44,8 @@ constexpr std::string_view kOverview =
     "      malformed, no spectra, or a step returned a non-zero status; the\n"
     "      table and the messages say which and why\n"
     "  64  usage error (unknown option, missing or invalid value)\n"
-    "  65  the targets table is malformed\n"
-    "  66  the targets table cannot be read\n"
+    "  65  the targets table or the sample list is malformed\n"
+    "  66  the targets table or the sample list cannot be read\n"
     "  69  the step library cannot be loaded or lacks a step\n"
     "  70  internal error\n"
     "  73  an output (table, plot, document) cannot be written\n"
@@ -107,6 +107,21 @@ constexpr std::string_view kBatchUsage =
     "  --progress         progress bar on stderr even when it is not a terminal\n"
     "  --no-progress      no progress bar; one line per file on stderr\n"
     "  -q, --quiet        nothing on stderr but errors\n"
+    "\n"
+    "quantitation (targets columns qualifiers, qualifier_tol, mz_tol_ppm, istd):\n"
+    "  --samples FILE     sample list, TSV or CSV: file, type (standard, sample,\n"
+    "                     blank, qc) and amounts, either as target + amount\n"
+    "                     columns or one column per target name\n"
+    "  --quant FILE       concentrations, one row per file and target (TSV)\n"
+    "  --quant-jsonl FILE the same rows as JSON Lines\n"
+    "  --calibration FILE the curves, one row per target and standard (TSV)\n"
+    "  --calibration-jsonl FILE  the same as JSON Lines\n"
+    "  --cal-plots DIR    one calibration SVG per target\n"
+    "  --model M          linear (default) or quadratic\n"
+    "  --weighting W      none, 1/x (default) or 1/x2\n"
+    "  --through-origin   no intercept\n"
+    "  --blank-threshold PCT  flag blanks whose response exceeds PCT % of the\n"
+    "                     lowest level's mean response (20)\n"
     "\n"
     "table columns: file, target, mz, rt, status, spectra, trace_points,\n"
     "max_intensity, fit_status, retention_time, height, width, area, baseline,\n"
@@ -247,6 +262,29 @@ void declare_chain(CLI::App& cmd, CliOptions& o) {
   path_option(cmd, "--out", "a folder", o.out_dir);
 }
 
+// batch's quantitation: the sample list, its outputs and the curve settings.
+void declare_quant_options(CLI::App& cmd, QuantOptions& q) {
+  path_option(cmd, "--samples", "a file", q.samples_file);
+  path_option(cmd, "--quant", "a file", q.quant_path);
+  path_option(cmd, "--quant-jsonl", "a file", q.quant_jsonl_path);
+  path_option(cmd, "--calibration", "a file", q.calibration_path);
+  path_option(cmd, "--calibration-jsonl", "a file", q.calibration_jsonl_path);
+  path_option(cmd, "--cal-plots", "a folder", q.plot_dir);
+  value_option(cmd, "--model", "linear or quadratic", [&q](const std::string& v) {
+    q.calibration.model = *parse_model(v);
+    q.settings_given = true;
+  })->check(accept_if([](const std::string& v) { return parse_model(v).has_value(); }));
+  value_option(cmd, "--weighting", "none, 1/x or 1/x2", [&q](const std::string& v) {
+    q.calibration.weighting = *parse_weighting(v);
+    q.settings_given = true;
+  })->check(accept_if([](const std::string& v) { return parse_weighting(v).has_value(); }));
+  flag(cmd, "--through-origin", [&q] { q.calibration.through_origin = q.settings_given = true; });
+  number_option(cmd, "--blank-threshold", "a percentage of 0 or more", 0.0, [&q](double v) {
+    q.blank_threshold_percent = v;
+    q.settings_given = true;
+  });
+}
+
 void declare_batch(CLI::App& cmd, CliOptions& o) {
   declare_target_options(cmd, o);
   path_option(cmd, "--table", "a file", o.table_path);
@@ -254,6 +292,7 @@ void declare_batch(CLI::App& cmd, CliOptions& o) {
   flag(cmd, "-q,--quiet", [&o] { o.quiet = true; });
   flag(cmd, "--progress", [&o] { o.progress_bar = true; });
   flag(cmd, "--no-progress", [&o] { o.progress_bar = false; });
+  declare_quant_options(cmd, o.quant);
 }
 
 // Commands without arguments still collect them, to say so.
@@ -317,6 +356,10 @@ std::string check_chain_or_batch(const CliOptions& o) {
   if (o.command == Command::kBatch && o.inputs.empty()) return "batch needs input files";
   if (o.jsonl_path == "-" && (o.table_path.empty() || o.table_path == "-")) {
     return "--jsonl - needs --table FILE: both cannot go to standard output";
+  }
+  if ((!o.quant.samples_file.empty() || o.quant.settings_given) && !o.quant.wanted()) {
+    return "quantitation options need --quant, --quant-jsonl, --calibration, "
+           "--calibration-jsonl or --cal-plots";
   }
   if (single) {
     if (const auto p = target_problem(make_target("", *o.mz, *o.rt, o.defaults)))

@@ -17,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "calibration.hpp"
 #include "targets.hpp"
 
 namespace vx::host {
@@ -39,6 +40,24 @@ struct RunOptions {
   std::string out_dir;   // -d: output slot k goes to DIR/output_k.json
 };
 
+// batch: quantitation from a sample list (all optional).
+struct QuantOptions {
+  std::string samples_file;            // --samples
+  std::string quant_path;              // --quant: TSV
+  std::string quant_jsonl_path;        // --quant-jsonl
+  std::string calibration_path;        // --calibration: TSV
+  std::string calibration_jsonl_path;  // --calibration-jsonl
+  std::string plot_dir;                // --cal-plots
+  CalibrationSettings calibration;     // --model, --weighting, --through-origin
+  double blank_threshold_percent = 20.0;
+  bool settings_given = false;  // any option that only matters with an output
+
+  [[nodiscard]] bool wanted() const {
+    return !quant_path.empty() || !quant_jsonl_path.empty() || !calibration_path.empty() ||
+           !calibration_jsonl_path.empty() || !plot_dir.empty();
+  }
+};
+
 struct CliOptions {
   Command command = Command::kHelp;
   std::string help_topic;  // kHelp: "" (overview) or a command name
@@ -58,6 +77,7 @@ struct CliOptions {
   std::string jsonl_path;            // batch --jsonl
   bool quiet = false;                // no progress, no per-file lines
   std::optional<bool> progress_bar;  // --progress / --no-progress
+  QuantOptions quant;                // batch
 
   RunOptions run;  // run
 };

@@ -12,6 +12,7 @@
 #include "exit_codes.hpp"
 #include "host_session.hpp"
 #include "number_text.hpp"
+#include "quant_outputs.hpp"
 #include "step_library.hpp"
 
 #ifndef VX_HOST_VERSION
@@ -54,6 +55,28 @@ std::optional<std::vector<Target>> load_targets(const CliOptions& o, CommandIo& 
     return std::nullopt;
   }
   return std::move(parsed.targets);
+}
+
+// The sample list for batch's quantitation, checked against the targets and
+// the files before any file is read.
+std::optional<std::vector<SampleEntry>> load_samples(const CliOptions& o,
+                                                     std::span<const Target> targets,
+                                                     std::span<const BatchFile> files,
+                                                     CommandIo& io, int& code) {
+  const std::string& path = o.quant.samples_file;
+  std::optional<std::string> text;
+  if (!path.empty() && !(text = read_whole_file(path))) {
+    io.err << "vxrun: cannot read the sample list " << path << "\n";
+    code = kExitNoInput;
+    return std::nullopt;
+  }
+  SampleAssignment a = samples_for_batch(text ? &*text : nullptr, path, targets, files);
+  if (!a.errors.empty()) {
+    for (const std::string& e : a.errors) io.err << "vxrun: " << e << "\n";
+    code = kExitTargetsInvalid;
+    return std::nullopt;
+  }
+  return std::move(a.per_file);
 }
 
 bool make_folder(const std::string& dir, CommandIo& io) {
@@ -301,6 +324,12 @@ int run_batch_command(const CliOptions& o, const ChainSteps& steps, CommandIo& i
   if (!make_folder(o.plot_dir, io)) return kExitCannotWrite;
 
   const std::vector<BatchFile> files = expand_inputs(o.inputs);
+  std::optional<std::vector<SampleEntry>> samples;
+  if (o.quant.wanted()) {
+    samples = load_samples(o, *targets, files, io, code);
+    if (!samples) return code;
+    if (!make_folder(o.quant.plot_dir, io)) return kExitCannotWrite;
+  }
   Progress::Mode mode = Progress::Mode::kNone;
   if (!o.quiet) {
     const bool bar = o.progress_bar.value_or(io.progress_is_terminal);
@@ -332,6 +361,7 @@ int run_batch_command(const CliOptions& o, const ChainSteps& steps, CommandIo& i
       outcome.write_errors.push_back(error);
     }
   }
+  if (samples) write_quantitation(o.quant, *targets, *samples, outcome);
   if (!o.quiet) {
     io.err << "vxrun: " << files.size() << " files, " << outcome.rows.size() << " rows";
     if (outcome.files_failed > 0)

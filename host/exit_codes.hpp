@@ -7,8 +7,8 @@ namespace vx::host {
 inline constexpr int kExitOk = 0;               // every file was processed
 inline constexpr int kExitNotProcessed = 1;     // a file or target was not processed
 inline constexpr int kExitUsage = 64;           // bad command line
-inline constexpr int kExitTargetsInvalid = 65;  // the targets table is malformed
-inline constexpr int kExitNoInput = 66;         // the targets table cannot be read
+inline constexpr int kExitTargetsInvalid = 65;  // the targets table or sample list is malformed
+inline constexpr int kExitNoInput = 66;         // the targets table or sample list cannot be read
 inline constexpr int kExitLibrary = 69;         // library not loadable or lacks a step
 inline constexpr int kExitInternal = 70;        // internal error
 inline constexpr int kExitCannotWrite = 73;     // a table, plot or document not written

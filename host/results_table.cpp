@@ -8,6 +8,7 @@
 #include <cmath>
 #include <type_traits>
 
+#include "cell_text.hpp"
 #include "json_lite.hpp"
 #include "number_text.hpp"
 
@@ -44,67 +45,6 @@ constexpr auto kColumnNames = [] {
 }();
 
 // ---- writing -------------------------------------------------------------
-
-// Characters written as a backslash and a code: in TSV cells so that a row
-// stays one line of tab-separated cells, in JSON as the format requires.
-struct Escape {
-  char raw;
-  char code;
-};
-constexpr std::array<Escape, 4> kTsvEscapes{
-    {{'\t', 't'}, {'\n', 'n'}, {'\r', 'r'}, {'\\', '\\'}}};
-constexpr std::array<Escape, 5> kJsonEscapes{
-    {{'"', '"'}, {'\\', '\\'}, {'\n', 'n'}, {'\r', 'r'}, {'\t', 't'}}};
-
-// The code of raw in the table, or 0 when raw is written as it is.
-char escape_code(std::span<const Escape> table, char raw) {
-  for (const Escape& e : table) {
-    if (e.raw == raw) return e.code;
-  }
-  return 0;
-}
-
-void append_tsv_text(std::string& out, std::string_view s) {
-  for (const char c : s) {
-    if (const char code = escape_code(kTsvEscapes, c)) {
-      out += '\\';
-      out += code;
-    } else {
-      out += c;
-    }
-  }
-}
-
-void append_number(std::string& out, double v) {
-  char buf[kNumberTextSize];
-  out.append(buf, format_shortest(v, buf));
-}
-
-template <typename T>
-void append_integer(std::string& out, T v) {
-  char buf[24];
-  const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v);
-  out.append(buf, static_cast<std::size_t>(end - buf));
-}
-
-void append_json_text(std::string& out, std::string_view s) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  out += '"';
-  for (const char c : s) {
-    const auto u = static_cast<unsigned char>(c);
-    if (const char code = escape_code(kJsonEscapes, c)) {
-      out += '\\';
-      out += code;
-    } else if (u < 0x20) {
-      out += "\\u00";
-      out += kHex[u >> 4];
-      out += kHex[u & 15];
-    } else {
-      out += c;
-    }
-  }
-  out += '"';
-}
 
 // One writer per member type, for each format.
 void tsv_value(std::string& out, const std::string& v) { append_tsv_text(out, v); }

@@ -8,13 +8,13 @@
 namespace vx::host {
 namespace {
 
-constexpr double kWidth = 760;
-constexpr double kLeft = 88;
-constexpr double kRight = 24;
-constexpr double kTop = 44;
-constexpr double kPlotHeight = 340;
-constexpr double kCaptionLine = 18;
-constexpr double kFontSize = 12;
+constexpr double kWidth = FigureLayout::kWidth;
+constexpr double kLeft = FigureLayout::kLeft;
+constexpr double kRight = FigureLayout::kRight;
+constexpr double kTop = FigureLayout::kTop;
+constexpr double kPlotHeight = FigureLayout::kPlotHeight;
+constexpr double kCaptionLine = FigureLayout::kCaptionLine;
+constexpr double kFontSize = FigureLayout::kFontSize;
 // Caption values are joined with it and kept whole where a line has room.
 constexpr std::string_view kCaptionSeparator = " \xC2\xB7 ";
 

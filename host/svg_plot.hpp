@@ -13,6 +13,19 @@
 
 namespace vx::host {
 
+// The canvas of every figure (trace and calibration alike, so they line up
+// in a report): a fixed width, the data rectangle's margins and height, and
+// the caption's line spacing.
+struct FigureLayout {
+  static constexpr double kWidth = 760;
+  static constexpr double kLeft = 88;
+  static constexpr double kRight = 24;
+  static constexpr double kTop = 44;
+  static constexpr double kPlotHeight = 340;
+  static constexpr double kCaptionLine = 18;
+  static constexpr double kFontSize = 12;
+};
+
 struct PlotInput {
   std::string title;
   std::string x_label = "retention time (min)";

@@ -4,14 +4,20 @@
 
 #include <array>
 #include <cmath>
+#include <map>
 #include <set>
 
 #include "number_text.hpp"
+#include "table_text.hpp"
 
 namespace vx::host {
 namespace {
 
-enum class Column { kName, kMz, kRt, kMzTol, kRtTol, kExact, kMaxIter };
+enum class Column {
+  kName, kMz, kRt, kMzTol, kRtTol, kExact, kMaxIter,
+  kQualifiers, kQualifierTol, kMzTolPpm, kIstd
+};
+constexpr std::size_t kColumnCount = 11;
 
 struct ColumnName {
   std::string_view name;
@@ -19,7 +25,7 @@ struct ColumnName {
 };
 
 // Accepted spellings; the first of each column is the documented one.
-constexpr std::array<ColumnName, 15> kColumnNames{{
+constexpr std::array<ColumnName, 20> kColumnNames{{
     {"name", Column::kName},
     {"compound", Column::kName},
     {"mz", Column::kMz},
@@ -35,72 +41,18 @@ constexpr std::array<ColumnName, 15> kColumnNames{{
     {"max_iter", Column::kMaxIter},
     {"max_iterations", Column::kMaxIter},
     {"iterations", Column::kMaxIter},
+    {"qualifiers", Column::kQualifiers},
+    {"qualifier_tol", Column::kQualifierTol},
+    {"mz_tol_ppm", Column::kMzTolPpm},
+    {"istd", Column::kIstd},
+    {"internal_standard", Column::kIstd},
 }};
-
-std::string_view trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
-
-bool same_ignoring_case(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const auto lower = [](char c) {
-      return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
 
 std::optional<Column> column_of(std::string_view header) {
   for (const ColumnName& c : kColumnNames) {
     if (same_ignoring_case(c.name, header)) return c.column;
   }
   return std::nullopt;
-}
-
-// Splits one line into cells. CSV cells may be quoted; quotes are removed.
-// Returns false for an unterminated quote.
-bool split_line(std::string_view line, char delimiter, std::vector<std::string>& cells) {
-  cells.clear();
-  std::size_t i = 0;
-  while (true) {
-    std::string cell;
-    // Blanks before an opening quote are allowed.
-    std::size_t j = i;
-    while (j < line.size() && line[j] == ' ') ++j;
-    if (delimiter == ',' && j < line.size() && line[j] == '"') {
-      i = j + 1;
-      while (true) {
-        if (i >= line.size()) return false;
-        if (line[i] == '"') {
-          if (i + 1 < line.size() && line[i + 1] == '"') {
-            cell += '"';
-            i += 2;
-            continue;
-          }
-          ++i;
-          break;
-        }
-        cell += line[i++];
-      }
-      // Anything between the closing quote and the delimiter is kept.
-      const std::size_t stop = line.find(delimiter, i);
-      cell.append(trim(line.substr(
-          i, stop == std::string_view::npos ? std::string_view::npos : stop - i)));
-      cells.push_back(std::move(cell));
-      if (stop == std::string_view::npos) return true;
-      i = stop + 1;
-      continue;
-    }
-    const std::size_t stop = line.find(delimiter, i);
-    cells.emplace_back(trim(line.substr(
-        i, stop == std::string_view::npos ? std::string_view::npos : stop - i)));
-    if (stop == std::string_view::npos) return true;
-    i = stop + 1;
-  }
 }
 
 std::optional<bool> parse_bool(std::string_view s) {
@@ -116,7 +68,29 @@ std::optional<bool> parse_bool(std::string_view s) {
 }  // namespace
 
 Target make_target(std::string name, double mz, double rt, const TargetDefaults& d) {
-  return Target{std::move(name), mz, rt, d.mz_tol, d.rt_tol, d.exact, d.max_iter};
+  Target t;
+  t.name = std::move(name);
+  t.mz = mz;
+  t.rt = rt;
+  t.mz_tol = d.mz_tol;
+  t.rt_tol = d.rt_tol;
+  t.exact = d.exact;
+  t.max_iter = d.max_iter;
+  return t;
+}
+
+double mz_tolerance_at(const Target& t, double mz) {
+  return t.mz_tol_ppm ? mz * *t.mz_tol_ppm * 1e-6 : t.mz_tol;
+}
+
+Target qualifier_target(const Target& t, const Qualifier& q, double rt) {
+  Target out = t;
+  out.name = t.name + "@" + shortest_text(q.mz);
+  out.mz = q.mz;
+  out.rt = rt;
+  out.mz_tol = mz_tolerance_at(t, q.mz);
+  out.qualifiers.clear();
+  return out;
 }
 
 std::optional<std::string> target_problem(const Target& t) {
@@ -135,6 +109,68 @@ std::optional<std::string> target_problem(const Target& t) {
 
 namespace {
 
+// "147:35;207:12.5": qualifier m/z and expected % of the quantifier's area.
+std::optional<std::string> parse_qualifiers(std::string_view cell, std::vector<Qualifier>& out) {
+  while (!cell.empty()) {
+    const std::size_t semi = cell.find(';');
+    const std::string_view item = trim_blanks(cell.substr(0, semi));
+    cell = semi == std::string_view::npos ? std::string_view() : cell.substr(semi + 1);
+    if (item.empty()) continue;
+    const std::size_t colon = item.find(':');
+    const auto mz = parse_double(item.substr(0, colon));
+    const auto pct = colon == std::string_view::npos ? std::nullopt
+                                                     : parse_double(item.substr(colon + 1));
+    if (!mz || !pct || !std::isfinite(*mz) || *mz <= 0.0 || !std::isfinite(*pct) ||
+        *pct <= 0.0) {
+      return "qualifier '" + std::string(item) +
+             "' is not MZ:PERCENT with a positive m/z and a positive percentage";
+    }
+    out.push_back({*mz, *pct});
+  }
+  return std::nullopt;
+}
+
+// Row-level checks of the quantitation columns once the cells are read; a
+// ppm tolerance becomes the quantifier's window in Da here.
+std::optional<std::string> quantitation_problem(Target& t, bool mz_tol_given) {
+  if (t.mz_tol_ppm) {
+    if (mz_tol_given) return "give mz_tol (Da) or mz_tol_ppm, not both";
+    if (!std::isfinite(*t.mz_tol_ppm) || *t.mz_tol_ppm < 0.0)
+      return "mz_tol_ppm must be 0 or more";
+    t.mz_tol = mz_tolerance_at(t, t.mz);
+  }
+  if (!std::isfinite(t.qualifier_tol) || t.qualifier_tol <= 0.0)
+    return "qualifier_tol must be a positive percentage";
+  if (!t.istd.empty() && t.istd == t.name) return "target '" + t.name + "' is its own istd";
+  return std::nullopt;
+}
+
+// Every istd must name another target, and following istd links must never
+// come back to where it started.
+template <typename Error>
+void check_internal_standards(const std::vector<Target>& targets,
+                              const std::vector<std::size_t>& lines, const Error& error) {
+  std::map<std::string_view, std::size_t> index;
+  for (std::size_t i = 0; i < targets.size(); ++i) index.emplace(targets[i].name, i);
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    if (targets[i].istd.empty()) continue;
+    if (!index.contains(targets[i].istd)) {
+      error(lines[i], "istd '" + targets[i].istd + "' is not a target of this table");
+      continue;
+    }
+    std::size_t at = i;
+    for (std::size_t step = 0; step < targets.size(); ++step) {
+      const auto next = index.find(targets[at].istd);
+      if (targets[at].istd.empty() || next == index.end()) break;
+      at = next->second;
+      if (at == i) {
+        error(lines[i], "istd links of '" + targets[i].name + "' form a cycle");
+        break;
+      }
+    }
+  }
+}
+
 // One parse: the header decides the delimiter and the columns, then each
 // row becomes a target or an error naming its line.
 class TargetsReader {
@@ -143,16 +179,10 @@ class TargetsReader {
       : defaults_(defaults), source_(source) {}
 
   TargetsParse read(std::string_view text) {
-    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
     bool have_header = false;
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-      const std::size_t nl = std::min(text.find('\n', pos), text.size());
-      std::string_view line = text.substr(pos, nl - pos);
-      pos = nl + 1;
-      ++line_no_;
-      if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-      if (trim(line).empty() || trim(line).front() == '#') continue;
+    TableLines lines(text);
+    std::string_view line;
+    while (lines.next(line, line_no_)) {
       if (have_header) {
         read_row(line);
         continue;
@@ -160,6 +190,9 @@ class TargetsReader {
       have_header = true;
       if (!read_header(line)) return std::move(out_);
     }
+    line_no_ = lines.last_line();
+    check_internal_standards(out_.targets, target_lines_,
+                             [this](std::size_t l, const std::string& w) { error(l, w); });
     if (!have_header) {
       error(line_no_ == 0 ? 1 : line_no_, "no header row");
     } else if (out_.targets.empty() && out_.errors.empty()) {
@@ -181,12 +214,13 @@ class TargetsReader {
       error(line_no_, "unterminated quote in the header");
       return false;
     }
-    std::array<bool, 7> seen{};
+    std::array<bool, kColumnCount> seen{};
     for (const std::string& h : cells_) {
       const auto col = column_of(h);
       if (!col) {
         error(line_no_, "unknown column '" + h +
-                            "' (expected name, mz, rt, mz_tol, rt_tol, exact, max_iter)");
+                            "' (expected name, mz, rt, mz_tol, rt_tol, exact, max_iter, "
+                            "qualifiers, qualifier_tol, mz_tol_ppm, istd)");
         continue;
       }
       const auto k = static_cast<std::size_t>(*col);
@@ -208,7 +242,7 @@ class TargetsReader {
       return error(line_no_, "more cells than header columns");
     }
     Target t = make_target("", 0.0, 0.0, defaults_);
-    std::array<bool, 7> given{};
+    std::array<bool, kColumnCount> given{};
     for (std::size_t i = 0; i < cells_.size(); ++i) {
       if (cells_[i].empty()) continue;  // empty optional cells keep the defaults
       if (!read_cell(columns_[i], cells_[i], t)) return;
@@ -218,12 +252,15 @@ class TargetsReader {
         !given[static_cast<std::size_t>(Column::kRt)]) {
       return error(line_no_, "mz and rt are required");
     }
+    if (const auto problem = quantitation_problem(t, given[static_cast<std::size_t>(Column::kMzTol)]))
+      return error(line_no_, *problem);
     if (const auto problem = target_problem(t)) return error(line_no_, *problem);
     if (t.name.empty()) t.name = shortest_text(t.mz) + "@" + shortest_text(t.rt);
     if (!names_.insert(t.name).second) {
       return error(line_no_, "target name '" + t.name + "' used twice");
     }
     out_.targets.push_back(std::move(t));
+    target_lines_.push_back(line_no_);
   }
 
   // False (and the error reported) when the cell cannot be that column's value.
@@ -262,6 +299,23 @@ class TargetsReader {
         if (!n) error(line_no_, "'" + cell + "' is not a whole number");
         return n.has_value();
       }
+      case Column::kQualifiers: {
+        const auto problem = parse_qualifiers(cell, t.qualifiers);
+        if (problem) error(line_no_, *problem);
+        return !problem;
+      }
+      case Column::kQualifierTol:
+        ok = number(t.qualifier_tol);
+        break;
+      case Column::kMzTolPpm: {
+        double ppm = 0.0;
+        ok = number(ppm);
+        if (ok) t.mz_tol_ppm = ppm;
+        break;
+      }
+      case Column::kIstd:
+        t.istd = cell;
+        return true;
     }
     if (!ok) error(line_no_, "'" + cell + "' is not a number");
     return ok;
@@ -275,6 +329,7 @@ class TargetsReader {
   std::vector<std::string> cells_;
   std::set<std::string, std::less<>> names_;
   std::size_t line_no_ = 0;
+  std::vector<std::size_t> target_lines_;  // the line of each target
 };
 
 }  // namespace

@@ -81,6 +81,26 @@ TEST(CliArgs, HelpForEveryCommand) {
   }
 }
 
+TEST(CliArgs, BatchQuantitationOptions) {
+  const CliParse p = parse(
+      "batch a --targets t.tsv --samples s.csv --quant q.tsv --quant-jsonl q.jsonl "
+      "--calibration c.tsv --calibration-jsonl c.jsonl --cal-plots cal --model quadratic "
+      "--weighting 1/x2 --through-origin --blank-threshold 10");
+  ASSERT_EQ(p.error, "");
+  const QuantOptions& q = p.options.quant;
+  EXPECT_EQ(q.samples_file, "s.csv");
+  EXPECT_EQ(q.quant_jsonl_path, "q.jsonl");
+  EXPECT_EQ(q.calibration_jsonl_path, "c.jsonl");
+  EXPECT_EQ(q.plot_dir, "cal");
+  EXPECT_EQ(q.calibration.model, CurveModel::kQuadratic);
+  EXPECT_EQ(q.calibration.weighting, Weighting::kInverseX2);
+  EXPECT_TRUE(q.calibration.through_origin);
+  EXPECT_EQ(q.blank_threshold_percent, 10.0);
+  const CliParse d = parse("batch a --targets t.tsv --calibration c.tsv");
+  EXPECT_EQ(d.options.quant.calibration.weighting, Weighting::kInverseX);
+  EXPECT_FALSE(d.options.quant.calibration.through_origin);
+}
+
 TEST(CliArgs, UsageErrors) {
   struct Case {
     const char* line;
@@ -129,6 +149,12 @@ TEST(CliArgs, UsageErrors) {
       {"run OperationStepDemo -p", "-p needs a text"},
       {"run OperationStepDemo extra", "unexpected argument 'extra'"},
       {"run OperationStepDemo --mz 3", "unknown option --mz"},
+      {"batch a --targets t --quant q --model cubic", "--model needs linear or quadratic"},
+      {"batch a --targets t --quant q --weighting 1/y", "--weighting needs none, 1/x or 1/x2"},
+      {"batch a --targets t --quant q --blank-threshold -1", "a percentage of 0 or more"},
+      {"batch a --targets t --samples s.tsv", "quantitation options need --quant"},
+      {"batch a --targets t --through-origin", "quantitation options need --quant"},
+      {"chain f --targets t --quant q", "unknown option --quant"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);

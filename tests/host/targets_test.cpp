@@ -98,5 +98,52 @@ TEST(Targets, GoodRowsSurviveABadOne) {
   EXPECT_EQ(p.targets.size(), 2u);  // the caller refuses the table as a whole
 }
 
+// The quantitation columns: qualifier lists, a ppm window worked out at each
+// ion's own m/z, and internal standards.
+TEST(Targets, QuantitationColumns) {
+  const TargetsParse p = parse_targets(
+      "name\tmz\trt\tqualifiers\tqualifier_tol\tmz_tol_ppm\tistd\n"
+      "IS\t152\t1.3\t\t\t\t\n"
+      "A\t73\t1.5\t147:35; 207:12.5;\t10\t\tIS\n"
+      "B\t500\t1.8\t250:20\t\t10\tIS\n",
+      {}, "t.tsv");
+  ASSERT_TRUE(p.errors.empty()) << p.errors.front();
+  const Target& a = p.targets[1];
+  ASSERT_EQ(a.qualifiers.size(), 2u);
+  EXPECT_EQ(a.qualifiers[1].mz, 207.0);
+  EXPECT_EQ(a.qualifiers[1].expected_percent, 12.5);
+  EXPECT_EQ(a.qualifier_tol, 10.0);
+  EXPECT_EQ(a.istd, "IS");
+  EXPECT_EQ(a.mz_tol, 0.5);
+  const Target& b = p.targets[2];
+  EXPECT_EQ(b.qualifier_tol, kDefaultQualifierTolerance);
+  EXPECT_DOUBLE_EQ(b.mz_tol, 0.005);
+  const Target q = qualifier_target(b, b.qualifiers[0], 1.79);
+  EXPECT_DOUBLE_EQ(q.mz_tol, 0.0025);
+  EXPECT_EQ(q.mz, 250.0);
+  EXPECT_EQ(q.rt, 1.79);
+  EXPECT_EQ(q.rt_tol, b.rt_tol);
+}
+
+TEST(Targets, BadQuantitationColumnsNameTheLine) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"name,mz,rt,mz_tol,mz_tol_ppm\nA,73,1,0.3,5\n", "t:2: give mz_tol (Da) or mz_tol_ppm, not both"},
+      {"name,mz,rt,mz_tol_ppm\nA,73,1,-5\n", "t:2: mz_tol_ppm must be 0 or more"},
+      {"name,mz,rt,qualifiers\nA,73,1,147\n", "t:2: qualifier '147' is not MZ:PERCENT"},
+      {"name,mz,rt,qualifiers\nA,73,1,147:x\n", "t:2: qualifier '147:x'"},
+      {"name,mz,rt,qualifiers\nA,73,1,0:20\n", "t:2: qualifier '0:20'"},
+      {"name,mz,rt,qualifier_tol\nA,73,1,0\n", "t:2: qualifier_tol must be a positive percentage"},
+      {"name,mz,rt,istd\nA,73,1,\nB,74,1,C\n", "t:3: istd 'C' is not a target of this table"},
+      {"name,mz,rt,istd\nA,73,1,A\n", "t:2: target 'A' is its own istd"},
+      {"name,mz,rt,istd\nA,73,1,B\nB,74,1,C\nC,75,1,A\n", "t:2: istd links of 'A' form a cycle"},
+  };
+  for (const auto& [text, error] : cases) {
+    SCOPED_TRACE(text);
+    const TargetsParse p = parse_targets(text, {}, "t");
+    ASSERT_FALSE(p.errors.empty());
+    EXPECT_NE(p.errors.front().find(error), std::string::npos) << p.errors.front();
+  }
+}
+
 }  // namespace
 }  // namespace vx::host

@@ -590,6 +590,88 @@ TEST(Vxrun, PlotsRender) {
            fs::copy_options::overwrite_existing | fs::copy_options::recursive);
 }
 
+// The committed sequence (tests/data/quant/make_sequence.sh): six standards,
+// three samples and a blank with known amounts, qualifier ratios and
+// injection factors that the internal standard has to correct.
+TEST(Vxrun, QuantitationOfAGeneratedSequence) {
+  REQUIRE_CHAIN_STEPS();
+  const fs::path data = vx::testing::test_data("quant");
+  TempDir dir;
+  const ProcessRun r = vxrun({"batch", data.string(), "--targets", data / "targets.tsv",
+                              "--samples", data / "samples.tsv", "--table", dir / "r.tsv",
+                              "--quant", dir / "q.tsv", "--quant-jsonl", dir / "q.jsonl",
+                              "--calibration", dir / "c.tsv", "--cal-plots", dir / "cal", "-q"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  const auto rows = rows_of(read_file(dir / "q.jsonl"));
+  const auto row = [&](const char* file, const char* target) -> const JsonValue& {
+    return rows.at((data / file).string() + "|" + target);
+  };
+  const auto flags = [](const JsonValue& v) {
+    std::string s;
+    for (const JsonValue& f : v.find("flags")->items) s += f.text + ",";
+    return s;
+  };
+  struct Truth {
+    const char* file;
+    const char* target;
+    double amount;
+    double ratios[2];  // generated qualifier ratios, %
+  };
+  const Truth truths[] = {{"sample1.mzML.gz", "A", 7, {35, 12.5}},
+                          {"sample1.mzML.gz", "B", 12, {50, 20}},
+                          {"sample2.mzML.gz", "A", 15, {35, 12.5}},
+                          {"sample2.mzML.gz", "B", 30, {80, 20}}};
+  for (const Truth& t : truths) {
+    SCOPED_TRACE(std::string(t.file) + " " + t.target);
+    const JsonValue& v = row(t.file, t.target);
+    EXPECT_NEAR(v.number_at("concentration").value_or(0), t.amount, 0.05 * t.amount);
+    const auto& qualifiers = v.find("qualifiers")->items;
+    ASSERT_EQ(qualifiers.size(), 2u);
+    for (std::size_t i = 0; i < 2; ++i) {
+      EXPECT_NEAR(qualifiers[i].number_at("observed").value_or(0), t.ratios[i],
+                  0.05 * t.ratios[i]);
+    }
+  }
+  EXPECT_EQ(flags(row("sample1.mzML.gz", "B")), "");
+  EXPECT_EQ(flags(row("sample2.mzML.gz", "B")), "qualifier_ratio_out_of_tolerance,");
+  EXPECT_NE(flags(row("sample3.mzML.gz", "A")).find("above_range"), std::string::npos);
+  EXPECT_NE(flags(row("sample3.mzML.gz", "B")).find("above_range"), std::string::npos);
+  EXPECT_NE(flags(row("blank.mzML.gz", "A")).find("blank_above_threshold"), std::string::npos);
+  const std::string cal = read_file(dir / "c.tsv");
+  EXPECT_EQ(lines_of(cal).size(), 1u + 1u + 6u + 6u);  // header, the ISTD, A's and B's standards
+  std::size_t plots = 0;
+  for (const auto& e : fs::directory_iterator(dir.path / "cal")) {
+    if (e.path().extension() != ".svg") continue;
+    ++plots;
+    const std::string png = e.path().string() + ".png";
+    const std::string cmd = "rsvg-convert -o '" + png + "' '" + e.path().string() + "'";
+    EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
+  }
+  EXPECT_EQ(plots, 3u);
+}
+
+// A sample list that cannot be used stops the batch before any file is read.
+TEST(Vxrun, SampleListProblemsStopTheBatch) {
+  const fs::path data = vx::testing::test_data("quant");
+  TempDir dir;
+  std::ofstream(dir / "s.tsv") << "file\ttype\tA\nstd1\tstandard\tten\n";
+  const ProcessRun bad = vxrun({"batch", (data / "std1.mzML.gz").string(), "--targets",
+                                data / "targets.tsv", "--samples", dir / "s.tsv", "--quant",
+                                dir / "q.tsv"});
+  EXPECT_EQ(bad.code, 65);
+  EXPECT_NE(bad.err.find("s.tsv:2: amount 'ten' is not a number"), std::string::npos) << bad.err;
+  EXPECT_TRUE(bad.out.empty());
+  EXPECT_FALSE(fs::exists(dir / "q.tsv"));
+  EXPECT_EQ(vxrun({"batch", "x.mzML", "--targets", data / "targets.tsv", "--samples",
+                   dir / "absent.tsv", "--quant", dir / "q.tsv"})
+                .code,
+            66);
+  EXPECT_EQ(vxrun({"batch", "x.mzML", "--targets", data / "targets.tsv", "--samples",
+                   dir / "s.tsv"})
+                .code,
+            64);
+}
+
 // The example run, end to end: both tables read back into the same rows and
 // write out to the same bytes again, and every caption line of every figure
 // fits the plot's width (P04's used to run off the picture).
