@@ -22,6 +22,7 @@ constexpr std::string_view kOverview =
     "  chain FILE --mz MZ --rt RT    run the chain on one file and print the fit\n"
     "  batch INPUTS... --targets T   run the chain on many files in parallel: table + "
     "plots\n"
+    "  merge PARTS... --table T      join the batch tables of parts of a sequence\n"
     "  list                          list the steps (IRI and contract digest)\n"
     "  run STEP [options]            call one step with given parameters and inputs\n"
     "  help [COMMAND]                this text, or a command's options\n"
@@ -38,8 +39,8 @@ constexpr std::string_view kOverview =
     "      malformed, no spectra, or a step returned a non-zero status; the\n"
     "      table and the messages say which and why\n"
     "  64  usage error (unknown option, missing or invalid value)\n"
-    "  65  the targets table is malformed\n"
-    "  66  the targets table cannot be read\n"
+    "  65  the targets table is malformed (merge: a part is damaged)\n"
+    "  66  the targets table cannot be read (merge: a part cannot be read)\n"
     "  69  the step library cannot be loaded or lacks a step\n"
     "  70  internal error\n"
     "  73  an output (table, plot, document) cannot be written\n"
@@ -112,6 +113,27 @@ constexpr std::string_view kBatchUsage =
     "(its rows say why; the batch still completes), 64/65/66/69/73 as listed\n"
     "in 'vxrun --help'.\n";
 
+constexpr std::string_view kMergeUsage =
+    "usage: vxrun merge PARTS... [--list FILE] [--table T] [--jsonl J]\n"
+    "\n"
+    "Joins results tables that 'vxrun batch' wrote for parts of a sequence\n"
+    "(one per file when a workflow engine runs each file as its own job) into\n"
+    "the table one batch over all those files writes: the same bytes, rows\n"
+    "sorted by file, each file's rows in its targets' order.\n"
+    "\n"
+    "options:\n"
+    "  --list FILE        more part paths, one per line (for more parts than a\n"
+    "                     command line holds)\n"
+    "  --table FILE       write the TSV table to FILE (default: standard output)\n"
+    "  --jsonl FILE       also write the rows as JSON Lines\n"
+    "  -q, --quiet        nothing on stderr but errors\n"
+    "\n"
+    "exit code: 0 when every file of the parts was processed, 1 when at least\n"
+    "one was not (as the batch would say), 64 usage error, 65 a part is not a\n"
+    "complete vxrun table (another header, a damaged row, a last line cut\n"
+    "short, a file already in another part), 66 a part or the list cannot be\n"
+    "read, 73 an output cannot be written. Every error names the part.\n";
+
 constexpr std::string_view kListUsage =
     "usage: vxrun list\n"
     "\n"
@@ -137,15 +159,17 @@ struct Topic {
   std::string_view name;
   std::string_view text;
 };
-constexpr std::array<Topic, 5> kTopics{{{"", kOverview},
+constexpr std::array<Topic, 6> kTopics{{{"", kOverview},
                                         {"chain", kChainUsage},
                                         {"batch", kBatchUsage},
+                                        {"merge", kMergeUsage},
                                         {"list", kListUsage},
                                         {"run", kRunUsage}}};
 
 std::optional<Command> command_of(std::string_view word) {
   if (word == "chain") return Command::kChain;
   if (word == "batch") return Command::kBatch;
+  if (word == "merge") return Command::kMerge;
   if (word == "list") return Command::kList;
   if (word == "run") return Command::kRun;
   if (word == "help") return Command::kHelp;
@@ -170,6 +194,27 @@ class Reader {
   std::span<const std::string_view> args_;
   std::size_t i_ = 0;
 };
+
+// The few options of merge; a usage error text, or nothing when it was read.
+template <typename TextValue>
+std::optional<std::string> read_merge_option(std::string_view name,
+                                             const TextValue& text_value, CliOptions& o) {
+  std::string* target = name == "--table"   ? &o.table_path
+                        : name == "--jsonl" ? &o.jsonl_path
+                        : name == "--list"  ? &o.parts_list
+                                            : nullptr;
+  if (target != nullptr) {
+    const auto v = text_value();
+    if (!v) return std::string(name) + " needs a file";
+    *target = *v;
+    return std::nullopt;
+  }
+  if (name == "--quiet" || name == "-q") {
+    o.quiet = true;
+    return std::nullopt;
+  }
+  return "unknown option " + std::string(name) + " for merge";
+}
 
 }  // namespace
 
@@ -262,6 +307,8 @@ CliParse parse_command_line(std::span<const std::string_view> args) {
       const auto v = text_value();
       if (!v) return need("a path");
       o.library = *v;
+    } else if (have_command && o.command == Command::kMerge) {
+      if (const auto e = read_merge_option(name, text_value, o)) return fail(*e);
     } else if (!have_command ||
                (o.command != Command::kChain && o.command != Command::kBatch)) {
       return fail("unknown option " + std::string(name) +
@@ -336,6 +383,9 @@ CliParse parse_command_line(std::span<const std::string_view> args) {
         case Command::kBatch:
           o.help_topic = "batch";
           break;
+        case Command::kMerge:
+          o.help_topic = "merge";
+          break;
         case Command::kList:
           o.help_topic = "list";
           break;
@@ -381,6 +431,11 @@ CliParse parse_command_line(std::span<const std::string_view> args) {
         return fail(*p);
       }
     }
+  } else if (o.command == Command::kMerge) {
+    if (o.inputs.empty() && o.parts_list.empty())
+      return fail("merge needs part tables (or --list FILE)");
+    if (o.jsonl_path == "-" && (o.table_path.empty() || o.table_path == "-"))
+      return fail("--jsonl - needs --table FILE: both cannot go to standard output");
   } else if (o.command == Command::kList && !o.inputs.empty()) {
     return fail("list takes no arguments");
   } else if (o.command == Command::kVersion && !o.inputs.empty()) {
