@@ -2,8 +2,8 @@
 # The Snakemake workflow on all local cores, against one `vxrun batch -j 1`
 # over the same inputs: the tables and the plots must be the same bytes, a
 # second run must do nothing, touching one file or adding one must redo only
-# that file and the gather, and an exit code >= 64 must fail the job with
-# vxrun's message in its log.
+# that file and the gather, several files per job must give the same bytes,
+# and an exit code >= 64 must fail the job with vxrun's message in its log.
 # usage: local_workflow_test.sh SOURCE_DIR VXRUN SCRATCH_DIR
 set -euo pipefail
 src=$1 vxrun=$2 work=$3
@@ -49,6 +49,15 @@ rm -r "$victim" "${victim%.tsv}.plots" out/results.tsv out/results.jsonl out/plo
 run_snakemake > resume.log 2>&1 || fail "snakemake failed" resume.log
 [ "$(grep -c 'rule part:' resume.log)" = 1 ] || fail "more than the lost part was redone" resume.log
 compare_with_batch out
+
+step "several files per job give the same bytes (plot names counted across jobs)"
+write_config many.yaml out_many
+echo "files_per_job: 3" >> many.yaml
+snakemake -s "$src/workflow/Snakefile" --cores 2 --configfile many.yaml > many.log 2>&1 ||
+  fail "snakemake failed" many.log
+[ "$(ls out_many/parts/*.tsv | wc -l)" -lt "$(ls out/parts/*.tsv | wc -l)" ] ||
+  fail "files_per_job did not put several files in one job"
+compare_with_batch out_many
 
 step "exit codes from 64 fail the job, with vxrun's message in its log"
 printf 'name\tmz\trt\nbad\tseventy-three\t1.2\n' > bad_targets.tsv
