@@ -398,7 +398,8 @@ int run_merge_command(const CliOptions& o, CommandIo& io) {
   }
   std::vector<TablePart> parts;
   parts.reserve(paths->size());
-  for (std::size_t i = 0; i < paths->size(); ++i) parts.push_back({(*paths)[i], texts[i]});
+  for (std::size_t i = 0; i < paths->size(); ++i)
+    parts.push_back({(*paths)[i], texts[i]});
   const MergeOutcome merged = merge_tables(parts);
   if (!merged.error.empty()) {
     io.err << "vxrun: " << merged.error << "\n";
@@ -408,7 +409,8 @@ int run_merge_command(const CliOptions& o, CommandIo& io) {
   write_tables(o, merged.rows, io, errors);
   if (!o.quiet) {
     io.err << "vxrun: " << parts.size() << " parts, " << merged.rows.size() << " rows";
-    if (merged.files_failed > 0) io.err << ", " << merged.files_failed << " files not processed";
+    if (merged.files_failed > 0)
+      io.err << ", " << merged.files_failed << " files not processed";
     io.err << "\n";
   }
   return finish_code(errors, merged.files_failed, io);

@@ -46,8 +46,9 @@ MergeOutcome merge_tables(std::span<const TablePart> parts) {
   }
   // The batch sorts its files by path and keeps each file's rows in target
   // order; a stable sort by file gives that order back.
-  std::stable_sort(out.rows.begin(), out.rows.end(),
-                   [](const ResultRow& a, const ResultRow& b) { return a.file < b.file; });
+  std::stable_sort(
+      out.rows.begin(), out.rows.end(),
+      [](const ResultRow& a, const ResultRow& b) { return a.file < b.file; });
   for (std::size_t i = 0; i < out.rows.size();) {
     bool failed = false;
     std::size_t j = i;

@@ -430,8 +430,9 @@ TEST(Vxrun, MergedPartsEqualOneBatch) {
   std::ofstream(files[2]) << "not mzML\n";
   std::ofstream(dir / "t.tsv") << "name\tmz\trt\trt_tol\nT73\t73\t2.12\t0.06\n"
                                   "T147\t147\t2.12\t0.06\n";
-  std::vector<std::string> batch{"batch", "--targets", dir / "t.tsv", "-q", "--table",
-                                 dir / "all.tsv", "--jsonl", dir / "all.jsonl"};
+  std::vector<std::string> batch{"batch",   "--targets",      dir / "t.tsv",
+                                 "-q",      "--table",        dir / "all.tsv",
+                                 "--jsonl", dir / "all.jsonl"};
   batch.insert(batch.end(), files.begin(), files.end());
   ASSERT_EQ(vxrun(batch).code, 1);
   std::vector<std::string> merge{"merge", "--table", dir / "m.tsv", "--jsonl",
