@@ -8,6 +8,8 @@
 namespace vx::host {
 namespace {
 
+// Merging looks at files, targets and statuses; the other cells only need
+// to survive the trip, which the results table's own tests cover.
 ResultRow row(std::string file, std::string target, std::string status = "ok") {
   ResultRow r;
   r.file = std::move(file);
@@ -15,23 +17,6 @@ ResultRow row(std::string file, std::string target, std::string status = "ok") {
   r.mz = 73;
   r.rt = 1.18;
   r.status = std::move(status);
-  if (r.status == "ok") {
-    r.spectra = 211;
-    r.trace_points = 198;
-    r.max_intensity = 124559.5;
-    r.fit_status = "success";
-    r.retention_time = 1.1779478364330214;
-    r.height = 28065.734923649863;
-    r.width = 0.03202811229334632;
-    r.area = 2253.189380743112;
-    r.baseline = 0;
-    r.r_squared = 0.99912;
-    r.iterations = 9;
-    r.flags = {"gcms.fit.solver_converged", "gcms.sim.weak_trace"};
-  } else {
-    r.flags = {"gcms.ingest." + r.status};
-    r.message = "why\tit failed\\";
-  }
   return r;
 }
 
