@@ -28,6 +28,7 @@ constexpr std::string_view kOverview =
     "  chain FILE --mz MZ --rt RT    run the chain on one file and print the fit\n"
     "  batch INPUTS... --targets T   run the chain on many files in parallel: table + "
     "plots\n"
+    "  merge PARTS... --table T      join the batch tables of parts of a sequence\n"
     "  list                          list the steps (IRI and contract digest)\n"
     "  run STEP [options]            call one step with given parameters and inputs\n"
     "  help [COMMAND]                this text, or a command's options\n"
@@ -44,8 +45,8 @@ constexpr std::string_view kOverview =
     "      malformed, no spectra, or a step returned a non-zero status; the\n"
     "      table and the messages say which and why\n"
     "  64  usage error (unknown option, missing or invalid value)\n"
-    "  65  the targets table or the sample list is malformed\n"
-    "  66  the targets table or the sample list cannot be read\n"
+    "  65  the targets table or the sample list is malformed (merge: a part is damaged)\n"
+    "  66  the targets table or the sample list cannot be read (merge: a part cannot be read)\n"
     "  69  the step library cannot be loaded or lacks a step\n"
     "  70  internal error\n"
     "  73  an output (table, plot, document) cannot be written\n"
@@ -133,6 +134,27 @@ constexpr std::string_view kBatchUsage =
     "(its rows say why; the batch still completes), 64/65/66/69/73 as listed\n"
     "in 'vxrun --help'.\n";
 
+constexpr std::string_view kMergeUsage =
+    "usage: vxrun merge PARTS... [--list FILE] [--table T] [--jsonl J]\n"
+    "\n"
+    "Joins results tables that 'vxrun batch' wrote for parts of a sequence\n"
+    "(one per file when a workflow engine runs each file as its own job) into\n"
+    "the table one batch over all those files writes: the same bytes, rows\n"
+    "sorted by file, each file's rows in its targets' order.\n"
+    "\n"
+    "options:\n"
+    "  --list FILE        more part paths, one per line (for more parts than a\n"
+    "                     command line holds)\n"
+    "  --table FILE       write the TSV table to FILE (default: standard output)\n"
+    "  --jsonl FILE       also write the rows as JSON Lines\n"
+    "  -q, --quiet        nothing on stderr but errors\n"
+    "\n"
+    "exit code: 0 when every file of the parts was processed, 1 when at least\n"
+    "one was not (as the batch would say), 64 usage error, 65 a part is not a\n"
+    "complete vxrun table (another header, a damaged row, a last line cut\n"
+    "short, a file already in another part), 66 a part or the list cannot be\n"
+    "read, 73 an output cannot be written. Every error names the part.\n";
+
 constexpr std::string_view kListUsage =
     "usage: vxrun list\n"
     "\n"
@@ -158,9 +180,10 @@ struct Topic {
   std::string_view name;
   std::string_view text;
 };
-constexpr std::array<Topic, 5> kTopics{{{"", kOverview},
+constexpr std::array<Topic, 6> kTopics{{{"", kOverview},
                                         {"chain", kChainUsage},
                                         {"batch", kBatchUsage},
+                                        {"merge", kMergeUsage},
                                         {"list", kListUsage},
                                         {"run", kRunUsage}}};
 
@@ -295,6 +318,14 @@ void declare_batch(CLI::App& cmd, CliOptions& o) {
   declare_quant_options(cmd, o.quant);
 }
 
+void declare_merge(CLI::App& cmd, CliOptions& o) {
+  cmd.add_option("parts", o.inputs)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  path_option(cmd, "--list", "a file", o.parts_list);
+  path_option(cmd, "--table", "a file", o.table_path);
+  path_option(cmd, "--jsonl", "a file", o.jsonl_path);
+  flag(cmd, "-q,--quiet", [&o] { o.quiet = true; });
+}
+
 // Commands without arguments still collect them, to say so.
 void declare_no_arguments(CLI::App& cmd, CliOptions& o) {
   cmd.add_option("arguments", o.inputs)
@@ -325,6 +356,7 @@ void declare_help(CLI::App& cmd, CliOptions& o) { cmd.add_option("topic", o.help
 
 // The post-parse checks that tie several options together.
 std::string check_chain_or_batch(const CliOptions& o);
+std::string check_merge(const CliOptions& o);
 std::string check_no_arguments(const CliOptions& o);
 std::string check_run(const CliOptions& o);
 std::string check_help(const CliOptions& o);
@@ -336,14 +368,22 @@ struct CommandEntry {
   std::string (*check)(const CliOptions&);
 };
 
-constexpr std::array<CommandEntry, 6> kCommands{{
+constexpr std::array<CommandEntry, 7> kCommands{{
     {"chain", Command::kChain, declare_chain, check_chain_or_batch},
     {"batch", Command::kBatch, declare_batch, check_chain_or_batch},
+    {"merge", Command::kMerge, declare_merge, check_merge},
     {"list", Command::kList, declare_no_arguments, check_no_arguments},
     {"run", Command::kRun, declare_run, check_run},
     {"help", Command::kHelp, declare_help, check_help},
     {"version", Command::kVersion, declare_no_arguments, check_no_arguments},
 }};
+
+// batch and merge write a table and JSON Lines; only one may be stdout.
+std::string check_standard_output(const CliOptions& o) {
+  if (o.jsonl_path == "-" && (o.table_path.empty() || o.table_path == "-"))
+    return "--jsonl - needs --table FILE: both cannot go to standard output";
+  return {};
+}
 
 std::string check_chain_or_batch(const CliOptions& o) {
   const bool single = o.mz || o.rt;
@@ -354,9 +394,7 @@ std::string check_chain_or_batch(const CliOptions& o) {
     return "chain takes exactly one file";
   }
   if (o.command == Command::kBatch && o.inputs.empty()) return "batch needs input files";
-  if (o.jsonl_path == "-" && (o.table_path.empty() || o.table_path == "-")) {
-    return "--jsonl - needs --table FILE: both cannot go to standard output";
-  }
+  if (const std::string e = check_standard_output(o); !e.empty()) return e;
   if ((!o.quant.samples_file.empty() || o.quant.settings_given) && !o.quant.wanted()) {
     return "quantitation options need --quant, --quant-jsonl, --calibration, "
            "--calibration-jsonl or --cal-plots";
@@ -366,6 +404,12 @@ std::string check_chain_or_batch(const CliOptions& o) {
       return *p;
   }
   return {};
+}
+
+std::string check_merge(const CliOptions& o) {
+  if (o.inputs.empty() && o.parts_list.empty())
+    return "merge needs part tables (or --list FILE)";
+  return check_standard_output(o);
 }
 
 std::string check_no_arguments(const CliOptions& o) {

@@ -22,7 +22,7 @@
 
 namespace vx::host {
 
-enum class Command { kHelp, kVersion, kList, kRun, kChain, kBatch };
+enum class Command { kHelp, kVersion, kList, kRun, kChain, kBatch, kMerge };
 
 // One parameter or input of `vxrun run`, in slot order.
 struct StepArgument {
@@ -64,7 +64,7 @@ struct CliOptions {
   std::string library;     // --library PATH
 
   // chain and batch
-  std::vector<std::string> inputs;  // chain: exactly one file
+  std::vector<std::string> inputs;  // chain: exactly one file; merge: the parts
   std::optional<double> mz;
   std::optional<double> rt;
   TargetDefaults defaults;
@@ -73,8 +73,9 @@ struct CliOptions {
   unsigned jobs = 0;                 // -j; 0 = one per core
   std::string plot_dir;              // --plot
   std::string out_dir;               // chain --out
-  std::string table_path;            // batch --table ("" or "-": standard output)
-  std::string jsonl_path;            // batch --jsonl
+  std::string table_path;            // batch, merge --table ("" or "-": standard output)
+  std::string jsonl_path;            // batch, merge --jsonl
+  std::string parts_list;            // merge --list: part paths, one per line
   bool quiet = false;                // no progress, no per-file lines
   std::optional<bool> progress_bar;  // --progress / --no-progress
   QuantOptions quant;                // batch

@@ -14,6 +14,7 @@
 #include "number_text.hpp"
 #include "quant_outputs.hpp"
 #include "step_library.hpp"
+#include "table_merge.hpp"
 
 #ifndef VX_HOST_VERSION
 #define VX_HOST_VERSION "unknown"
@@ -103,10 +104,56 @@ std::optional<std::string> write_documents(
   return std::nullopt;
 }
 
+int finish_code(std::span<const std::string> write_errors, std::size_t files_failed,
+                CommandIo& io) {
+  for (const std::string& e : write_errors) io.err << "vxrun: " << e << "\n";
+  if (!write_errors.empty()) return kExitCannotWrite;
+  return files_failed == 0 ? kExitOk : kExitNotProcessed;
+}
+
 int finish_code(const BatchOutcome& outcome, CommandIo& io) {
-  for (const std::string& e : outcome.write_errors) io.err << "vxrun: " << e << "\n";
-  if (!outcome.write_errors.empty()) return kExitCannotWrite;
-  return outcome.files_failed == 0 ? kExitOk : kExitNotProcessed;
+  return finish_code(outcome.write_errors, outcome.files_failed, io);
+}
+
+// The table (standard output unless --table names a file) and the JSON
+// Lines of batch and merge; what could not be written goes to errors.
+void write_tables(const CliOptions& o, std::span<const ResultRow> rows, CommandIo& io,
+                  std::vector<std::string>& errors) {
+  const std::string table = table_tsv(rows);
+  if (o.table_path.empty() || o.table_path == "-") {
+    io.out << table;
+    io.out.flush();
+  } else {
+    std::string error;
+    if (!write_text_file(o.table_path, table, &error)) errors.push_back(error);
+  }
+  if (!o.jsonl_path.empty()) {
+    std::string error;
+    if (o.jsonl_path == "-") {
+      io.out << table_jsonl(rows);
+    } else if (!write_text_file(o.jsonl_path, table_jsonl(rows), &error)) {
+      errors.push_back(error);
+    }
+  }
+}
+
+// The part paths of a merge: the arguments, then the lines of --list.
+std::optional<std::vector<std::string>> part_paths(const CliOptions& o, CommandIo& io) {
+  std::vector<std::string> paths = o.inputs;
+  if (o.parts_list.empty()) return paths;
+  const auto list = read_whole_file(o.parts_list);
+  if (!list) {
+    io.err << "vxrun: cannot read the list of parts " << o.parts_list << "\n";
+    return std::nullopt;
+  }
+  std::string_view rest = *list;
+  while (!rest.empty()) {
+    std::string_view line = rest.substr(0, rest.find('\n'));
+    rest.remove_prefix(std::min(line.size() + 1, rest.size()));
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (!line.empty()) paths.emplace_back(line);
+  }
+  return paths;
 }
 
 // Writes the label of a summary line, padded so that every value starts in
@@ -344,23 +391,7 @@ int run_batch_command(const CliOptions& o, const ChainSteps& steps, CommandIo& i
   BatchOutcome outcome = run_batch(steps, files, settings);
   progress.finish();
 
-  const std::string table = table_tsv(outcome.rows);
-  if (o.table_path.empty() || o.table_path == "-") {
-    io.out << table;
-    io.out.flush();
-  } else {
-    std::string error;
-    if (!write_text_file(o.table_path, table, &error))
-      outcome.write_errors.push_back(error);
-  }
-  if (!o.jsonl_path.empty()) {
-    std::string error;
-    if (o.jsonl_path == "-") {
-      io.out << table_jsonl(outcome.rows);
-    } else if (!write_text_file(o.jsonl_path, table_jsonl(outcome.rows), &error)) {
-      outcome.write_errors.push_back(error);
-    }
-  }
+  write_tables(o, outcome.rows, io, outcome.write_errors);
   if (samples) write_quantitation(o.quant, *targets, *samples, outcome);
   if (!o.quiet) {
     io.err << "vxrun: " << files.size() << " files, " << outcome.rows.size() << " rows";
@@ -369,6 +400,39 @@ int run_batch_command(const CliOptions& o, const ChainSteps& steps, CommandIo& i
     io.err << "\n";
   }
   return finish_code(outcome, io);
+}
+
+int run_merge_command(const CliOptions& o, CommandIo& io) {
+  const auto paths = part_paths(o, io);
+  if (!paths) return kExitNoInput;
+  std::vector<std::string> texts;
+  texts.reserve(paths->size());
+  for (const std::string& path : *paths) {
+    auto text = read_whole_file(path);
+    if (!text) {
+      io.err << "vxrun: cannot read the part " << path << "\n";
+      return kExitNoInput;
+    }
+    texts.push_back(std::move(*text));
+  }
+  std::vector<TablePart> parts;
+  parts.reserve(paths->size());
+  for (std::size_t i = 0; i < paths->size(); ++i)
+    parts.push_back({(*paths)[i], texts[i]});
+  const MergeOutcome merged = merge_tables(parts);
+  if (!merged.error.empty()) {
+    io.err << "vxrun: " << merged.error << "\n";
+    return kExitPartInvalid;
+  }
+  std::vector<std::string> errors;
+  write_tables(o, merged.rows, io, errors);
+  if (!o.quiet) {
+    io.err << "vxrun: " << parts.size() << " parts, " << merged.rows.size() << " rows";
+    if (merged.files_failed > 0)
+      io.err << ", " << merged.files_failed << " files not processed";
+    io.err << "\n";
+  }
+  return finish_code(errors, merged.files_failed, io);
 }
 
 }  // namespace vx::host

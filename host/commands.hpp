@@ -30,6 +30,8 @@ int run_version_command(const StepLibrary* lib, std::string_view library_path,
 int run_step_command(const StepLibrary& lib, const RunOptions& run, CommandIo& io);
 int run_chain_command(const CliOptions& o, const ChainSteps& steps, CommandIo& io);
 int run_batch_command(const CliOptions& o, const ChainSteps& steps, CommandIo& io);
+// Needs no library: it only reads and writes tables.
+int run_merge_command(const CliOptions& o, CommandIo& io);
 
 // A hexadecimal fingerprint of the step IRIs and contract digests: two
 // libraries with the same fingerprint offer the same step contracts.

@@ -50,6 +50,9 @@ int run(int argc, char** argv) {
     return kExitOk;
   }
 
+  CommandIo io{std::cout, std::cerr, stderr, isatty(STDERR_FILENO) == 1};
+  if (o.command == Command::kMerge) return run_merge_command(o, io);
+
   const std::string path =
       o.library.empty() ? StepLibrary::default_path(argv[0]) : o.library;
   const StepLibrary lib(path);
@@ -60,7 +63,6 @@ int run(int argc, char** argv) {
     std::cerr << "vxrun: " << lib.error() << "\n";
     return kExitLibrary;
   }
-  CommandIo io{std::cout, std::cerr, stderr, isatty(STDERR_FILENO) == 1};
   switch (o.command) {
     case Command::kList:
       return run_list_command(lib, std::cout);

@@ -69,6 +69,7 @@ TEST(CliArgs, HelpForEveryCommand) {
                         {"batch -h", "batch"},
                         {"list --help", "list"},
                         {"run --help", "run"},
+                        {"merge a.tsv --help", "merge"},
                         {"run OperationStepDemo -p x -h", "run"},
                         {"--version --help", ""}};
   for (const Case& c : cases) {
@@ -126,6 +127,10 @@ TEST(CliArgs, UsageErrors) {
       {"chain f --mz -73 --rt 5", "m/z must be a positive"},
       {"chain f --mz 73 --rt 5 --table t.tsv", "unknown option --table"},
       {"batch --targets t.tsv", "needs input files"},
+      {"merge --table t.tsv", "needs part tables"},
+      {"merge a.tsv --targets t.tsv", "unknown option --targets"},
+      {"merge a.tsv --table", "--table needs a file"},
+      {"merge a.tsv --jsonl -", "both cannot go to standard output"},
       {"batch a --targets t.tsv -j -1", "thread count"},
       {"batch a --targets t.tsv -jx", "thread count"},
       {"batch a --targets", "--targets needs a file"},

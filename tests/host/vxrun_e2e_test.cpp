@@ -450,6 +450,48 @@ TEST(Vxrun, FilesWithoutSpectraAreFlagged) {
   }
 }
 
+// One batch per file, joined by merge, gives the bytes of one batch over all
+// the files (failing ones included), whatever order the parts come in; a
+// part cut short or missing stops the merge with the part's name.
+TEST(Vxrun, MergedPartsEqualOneBatch) {
+  REQUIRE_CHAIN_STEPS();
+  TempDir dir;
+  const std::string tiny = read_file(vx::testing::test_data("sim_tiny.mzML"));
+  const std::vector<std::string> files{dir / "b.mzML", dir / "a.mzML", dir / "words.mzML",
+                                       dir / "missing.mzML"};
+  std::ofstream(files[0], std::ios::binary) << tiny;
+  std::ofstream(files[1], std::ios::binary) << tiny;
+  std::ofstream(files[2]) << "not mzML\n";
+  std::ofstream(dir / "t.tsv") << "name\tmz\trt\trt_tol\nT73\t73\t2.12\t0.06\n"
+                                  "T147\t147\t2.12\t0.06\n";
+  std::vector<std::string> batch{"batch",   "--targets",      dir / "t.tsv",
+                                 "-q",      "--table",        dir / "all.tsv",
+                                 "--jsonl", dir / "all.jsonl"};
+  batch.insert(batch.end(), files.begin(), files.end());
+  ASSERT_EQ(vxrun(batch).code, 1);
+  std::vector<std::string> merge{"merge", "--table", dir / "m.tsv", "--jsonl",
+                                 dir / "m.jsonl"};
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const std::string part = dir / ("part" + std::to_string(i) + ".tsv");
+    vxrun({"batch", files[i], "--targets", dir / "t.tsv", "-q", "--table", part});
+    merge.push_back(part);
+  }
+  const ProcessRun merged = vxrun(merge);
+  EXPECT_EQ(merged.code, 1) << merged.err;
+  EXPECT_EQ(read_file(dir / "m.tsv"), read_file(dir / "all.tsv"));
+  EXPECT_EQ(read_file(dir / "m.jsonl"), read_file(dir / "all.jsonl"));
+
+  const std::string part0 = read_file(merge[5]);
+  std::ofstream(merge[5], std::ios::binary) << part0.substr(0, part0.size() - 7);
+  const ProcessRun cut = vxrun(merge);
+  EXPECT_EQ(cut.code, 65);
+  EXPECT_NE(cut.err.find(merge[5] + ": the last line is incomplete"), std::string::npos)
+      << cut.err;
+  const ProcessRun absent = vxrun({"merge", dir / "absent.tsv"});
+  EXPECT_EQ(absent.code, 66);
+  EXPECT_NE(absent.err.find("absent.tsv"), std::string::npos);
+}
+
 TEST(Vxrun, RealGcMsFileMatchesTheReferenceFits) {
   REQUIRE_CHAIN_STEPS();
   const fs::path file =

@@ -1,0 +1,71 @@
+#!/bin/bash
+# The Snakemake workflow on all local cores, against one `vxrun batch -j 1`
+# over the same inputs: the tables and the plots must be the same bytes, a
+# second run must do nothing, touching one file or adding one must redo only
+# that file and the gather, several files per job must give the same bytes,
+# and an exit code >= 64 must fail the job with vxrun's message in its log.
+# usage: local_workflow_test.sh SOURCE_DIR VXRUN SCRATCH_DIR
+set -euo pipefail
+src=$1 vxrun=$2 work=$3
+. "$src/tests/workflow/workflow_test_lib.sh"
+
+make_inputs "$work"
+cd "$work"
+write_config cfg.yaml out
+run_snakemake() { snakemake -s "$src/workflow/Snakefile" --cores 2 --configfile cfg.yaml "$@"; }
+
+step "first run"
+run_snakemake > first.log 2>&1 || fail "snakemake failed" first.log
+compare_with_batch out
+
+step "second run does nothing"
+before=$(part_times out)
+run_snakemake > second.log 2>&1 || fail "snakemake failed" second.log
+grep -q "Nothing to be done" second.log || fail "the second run did something" second.log
+[ "$(part_times out)" = "$before" ] || fail "parts were rewritten by a run with nothing to do"
+
+step "touching one file redoes that file and the gather"
+sleep 1
+touch data/b.mzML
+run_snakemake > touch.log 2>&1 || fail "snakemake failed" touch.log
+redone=$(diff <(echo "$before") <(part_times out) | grep '^>' || true)
+[ "$(echo "$redone" | wc -l)" = 1 ] || fail "more than one part was redone: $redone" touch.log
+case $redone in *"/b.mzML-"*) ;; *) fail "the touched file's part was not redone" touch.log ;; esac
+grep -q "rule merge" touch.log || fail "the gather did not run again" touch.log
+compare_with_batch out
+
+step "a new file in an input folder is the only new job"
+before=$(part_times out)
+cp data/b.mzML data/d.mzML
+run_snakemake > add.log 2>&1 || fail "snakemake failed" add.log
+[ "$(grep -c 'rule part:' add.log)" = 1 ] || fail "more than the new file was redone" add.log
+[ "$(part_times out | grep -v '/d\.mzML-')" = "$before" ] || fail "old parts were redone"
+compare_with_batch out
+
+step "after an interruption only the missing part and the gather run"
+# What a run stopped before its gather leaves: some parts, no results.
+victim=$(ls out/parts/*.tsv | head -n 1)
+rm -r "$victim" "${victim%.tsv}.plots" out/results.tsv out/results.jsonl out/plots
+run_snakemake > resume.log 2>&1 || fail "snakemake failed" resume.log
+[ "$(grep -c 'rule part:' resume.log)" = 1 ] || fail "more than the lost part was redone" resume.log
+compare_with_batch out
+
+step "several files per job give the same bytes (plot names counted across jobs)"
+write_config many.yaml out_many
+echo "files_per_job: 3" >> many.yaml
+snakemake -s "$src/workflow/Snakefile" --cores 2 --configfile many.yaml > many.log 2>&1 ||
+  fail "snakemake failed" many.log
+[ "$(ls out_many/parts/*.tsv | wc -l)" -lt "$(ls out/parts/*.tsv | wc -l)" ] ||
+  fail "files_per_job did not put several files in one job"
+compare_with_batch out_many
+
+step "exit codes from 64 fail the job, with vxrun's message in its log"
+printf 'name\tmz\trt\nbad\tseventy-three\t1.2\n' > bad_targets.tsv
+write_config bad.yaml out_bad bad_targets.tsv
+if snakemake -s "$src/workflow/Snakefile" --cores 2 --configfile bad.yaml > bad.log 2>&1; then
+  fail "a malformed targets table did not fail the workflow" bad.log
+fi
+grep -q "bad_targets.tsv:2: .* is not a number" out_bad/logs/*.log || fail "the job's log lacks vxrun's message" bad.log
+[ ! -e out_bad/results.tsv ] || fail "a results table was written after a failed job"
+
+echo "PASS"
