@@ -11,14 +11,6 @@
 #include "number_text.hpp"
 
 namespace vx::host {
-namespace {
-
-constexpr double kWidth = 760;
-constexpr double kLeft = 88;
-constexpr double kRight = 24;
-constexpr double kTop = 44;
-constexpr double kPlotHeight = 340;
-constexpr double kCaptionLine = 18;
 
 // Length of the valid UTF-8 sequence at s[i], or 0 when the bytes there are
 // not one (file names need not be UTF-8, an SVG must be).
@@ -44,6 +36,16 @@ std::size_t utf8_length(std::string_view s, std::size_t i) {
   if (c == 0xF4 && b(i + 1) >= 0x90) return 0;  // beyond U+10FFFF
   return n;
 }
+
+namespace {
+
+constexpr double kWidth = 760;
+constexpr double kLeft = 88;
+constexpr double kRight = 24;
+constexpr double kTop = 44;
+constexpr double kPlotHeight = 340;
+constexpr double kCaptionLine = 18;
+
 
 void append_escaped(std::string& out, std::string_view s) {
   for (std::size_t i = 0; i < s.size();) {

@@ -6,7 +6,9 @@
 #pragma once
 
 #include <optional>
+#include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vx::host {
@@ -24,6 +26,10 @@ struct PlotInput {
 };
 
 std::string render_plot_svg(const PlotInput& in);
+
+// Length of the valid UTF-8 sequence at s[i], or 0 when the bytes there are
+// not one.
+std::size_t utf8_length(std::string_view s, std::size_t i);
 
 // Round tick positions covering [lo, hi], about `count` of them.
 std::vector<double> nice_ticks(double lo, double hi, int count);

@@ -1,0 +1,321 @@
+// The report page's own script: reads the JSON data block, draws the results
+// matrix, and builds each cell's plot and each target's table and trend plots
+// only when they are asked for. Data text is only ever set as textContent.
+(function () {
+  "use strict";
+  var D = JSON.parse(document.getElementById("vx-data").textContent);
+  var NT = D.targets.length, NF = D.files.length;
+  var SVGNS = "http://www.w3.org/2000/svg";
+  // Row fields, in the order the program writes them.
+  var ST = 0, FIT = 1, RT = 2, HEIGHT = 3, WIDTH = 4, AREA = 5, BASE = 6, R2 = 7,
+      MAXI = 8, ITER = 9, POINTS = 10, FLAGS = 11, MSG = 12;
+
+  function el(tag, cls, text) {
+    var e = document.createElement(tag);
+    if (cls) e.className = cls;
+    if (text !== undefined && text !== null) e.textContent = text;
+    return e;
+  }
+  function svgEl(tag, attrs) {
+    var e = document.createElementNS(SVGNS, tag);
+    for (var k in attrs) e.setAttribute(k, attrs[k]);
+    return e;
+  }
+  function trimZeros(s) {
+    return s.indexOf(".") < 0 ? s : s.replace(/0+$/, "").replace(/\.$/, "");
+  }
+  // Numbers for reading: significant digits, or fixed decimals.
+  function sig(v, d) {
+    if (v === null || v === undefined) return "";
+    var s = v.toPrecision(d), e = s.indexOf("e");
+    return e < 0 ? trimZeros(s) : trimZeros(s.slice(0, e)) + s.slice(e);
+  }
+  function fixed(v, d) { return v === null || v === undefined ? "" : v.toFixed(d); }
+  function baseName(p) { var i = p.lastIndexOf("/"); return i < 0 ? p : p.slice(i + 1); }
+  function status(r) { return D.statuses[r[ST]]; }
+  function fitStatus(r) { return r[FIT] === null ? "" : D.statuses[r[FIT]]; }
+  function outcome(r) {
+    if (status(r) !== "ok") return "failed";
+    var f = fitStatus(r);
+    return f === "success" ? "ok" : f === "unstable_fit" ? "unstable" : "nopeak";
+  }
+  function flagText(r) {
+    return r[FLAGS].map(function (i) { return D.flags[i]; }).join("; ");
+  }
+
+  function niceTicks(lo, hi, count) {
+    var out = [];
+    if (!(hi > lo) || !isFinite(lo) || !isFinite(hi)) return out;
+    var raw = (hi - lo) / count, mag = Math.pow(10, Math.floor(Math.log10(raw)));
+    var n = raw / mag, step = (n < 1.5 ? 1 : n < 3 ? 2 : n < 7 ? 5 : 10) * mag;
+    for (var k = Math.ceil(lo / step - 1e-9); out.length < 50; k++) {
+      var v = k * step;
+      if (v > hi + step * 1e-9) break;
+      out.push(v);
+    }
+    return out;
+  }
+  function range(arrays, extra) {
+    var lo = Infinity, hi = -Infinity;
+    arrays.forEach(function (a) {
+      a.forEach(function (v) { if (v !== null && isFinite(v)) { lo = Math.min(lo, v); hi = Math.max(hi, v); } });
+    });
+    (extra || []).forEach(function (v) { if (v !== null && isFinite(v)) { lo = Math.min(lo, v); hi = Math.max(hi, v); } });
+    if (lo > hi) return [0, 1];
+    var span = hi - lo;
+    if (!(span > 0)) span = Math.max(Math.abs(hi) * 0.1, 1);
+    return [lo - span * 0.06, hi + span * 0.06];
+  }
+
+  // A small SVG chart: o = {w, h, x: [lo, hi], xs, ys, lines: [[xs, ys]],
+  // baseline, xLabel, yLabel, connect}.
+  function chart(o) {
+    var L = 62, R = 12, T = 10, B = 40, w = o.w, h = o.h;
+    var pw = w - L - R, ph = h - T - B;
+    var xr = o.x && o.x[1] > o.x[0] ? o.x : range([o.xs]);
+    var yr = range([o.ys].concat(o.lines.map(function (l) { return l[1]; })), [o.baseline]);
+    function sx(x) { return L + (x - xr[0]) / (xr[1] - xr[0]) * pw; }
+    function sy(y) { return T + ph - (y - yr[0]) / (yr[1] - yr[0]) * ph; }
+    var s = svgEl("svg", { width: w, height: h, viewBox: "0 0 " + w + " " + h, "class": "chart" });
+    s.appendChild(svgEl("rect", { x: L, y: T, width: pw, height: ph, fill: "#fff", stroke: "#888" }));
+    var xt = niceTicks(xr[0], xr[1], Math.max(2, Math.floor(pw / 90)));
+    var yt = niceTicks(yr[0], yr[1], Math.max(2, Math.floor(ph / 45)));
+    var xStep = xt.length > 1 ? xt[1] - xt[0] : 1, yStep = yt.length > 1 ? yt[1] - yt[0] : 1;
+    xt.forEach(function (x) {
+      s.appendChild(svgEl("line", { x1: sx(x), x2: sx(x), y1: T, y2: T + ph, stroke: "#eee" }));
+      var t = svgEl("text", { x: sx(x), y: T + ph + 14, "text-anchor": "middle" });
+      t.textContent = tickLabel(x, xStep);
+      s.appendChild(t);
+    });
+    yt.forEach(function (y) {
+      s.appendChild(svgEl("line", { x1: L, x2: L + pw, y1: sy(y), y2: sy(y), stroke: "#eee" }));
+      var t = svgEl("text", { x: L - 4, y: sy(y) + 4, "text-anchor": "end" });
+      t.textContent = tickLabel(y, yStep);
+      s.appendChild(t);
+    });
+    var xl = svgEl("text", { x: L + pw / 2, y: h - 6, "text-anchor": "middle" });
+    xl.textContent = o.xLabel;
+    s.appendChild(xl);
+    var yl = svgEl("text", { transform: "translate(12 " + (T + ph / 2) + ") rotate(-90)", "text-anchor": "middle" });
+    yl.textContent = o.yLabel;
+    s.appendChild(yl);
+    var g = svgEl("g", {});
+    if (o.baseline !== null && o.baseline !== undefined && isFinite(o.baseline))
+      g.appendChild(svgEl("line", { x1: L, x2: L + pw, y1: sy(o.baseline), y2: sy(o.baseline),
+        stroke: "#2a9d3a", "stroke-dasharray": "6 4", "class": "baseline" }));
+    o.lines.forEach(function (l) { g.appendChild(polyline(l[0], l[1], sx, sy, "#d62728", "fit")); });
+    if (o.connect) g.appendChild(polyline(o.xs, o.ys, sx, sy, "#9db7e0", "link"));
+    for (var i = 0; i < o.xs.length; i++) {
+      if (o.xs[i] === null || o.ys[i] === null) continue;
+      g.appendChild(svgEl("circle", { cx: sx(o.xs[i]), cy: sy(o.ys[i]), r: o.r || 3, fill: "#1f5fbf", "class": "pt" }));
+    }
+    s.appendChild(g);
+    return s;
+  }
+  function polyline(xs, ys, sx, sy, color, cls) {
+    var pts = [];
+    for (var i = 0; i < xs.length; i++)
+      if (xs[i] !== null && ys[i] !== null) pts.push(sx(xs[i]).toFixed(1) + "," + sy(ys[i]).toFixed(1));
+    return svgEl("polyline", { points: pts.join(" "), fill: "none", stroke: color, "stroke-width": 1.5, "class": cls });
+  }
+  function tickLabel(v, step) {
+    if (Math.abs(v) < Math.abs(step) * 1e-9) v = 0;
+    if (Math.abs(v) >= 1e6) return sig(v, 4);
+    var places = Math.min(8, Math.max(0, Math.ceil(-Math.log10(Math.abs(step)) - 1e-9)));
+    return v.toFixed(places);
+  }
+
+  // The trace and fit of one cell.
+  function fitCurve(r, p) {
+    if (fitStatus(r) !== "success" || p[4].length) return [p[4], p[5]];
+    var xs = [], ys = [], h = r[HEIGHT], c = r[RT], w = r[WIDTH], b = r[BASE];
+    if ([h, c, w, b].some(function (v) { return v === null; }) || !(w > 0)) return [[], []];
+    for (var i = 0; i <= 200; i++) {
+      var x = p[0] + (p[1] - p[0]) * i / 200, z = (x - c) / w;
+      xs.push(x);
+      ys.push(h * Math.exp(-0.5 * z * z) + b);
+    }
+    return [xs, ys];
+  }
+  function valueLines(r) {
+    var lines = [["status", status(r)], ["fit", fitStatus(r) || "not run"],
+      ["retention time", fixed(r[RT], 4) + (r[RT] === null ? "" : " min")],
+      ["height", sig(r[HEIGHT], 6)], ["width (sigma)", sig(r[WIDTH], 6)],
+      ["area", sig(r[AREA], 6)], ["baseline", sig(r[BASE], 6)], ["r\u00b2", fixed(r[R2], 5)],
+      ["iterations", r[ITER] === null ? "" : String(r[ITER])],
+      ["trace points", r[POINTS] === null ? "" : String(r[POINTS])],
+      ["flags", flagText(r) || "none"], ["message", r[MSG]]];
+    return lines.filter(function (l) { return l[1] !== ""; });
+  }
+  function showCell(i) {
+    var f = Math.floor(i / NT), t = i % NT, r = D.rows[i], p = D.plots.length ? D.plots[i] : null;
+    var view = document.getElementById("cell-view");
+    view.replaceChildren();
+    view.hidden = false;
+    var head = el("div", "cell-head");
+    head.appendChild(el("h3", null, baseName(D.files[f]) + " \u00b7 " + D.targets[t][0]));
+    var close = el("button", "close", "close");
+    close.addEventListener("click", function () { view.hidden = true; });
+    head.appendChild(close);
+    view.appendChild(head);
+    view.appendChild(el("p", "muted", D.files[f]));
+    var body = el("div", "cell-body");
+    if (p) {
+      body.appendChild(chart({ w: 560, h: 300, x: [p[0], p[1]], xs: p[2], ys: p[3],
+        lines: [fitCurve(r, p)], baseline: p[6], xLabel: "retention time (min)", yLabel: "intensity" }));
+    } else {
+      body.appendChild(el("p", "noplot", "No trace for this cell: " + (r[MSG] || status(r))));
+    }
+    var tbl = el("table", "facts");
+    valueLines(r).forEach(function (l) {
+      var tr = el("tr");
+      tr.appendChild(el("th", null, l[0]));
+      tr.appendChild(el("td", null, l[1]));
+      tbl.appendChild(tr);
+    });
+    body.appendChild(tbl);
+    view.appendChild(body);
+    if (p && p[7]) {
+      var a = el("a", null, "the SVG figure");
+      // Only relative paths are linked: a scheme would not be a file beside the report.
+      a.href = /^[a-zA-Z][a-zA-Z0-9+.-]*:/.test(p[7]) ? "./" + p[7] : p[7];
+      view.appendChild(a);
+    }
+  }
+
+  function buildMatrix() {
+    var table = document.getElementById("matrix");
+    var thead = el("thead"), hr = el("tr");
+    hr.appendChild(el("th", "corner", "file \\ target"));
+    D.targets.forEach(function (t) {
+      var th = el("th", "tname", t[0]);
+      th.title = t[0] + " (m/z " + sig(t[1], 8) + ", RT " + sig(t[2], 6) + ")";
+      hr.appendChild(th);
+    });
+    thead.appendChild(hr);
+    var tbody = el("tbody"), frag = document.createDocumentFragment();
+    for (var f = 0; f < NF; f++) {
+      var tr = el("tr"), th = el("th", "fname", baseName(D.files[f]));
+      th.title = D.files[f];
+      tr.appendChild(th);
+      for (var t = 0; t < NT; t++) {
+        var i = f * NT + t, r = D.rows[i], o = outcome(r);
+        // A fit without a peak reports zeros: the cell says "no peak" instead.
+        var text = o === "failed" ? "\u2717" : o === "nopeak" || r[AREA] === null ? "\u2013" : sig(r[AREA], 4);
+        var td = el("td", "cell " + o, text);
+        td.dataset.i = i;
+        tr.appendChild(td);
+      }
+      frag.appendChild(tr);
+    }
+    tbody.appendChild(frag);
+    table.replaceChildren(thead, tbody);
+    table.addEventListener("click", function (e) {
+      var td = e.target.closest("td[data-i]");
+      if (td) showCell(Number(td.dataset.i));
+    });
+  }
+
+  // Per-target tables: built when the target is first opened.
+  var COLUMNS = [
+    ["#", function (f) { return f + 1; }, String],
+    ["file", function (f) { return baseName(D.files[f]); }, String],
+    ["status", function (f, r) { return status(r); }, String],
+    ["fit", function (f, r) { return fitStatus(r); }, String],
+    ["RT (min)", function (f, r) { return r[RT]; }, function (v) { return fixed(v, 4); }],
+    ["height", function (f, r) { return r[HEIGHT]; }, function (v) { return sig(v, 6); }],
+    ["width", function (f, r) { return r[WIDTH]; }, function (v) { return sig(v, 6); }],
+    ["area", function (f, r) { return r[AREA]; }, function (v) { return sig(v, 6); }],
+    ["baseline", function (f, r) { return r[BASE]; }, function (v) { return sig(v, 6); }],
+    ["r\u00b2", function (f, r) { return r[R2]; }, function (v) { return fixed(v, 5); }],
+    ["iter.", function (f, r) { return r[ITER]; }, function (v) { return v === null ? "" : String(v); }],
+    ["points", function (f, r) { return r[POINTS]; }, function (v) { return v === null ? "" : String(v); }],
+    ["flags", function (f, r) { return flagText(r); }, String],
+    ["message", function (f, r) { return r[MSG]; }, String]];
+
+  function compare(a, b) {
+    if (a === b) return 0;
+    if (a === null || a === "") return 1;  // empty cells last either way
+    if (b === null || b === "") return -1;
+    return typeof a === "number" && typeof b === "number" ? a - b : String(a).localeCompare(String(b));
+  }
+  function buildTarget(details) {
+    var t = Number(details.dataset.t), body = details.querySelector(".target-body");
+    var idx = [], rts = [], areas = [], xs = [];
+    for (var f = 0; f < NF; f++) {
+      var r = D.rows[f * NT + t];
+      idx.push(f);
+      xs.push(f + 1);
+      var good = outcome(r) === "ok";
+      rts.push(good ? r[RT] : null);
+      areas.push(good ? r[AREA] : null);
+    }
+    var plots = el("div", "trend");
+    var drift = el("figure");
+    drift.appendChild(chart({ w: 420, h: 200, xs: xs, ys: rts, lines: [], xLabel: "file (input order)",
+      yLabel: "RT (min)", connect: true, r: 2 }));
+    drift.appendChild(el("figcaption", null, "fitted retention time (drift)"));
+    var area = el("figure");
+    area.appendChild(chart({ w: 420, h: 200, xs: xs, ys: areas, lines: [], xLabel: "file (input order)",
+      yLabel: "area", connect: true, r: 2 }));
+    area.appendChild(el("figcaption", null, "area"));
+    plots.appendChild(drift);
+    plots.appendChild(area);
+    body.appendChild(plots);
+
+    var table = el("table", "rows sortable"), thead = el("thead"), hr = el("tr"), tbody = el("tbody");
+    var sort = { col: 0, dir: 1 };
+    function fill() {
+      var keys = idx.map(function (f) { return COLUMNS[sort.col][1](f, D.rows[f * NT + t]); });
+      var order = idx.slice().sort(function (a, b) {
+        var ka = keys[a], kb = keys[b];
+        if (ka === null || ka === "" || kb === null || kb === "") return compare(ka, kb) || a - b;
+        return sort.dir * compare(ka, kb) || a - b;
+      });
+      var frag = document.createDocumentFragment();
+      order.forEach(function (f) {
+        var r = D.rows[f * NT + t], tr = el("tr", outcome(r));
+        tr.dataset.i = f * NT + t;
+        COLUMNS.forEach(function (c) { tr.appendChild(el("td", null, c[2](c[1](f, r)))); });
+        frag.appendChild(tr);
+      });
+      tbody.replaceChildren(frag);
+      Array.prototype.forEach.call(hr.children, function (th, k) {
+        th.className = k === sort.col ? (sort.dir > 0 ? "asc" : "desc") : "";
+      });
+    }
+    COLUMNS.forEach(function (c, k) {
+      var th = el("th", null, c[0]);
+      th.addEventListener("click", function () {
+        sort.dir = sort.col === k ? -sort.dir : 1;
+        sort.col = k;
+        fill();
+      });
+      hr.appendChild(th);
+    });
+    thead.appendChild(hr);
+    table.appendChild(thead);
+    table.appendChild(tbody);
+    tbody.addEventListener("click", function (e) {
+      var tr = e.target.closest("tr[data-i]");
+      if (!tr) return;
+      showCell(Number(tr.dataset.i));
+      document.getElementById("matrix-section").scrollIntoView();
+    });
+    fill();
+    var wrap = el("div", "table-wrap");
+    wrap.appendChild(table);
+    body.appendChild(wrap);
+  }
+
+  buildMatrix();
+  Array.prototype.forEach.call(document.querySelectorAll("details.target"), function (d) {
+    d.addEventListener("toggle", function () {
+      if (d.open && !d.dataset.built) {
+        d.dataset.built = "1";
+        buildTarget(d);
+      }
+    });
+  });
+  document.body.dataset.ready = "1";
+})();
