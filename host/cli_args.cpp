@@ -69,6 +69,7 @@ constexpr std::string_view kChainUsage =
     "                     fit_diagnostics.json; with --targets the last four go to\n"
     "                     DIR/<target>/\n"
     "  --plot DIR         write an SVG per target\n"
+    "  --report FILE      write an HTML report of the run (one self-contained file)\n"
     "  -j N               threads for the targets (default: one per core)\n"
     "\n"
     "exit code: 0 when the file was processed, 1 when it was not (the summary\n"
@@ -98,6 +99,10 @@ constexpr std::string_view kBatchUsage =
     "  --jsonl FILE       also write the rows as JSON Lines\n"
     "  --plot DIR         one SVG per file and target: trace points, fitted\n"
     "                     curve, baseline and the fit values\n"
+    "  --report FILE      one self-contained HTML report: summary, a files x\n"
+    "                     targets matrix with each cell's trace and fit, sortable\n"
+    "                     per-target tables with drift and area plots, and the\n"
+    "                     files not processed\n"
     "  --progress         progress bar on stderr even when it is not a terminal\n"
     "  --no-progress      no progress bar; one line per file on stderr\n"
     "  -q, --quiet        nothing on stderr but errors\n"
@@ -304,6 +309,10 @@ CliParse parse_command_line(std::span<const std::string_view> args) {
       const auto v = text_value();
       if (!v) return need("a folder");
       o.plot_dir = *v;
+    } else if (name == "--report") {
+      const auto v = text_value();
+      if (!v) return need("a file");
+      o.report_path = *v;
     } else if (name == "--out" && o.command == Command::kChain) {
       const auto v = text_value();
       if (!v) return need("a folder");

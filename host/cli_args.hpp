@@ -31,6 +31,7 @@ struct CliOptions {
   std::string out_dir;               // chain --out
   std::string table_path;            // batch --table ("" or "-": standard output)
   std::string jsonl_path;            // batch --jsonl
+  std::string report_path;           // --report: the HTML report
   bool quiet = false;                // no progress, no per-file lines
   std::optional<bool> progress_bar;  // --progress / --no-progress
 

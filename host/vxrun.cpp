@@ -15,6 +15,7 @@
 #include "cli_args.hpp"
 #include "commands.hpp"
 #include "exit_codes.hpp"
+#include "report_builder.hpp"
 #include "step_library.hpp"
 
 namespace {
@@ -44,6 +45,10 @@ int run(int argc, char** argv) {
     return kExitLibrary;
   }
   CommandIo io{std::cout, std::cerr, stderr, isatty(STDERR_FILENO) == 1};
+  const std::vector<std::string_view> words(argv, argv + argc);
+  io.command_line = command_line_text(words);
+  io.library_path = path;
+  io.library_contract = contract_fingerprint(lib);
   switch (o.command) {
     case Command::kList:
       return run_list_command(lib, std::cout);
