@@ -4,7 +4,10 @@
 // \u escapes so that no text can close the script element.
 #include "html_report.hpp"
 
+#include <algorithm>
 #include <array>
+#include <cstdint>
+#include <limits>
 #include <cmath>
 #include <map>
 #include <set>
@@ -59,15 +62,6 @@ void append_json_number(std::string& out, std::optional<double> v, int digits) {
   out.append(buf, format_general(*v, digits, buf));
 }
 
-void append_json_numbers(std::string& out, const std::vector<double>& v, int digits) {
-  out += '[';
-  for (std::size_t i = 0; i < v.size(); ++i) {
-    if (i > 0) out += ',';
-    append_json_number(out, v[i], digits);
-  }
-  out += ']';
-}
-
 // Interns strings so that statuses and flags travel once each.
 class Pool {
  public:
@@ -86,7 +80,6 @@ class Pool {
 // Values shown in the report keep 10 significant digits: enough for every
 // reading and sorting, while the tables keep every digit.
 constexpr int kValueDigits = 10;
-constexpr int kPointDigits = 6;
 
 void append_row(std::string& out, const ResultRow& r, Pool& statuses, Pool& flags) {
   out += '[';
@@ -112,25 +105,80 @@ void append_row(std::string& out, const ResultRow& r, Pool& statuses, Pool& flag
   out += ']';
 }
 
+// Plot points travel as base64 of little-endian 16-bit pairs (x, y), each a
+// fraction of the cell's range in 1/65535 steps: finer than any screen, and
+// about a quarter of the size of decimal text. Non-finite points are left out.
+struct Box {
+  double x_lo, x_hi, y_lo, y_hi;
+};
+
+uint16_t quantize(double v, double lo, double hi) {
+  const double q = hi > lo ? (v - lo) / (hi - lo) * 65535.0 : 0.0;
+  return static_cast<uint16_t>(std::lround(std::clamp(q, 0.0, 65535.0)));
+}
+
+void append_base64_points(std::string& out, const std::vector<double>& xs,
+                          const std::vector<double>& ys, const Box& b) {
+  static constexpr char kAlphabet[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string bytes;
+  for (std::size_t i = 0; i < xs.size() && i < ys.size(); ++i) {
+    if (!std::isfinite(xs[i]) || !std::isfinite(ys[i])) continue;
+    for (const uint16_t q : {quantize(xs[i], b.x_lo, b.x_hi), quantize(ys[i], b.y_lo, b.y_hi)}) {
+      bytes += static_cast<char>(q & 0xFF);
+      bytes += static_cast<char>(q >> 8);
+    }
+  }
+  out += '"';
+  for (std::size_t i = 0; i < bytes.size(); i += 3) {
+    const auto at = [&](std::size_t k) {
+      return k < bytes.size() ? static_cast<uint32_t>(static_cast<unsigned char>(bytes[k])) : 0u;
+    };
+    const uint32_t n = at(i) << 16 | at(i + 1) << 8 | at(i + 2);
+    out += kAlphabet[n >> 18 & 63];
+    out += kAlphabet[n >> 12 & 63];
+    out += i + 1 < bytes.size() ? kAlphabet[n >> 6 & 63] : '=';
+    out += i + 2 < bytes.size() ? kAlphabet[n & 63] : '=';
+  }
+  out += '"';
+}
+
+Box plot_box(const CellPlot& p) {
+  Box b{p.x_min, p.x_max, std::numeric_limits<double>::infinity(),
+        -std::numeric_limits<double>::infinity()};
+  const auto add = [&](const std::vector<double>& xs, const std::vector<double>& ys) {
+    for (std::size_t i = 0; i < xs.size() && i < ys.size(); ++i) {
+      if (!std::isfinite(xs[i]) || !std::isfinite(ys[i])) continue;
+      b.x_lo = std::min(b.x_lo, xs[i]);
+      b.x_hi = std::max(b.x_hi, xs[i]);
+      b.y_lo = std::min(b.y_lo, ys[i]);
+      b.y_hi = std::max(b.y_hi, ys[i]);
+    }
+  };
+  add(p.point_x, p.point_y);
+  add(p.curve_x, p.curve_y);
+  if (!(b.y_lo <= b.y_hi)) b.y_lo = b.y_hi = 0.0;
+  if (!std::isfinite(b.x_lo) || !std::isfinite(b.x_hi)) b.x_lo = b.x_hi = 0.0;
+  return b;
+}
+
+// [window lo, window hi, x lo, x hi, y lo, y hi, points, curve, baseline, svg]
 void append_plot(std::string& out, const std::optional<CellPlot>& p) {
   if (!p) {
     out += "null";
     return;
   }
+  const Box b = plot_box(*p);
   out += '[';
-  append_json_number(out, p->x_min, kValueDigits);
+  for (const double v : {p->x_min, p->x_max, b.x_lo, b.x_hi, b.y_lo, b.y_hi}) {
+    append_json_number(out, v, kValueDigits);
+    out += ',';
+  }
+  append_base64_points(out, p->point_x, p->point_y, b);
   out += ',';
-  append_json_number(out, p->x_max, kValueDigits);
+  append_base64_points(out, p->curve_x, p->curve_y, b);
   out += ',';
-  append_json_numbers(out, p->point_x, kPointDigits);
-  out += ',';
-  append_json_numbers(out, p->point_y, kPointDigits);
-  out += ',';
-  append_json_numbers(out, p->curve_x, kPointDigits);
-  out += ',';
-  append_json_numbers(out, p->curve_y, kPointDigits);
-  out += ',';
-  append_json_number(out, p->baseline, kPointDigits);
+  append_json_number(out, p->baseline, kValueDigits);
   out += ',';
   append_json_string(out, p->svg_path);
   out += ']';
@@ -383,7 +431,7 @@ std::string render_html_report(const ReportModel& m) {
          "<span class=\"cell unstable\">unstable fit</span> "
          "<span class=\"cell failed\">file or step failed</span> "
          "Cells show the fitted area; click one for its trace and fit.</p>\n"
-         "<div id=\"matrix-wrap\"><table id=\"matrix\"></table></div>\n"
+         "<div id=\"matrix-wrap\"></div>\n"
          "<div id=\"cell-view\" hidden></div></section>\n";
   append_targets(out, m);
   append_unprocessed(out, m);

@@ -125,9 +125,20 @@
     return v.toFixed(places);
   }
 
+  // A cell's points: base64 of 16-bit (x, y) pairs, fractions of its box.
+  function points(b64, p) {
+    var bin = atob(b64), xs = [], ys = [];
+    for (var i = 0; i + 3 < bin.length; i += 4) {
+      var qx = bin.charCodeAt(i) | bin.charCodeAt(i + 1) << 8, qy = bin.charCodeAt(i + 2) | bin.charCodeAt(i + 3) << 8;
+      xs.push(p[2] + (p[3] - p[2]) * qx / 65535);
+      ys.push(p[4] + (p[5] - p[4]) * qy / 65535);
+    }
+    return [xs, ys];
+  }
+
   // The trace and fit of one cell.
   function fitCurve(r, p) {
-    if (fitStatus(r) !== "success" || p[4].length) return [p[4], p[5]];
+    if (fitStatus(r) !== "success" || p[7].length) return points(p[7], p);
     var xs = [], ys = [], h = r[HEIGHT], c = r[RT], w = r[WIDTH], b = r[BASE];
     if ([h, c, w, b].some(function (v) { return v === null; }) || !(w > 0)) return [[], []];
     for (var i = 0; i <= 200; i++) {
@@ -161,8 +172,9 @@
     view.appendChild(el("p", "muted", D.files[f]));
     var body = el("div", "cell-body");
     if (p) {
-      body.appendChild(chart({ w: 560, h: 300, x: [p[0], p[1]], xs: p[2], ys: p[3],
-        lines: [fitCurve(r, p)], baseline: p[6], xLabel: "retention time (min)", yLabel: "intensity" }));
+      var pts = points(p[6], p);
+      body.appendChild(chart({ w: 560, h: 300, x: [p[0], p[1]], xs: pts[0], ys: pts[1],
+        lines: [fitCurve(r, p)], baseline: p[8], xLabel: "retention time (min)", yLabel: "intensity" }));
     } else {
       body.appendChild(el("p", "noplot", "No trace for this cell: " + (r[MSG] || status(r))));
     }
@@ -175,42 +187,114 @@
     });
     body.appendChild(tbl);
     view.appendChild(body);
-    if (p && p[7]) {
+    if (p && p[9]) {
       var a = el("a", null, "the SVG figure");
       // Only relative paths are linked: a scheme would not be a file beside the report.
-      a.href = /^[a-zA-Z][a-zA-Z0-9+.-]*:/.test(p[7]) ? "./" + p[7] : p[7];
+      a.href = /^[a-zA-Z][a-zA-Z0-9+.-]*:/.test(p[9]) ? "./" + p[9] : p[9];
       view.appendChild(a);
     }
   }
 
+  // Renders only the rows of a long table that are in view, plus a margin,
+  // between two spacer rows: a page of 500 files x 30 targets scrolls as
+  // lightly as one of ten. Rows must keep one height (their text never wraps).
+  var BLOCK = 25;
+  function virtualRows(wrap, tbody, count, columns, makeRow) {
+    var rowH = 0, first = -1, last = -1, pending = false;
+    function spacer() {
+      var tr = el("tr", "spacer"), td = el("td");
+      td.colSpan = columns;
+      tr.appendChild(td);
+      return tr;
+    }
+    var top = spacer(), bottom = spacer();
+    function render(force) {
+      pending = false;
+      if (!rowH && count > 0) {
+        tbody.replaceChildren(makeRow(0));
+        rowH = tbody.firstChild.getBoundingClientRect().height || 20;
+      }
+      // Whole blocks of rows, one block of margin on each side: most scrolled
+      // frames then change nothing in the table.
+      var h = rowH || 20, view = wrap.clientHeight || 800;
+      var f = Math.max(0, (Math.floor(wrap.scrollTop / h / BLOCK) - 1) * BLOCK);
+      var l = Math.min(count, (Math.ceil((wrap.scrollTop + view) / h / BLOCK) + 1) * BLOCK);
+      if (!force && f === first && l === last) return;
+      first = f;
+      last = l;
+      var frag = document.createDocumentFragment();
+      top.style.height = f * rowH + "px";
+      bottom.style.height = (count - l) * rowH + "px";
+      frag.appendChild(top);
+      for (var i = f; i < l; i++) frag.appendChild(makeRow(i));
+      frag.appendChild(bottom);
+      tbody.replaceChildren(frag);
+    }
+    wrap.addEventListener("scroll", function () {
+      if (pending) return;
+      pending = true;
+      requestAnimationFrame(function () { render(false); });
+    });
+    render(true);
+    return function () { render(true); };
+  }
+
+  // A long table as two tables with the same fixed column widths: the
+  // header stays put above a scrolled, virtual body. (A sticky header makes
+  // every scrolled frame repaint the whole table where the browser
+  // composites in software.)
+  function grid(parent, cls, widths, headCells, count, makeRow) {
+    var box = el("div", "grid " + cls), head = el("div", "grid-head"), scroller = el("div", "grid-body");
+    var total = widths.reduce(function (a, b) { return a + b; }, 0);
+    function table(section) {
+      var t = el("table"), cols = el("colgroup");
+      widths.forEach(function (w) { var c = el("col"); c.style.width = w + "px"; cols.appendChild(c); });
+      t.style.width = total + "px";
+      t.appendChild(cols);
+      t.appendChild(section);
+      return t;
+    }
+    var thead = el("thead"), hr = el("tr"), tbody = el("tbody");
+    headCells.forEach(function (th) { hr.appendChild(th); });
+    thead.appendChild(hr);
+    var headTable = table(thead), bodyTable = table(tbody);
+    head.appendChild(headTable);
+    scroller.appendChild(bodyTable);
+    box.appendChild(head);
+    box.appendChild(scroller);
+    parent.appendChild(box);
+    scroller.addEventListener("scroll", function () { head.scrollLeft = scroller.scrollLeft; });
+    var refresh = virtualRows(scroller, tbody, count, widths.length, makeRow);
+    return { head: headTable, body: bodyTable, headRow: hr, refresh: refresh };
+  }
+
+  function matrixRow(f) {
+    var tr = el("tr"), th = el("th", "fname", baseName(D.files[f]));
+    th.title = D.files[f];
+    tr.appendChild(th);
+    for (var t = 0; t < NT; t++) {
+      var i = f * NT + t, r = D.rows[i], o = outcome(r);
+      // A fit without a peak reports zeros: the cell says "no peak" instead.
+      var text = o === "failed" ? "\u2717" : o === "nopeak" || r[AREA] === null ? "\u2013" : sig(r[AREA], 4);
+      var td = el("td", "cell " + o, text);
+      td.dataset.i = i;
+      tr.appendChild(td);
+    }
+    return tr;
+  }
   function buildMatrix() {
-    var table = document.getElementById("matrix");
-    var thead = el("thead"), hr = el("tr");
-    hr.appendChild(el("th", "corner", "file \\ target"));
+    var heads = [el("th", "corner", "file \\ target")];
     D.targets.forEach(function (t) {
       var th = el("th", "tname", t[0]);
       th.title = t[0] + " (m/z " + sig(t[1], 8) + ", RT " + sig(t[2], 6) + ")";
-      hr.appendChild(th);
+      heads.push(th);
     });
-    thead.appendChild(hr);
-    var tbody = el("tbody"), frag = document.createDocumentFragment();
-    for (var f = 0; f < NF; f++) {
-      var tr = el("tr"), th = el("th", "fname", baseName(D.files[f]));
-      th.title = D.files[f];
-      tr.appendChild(th);
-      for (var t = 0; t < NT; t++) {
-        var i = f * NT + t, r = D.rows[i], o = outcome(r);
-        // A fit without a peak reports zeros: the cell says "no peak" instead.
-        var text = o === "failed" ? "\u2717" : o === "nopeak" || r[AREA] === null ? "\u2013" : sig(r[AREA], 4);
-        var td = el("td", "cell " + o, text);
-        td.dataset.i = i;
-        tr.appendChild(td);
-      }
-      frag.appendChild(tr);
-    }
-    tbody.appendChild(frag);
-    table.replaceChildren(thead, tbody);
-    table.addEventListener("click", function (e) {
+    var widths = [200].concat(D.targets.map(function () { return 64; }));
+    var g = grid(document.getElementById("matrix-wrap"), "matrix", widths, heads, NF, matrixRow);
+    g.head.id = "matrix-head";
+    g.body.id = "matrix";
+    g.body.dataset.cells = NF * NT;
+    g.body.addEventListener("click", function (e) {
       var td = e.target.closest("td[data-i]");
       if (td) showCell(Number(td.dataset.i));
     });
@@ -218,20 +302,20 @@
 
   // Per-target tables: built when the target is first opened.
   var COLUMNS = [
-    ["#", function (f) { return f + 1; }, String],
-    ["file", function (f) { return baseName(D.files[f]); }, String],
-    ["status", function (f, r) { return status(r); }, String],
-    ["fit", function (f, r) { return fitStatus(r); }, String],
-    ["RT (min)", function (f, r) { return r[RT]; }, function (v) { return fixed(v, 4); }],
-    ["height", function (f, r) { return r[HEIGHT]; }, function (v) { return sig(v, 6); }],
-    ["width", function (f, r) { return r[WIDTH]; }, function (v) { return sig(v, 6); }],
-    ["area", function (f, r) { return r[AREA]; }, function (v) { return sig(v, 6); }],
-    ["baseline", function (f, r) { return r[BASE]; }, function (v) { return sig(v, 6); }],
-    ["r\u00b2", function (f, r) { return r[R2]; }, function (v) { return fixed(v, 5); }],
-    ["iter.", function (f, r) { return r[ITER]; }, function (v) { return v === null ? "" : String(v); }],
-    ["points", function (f, r) { return r[POINTS]; }, function (v) { return v === null ? "" : String(v); }],
-    ["flags", function (f, r) { return flagText(r); }, String],
-    ["message", function (f, r) { return r[MSG]; }, String]];
+    ["#", function (f) { return f + 1; }, String, 40],
+    ["file", function (f) { return baseName(D.files[f]); }, String, 200],
+    ["status", function (f, r) { return status(r); }, String, 110],
+    ["fit", function (f, r) { return fitStatus(r); }, String, 110],
+    ["RT (min)", function (f, r) { return r[RT]; }, function (v) { return fixed(v, 4); }, 80],
+    ["height", function (f, r) { return r[HEIGHT]; }, function (v) { return sig(v, 6); }, 90],
+    ["width", function (f, r) { return r[WIDTH]; }, function (v) { return sig(v, 6); }, 90],
+    ["area", function (f, r) { return r[AREA]; }, function (v) { return sig(v, 6); }, 90],
+    ["baseline", function (f, r) { return r[BASE]; }, function (v) { return sig(v, 6); }, 90],
+    ["r\u00b2", function (f, r) { return r[R2]; }, function (v) { return fixed(v, 5); }, 80],
+    ["iter.", function (f, r) { return r[ITER]; }, function (v) { return v === null ? "" : String(v); }, 50],
+    ["points", function (f, r) { return r[POINTS]; }, function (v) { return v === null ? "" : String(v); }, 60],
+    ["flags", function (f, r) { return flagText(r); }, String, 300],
+    ["message", function (f, r) { return r[MSG]; }, String, 300]];
 
   function compare(a, b) {
     if (a === b) return 0;
@@ -263,49 +347,47 @@
     plots.appendChild(area);
     body.appendChild(plots);
 
-    var table = el("table", "rows sortable"), thead = el("thead"), hr = el("tr"), tbody = el("tbody");
-    var sort = { col: 0, dir: 1 };
-    function fill() {
+    var sort = { col: 0, dir: 1 }, order = idx, g = null;
+    function sortRows() {
       var keys = idx.map(function (f) { return COLUMNS[sort.col][1](f, D.rows[f * NT + t]); });
-      var order = idx.slice().sort(function (a, b) {
+      order = idx.slice().sort(function (a, b) {
         var ka = keys[a], kb = keys[b];
         if (ka === null || ka === "" || kb === null || kb === "") return compare(ka, kb) || a - b;
         return sort.dir * compare(ka, kb) || a - b;
       });
-      var frag = document.createDocumentFragment();
-      order.forEach(function (f) {
-        var r = D.rows[f * NT + t], tr = el("tr", outcome(r));
-        tr.dataset.i = f * NT + t;
-        COLUMNS.forEach(function (c) { tr.appendChild(el("td", null, c[2](c[1](f, r)))); });
-        frag.appendChild(tr);
-      });
-      tbody.replaceChildren(frag);
-      Array.prototype.forEach.call(hr.children, function (th, k) {
+      if (g) Array.prototype.forEach.call(g.headRow.children, function (th, k) {
         th.className = k === sort.col ? (sort.dir > 0 ? "asc" : "desc") : "";
       });
     }
-    COLUMNS.forEach(function (c, k) {
+    function makeRow(k) {
+      var f = order[k], r = D.rows[f * NT + t], tr = el("tr", outcome(r));
+      tr.dataset.i = f * NT + t;
+      COLUMNS.forEach(function (c) {
+        var text = c[2](c[1](f, r)), td = el("td", null, text);
+        td.title = text;
+        tr.appendChild(td);
+      });
+      return tr;
+    }
+    var heads = COLUMNS.map(function (c, k) {
       var th = el("th", null, c[0]);
       th.addEventListener("click", function () {
         sort.dir = sort.col === k ? -sort.dir : 1;
         sort.col = k;
-        fill();
+        sortRows();
+        g.refresh();
       });
-      hr.appendChild(th);
+      return th;
     });
-    thead.appendChild(hr);
-    table.appendChild(thead);
-    table.appendChild(tbody);
-    tbody.addEventListener("click", function (e) {
+    var widths = COLUMNS.map(function (c) { return c[3]; });
+    g = grid(body, "rows", widths, heads, NF, makeRow);
+    sortRows();
+    g.body.addEventListener("click", function (e) {
       var tr = e.target.closest("tr[data-i]");
       if (!tr) return;
       showCell(Number(tr.dataset.i));
       document.getElementById("matrix-section").scrollIntoView();
     });
-    fill();
-    var wrap = el("div", "table-wrap");
-    wrap.appendChild(table);
-    body.appendChild(wrap);
   }
 
   buildMatrix();

@@ -104,7 +104,7 @@ def console_errors(driver):
 
 def column_values(driver, details, col):
     return driver.execute_script(
-        "return Array.from(arguments[0].querySelectorAll('table.rows tbody tr'))"
+        "return Array.from(arguments[0].querySelectorAll('.rows tr[data-i]'))"
         ".map(r => r.children[arguments[1]].textContent);", details, col)
 
 
@@ -114,10 +114,10 @@ def check_small(driver, n_files, n_targets, work):
         fail("matrix has %d cells, want %d" % (len(cells), n_files * n_targets))
     no_alert(driver)
     heads = [e.get_attribute("textContent")
-             for e in driver.find_elements(By.CSS_SELECTOR, "#matrix th.tname")]
+             for e in driver.find_elements(By.CSS_SELECTOR, "#matrix-head th.tname")]
     if XSS not in heads or "R&D \"q\" \u00e9" not in heads:
         fail("target names not shown as text: %r" % heads)
-    if driver.find_elements(By.CSS_SELECTOR, "#matrix script, #matrix i"):
+    if driver.find_elements(By.CSS_SELECTOR, "#matrix script, #matrix i, #matrix-head script"):
         fail("data became markup")
     files = [e.get_attribute("textContent")
              for e in driver.find_elements(By.CSS_SELECTOR, "#matrix th.fname")]
@@ -143,12 +143,12 @@ def check_small(driver, n_files, n_targets, work):
 
     details = driver.find_elements(By.CSS_SELECTOR, "details.target")[1]
     details.find_element(By.TAG_NAME, "summary").click()
-    rows = details.find_elements(By.CSS_SELECTOR, "table.rows tbody tr")
+    rows = details.find_elements(By.CSS_SELECTOR, ".rows tr[data-i]")
     if len(rows) != n_files:
         fail("target table has %d rows, want %d" % (len(rows), n_files))
     if len(details.find_elements(By.CSS_SELECTOR, ".trend svg")) != 2:
         fail("target lacks its drift and area plots")
-    header = details.find_elements(By.CSS_SELECTOR, "table.rows th")[2]  # status
+    header = details.find_elements(By.CSS_SELECTOR, ".rows thead th")[2]  # status
     header.click()
     status = column_values(driver, details, 2)
     if status != sorted(status):
@@ -172,7 +172,7 @@ def measure(driver, url, report):
         "const n = performance.getEntriesByType('navigation')[0];"
         "return [n.domContentLoadedEventEnd, n.loadEventEnd, Number(document.body.dataset.ready)];")
     frames = driver.execute_async_script("""
-        const done = arguments[arguments.length - 1], box = document.getElementById('matrix-wrap');
+        const done = arguments[arguments.length - 1], box = document.querySelector('#matrix-wrap .grid-body');
         let last = performance.now(), worst = 0, n = 0;
         function step() {
           const now = performance.now(); worst = Math.max(worst, now - last); last = now;

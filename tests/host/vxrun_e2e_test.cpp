@@ -15,6 +15,7 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -554,6 +555,28 @@ TEST(Vxrun, PlotsRender) {
   fs::create_directories(keep);
   fs::copy(dir.path / "plots", keep,
            fs::copy_options::overwrite_existing | fs::copy_options::recursive);
+}
+
+// The terminal shows values rounded for reading (retention time 4 decimals,
+// r² 5, the rest 6 significant digits); --report writes the page, and a
+// report that cannot be written is an output error.
+TEST(Vxrun, ChainRoundsForReadingAndWritesItsReport) {
+  REQUIRE_CHAIN_STEPS();
+  TempDir dir;
+  const std::string sample = vx::testing::test_data("sim_tiny.mzML").string();
+  const ProcessRun r = vxrun({"chain", sample, "--mz", "73", "--rt", "2.12", "--rt-tol",
+                              "0.06", "--report", dir / "chain.html"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  const std::regex rounded(R"(retention time +\d+\.\d{4} min\n(.|\n)*r\xC2\xB2 +\d\.\d{5}\n)");
+  EXPECT_TRUE(std::regex_search(r.out, rounded)) << r.out;
+  EXPECT_FALSE(std::regex_search(r.out, std::regex(R"(\d{8})"))) << r.out;
+  const std::string page = read_file(dir.path / "chain.html");
+  for (const char* want : {"<!DOCTYPE html>", "vxrun chain report", "--report", "73@2.12"}) {
+    EXPECT_NE(page.find(want), std::string::npos) << want;
+  }
+  const ProcessRun bad = vxrun({"chain", sample, "--mz", "73", "--rt", "2.12", "--report",
+                                dir / "no_such_folder/r.html"});
+  EXPECT_EQ(bad.code, 73) << bad.err;
 }
 
 }  // namespace
