@@ -10,7 +10,7 @@
 #include <limits>
 #include <cmath>
 #include <map>
-#include <set>
+#include <variant>
 
 #include "number_text.hpp"
 #include "report_assets.hpp"
@@ -62,7 +62,7 @@ void append_json_number(std::string& out, std::optional<double> v, int digits) {
   out.append(buf, format_general(*v, digits, buf));
 }
 
-// Interns strings so that statuses and flags travel once each.
+// Interns strings so that each flag travels once.
 class Pool {
  public:
   std::size_t index(const std::string& s) {
@@ -81,27 +81,38 @@ class Pool {
 // reading and sorting, while the tables keep every digit.
 constexpr int kValueDigits = 10;
 
-void append_row(std::string& out, const ResultRow& r, Pool& statuses, Pool& flags) {
+// Rows follow the results table's own columns, so a column added there
+// reaches the report too. File and target are left out: a row's place says
+// them. Lists (the flags) travel as indexes into one pool of labels.
+bool in_report(const Column& c) { return c.name != "file" && c.name != "target"; }
+
+void append_cell(std::string& out, const std::string& v, Pool&) { append_json_string(out, v); }
+void append_cell(std::string& out, double v, Pool&) { append_json_number(out, v, kValueDigits); }
+void append_cell(std::string& out, const std::optional<double>& v, Pool&) {
+  append_json_number(out, v, kValueDigits);
+}
+template <typename Int>
+void append_cell(std::string& out, const std::optional<Int>& v, Pool&) {
+  out += v ? std::to_string(*v) : std::string("null");
+}
+void append_cell(std::string& out, const std::vector<std::string>& v, Pool& labels) {
   out += '[';
-  out += std::to_string(statuses.index(r.status));
-  out += ',';
-  out += r.fit_status.empty() ? std::string("null") : std::to_string(statuses.index(r.fit_status));
-  for (const auto& v : {r.retention_time, r.height, r.width, r.area, r.baseline,
-                        r.r_squared, r.max_intensity}) {
-    out += ',';
-    append_json_number(out, v, kValueDigits);
-  }
-  out += ',';
-  out += r.iterations ? std::to_string(*r.iterations) : std::string("null");
-  out += ',';
-  out += r.trace_points ? std::to_string(*r.trace_points) : std::string("null");
-  out += ",[";
-  for (std::size_t i = 0; i < r.flags.size(); ++i) {
+  for (std::size_t i = 0; i < v.size(); ++i) {
     if (i > 0) out += ',';
-    out += std::to_string(flags.index(r.flags[i]));
+    out += std::to_string(labels.index(v[i]));
   }
-  out += "],";
-  append_json_string(out, r.message);
+  out += ']';
+}
+
+void append_row(std::string& out, const ResultRow& r, Pool& labels) {
+  out += '[';
+  bool first = true;
+  for (const Column& c : result_columns()) {
+    if (!in_report(c)) continue;
+    if (!first) out += ',';
+    first = false;
+    std::visit([&](auto member) { append_cell(out, r.*member, labels); }, c.field);
+  }
   out += ']';
 }
 
@@ -212,22 +223,25 @@ void append_strings_json(std::string& out, std::string_view key,
 }
 
 void append_data_block(std::string& out, const ReportModel& m) {
-  Pool statuses;
-  Pool flags;
+  Pool labels;
   std::string rows;
-  rows.reserve(m.rows.size() * 160);
+  rows.reserve(m.rows.size() * 200);
   for (std::size_t i = 0; i < m.rows.size(); ++i) {
     if (i > 0) rows += ',';
-    append_row(rows, m.rows[i], statuses, flags);
+    append_row(rows, m.rows[i], labels);
+  }
+  std::vector<std::string> columns;
+  for (const Column& c : result_columns()) {
+    if (in_report(c)) columns.emplace_back(c.name);
   }
   out += "<script type=\"application/json\" id=\"vx-data\">{";
+  append_strings_json(out, "columns", columns, false);
+  out += ',';
   append_strings_json(out, "files", m.files, false);
   out += ',';
   append_targets_json(out, m.targets);
   out += ',';
-  append_strings_json(out, "statuses", statuses.items(), false);
-  out += ',';
-  append_strings_json(out, "flags", flags.items(), true);
+  append_strings_json(out, "labels", labels.items(), true);
   out += ",\"rows\":[";
   out += rows;
   out += "],\"plots\":[";

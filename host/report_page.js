@@ -6,9 +6,12 @@
   var D = JSON.parse(document.getElementById("vx-data").textContent);
   var NT = D.targets.length, NF = D.files.length;
   var SVGNS = "http://www.w3.org/2000/svg";
-  // Row fields, in the order the program writes them.
-  var ST = 0, FIT = 1, RT = 2, HEIGHT = 3, WIDTH = 4, AREA = 5, BASE = 6, R2 = 7,
-      MAXI = 8, ITER = 9, POINTS = 10, FLAGS = 11, MSG = 12;
+  // Row fields by column name, as the data block lists them.
+  var C = {};
+  D.columns.forEach(function (name, i) { C[name] = i; });
+  var ST = C.status, FIT = C.fit_status, RT = C.retention_time, HEIGHT = C.height,
+      WIDTH = C.width, AREA = C.area, BASE = C.baseline, R2 = C.r_squared,
+      ITER = C.iterations, POINTS = C.trace_points, FLAGS = C.flags, MSG = C.message;
 
   function el(tag, cls, text) {
     var e = document.createElement(tag);
@@ -32,15 +35,18 @@
   }
   function fixed(v, d) { return v === null || v === undefined ? "" : v.toFixed(d); }
   function baseName(p) { var i = p.lastIndexOf("/"); return i < 0 ? p : p.slice(i + 1); }
-  function status(r) { return D.statuses[r[ST]]; }
-  function fitStatus(r) { return r[FIT] === null ? "" : D.statuses[r[FIT]]; }
+  function status(r) { return r[ST]; }
+  function fitStatus(r) { return r[FIT] || ""; }
   function outcome(r) {
     if (status(r) !== "ok") return "failed";
     var f = fitStatus(r);
     return f === "success" ? "ok" : f === "unstable_fit" ? "unstable" : "nopeak";
   }
+  function labels(list) {
+    return list.map(function (i) { return D.labels[i]; }).join("; ");
+  }
   function flagText(r) {
-    return r[FLAGS].map(function (i) { return D.flags[i]; }).join("; ");
+    return labels(r[FLAGS]);
   }
 
   function niceTicks(lo, hi, count) {
@@ -301,21 +307,28 @@
   }
 
   // Per-target tables: built when the target is first opened.
+  // How each column reads: rounded for people, lists as words.
+  var FORMATS = {
+    retention_time: function (v) { return fixed(v, 4); },
+    r_squared: function (v) { return fixed(v, 5); },
+    height: function (v) { return sig(v, 6); }, width: function (v) { return sig(v, 6); },
+    area: function (v) { return sig(v, 6); }, baseline: function (v) { return sig(v, 6); },
+    max_intensity: function (v) { return sig(v, 6); }
+  };
+  var WIDTHS = { status: 110, fit_status: 110, flags: 300, message: 300 };
+  function plain(v) {
+    if (v === null || v === undefined) return "";
+    if (Array.isArray(v)) return labels(v);
+    return typeof v === "number" ? sig(v, 10) : String(v);
+  }
   var COLUMNS = [
     ["#", function (f) { return f + 1; }, String, 40],
-    ["file", function (f) { return baseName(D.files[f]); }, String, 200],
-    ["status", function (f, r) { return status(r); }, String, 110],
-    ["fit", function (f, r) { return fitStatus(r); }, String, 110],
-    ["RT (min)", function (f, r) { return r[RT]; }, function (v) { return fixed(v, 4); }, 80],
-    ["height", function (f, r) { return r[HEIGHT]; }, function (v) { return sig(v, 6); }, 90],
-    ["width", function (f, r) { return r[WIDTH]; }, function (v) { return sig(v, 6); }, 90],
-    ["area", function (f, r) { return r[AREA]; }, function (v) { return sig(v, 6); }, 90],
-    ["baseline", function (f, r) { return r[BASE]; }, function (v) { return sig(v, 6); }, 90],
-    ["r\u00b2", function (f, r) { return r[R2]; }, function (v) { return fixed(v, 5); }, 80],
-    ["iter.", function (f, r) { return r[ITER]; }, function (v) { return v === null ? "" : String(v); }, 50],
-    ["points", function (f, r) { return r[POINTS]; }, function (v) { return v === null ? "" : String(v); }, 60],
-    ["flags", function (f, r) { return flagText(r); }, String, 300],
-    ["message", function (f, r) { return r[MSG]; }, String, 300]];
+    ["file", function (f) { return baseName(D.files[f]); }, String, 200]];
+  D.columns.forEach(function (name, k) {
+    if (name === "mz" || name === "rt") return;  // the target's own, the same in every row
+    var key = name === "flags" ? function (f, r) { return flagText(r); } : function (f, r) { return r[k]; };
+    COLUMNS.push([name.replace(/_/g, " "), key, FORMATS[name] || plain, WIDTHS[name] || 90]);
+  });
 
   function compare(a, b) {
     if (a === b) return 0;
