@@ -2,7 +2,7 @@
 # The HTML report at scale: vxrun batch --report on FILES x TARGETS (default
 # 500 x 30: hard links to the example file, targets on its peaks), then the
 # report in headless Chromium. Prints the batch time, the report's size and
-# the medians of three loads: load time, the worst frame while scrolling the
+# the medians of three loads: load time, the frame times while scrolling the
 # matrix, and the time to open one target's table and plots.
 #   bash bench/report_bench.sh [FILES TARGETS]     BUILD_DIR: the vxrun build
 set -eu

@@ -201,40 +201,53 @@
     }
   }
 
-  // Renders only the rows of a long table that are in view, plus a margin,
-  // between two spacer rows: a page of 500 files x 30 targets scrolls as
-  // lightly as one of ten. Rows must keep one height (their text never wraps).
+  // Puts only the rows of a long table that are in view into the page, in
+  // blocks of BLOCK rows (one tbody each) with one block of margin on either
+  // side, between two spacers: a scrolled frame adds or drops at most a block
+  // or two, so 500 files x 30 targets scroll as lightly as ten files. Rows
+  // must keep one height (their text never wraps).
   var BLOCK = 25;
-  function virtualRows(wrap, tbody, count, columns, makeRow) {
-    var rowH = 0, first = -1, last = -1, pending = false;
+  function virtualRows(wrap, table, count, columns, makeRow) {
+    var rowH = 0, blocks = {}, pending = false;
     function spacer() {
-      var tr = el("tr", "spacer"), td = el("td");
+      var tb = el("tbody", "spacer"), tr = el("tr", "spacer"), td = el("td");
       td.colSpan = columns;
       tr.appendChild(td);
-      return tr;
+      tb.appendChild(tr);
+      table.appendChild(tb);
+      return td;
     }
-    var top = spacer(), bottom = spacer();
+    var top = spacer(), bottom = spacer(), bottomBody = bottom.parentNode.parentNode;
+    function block(b) {
+      var tb = el("tbody");
+      for (var i = b * BLOCK; i < Math.min(count, (b + 1) * BLOCK); i++) tb.appendChild(makeRow(i));
+      return tb;
+    }
     function render(force) {
       pending = false;
-      if (!rowH && count > 0) {
-        tbody.replaceChildren(makeRow(0));
-        rowH = tbody.firstChild.getBoundingClientRect().height || 20;
+      if (force) {
+        for (var k in blocks) blocks[k].remove();
+        blocks = {};
       }
-      // Whole blocks of rows, one block of margin on each side: most scrolled
-      // frames then change nothing in the table.
+      if (!rowH && count > 0) {
+        blocks[0] = table.insertBefore(block(0), bottomBody);
+        rowH = blocks[0].firstChild.getBoundingClientRect().height || 20;
+      }
       var h = rowH || 20, view = wrap.clientHeight || 800;
-      var f = Math.max(0, (Math.floor(wrap.scrollTop / h / BLOCK) - 1) * BLOCK);
-      var l = Math.min(count, (Math.ceil((wrap.scrollTop + view) / h / BLOCK) + 1) * BLOCK);
-      if (!force && f === first && l === last) return;
-      first = f;
-      last = l;
-      var frag = document.createDocumentFragment();
-      top.style.height = f * rowH + "px";
-      bottom.style.height = (count - l) * rowH + "px";
-      frag.appendChild(top);
-      for (var i = f; i < l; i++) frag.appendChild(makeRow(i));
-      frag.appendChild(bottom);
-      tbody.replaceChildren(frag);
+      var b0 = Math.max(0, Math.floor(wrap.scrollTop / h / BLOCK) - 1);
+      var b1 = Math.min(Math.ceil(count / BLOCK), Math.ceil((wrap.scrollTop + view) / h / BLOCK) + 1);
+      for (var key in blocks) {
+        if (key < b0 || key >= b1) {
+          blocks[key].remove();
+          delete blocks[key];
+        }
+      }
+      // From the last block down, so that each new block goes before the next one.
+      for (var b = b1 - 1; b >= b0; b--) {
+        if (!blocks[b]) blocks[b] = table.insertBefore(block(b), blocks[b + 1] || bottomBody);
+      }
+      top.style.height = b0 * BLOCK * h + "px";
+      bottom.style.height = Math.max(0, count - b1 * BLOCK) * h + "px";
     }
     wrap.addEventListener("scroll", function () {
       if (pending) return;
@@ -257,20 +270,20 @@
       widths.forEach(function (w) { var c = el("col"); c.style.width = w + "px"; cols.appendChild(c); });
       t.style.width = total + "px";
       t.appendChild(cols);
-      t.appendChild(section);
+      if (section) t.appendChild(section);
       return t;
     }
-    var thead = el("thead"), hr = el("tr"), tbody = el("tbody");
+    var thead = el("thead"), hr = el("tr");
     headCells.forEach(function (th) { hr.appendChild(th); });
     thead.appendChild(hr);
-    var headTable = table(thead), bodyTable = table(tbody);
+    var headTable = table(thead), bodyTable = table(null);
     head.appendChild(headTable);
     scroller.appendChild(bodyTable);
     box.appendChild(head);
     box.appendChild(scroller);
     parent.appendChild(box);
     scroller.addEventListener("scroll", function () { head.scrollLeft = scroller.scrollLeft; });
-    var refresh = virtualRows(scroller, tbody, count, widths.length, makeRow);
+    var refresh = virtualRows(scroller, bodyTable, count, widths.length, makeRow);
     return { head: headTable, body: bodyTable, headRow: hr, refresh: refresh };
   }
 
