@@ -178,7 +178,7 @@ SCROLL = """
 
 def measure(driver, url, report, runs=3):
     """Median of `runs` loads: wall time of the load, the navigation timing,
-    the worst frame while scrolling the matrix by 100 px a frame, and the time
+    the frames while scrolling the matrix by 100 px a frame, and the time
     to open the first target's table and plots."""
     samples = []
     for _ in range(runs):
