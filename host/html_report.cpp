@@ -6,9 +6,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <limits>
-#include <cmath>
 #include <map>
 #include <variant>
 
@@ -86,8 +86,12 @@ constexpr int kValueDigits = 10;
 // them. Lists (the flags) travel as indexes into one pool of labels.
 bool in_report(const Column& c) { return c.name != "file" && c.name != "target"; }
 
-void append_cell(std::string& out, const std::string& v, Pool&) { append_json_string(out, v); }
-void append_cell(std::string& out, double v, Pool&) { append_json_number(out, v, kValueDigits); }
+void append_cell(std::string& out, const std::string& v, Pool&) {
+  append_json_string(out, v);
+}
+void append_cell(std::string& out, double v, Pool&) {
+  append_json_number(out, v, kValueDigits);
+}
 void append_cell(std::string& out, const std::optional<double>& v, Pool&) {
   append_json_number(out, v, kValueDigits);
 }
@@ -135,7 +139,8 @@ void append_base64_points(std::string& out, const std::vector<double>& xs,
   std::string bytes;
   for (std::size_t i = 0; i < xs.size() && i < ys.size(); ++i) {
     if (!std::isfinite(xs[i]) || !std::isfinite(ys[i])) continue;
-    for (const uint16_t q : {quantize(xs[i], b.x_lo, b.x_hi), quantize(ys[i], b.y_lo, b.y_hi)}) {
+    for (const uint16_t q :
+         {quantize(xs[i], b.x_lo, b.x_hi), quantize(ys[i], b.y_lo, b.y_hi)}) {
       bytes += static_cast<char>(q & 0xFF);
       bytes += static_cast<char>(q >> 8);
     }
@@ -143,7 +148,9 @@ void append_base64_points(std::string& out, const std::vector<double>& xs,
   out += '"';
   for (std::size_t i = 0; i < bytes.size(); i += 3) {
     const auto at = [&](std::size_t k) {
-      return k < bytes.size() ? static_cast<uint32_t>(static_cast<unsigned char>(bytes[k])) : 0u;
+      return k < bytes.size()
+                 ? static_cast<uint32_t>(static_cast<unsigned char>(bytes[k]))
+                 : 0u;
     };
     const uint32_t n = at(i) << 16 | at(i + 1) << 8 | at(i + 2);
     out += kAlphabet[n >> 18 & 63];
@@ -344,8 +351,9 @@ void append_unprocessed(std::string& out, const ReportModel& m) {
   if (items.empty()) {
     out += "<p>Every file was processed.</p>";
   } else {
-    out += "<table class=\"list\"><thead><tr><th>file</th><th>status</th><th>message</th>"
-           "</tr></thead><tbody>\n";
+    out +=
+        "<table class=\"list\"><thead><tr><th>file</th><th>status</th><th>message</th>"
+        "</tr></thead><tbody>\n";
     out += items;
     out += "</tbody></table>";
   }
@@ -364,12 +372,23 @@ void append_html_text(std::string& out, std::string_view s) {
       continue;
     }
     switch (u) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
-      default: out += (u >= 0x20 && u != 0x7F) ? static_cast<char>(u) : ' ';
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&#39;";
+        break;
+      default:
+        out += (u >= 0x20 && u != 0x7F) ? static_cast<char>(u) : ' ';
     }
     ++i;
   }
@@ -427,11 +446,12 @@ CellPlot make_cell_plot(const Target& target, const TargetRun& run) {
 std::string render_html_report(const ReportModel& m) {
   std::string out;
   out.reserve(64 * 1024 + m.rows.size() * 700);
-  out += "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n"
-         "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
-         "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
-         "style-src 'unsafe-inline'; script-src 'unsafe-inline'; img-src data:\">\n"
-         "<link rel=\"icon\" href=\"data:,\">\n<title>";
+  out +=
+      "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n"
+      "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+      "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
+      "style-src 'unsafe-inline'; script-src 'unsafe-inline'; img-src data:\">\n"
+      "<link rel=\"icon\" href=\"data:,\">\n<title>";
   append_html_text(out, m.facts.title);
   out += "</title>\n<style>";
   out += kReportCss;
@@ -439,14 +459,15 @@ std::string render_html_report(const ReportModel& m) {
   append_html_text(out, m.facts.title);
   out += "</h1></header>\n<main>\n";
   append_summary(out, m);
-  out += "<section id=\"matrix-section\"><h2>Results: files &times; targets</h2>\n"
-         "<p class=\"legend\"><span class=\"cell ok\">peak</span> "
-         "<span class=\"cell nopeak\">no peak</span> "
-         "<span class=\"cell unstable\">unstable fit</span> "
-         "<span class=\"cell failed\">file or step failed</span> "
-         "Cells show the fitted area; click one for its trace and fit.</p>\n"
-         "<div id=\"matrix-wrap\"></div>\n"
-         "<div id=\"cell-view\" hidden></div></section>\n";
+  out +=
+      "<section id=\"matrix-section\"><h2>Results: files &times; targets</h2>\n"
+      "<p class=\"legend\"><span class=\"cell ok\">peak</span> "
+      "<span class=\"cell nopeak\">no peak</span> "
+      "<span class=\"cell unstable\">unstable fit</span> "
+      "<span class=\"cell failed\">file or step failed</span> "
+      "Cells show the fitted area; click one for its trace and fit.</p>\n"
+      "<div id=\"matrix-wrap\"></div>\n"
+      "<div id=\"cell-view\" hidden></div></section>\n";
   append_targets(out, m);
   append_unprocessed(out, m);
   append_sections(out, m.sections, "h2");

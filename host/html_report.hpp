@@ -53,9 +53,10 @@ struct ReportModel {
   ReportFacts facts;
   std::vector<std::string> files;  // input order
   std::vector<Target> targets;
-  std::vector<ResultRow> rows;  // file * targets.size() + target
+  std::vector<ResultRow> rows;                 // file * targets.size() + target
   std::vector<std::optional<CellPlot>> plots;  // empty, or one per row
-  std::vector<std::vector<ReportSection>> target_sections;  // empty, or one list per target
+  std::vector<std::vector<ReportSection>>
+      target_sections;                  // empty, or one list per target
   std::vector<ReportSection> sections;  // after the per-target sections
 };
 

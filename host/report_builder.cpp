@@ -34,7 +34,8 @@ ReportModel ReportCollector::finish(ReportFacts facts, std::span<const BatchFile
     for (std::size_t i = 0; i < plots_.size() && i < names.size(); ++i) {
       if (!plots_[i]) continue;
       const fs::path svg = fs::absolute(fs::path(plot_dir) / names[i], ec);
-      plots_[i]->svg_path = svg.lexically_normal().lexically_relative(base).generic_string();
+      plots_[i]->svg_path =
+          svg.lexically_normal().lexically_relative(base).generic_string();
     }
   }
   m.plots = std::move(plots_);

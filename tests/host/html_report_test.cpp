@@ -27,7 +27,8 @@ bool valid_utf8(std::string_view s) {
 
 std::size_t count(std::string_view s, std::string_view what) {
   std::size_t n = 0;
-  for (std::size_t p = s.find(what); p != std::string_view::npos; p = s.find(what, p + 1)) ++n;
+  for (std::size_t p = s.find(what); p != std::string_view::npos; p = s.find(what, p + 1))
+    ++n;
   return n;
 }
 
@@ -94,7 +95,8 @@ TEST(HtmlReport, HostileNamesStayText) {
   EXPECT_EQ(page.find("<b>x"), std::string::npos);
   const auto open = page.find("id=\"vx-data\">");
   ASSERT_NE(open, std::string::npos);
-  const std::string data = page.substr(open + 13, page.find("</script>", open) - open - 13);
+  const std::string data =
+      page.substr(open + 13, page.find("</script>", open) - open - 13);
   EXPECT_EQ(data.find('<'), std::string::npos);
   EXPECT_NE(data.find(R"(\u003cscript\u003ealert(1))"), std::string::npos);
   EXPECT_NE(page.find("&lt;script&gt;alert(1)&lt;/script&gt;"), std::string::npos);
@@ -109,12 +111,11 @@ TEST(HtmlReport, SummaryCountsAndUnprocessedFiles) {
   m.facts.seconds = 1.23456;
   m.target_sections = {{{"Calibration", "<p id=\"cal0\">curve</p>"}}, {}};
   const std::string page = render_html_report(m);
-  for (const char* want :
-       {"<th>files</th><td>3</td>", "<th>targets</th><td>2</td>",
-        "file_not_found 2, ok 4", "not run 2, success 4", "9.9.9", "1.235 s",
-        "<td>runs/missing.mzML</td><td>file_not_found</td>",
-        "<h4>Calibration</h4>\n<p id=\"cal0\">curve</p>",
-        "\"fit: solver converged\"", "\"file not found\""}) {
+  for (const char* want : {"<th>files</th><td>3</td>", "<th>targets</th><td>2</td>",
+                           "file_not_found 2, ok 4", "not run 2, success 4", "9.9.9",
+                           "1.235 s", "<td>runs/missing.mzML</td><td>file_not_found</td>",
+                           "<h4>Calibration</h4>\n<p id=\"cal0\">curve</p>",
+                           "\"fit: solver converged\"", "\"file not found\""}) {
     EXPECT_NE(page.find(want), std::string::npos) << want;
   }
   // One entry per unprocessed file, not one per row.
@@ -167,8 +168,8 @@ TEST(HtmlReport, CellPlotCarriesTheCurveOnlyWhenItCannotBeRedrawn) {
 }
 
 TEST(ReportBuilder, CommandLineQuotesWhatAShellWouldSplit) {
-  const std::vector<std::string_view> words{
-      "vxrun", "batch", "data/*.mzML", "a b", "it's", "", "--rt-tol=0.1"};
+  const std::vector<std::string_view> words{"vxrun", "batch", "data/*.mzML", "a b",
+                                            "it's",  "",      "--rt-tol=0.1"};
   EXPECT_EQ(command_line_text(words),
             R"(vxrun batch 'data/*.mzML' 'a b' 'it'\''s' '' --rt-tol=0.1)");
 }
@@ -190,7 +191,8 @@ TEST(ReportBuilder, SvgLinksAreRelativeToTheReport) {
 }
 
 TEST(ReportBuilder, TimesAndRoundedValues) {
-  EXPECT_EQ(utc_time_text(std::chrono::system_clock::time_point{}), "1970-01-01T00:00:00Z");
+  EXPECT_EQ(utc_time_text(std::chrono::system_clock::time_point{}),
+            "1970-01-01T00:00:00Z");
   EXPECT_EQ(fixed_text(1.1779479285093473, 4), "1.1779");
   EXPECT_EQ(fixed_text(0.99999353879, 5), "0.99999");
   EXPECT_EQ(fixed_text(-1e300, 2), general_text(-1e300, 6));
