@@ -14,7 +14,7 @@
 
 #include "number_text.hpp"
 #include "report_assets.hpp"
-#include "svg_plot.hpp"
+#include "svg_writer.hpp"
 
 namespace vx::host {
 namespace {

@@ -6,7 +6,7 @@
 
 #include "number_text.hpp"
 #include "report_builder.hpp"
-#include "svg_plot.hpp"
+#include "svg_writer.hpp"
 
 namespace vx::host {
 namespace {
