@@ -334,7 +334,7 @@ void append_unprocessed(std::string& out, const ReportModel& m) {
   const std::size_t n_targets = m.targets.size();
   std::string items;
   for (std::size_t f = 0; f < m.files.size() && n_targets > 0; ++f) {
-    for (std::size_t t = 0; t < n_targets; ++t) {
+    for (std::size_t t = 0; t < n_targets && f * n_targets + t < m.rows.size(); ++t) {
       const ResultRow& r = m.rows[f * n_targets + t];
       if (row_processed(r)) continue;
       items += "<tr><td>";

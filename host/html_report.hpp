@@ -53,7 +53,8 @@ struct ReportModel {
   ReportFacts facts;
   std::vector<std::string> files;  // input order
   std::vector<Target> targets;
-  std::vector<ResultRow> rows;                 // file * targets.size() + target
+  // One per file and target, at file * targets.size() + target.
+  std::vector<ResultRow> rows;
   std::vector<std::optional<CellPlot>> plots;  // empty, or one per row
   std::vector<std::vector<ReportSection>>
       target_sections;                  // empty, or one list per target
