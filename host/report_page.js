@@ -297,6 +297,7 @@
       var text = o === "failed" ? "\u2717" : o === "nopeak" || r[AREA] === null ? "\u2013" : sig(r[AREA], 4);
       var td = el("td", "cell " + o, text);
       td.dataset.i = i;
+      td.title = th.textContent + " \u00b7 " + D.targets[t][0];  // the names scroll out of view
       tr.appendChild(td);
     }
     return tr;
