@@ -587,7 +587,8 @@ TEST(Vxrun, ChainRoundsForReadingAndWritesItsReport) {
     if (run >= 8) break;
   }
   const std::string page = read_file(dir.path / "chain.html");
-  for (const char* want : {"<!DOCTYPE html>", "vxrun chain report", "--report", "73@2.12"}) {
+  for (const char* want :
+       {"<!DOCTYPE html>", "vxrun chain report", "--report", "73@2.12"}) {
     EXPECT_NE(page.find(want), std::string::npos) << want;
   }
   const ProcessRun bad = vxrun({"chain", sample, "--mz", "73", "--rt", "2.12", "--report",
