@@ -15,7 +15,8 @@ namespace vx::host {
 namespace {
 
 // The order here is the order of the TSV columns and of the JSON members.
-constexpr std::array<Column, 18> kColumns{{
+// The array is sized by its entries: a new column is one more line here.
+constexpr auto kColumns = std::to_array<Column>({
     {"file", &ResultRow::file},
     {"target", &ResultRow::target},
     {"mz", &ResultRow::mz},
@@ -34,7 +35,7 @@ constexpr std::array<Column, 18> kColumns{{
     {"iterations", &ResultRow::iterations},
     {"flags", &ResultRow::flags},
     {"message", &ResultRow::message},
-}};
+});
 
 constexpr auto kColumnNames = [] {
   std::array<std::string_view, kColumns.size()> names{};
@@ -44,23 +45,32 @@ constexpr auto kColumnNames = [] {
 
 // ---- writing -------------------------------------------------------------
 
+// Characters written as a backslash and a code: in TSV cells so that a row
+// stays one line of tab-separated cells, in JSON as the format requires.
+struct Escape {
+  char raw;
+  char code;
+};
+constexpr std::array<Escape, 4> kTsvEscapes{
+    {{'\t', 't'}, {'\n', 'n'}, {'\r', 'r'}, {'\\', '\\'}}};
+constexpr std::array<Escape, 5> kJsonEscapes{
+    {{'"', '"'}, {'\\', '\\'}, {'\n', 'n'}, {'\r', 'r'}, {'\t', 't'}}};
+
+// The code of raw in the table, or 0 when raw is written as it is.
+char escape_code(std::span<const Escape> table, char raw) {
+  for (const Escape& e : table) {
+    if (e.raw == raw) return e.code;
+  }
+  return 0;
+}
+
 void append_tsv_text(std::string& out, std::string_view s) {
   for (const char c : s) {
-    switch (c) {
-      case '\t':
-        out += "\\t";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      default:
-        out += c;
+    if (const char code = escape_code(kTsvEscapes, c)) {
+      out += '\\';
+      out += code;
+    } else {
+      out += c;
     }
   }
 }
@@ -82,30 +92,15 @@ void append_json_text(std::string& out, std::string_view s) {
   out += '"';
   for (const char c : s) {
     const auto u = static_cast<unsigned char>(c);
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (u < 0x20) {
-          out += "\\u00";
-          out += kHex[u >> 4];
-          out += kHex[u & 15];
-        } else {
-          out += c;
-        }
+    if (const char code = escape_code(kJsonEscapes, c)) {
+      out += '\\';
+      out += code;
+    } else if (u < 0x20) {
+      out += "\\u00";
+      out += kHex[u >> 4];
+      out += kHex[u & 15];
+    } else {
+      out += c;
     }
   }
   out += '"';
@@ -173,22 +168,10 @@ bool tsv_unescape(std::string_view cell, std::string& out) {
       continue;
     }
     if (++i == cell.size()) return false;
-    switch (cell[i]) {
-      case 't':
-        out += '\t';
-        break;
-      case 'n':
-        out += '\n';
-        break;
-      case 'r':
-        out += '\r';
-        break;
-      case '\\':
-        out += '\\';
-        break;
-      default:
-        return false;
-    }
+    const auto e = std::find_if(kTsvEscapes.begin(), kTsvEscapes.end(),
+                                [&](const Escape& x) { return x.code == cell[i]; });
+    if (e == kTsvEscapes.end()) return false;
+    out += e->raw;
   }
   return true;
 }
