@@ -350,29 +350,32 @@
     if (b === null || b === "") return -1;
     return typeof a === "number" && typeof b === "number" ? a - b : String(a).localeCompare(String(b));
   }
-  function buildTarget(details) {
-    var t = Number(details.dataset.t), body = details.querySelector(".target-body");
-    var idx = [], rts = [], areas = [], xs = [];
+  // Fitted retention time (drift) and area across the files, in input order;
+  // only fits that found a peak are drawn.
+  function trendPlots(t) {
+    var rts = [], areas = [], xs = [];
     for (var f = 0; f < NF; f++) {
-      var r = D.rows[f * NT + t];
-      idx.push(f);
+      var r = D.rows[f * NT + t], good = outcome(r) === "ok";
       xs.push(f + 1);
-      var good = outcome(r) === "ok";
       rts.push(good ? r[RT] : null);
       areas.push(good ? r[AREA] : null);
     }
     var plots = el("div", "trend");
-    var drift = el("figure");
-    drift.appendChild(chart({ w: 420, h: 200, xs: xs, ys: rts, lines: [], xLabel: "file (input order)",
-      yLabel: "RT (min)", connect: true, r: 2 }));
-    drift.appendChild(el("figcaption", null, "fitted retention time (drift)"));
-    var area = el("figure");
-    area.appendChild(chart({ w: 420, h: 200, xs: xs, ys: areas, lines: [], xLabel: "file (input order)",
-      yLabel: "area", connect: true, r: 2 }));
-    area.appendChild(el("figcaption", null, "area"));
-    plots.appendChild(drift);
-    plots.appendChild(area);
-    body.appendChild(plots);
+    [[rts, "RT (min)", "fitted retention time (drift)"], [areas, "area", "area"]].forEach(function (p) {
+      var fig = el("figure");
+      fig.appendChild(chart({ w: 420, h: 200, xs: xs, ys: p[0], lines: [], xLabel: "file (input order)",
+        yLabel: p[1], connect: true, r: 2 }));
+      fig.appendChild(el("figcaption", null, p[2]));
+      plots.appendChild(fig);
+    });
+    return plots;
+  }
+
+  function buildTarget(details) {
+    var t = Number(details.dataset.t), body = details.querySelector(".target-body");
+    var idx = [];
+    for (var f = 0; f < NF; f++) idx.push(f);
+    body.appendChild(trendPlots(t));
 
     var sort = { col: 0, dir: 1 }, order = idx, g = null;
     function sortRows() {
