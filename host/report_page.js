@@ -329,7 +329,9 @@
     area: function (v) { return sig(v, 6); }, baseline: function (v) { return sig(v, 6); },
     max_intensity: function (v) { return sig(v, 6); }
   };
-  var WIDTHS = { status: 110, fit_status: 110, flags: 300, message: 300 };
+  var WIDTHS = { status: 110, fit_status: 110, retention_time: 110, trace_points: 100,
+    max_intensity: 110, iterations: 80, flags: 300, message: 300 };
+  var LABELS = { retention_time: "RT (min)", r_squared: "r\u00b2", width: "width (\u03c3)" };
   function plain(v) {
     if (v === null || v === undefined) return "";
     if (Array.isArray(v)) return labels(v);
@@ -341,7 +343,7 @@
   D.columns.forEach(function (name, k) {
     if (name === "mz" || name === "rt") return;  // the target's own, the same in every row
     var key = name === "flags" ? function (f, r) { return flagText(r); } : function (f, r) { return r[k]; };
-    COLUMNS.push([name.replace(/_/g, " "), key, FORMATS[name] || plain, WIDTHS[name] || 90]);
+    COLUMNS.push([LABELS[name] || name.replace(/_/g, " "), key, FORMATS[name] || plain, WIDTHS[name] || 90]);
   });
 
   function compare(a, b) {
