@@ -297,14 +297,14 @@ std::string check_no_arguments(const CliOptions& o);
 std::string check_run(const CliOptions& o);
 std::string check_help(const CliOptions& o);
 
-struct CommandSpec {
+struct CommandEntry {
   std::string_view name;
   Command command;
   void (*declare)(CLI::App&, CliOptions&);
   std::string (*check)(const CliOptions&);
 };
 
-constexpr std::array<CommandSpec, 6> kCommands{{
+constexpr std::array<CommandEntry, 6> kCommands{{
     {"chain", Command::kChain, declare_chain, check_chain_or_batch},
     {"batch", Command::kBatch, declare_batch, check_chain_or_batch},
     {"list", Command::kList, declare_no_arguments, check_no_arguments},
@@ -359,7 +359,7 @@ struct Parser {
     app.require_subcommand(0, 1);
     path_option(app, "--library", "a path", o.library);
     flag(app, "-V,--version", [this] { version = true; });
-    for (const CommandSpec& c : kCommands) {
+    for (const CommandEntry& c : kCommands) {
       CLI::App* cmd = app.add_subcommand(std::string(c.name));
       cmd->fallthrough();  // --library, --version after the command
       c.declare(*cmd, o);
@@ -487,7 +487,7 @@ CliParse parse_command_line(std::span<const std::string_view> args) {
     out.error = "no command given";
     return out;
   }
-  for (const CommandSpec& c : kCommands) {
+  for (const CommandEntry& c : kCommands) {
     if (c.name != cmd->get_name()) continue;
     o.command = c.command;
     if (c.command == Command::kRun) collect_run_values(*cmd, o.run);
