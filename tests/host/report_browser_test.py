@@ -24,6 +24,7 @@ from selenium import webdriver
 from selenium.common.exceptions import NoAlertPresentException
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
+from selenium.webdriver.support.ui import WebDriverWait
 
 XSS = "<script>alert(1)</script>"
 
@@ -143,6 +144,9 @@ def check_small(driver, n_files, n_targets, work):
 
     details = driver.find_elements(By.CSS_SELECTOR, "details.target")[1]
     details.find_element(By.TAG_NAME, "summary").click()
+    # The toggle event that builds the table comes after the click returns.
+    WebDriverWait(driver, 10).until(
+        lambda d: details.find_elements(By.CSS_SELECTOR, ".rows tr[data-i]"))
     rows = details.find_elements(By.CSS_SELECTOR, ".rows tr[data-i]")
     if len(rows) != n_files:
         fail("target table has %d rows, want %d" % (len(rows), n_files))
@@ -191,7 +195,8 @@ def measure(driver, url, report, runs=3):
         frames = sorted(driver.execute_async_script(SCROLL)[1:])
         t1 = time.monotonic()
         driver.execute_script("document.querySelector('details.target').open = true;")
-        driver.find_element(By.CSS_SELECTOR, "details.target .rows tr[data-i]")
+        WebDriverWait(driver, 30).until(
+            lambda d: d.find_elements(By.CSS_SELECTOR, "details.target .rows tr[data-i]"))
         samples.append((wall, nav[0], nav[1], frames[len(frames) // 2],
                         frames[len(frames) * 95 // 100], frames[-1], time.monotonic() - t1))
     med = [sorted(col)[len(col) // 2] for col in zip(*samples)]
