@@ -76,6 +76,7 @@ constexpr std::string_view kChainUsage =
     "                     fit_diagnostics.json; with --targets the last four go to\n"
     "                     DIR/<target>/\n"
     "  --plot DIR         write an SVG per target\n"
+    "  --report FILE      write an HTML report of the run (one self-contained file)\n"
     "  -j N               threads for the targets (default: one per core)\n"
     "\n"
     "exit code: 0 when the file was processed, 1 when it was not (the summary\n"
@@ -105,6 +106,10 @@ constexpr std::string_view kBatchUsage =
     "  --jsonl FILE       also write the rows as JSON Lines\n"
     "  --plot DIR         one SVG per file and target: trace points, fitted\n"
     "                     curve, baseline and the fit values\n"
+    "  --report FILE      one self-contained HTML report: summary, a files x\n"
+    "                     targets matrix with each cell's trace and fit, sortable\n"
+    "                     per-target tables with drift and area plots, and the\n"
+    "                     files not processed\n"
     "  --progress         progress bar on stderr even when it is not a terminal\n"
     "  --no-progress      no progress bar; one line per file on stderr\n"
     "  -q, --quiet        nothing on stderr but errors\n"
@@ -258,7 +263,8 @@ CLI::Option* flag(CLI::App& cmd, const std::string& names, std::function<void()>
 
 // ---- the commands ----------------------------------------------------------
 
-// What chain and batch share: the targets and their defaults, plots, threads.
+// What chain and batch share: the targets and their defaults, plots, the
+// report, threads.
 void declare_target_options(CLI::App& cmd, CliOptions& o) {
   cmd.add_option("inputs", o.inputs)
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
@@ -278,6 +284,7 @@ void declare_target_options(CLI::App& cmd, CliOptions& o) {
   whole_option(cmd, "-j,--jobs", "a thread count from 0 (one per core) to 1024", 0, 1024,
                [&o](int64_t n) { o.jobs = static_cast<unsigned>(n); });
   path_option(cmd, "--plot", "a folder", o.plot_dir);
+  path_option(cmd, "--report", "a file", o.report_path);
 }
 
 void declare_chain(CLI::App& cmd, CliOptions& o) {

@@ -76,6 +76,7 @@ struct CliOptions {
   std::string table_path;            // batch, merge --table ("" or "-": standard output)
   std::string jsonl_path;            // batch, merge --jsonl
   std::string parts_list;            // merge --list: part paths, one per line
+  std::string report_path;           // --report: the HTML report
   bool quiet = false;                // no progress, no per-file lines
   std::optional<bool> progress_bar;  // --progress / --no-progress
   QuantOptions quant;                // batch

@@ -1,6 +1,7 @@
 // The commands. Exit codes are decided here and only here.
 #include "commands.hpp"
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -13,6 +14,7 @@
 #include "host_session.hpp"
 #include "number_text.hpp"
 #include "quant_outputs.hpp"
+#include "report_builder.hpp"
 #include "step_library.hpp"
 #include "table_merge.hpp"
 
@@ -166,9 +168,18 @@ std::ostream& field(std::ostream& out, std::string_view label, bool nested = tru
   return out;
 }
 
+// Values for reading: retention times to 4 decimals and r² to 5, the rest
+// to 6 significant digits; the tables keep every digit.
+enum class Rounding { kSignificant6, kDecimals4, kDecimals5 };
+
 void print_value(std::ostream& out, std::string_view label,
-                 const std::optional<double>& v, std::string_view unit = "") {
-  if (v) field(out, label) << general_text(*v, 6) << unit << "\n";
+                 const std::optional<double>& v, Rounding rounding,
+                 std::string_view unit = "") {
+  if (!v) return;
+  field(out, label) << (rounding == Rounding::kSignificant6 ? general_text(*v, 6)
+                        : rounding == Rounding::kDecimals4  ? fixed_text(*v, 4)
+                                                            : fixed_text(*v, 5))
+                    << unit << "\n";
 }
 
 void print_summary(std::ostream& out, const ResultRow& row, const Target& t, bool first) {
@@ -194,12 +205,12 @@ void print_summary(std::ostream& out, const ResultRow& row, const Target& t, boo
     field(out, "fit") << row.fit_status;
     if (row.iterations) out << " (" << *row.iterations << " iterations)";
     out << "\n";
-    print_value(out, "retention time", row.retention_time, " min");
-    print_value(out, "height", row.height);
-    print_value(out, "width (sigma)", row.width, " min");
-    print_value(out, "area", row.area);
-    print_value(out, "baseline", row.baseline);
-    print_value(out, "r\xC2\xB2", row.r_squared);
+    print_value(out, "retention time", row.retention_time, Rounding::kDecimals4, " min");
+    print_value(out, "height", row.height, Rounding::kSignificant6);
+    print_value(out, "width (sigma)", row.width, Rounding::kSignificant6, " min");
+    print_value(out, "area", row.area, Rounding::kSignificant6);
+    print_value(out, "baseline", row.baseline, Rounding::kSignificant6);
+    print_value(out, "r\xC2\xB2", row.r_squared, Rounding::kDecimals5);
   }
   field(out, "flags");
   for (std::size_t i = 0; i < row.flags.size(); ++i)
@@ -240,6 +251,47 @@ int run_and_stream_outputs(HostSession& session, StepEntry entry,
   }
   return status;
 }
+
+// The HTML report of a chain or batch run, when --report asks for one: the
+// cell plots are gathered while the batch runs, the rest once it is done.
+class ReportRun {
+ public:
+  ReportRun(const CliOptions& o, std::size_t n_files, const std::vector<Target>& targets)
+      : options_(o),
+        collector_(o.report_path.empty() ? 0 : n_files, targets),
+        started_(std::chrono::system_clock::now()),
+        clock_(std::chrono::steady_clock::now()) {}
+
+  void attach(BatchSettings& settings) {
+    if (!options_.report_path.empty()) collector_.attach(settings);
+  }
+
+  // Writes the report; a failure joins the outcome's write errors.
+  void write(std::string_view command, std::span<const BatchFile> files,
+             BatchOutcome& outcome, const CommandIo& io) {
+    if (options_.report_path.empty()) return;
+    ReportFacts facts;
+    facts.title = "vxrun " + std::string(command) + " report";
+    facts.vxrun_version = VX_HOST_VERSION;
+    facts.library_path = io.library_path;
+    facts.library_contract = io.library_contract;
+    facts.command_line = io.command_line;
+    facts.started = utc_time_text(started_);
+    facts.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - clock_).count();
+    const std::string html = render_html_report(collector_.finish(
+        std::move(facts), files, outcome.rows, options_.plot_dir, options_.report_path));
+    std::string error;
+    if (!write_text_file(options_.report_path, html, &error))
+      outcome.write_errors.push_back(error);
+  }
+
+ private:
+  const CliOptions& options_;
+  ReportCollector collector_;
+  std::chrono::system_clock::time_point started_;
+  std::chrono::steady_clock::time_point clock_;
+};
 
 }  // namespace
 
@@ -334,6 +386,7 @@ int run_chain_command(const CliOptions& o, const ChainSteps& steps, CommandIo& i
     return kExitCannotWrite;
 
   const std::vector<BatchFile> files{{o.inputs.front(), "", ""}};
+  ReportRun report(o, files.size(), *targets);
   BatchSettings settings;
   settings.targets = *targets;
   settings.jobs = o.jobs;
@@ -357,10 +410,12 @@ int run_chain_command(const CliOptions& o, const ChainSteps& steps, CommandIo& i
                                    {kFitDiagnosticsFile, &run.fit_diagnostics}});
     };
   }
-  const BatchOutcome outcome = run_batch(steps, files, settings);
+  report.attach(settings);
+  BatchOutcome outcome = run_batch(steps, files, settings);
   for (std::size_t t = 0; t < outcome.rows.size(); ++t) {
     print_summary(io.out, outcome.rows[t], (*targets)[t], t == 0);
   }
+  report.write("chain", files, outcome, io);
   return finish_code(outcome, io);
 }
 
@@ -383,13 +438,16 @@ int run_batch_command(const CliOptions& o, const ChainSteps& steps, CommandIo& i
     mode = bar ? Progress::Mode::kBar : Progress::Mode::kLines;
   }
   Progress progress(io.progress, mode, files.size());
+  ReportRun report(o, files.size(), *targets);
   BatchSettings settings;
   settings.targets = *targets;
   settings.jobs = o.jobs;
   settings.plot_dir = o.plot_dir;
   settings.progress = &progress;
+  report.attach(settings);
   BatchOutcome outcome = run_batch(steps, files, settings);
   progress.finish();
+  report.write("batch", files, outcome, io);
 
   write_tables(o, outcome.rows, io, outcome.write_errors);
   if (samples) write_quantitation(o.quant, *targets, *samples, outcome);

@@ -21,6 +21,10 @@ struct CommandIo {
   std::ostream& err;
   std::FILE* progress = stderr;  // where the progress bar or lines go
   bool progress_is_terminal = false;
+  // What the HTML report says about the run.
+  std::string command_line = {};
+  std::string library_path = {};
+  std::string library_contract = {};
 };
 
 int run_list_command(const StepLibrary& lib, std::ostream& out);

@@ -69,4 +69,14 @@ std::string general_text(double value, int digits) {
   return {buf, format_general(value, digits, buf)};
 }
 
+std::string fixed_text(double value, int places) {
+  char buf[kNumberTextSize];
+  if (!std::isfinite(value)) return {buf, non_finite(value, buf)};
+  const auto [end, ec] = std::to_chars(buf, buf + kNumberTextSize, value,
+                                       std::chars_format::fixed, places);
+  // Too long for the buffer (|value| beyond about 1e20): general notation.
+  if (ec != std::errc()) return general_text(value, 6);
+  return {buf, static_cast<std::size_t>(end - buf)};
+}
+
 }  // namespace vx::host

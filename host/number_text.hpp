@@ -29,5 +29,8 @@ std::size_t format_general(double value, int digits, char* buf);
 // Convenience wrappers that return a string (for cold paths).
 std::string shortest_text(double value);
 std::string general_text(double value, int digits);
+// Fixed notation with `places` decimals, for people ("1.1779"); non-finite
+// values as format_shortest writes them.
+std::string fixed_text(double value, int places);
 
 }  // namespace vx::host

@@ -11,7 +11,6 @@
 #include "number_text.hpp"
 
 namespace vx::host {
-namespace {
 
 // Length of the valid UTF-8 sequence at s[i], or 0 when the bytes there are
 // not one (file names need not be UTF-8, an SVG must be).
@@ -37,6 +36,8 @@ std::size_t utf8_length(std::string_view s, std::size_t i) {
   if (c == 0xF4 && b(i + 1) >= 0x90) return 0;  // beyond U+10FFFF
   return n;
 }
+
+namespace {
 
 // Bytes of the character at s[i]: a whole UTF-8 sequence, else one byte.
 std::size_t char_length(std::string_view s, std::size_t i) {

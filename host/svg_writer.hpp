@@ -8,6 +8,7 @@
 // one HTML page need different ones.
 #pragma once
 
+#include <cstddef>
 #include <limits>
 #include <span>
 #include <string>
@@ -47,6 +48,10 @@ std::vector<double> nice_ticks(double lo, double hi, int count);
 
 // Width of a text in picture units, from the advance widths of DejaVu Sans,
 // the first font the figures ask for (the fallbacks are narrower).
+// Length of the valid UTF-8 sequence at s[i], or 0 when the bytes there are
+// not one.
+std::size_t utf8_length(std::string_view s, std::size_t i);
+
 double text_width(std::string_view utf8, double font_size);
 // Splits a text into lines no wider than max_width, preferably where the
 // separator stands (a broken line keeps the separator's mark, " · " -> "·");

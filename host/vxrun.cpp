@@ -16,6 +16,7 @@
 #include "cli_args.hpp"
 #include "commands.hpp"
 #include "exit_codes.hpp"
+#include "report_builder.hpp"
 #include "step_library.hpp"
 
 namespace {
@@ -51,6 +52,8 @@ int run(int argc, char** argv) {
   }
 
   CommandIo io{std::cout, std::cerr, stderr, isatty(STDERR_FILENO) == 1};
+  const std::vector<std::string_view> words(argv, argv + argc);
+  io.command_line = command_line_text(words);
   if (o.command == Command::kMerge) return run_merge_command(o, io);
 
   const std::string path =
@@ -63,6 +66,8 @@ int run(int argc, char** argv) {
     std::cerr << "vxrun: " << lib.error() << "\n";
     return kExitLibrary;
   }
+  io.library_path = path;
+  io.library_contract = contract_fingerprint(lib);
   switch (o.command) {
     case Command::kList:
       return run_list_command(lib, std::cout);

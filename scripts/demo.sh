@@ -2,9 +2,10 @@
 # The main job in one command: builds the release preset, runs the GC-MS chain
 # (mzML ingestion -> selected-ion trace -> Gaussian fit) through vxrun on the
 # bundled example file for every target of examples/targets.tsv, prints the
-# results table and writes one SVG plot per target to out/plots/.
-#   out/results.tsv    the full table (one row per file and target)
+# results rounded for reading and writes one SVG plot per target to out/plots/.
+#   out/results.tsv    the full table (one row per file and target, every digit)
 #   out/results.jsonl  the same rows as JSON Lines
+#   out/report.html    the HTML report: open it in a browser
 # BUILD_DIR overrides the build folder (default build/release).
 set -eu
 cd "$(dirname "$0")/.."
@@ -15,16 +16,28 @@ cmake --build "$build" --target vxrun -j 2 >/dev/null
 mkdir -p out
 status=0
 "$build/vxrun" batch examples/sim_basic.mzML --targets examples/targets.tsv \
-  --table out/results.tsv --jsonl out/results.jsonl --plot out/plots -j 2 --no-progress ||
+  --table out/results.tsv --jsonl out/results.jsonl --plot out/plots --report out/report.html \
+  -j 2 --no-progress ||
   status=$?
-# A readable view: target, fit status and the fitted values, one line each.
+# A readable view: retention time to 4 decimals, heights and areas to 6
+# significant digits, r² to 5 decimals (the table keeps every digit). awk
+# runs in the C locale so that a decimal-comma locale does not change it.
 tab="$(printf '\t')"
+LC_ALL=C awk -F "$tab" -v OFS="$tab" '
+  function sig(v) { return v == "" ? "-" : sprintf("%.6g", v) }
+  function fix(v, d) { return v == "" ? "-" : sprintf("%." d "f", v) }
+  NR == 1 { print "target", "mz", "status", "fit_status", "retention_time", "height",
+                  "width", "area", "baseline", "r_squared", "iterations"; next }
+  { print $2, $3, $5, $9, fix($10, 4), sig($11), sig($12), sig($13), sig($14),
+          fix($15, 5), ($16 == "" ? "-" : $16) }' out/results.tsv > out/results_view.tsv
 if command -v column >/dev/null 2>&1; then
-  cut -f2,3,5,9-16 out/results.tsv | column -t -s "$tab"
+  column -t -s "$tab" out/results_view.tsv
 else
-  cut -f2,3,5,9-16 out/results.tsv
+  cat out/results_view.tsv
 fi
+rm -f out/results_view.tsv
 echo
 echo "full table: out/results.tsv (and out/results.jsonl); plots: out/plots/"
+echo "report: $(pwd)/out/report.html"
 ls out/plots
 exit "$status"

@@ -6,7 +6,8 @@ packages="cmake g++ make pkg-config googletest libgtest-dev libgmock-dev
   libdeflate-dev libmsnumpress-dev libcli11-dev locales
   python3-numpy python3-pymzml librsvg2-bin clang libclang-rt-14-dev binutils
   python3-pytest python3-pandas python3-matplotlib
-  snakemake slurm-wlm munge"
+  snakemake slurm-wlm munge
+  chromium chromium-driver python3-selenium"
 missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

@@ -41,7 +41,7 @@ TEST(CliArgs, ChainOptionsInAnyOrderAndBothSpellings) {
 TEST(CliArgs, BatchWithTargetsAndOutputs) {
   const CliParse p = parse(
       "--library x.so batch a.mzML dir 'g*.mzML' --targets t.tsv -j 3 --table out.tsv "
-      "--jsonl out.jsonl --exact -q --no-progress");
+      "--jsonl out.jsonl --exact -q --no-progress --report r.html");
   ASSERT_EQ(p.error, "");
   const CliOptions& o = p.options;
   EXPECT_EQ(o.command, Command::kBatch);
@@ -50,6 +50,7 @@ TEST(CliArgs, BatchWithTargetsAndOutputs) {
   EXPECT_EQ(o.jobs, 3u);
   EXPECT_EQ(o.table_path, "out.tsv");
   EXPECT_EQ(o.jsonl_path, "out.jsonl");
+  EXPECT_EQ(o.report_path, "r.html");
   EXPECT_TRUE(o.defaults.exact);
   EXPECT_TRUE(o.quiet);
   EXPECT_EQ(o.progress_bar, false);
@@ -144,6 +145,7 @@ TEST(CliArgs, UsageErrors) {
       {"help chain batch", "unexpected argument 'batch'"},
       {"chain f --rt 5 --mz", "--mz needs a number"},
       {"chain f --mz 73 --rt 5 --plot=", "--plot needs a folder"},
+      {"chain f --mz 73 --rt 5 --report", "--report needs a file"},
       {"chain f --mz 1e999 --rt 5", "--mz needs a number"},
       {"batch a --mz 73 --rt 5 --quiet=no", "--quiet takes no value"},
       {"batch a --mz 73 --rt 5 -qz", "unknown option -z"},

@@ -714,6 +714,46 @@ TEST(Vxrun, SampleListProblemsStopTheBatch) {
             64);
 }
 
+// The terminal shows values rounded for reading (retention time 4 decimals,
+// r² 5, the rest 6 significant digits); --report writes the page, and a
+// report that cannot be written is an output error.
+TEST(Vxrun, ChainRoundsForReadingAndWritesItsReport) {
+  REQUIRE_CHAIN_STEPS();
+  TempDir dir;
+  const std::string sample = vx::testing::test_data("sim_tiny.mzML").string();
+  const ProcessRun r = vxrun({"chain", sample, "--mz", "73", "--rt", "2.12", "--rt-tol",
+                              "0.06", "--report", dir / "chain.html"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  // The value printed after a label, up to the end of its line.
+  const auto value = [&](std::string_view label) {
+    const auto at = r.out.find(label);
+    if (at == std::string::npos) return std::string();
+    const auto from = r.out.find_first_not_of(' ', at + label.size());
+    return r.out.substr(from, r.out.find('\n', from) - from);
+  };
+  const auto decimals = [](const std::string& v) {
+    const auto dot = v.find('.');
+    if (dot == std::string::npos) return std::size_t{0};
+    return std::min(v.find_first_not_of("0123456789", dot + 1), v.size()) - dot - 1;
+  };
+  EXPECT_EQ(decimals(value("retention time")), 4u) << r.out;
+  EXPECT_EQ(decimals(value("r\xC2\xB2")), 5u) << r.out;
+  std::size_t run = 0;  // no number with 8 or more digits in a row
+  for (const char c : r.out) {
+    run = (c >= '0' && c <= '9') ? run + 1 : 0;
+    EXPECT_LT(run, 8u) << r.out;
+    if (run >= 8) break;
+  }
+  const std::string page = read_file(dir.path / "chain.html");
+  for (const char* want :
+       {"<!DOCTYPE html>", "vxrun chain report", "--report", "73@2.12"}) {
+    EXPECT_NE(page.find(want), std::string::npos) << want;
+  }
+  const ProcessRun bad = vxrun({"chain", sample, "--mz", "73", "--rt", "2.12", "--report",
+                                dir / "no_such_folder/r.html"});
+  EXPECT_EQ(bad.code, 73) << bad.err;
+}
+
 // The example run, end to end: both tables read back into the same rows and
 // write out to the same bytes again, and every caption line of every figure
 // fits the plot's width (P04's used to run off the picture).

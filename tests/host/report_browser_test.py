@@ -1,0 +1,249 @@
+#!/usr/bin/python3
+"""The HTML report in a real browser (headless Chromium through chromedriver).
+
+Runs `vxrun batch --report` on a generated batch whose file and target names
+hold markup, ampersands, quotes and bytes that are not UTF-8, opens the
+report from file://, and checks: the matrix has one cell per file and
+target, clicking a cell draws its trace and fit, a per-target table sorts,
+names show as text (a target named <script>alert(1)</script> never runs),
+and the browser logs no error. A screenshot goes to the work folder.
+
+With --scale FILES TARGETS it builds a batch of that size instead, and prints
+the report's size and the browser's load, first-paint and scroll times.
+If Chromium cannot start, the test fails.
+"""
+import argparse
+import json
+import os
+import shutil
+import subprocess
+import sys
+import time
+
+from selenium import webdriver
+from selenium.common.exceptions import NoAlertPresentException
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.by import By
+from selenium.webdriver.support.ui import WebDriverWait
+
+XSS = "<script>alert(1)</script>"
+
+
+def fail(message):
+    print("FAIL: " + message, file=sys.stderr)
+    sys.exit(1)
+
+
+def make_small_batch(work, example):
+    data = os.path.join(work, "data")
+    shutil.rmtree(data, ignore_errors=True)
+    os.makedirs(data)
+    names = [b"plain_1.mzML", b"a&b <i>x.mzML", b"quote\"s 'n' \xc3\xa9.mzML",
+             b"bad \xff\xfe bytes.mzML", b"plain_2.mzML"]
+    for n in names:
+        shutil.copyfile(example, os.path.join(os.fsencode(data), n))
+    with open(os.path.join(data, "not_mzml.mzML"), "w") as f:
+        f.write("this is not mzML\n")
+    targets = os.path.join(work, "targets.tsv")
+    with open(targets, "w", encoding="utf-8") as f:
+        f.write("name\tmz\trt\tmz_tol\trt_tol\n")
+        f.write("P01\t73\t1.1780\t0.3\t0.1\n")
+        f.write(XSS + "\t147\t1.1869\t0.3\t0.1\n")
+        f.write("R&D \"q\" \u00e9\t207\t1.1803\t0.3\t0.1\n")
+        f.write("empty\t500\t1.3\t0.3\t0.1\n")
+    inputs = [data, os.path.join(work, "missing.mzML")]
+    return inputs, targets, len(names) + 2, 4
+
+
+def make_scale_batch(work, example, n_files, n_targets):
+    data = os.path.join(work, "scale_data")
+    if not os.path.isdir(data) or len(os.listdir(data)) != n_files:
+        shutil.rmtree(data, ignore_errors=True)
+        os.makedirs(data)
+        for i in range(n_files):  # hard links: same bytes, many runs
+            os.link(example, os.path.join(data, "run_%04d.mzML" % (i + 1)))
+    peaks = [(73, 1.1780), (73, 1.4854), (147, 1.1869), (147, 1.4057),
+             (207, 1.1803), (207, 1.4348), (281, 1.1957), (281, 1.4915)]
+    targets = os.path.join(work, "scale_targets.tsv")
+    with open(targets, "w") as f:
+        f.write("name\tmz\trt\tmz_tol\trt_tol\n")
+        for t in range(n_targets):
+            mz, rt = peaks[t % len(peaks)]
+            f.write("T%02d\t%g\t%.4f\t0.3\t0.1\n" % (t + 1, mz, rt + 0.002 * (t // 8)))
+    return [data], targets, n_files, n_targets
+
+
+def start_browser(work):
+    options = webdriver.ChromeOptions()
+    options.binary_location = shutil.which("chromium") or "/usr/bin/chromium"
+    profile = os.path.join(work, "chromium-profile")
+    shutil.rmtree(profile, ignore_errors=True)
+    for a in ["--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
+              "--disable-background-networking", "--disable-component-update",
+              "--disable-sync", "--disable-quic", "--disable-dev-shm-usage",
+              "--window-size=1400,1800", "--user-data-dir=" + profile]:
+        options.add_argument(a)
+    options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
+    service = Service(shutil.which("chromedriver") or "/usr/bin/chromedriver")
+    try:
+        return webdriver.Chrome(service=service, options=options)
+    except Exception as e:  # the test fails when the browser cannot start
+        fail("Chromium did not start: %s" % e)
+
+
+def no_alert(driver):
+    try:
+        text = driver.switch_to.alert.text
+    except NoAlertPresentException:
+        return
+    fail("a script from the data ran (alert %r)" % text)
+
+
+def console_errors(driver):
+    return [e for e in driver.get_log("browser") if e.get("level") == "SEVERE"]
+
+
+def column_values(driver, details, col):
+    return driver.execute_script(
+        "return Array.from(arguments[0].querySelectorAll('.rows tr[data-i]'))"
+        ".map(r => r.children[arguments[1]].textContent);", details, col)
+
+
+def check_small(driver, n_files, n_targets, work):
+    cells = driver.find_elements(By.CSS_SELECTOR, "#matrix td.cell")
+    if len(cells) != n_files * n_targets:
+        fail("matrix has %d cells, want %d" % (len(cells), n_files * n_targets))
+    no_alert(driver)
+    heads = [e.get_attribute("textContent")
+             for e in driver.find_elements(By.CSS_SELECTOR, "#matrix-head th.tname")]
+    if XSS not in heads or "R&D \"q\" \u00e9" not in heads:
+        fail("target names not shown as text: %r" % heads)
+    if driver.find_elements(By.CSS_SELECTOR, "#matrix script, #matrix i, #matrix-head script"):
+        fail("data became markup")
+    files = [e.get_attribute("textContent")
+             for e in driver.find_elements(By.CSS_SELECTOR, "#matrix th.fname")]
+    for want in ["a&b <i>x.mzML", "quote\"s 'n' \u00e9.mzML", "bad \ufffd\ufffd bytes.mzML"]:
+        if want not in files:
+            fail("file name %r not shown as text in %r" % (want, files))
+    unprocessed = driver.find_element(By.ID, "unprocessed").text
+    for want in ["missing.mzML", "not_mzml.mzML", "file_not_found", "no_spectra"]:
+        if want not in unprocessed:
+            fail("files not processed lack %r: %r" % (want, unprocessed))
+
+    ok = driver.find_elements(By.CSS_SELECTOR, "#matrix td.cell.ok")
+    if not ok:
+        fail("no successful cell")
+    ok[1].click()
+    view = driver.find_element(By.ID, "cell-view")
+    points = view.find_elements(By.CSS_SELECTOR, "svg circle.pt")
+    curve = view.find_elements(By.CSS_SELECTOR, "svg polyline.fit")
+    if not view.is_displayed() or len(points) < 5 or not curve:
+        fail("clicking a cell drew %d points and %d curves" % (len(points), len(curve)))
+    if XSS not in view.text or "solver converged" not in view.text:
+        fail("the cell view lacks its target name or readable flags: %r" % view.text)
+
+    details = driver.find_elements(By.CSS_SELECTOR, "details.target")[1]
+    details.find_element(By.TAG_NAME, "summary").click()
+    # The toggle event that builds the table comes after the click returns.
+    WebDriverWait(driver, 10).until(
+        lambda d: details.find_elements(By.CSS_SELECTOR, ".rows tr[data-i]"))
+    rows = details.find_elements(By.CSS_SELECTOR, ".rows tr[data-i]")
+    if len(rows) != n_files:
+        fail("target table has %d rows, want %d" % (len(rows), n_files))
+    if len(details.find_elements(By.CSS_SELECTOR, ".trend svg")) != 2:
+        fail("target lacks its drift and area plots")
+    header = details.find_elements(By.CSS_SELECTOR, ".rows thead th")[2]  # status
+    header.click()
+    status = column_values(driver, details, 2)
+    if status != sorted(status):
+        fail("status column not sorted ascending: %r" % status)
+    header.click()
+    status = column_values(driver, details, 2)
+    if status != sorted(status, reverse=True):
+        fail("status column not sorted descending: %r" % status)
+    numbers = column_values(driver, details, 0)
+    if numbers == sorted(numbers, key=int):
+        fail("rows did not move when sorted: %r" % numbers)
+    no_alert(driver)
+    driver.save_screenshot(os.path.join(work, "report_screenshot.png"))
+
+
+SCROLL = """
+    const done = arguments[arguments.length - 1];
+    const box = document.querySelector('#matrix-wrap .grid-body');
+    let last = performance.now(), frames = [], n = 0;
+    function step() {
+      const now = performance.now(); frames.push(now - last); last = now;
+      box.scrollTop += 100;
+      if (++n < 120) requestAnimationFrame(step); else done(frames);
+    }
+    requestAnimationFrame(step);"""
+
+
+def measure(driver, url, report, runs=3):
+    """Median of `runs` loads: wall time of the load, the navigation timing,
+    the frames while scrolling the matrix by 100 px a frame, and the time
+    to open the first target's table and plots."""
+    samples = []
+    for _ in range(runs):
+        t0 = time.monotonic()
+        driver.get(url)
+        wall = time.monotonic() - t0
+        nav = driver.execute_script(
+            "const n = performance.getEntriesByType('navigation')[0];"
+            "return [n.domContentLoadedEventEnd, n.loadEventEnd];")
+        frames = sorted(driver.execute_async_script(SCROLL)[1:])
+        t1 = time.monotonic()
+        driver.execute_script("document.querySelector('details.target').open = true;")
+        WebDriverWait(driver, 30).until(
+            lambda d: d.find_elements(By.CSS_SELECTOR, "details.target .rows tr[data-i]"))
+        samples.append((wall, nav[0], nav[1], frames[len(frames) // 2],
+                        frames[len(frames) * 95 // 100], frames[-1], time.monotonic() - t1))
+    med = [sorted(col)[len(col) // 2] for col in zip(*samples)]
+    print(json.dumps({"report_bytes": os.path.getsize(report), "load_seconds": round(med[0], 3),
+                      "dom_content_loaded_ms": round(med[1]), "load_event_ms": round(med[2]),
+                      "scroll_frame_ms_median": round(med[3], 1),
+                      "scroll_frame_ms_p95": round(med[4], 1), "scroll_frame_ms_worst": round(med[5], 1),
+                      "open_target_seconds": round(med[6], 3), "runs": runs}))
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--vxrun", required=True)
+    ap.add_argument("--example", required=True)
+    ap.add_argument("--work", required=True)
+    ap.add_argument("--scale", nargs=2, type=int, metavar=("FILES", "TARGETS"))
+    a = ap.parse_args()
+    os.makedirs(a.work, exist_ok=True)
+    if a.scale:
+        inputs, targets, n_files, n_targets = make_scale_batch(a.work, a.example, *a.scale)
+    else:
+        inputs, targets, n_files, n_targets = make_small_batch(a.work, a.example)
+    report = os.path.join(a.work, "report.html")
+    cmd = [a.vxrun, "batch"] + inputs + ["--targets", targets, "-q", "--report", report,
+                                          "--table", os.path.join(a.work, "results.tsv"),
+                                          "--plot", os.path.join(a.work, "plots")]
+    t0 = time.monotonic()
+    run = subprocess.run(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    batch_seconds = time.monotonic() - t0
+    if run.returncode not in (0, 1) or not os.path.isfile(report):
+        fail("vxrun exited %d: %s" % (run.returncode, run.stderr.decode(errors="replace")))
+    driver = start_browser(a.work)
+    try:
+        url = "file://" + os.path.abspath(report)
+        if a.scale:
+            print("batch of %d x %d: %.2f s" % (n_files, n_targets, batch_seconds))
+            measure(driver, url, report)
+        else:
+            driver.get(url)
+            check_small(driver, n_files, n_targets, a.work)
+        errors = console_errors(driver)
+        if errors:
+            fail("browser console errors: %r" % errors)
+    finally:
+        driver.quit()
+    print("ok")
+
+
+if __name__ == "__main__":
+    main()
