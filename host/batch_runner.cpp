@@ -214,9 +214,10 @@ BatchOutcome run_batch(const ChainSteps& steps, std::span<const BatchFile> files
       // documents are to be written is the document kept and traced after.
       std::vector<TargetRun> runs(n_targets);
       const auto trace_all = [&](std::string_view spectra) {
-        pool.run_all(n_targets, [&](std::size_t t) {
-          runs[t] = run_target(steps, spectra, settings.targets[t]);
-        });
+        run_targets(steps, spectra, settings.targets, runs,
+                    [&](std::size_t n, const std::function<void(std::size_t)>& job) {
+                      pool.run_all(n, job);
+                    });
       };
       const bool keep_documents = static_cast<bool>(settings.on_ingestion);
       const Ingestion ingestion = run_ingestion(

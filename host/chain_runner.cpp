@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "compact_spectra.hpp"
 #include "host_session.hpp"
 #include "json_lite.hpp"
 #include "number_text.hpp"
@@ -222,6 +223,27 @@ TargetRun run_target(const ChainSteps& steps, std::string_view spectra,
     collect_flags(*diag, run.flags);
   }
   return run;
+}
+
+void run_targets(const ChainSteps& steps, std::string_view spectra,
+                 std::span<const Target> targets, std::span<TargetRun> runs,
+                 const ForEachIndex& for_each) {
+  if (targets.size() < kCompactFromQueries) {
+    for_each(targets.size(),
+             [&](std::size_t t) { runs[t] = run_target(steps, spectra, targets[t]); });
+    return;
+  }
+  std::vector<IonQuery> queries;
+  queries.reserve(targets.size());
+  for (const Target& t : targets) queries.push_back({t.mz, t.mz_tol, t.exact});
+  const CompactSpectra compact(spectra, queries);
+  std::vector<std::vector<std::size_t>> members(compact.group_count());
+  for (std::size_t t = 0; t < targets.size(); ++t) members[compact.group_of(t)].push_back(t);
+  for_each(members.size(), [&](std::size_t g) {
+    std::string buffer;
+    const std::string_view document = compact.document(g, buffer);
+    for (const std::size_t t : members[g]) runs[t] = run_target(steps, document, targets[t]);
+  });
 }
 
 ResultRow make_problem_row(std::string_view file, const Target& target,

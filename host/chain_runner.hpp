@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -93,6 +94,18 @@ struct TargetRun {
 
 TargetRun run_target(const ChainSteps& steps, std::string_view spectra,
                      const Target& target);
+
+// Runs every target on one spectra document into runs (runs[t] for
+// targets[t]); for_each calls its job once per index, possibly on several
+// threads. From kCompactFromQueries targets on, the document is read once
+// into compact documents (compact_spectra.hpp), one per group of targets
+// whose m/z windows overlap, and each target is traced on its group's: the
+// steps write the same bytes as from the whole document, in far less time.
+using ForEachIndex =
+    std::function<void(std::size_t n, const std::function<void(std::size_t)>& job)>;
+void run_targets(const ChainSteps& steps, std::string_view spectra,
+                 std::span<const Target> targets, std::span<TargetRun> runs,
+                 const ForEachIndex& for_each);
 
 // The table row of one file and target; run is null when the file could not
 // be used (the row then carries the ingestion's reason).
