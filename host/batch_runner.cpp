@@ -214,10 +214,12 @@ BatchOutcome run_batch(const ChainSteps& steps, std::span<const BatchFile> files
       // documents are to be written is the document kept and traced after.
       std::vector<TargetRun> runs(n_targets);
       const auto trace_all = [&](std::string_view spectra) {
-        run_targets(steps, spectra, settings.targets, runs,
-                    [&](std::size_t n, const std::function<void(std::size_t)>& job) {
-                      pool.run_all(n, job);
-                    });
+        run_targets(
+            steps, spectra, settings.targets, runs,
+            [&](std::size_t n, const std::function<void(std::size_t)>& job) {
+              pool.run_all(n, job);
+            },
+            !plot_names.empty() || static_cast<bool>(settings.on_target));
       };
       const bool keep_documents = static_cast<bool>(settings.on_ingestion);
       const Ingestion ingestion = run_ingestion(

@@ -56,6 +56,27 @@ std::optional<JsonValue> read_document(std::string_view text, std::string_view w
 
 std::string label(double v) { return general_text(v, 6); }
 
+// The trace document ends with `,"matched_ion_count":N,"max_intensity":X}`.
+// Reading those two from its end spares parsing the point lists (hundreds of
+// kilobytes per target) when nobody draws them; false when the text does not
+// end that way, and the caller then reads the whole document.
+bool read_trace_tail(std::string_view text, TraceFacts& facts) {
+  constexpr std::string_view kCount = ",\"matched_ion_count\":";
+  constexpr std::string_view kMax = ",\"max_intensity\":";
+  if (text.size() < 2 || text.front() != '{' || text.back() != '}') return false;
+  const std::size_t c = text.rfind(kCount);
+  if (c == std::string_view::npos) return false;
+  const std::size_t m = text.find(kMax, c);
+  if (m == std::string_view::npos) return false;
+  const std::size_t from = c + kCount.size();
+  const auto count = parse_integer(text.substr(from, m - from));
+  const auto max = parse_double(text.substr(m + kMax.size(), text.size() - 1 - m - kMax.size()));
+  if (!count || *count < 0 || !max) return false;
+  facts.matched_ion_count = static_cast<uint64_t>(*count);
+  facts.max_intensity = *max;
+  return true;
+}
+
 }  // namespace
 
 std::optional<ChainSteps> resolve_chain_steps(const StepLibrary& lib,
@@ -148,7 +169,7 @@ Ingestion run_ingestion(const ChainSteps& steps, const std::string& path,
 }
 
 TargetRun run_target(const ChainSteps& steps, std::string_view spectra,
-                     const Target& target) {
+                     const Target& target, bool keep_points) {
   TargetRun run;
   run.status = kStatusOk;
   {
@@ -166,7 +187,9 @@ TargetRun run_target(const ChainSteps& steps, std::string_view spectra,
     run.trace = session.take_output_text(1).value_or("");
     run.trace_diagnostics = session.take_output_text(0).value_or("");
   }
-  if (const auto doc = read_document(run.trace, "the trace document", run)) {
+  if (!keep_points && read_trace_tail(run.trace, run.trace_facts)) {
+    // A table row needs only the count and the maximum.
+  } else if (const auto doc = read_document(run.trace, "the trace document", run)) {
     run.trace_facts.retention_time = doc->numbers_at("retention_time");
     run.trace_facts.intensity = doc->numbers_at("intensity");
     if (const auto n = doc->number_at("matched_ion_count"); n && *n >= 0) {
@@ -197,6 +220,7 @@ TargetRun run_target(const ChainSteps& steps, std::string_view spectra,
       return run;
     }
     run.fit_result = session.take_output_text(1).value_or("");
+    if (!keep_points) std::string().swap(run.trace);
     run.fit_diagnostics = session.take_output_text(0).value_or("");
   }
   if (const auto doc = read_document(run.fit_result, "the fit result document", run)) {
@@ -227,10 +251,11 @@ TargetRun run_target(const ChainSteps& steps, std::string_view spectra,
 
 void run_targets(const ChainSteps& steps, std::string_view spectra,
                  std::span<const Target> targets, std::span<TargetRun> runs,
-                 const ForEachIndex& for_each) {
+                 const ForEachIndex& for_each, bool keep_points) {
   if (targets.size() < kCompactFromQueries) {
-    for_each(targets.size(),
-             [&](std::size_t t) { runs[t] = run_target(steps, spectra, targets[t]); });
+    for_each(targets.size(), [&](std::size_t t) {
+      runs[t] = run_target(steps, spectra, targets[t], keep_points);
+    });
     return;
   }
   std::vector<IonQuery> queries;
@@ -242,7 +267,8 @@ void run_targets(const ChainSteps& steps, std::string_view spectra,
   for_each(members.size(), [&](std::size_t g) {
     std::string buffer;
     const std::string_view document = compact.document(g, buffer);
-    for (const std::size_t t : members[g]) runs[t] = run_target(steps, document, targets[t]);
+    for (const std::size_t t : members[g])
+      runs[t] = run_target(steps, document, targets[t], keep_points);
   });
 }
 

@@ -92,8 +92,11 @@ struct TargetRun {
   std::vector<std::string> flags;  // true diagnostics keys, trace then fit
 };
 
+// Without keep_points the run keeps what a table row needs: the trace
+// document and its point lists are dropped once the fit has read them (a
+// few hundred kilobytes per target, which add up over hundreds of targets).
 TargetRun run_target(const ChainSteps& steps, std::string_view spectra,
-                     const Target& target);
+                     const Target& target, bool keep_points = true);
 
 // Runs every target on one spectra document into runs (runs[t] for
 // targets[t]); for_each calls its job once per index, possibly on several
@@ -105,7 +108,7 @@ using ForEachIndex =
     std::function<void(std::size_t n, const std::function<void(std::size_t)>& job)>;
 void run_targets(const ChainSteps& steps, std::string_view spectra,
                  std::span<const Target> targets, std::span<TargetRun> runs,
-                 const ForEachIndex& for_each);
+                 const ForEachIndex& for_each, bool keep_points = true);
 
 // The table row of one file and target; run is null when the file could not
 // be used (the row then carries the ingestion's reason).
