@@ -138,6 +138,39 @@ void print_summary(std::ostream& out, const ResultRow& row, const Target& t, boo
   out << "\n";
 }
 
+// Writes each output as the step hands it over (a document is valid only
+// during that call) instead of keeping a copy of every document until the
+// step returns: the host then holds at most the inputs. Number outputs are
+// small and printed after the step, in their call order.
+int run_and_stream_outputs(HostSession& session, StepEntry entry,
+                           std::span<const StepValue> params,
+                           std::span<const StepValue> inputs, uint64_t n_outputs,
+                           const std::string& out_dir, CommandIo& io) {
+  std::string error;
+  const auto write = [&](uint64_t slot, std::string_view text) {
+    if (!error.empty()) return;  // nothing more after the first failed write
+    if (out_dir.empty()) {
+      io.out << "output " << slot << ": " << text << "\n";
+      return;
+    }
+    const std::string path =
+        (fs::path(out_dir) / ("output_" + std::to_string(slot) + ".json")).string();
+    if (!write_text_file(path, text, &error) && error.empty()) error = "cannot write " + path;
+  };
+  for (uint64_t slot = 0; slot < n_outputs; ++slot) {
+    session.stream_output(slot, [&write, slot](std::string_view text) { write(slot, text); });
+  }
+  const StepStatus status = session.run(entry, params, inputs, n_outputs);
+  for (const HostCall& c : session.calls()) {
+    if (c.kind == HostCall::Kind::kSetOutputNumber) write(c.slot, shortest_text(c.number));
+  }
+  if (!error.empty()) {
+    io.err << "vxrun: " << error << "\n";
+    return kExitCannotWrite;
+  }
+  return status;
+}
+
 }  // namespace
 
 std::string contract_fingerprint(const StepLibrary& lib) {
@@ -247,24 +280,8 @@ int run_step_command(const StepLibrary& lib, std::span<const std::string> args,
     }
   }
   if (!make_folder(out_dir, io)) return kExitCannotWrite;
-  const StepStatus status = session.run(step->entry, params, inputs, n_outputs);
-  for (const HostCall& c : session.calls()) {
-    if (c.kind == HostCall::Kind::kGetInputText) continue;
-    const std::string text =
-        c.kind == HostCall::Kind::kSetOutputText ? c.text : shortest_text(c.number);
-    if (out_dir.empty()) {
-      io.out << "output " << c.slot << ": " << text << "\n";
-    } else {
-      std::string error;
-      const std::string path =
-          (fs::path(out_dir) / ("output_" + std::to_string(c.slot) + ".json")).string();
-      if (!write_text_file(path, text, &error)) {
-        io.err << "vxrun: " << error << "\n";
-        return kExitCannotWrite;
-      }
-    }
-  }
-  return status;
+  return run_and_stream_outputs(session, step->entry, params, inputs, n_outputs, out_dir,
+                                io);
 }
 
 int run_chain_command(const CliOptions& o, const ChainSteps& steps, CommandIo& io) {

@@ -21,7 +21,8 @@ extern "C" {
  *  0  VX_STATUS_OK            the step ran and the host accepted its last output
  *  1  VX_STATUS_HOST_ERROR    no host services (null host or api), or the host
  *                             refused an output that was not the step's last
- *  2  VX_STATUS_INVALID_INPUT too few values, an unreadable required value, a
+ *  2  VX_STATUS_INVALID_INPUT too few values, a null array with a non-zero
+ *                             count, an unreadable required value, a
  *                             failed get_input_text, or a step-specific refusal.
  *                             Also returned when a step cannot finish because
  *                             memory ran out or an unexpected internal error
@@ -55,7 +56,9 @@ typedef struct StepValue {
 
 typedef struct HostContext HostContext;
 
-/* Slot 1: hands over the text of an input. 0 = *text and *length now hold it. */
+/* Slot 1: hands over the text of an input. 0 = *text and *length now hold it.
+ * The step reads the text where it lies, so it must stay valid and unchanged
+ * until the step call returns; the step never writes into it. */
 typedef int32_t (*VxGetInputText)(HostContext* host, const StepValue* input,
                                   const char** text, uint64_t* length);
 /* Slot 4: one number for an output. 0 = accepted. */

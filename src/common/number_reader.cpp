@@ -7,10 +7,12 @@
 #include <locale.h>  // NOLINT(modernize-deprecated-headers): newlocale, strtod_l
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <string>
 
 namespace vx::common {
@@ -30,19 +32,6 @@ bool starts_hex_body(const char* p, const char* end) {
   if (p == end) return false;
   if (is_hex_digit(*p)) return true;
   return *p == '.' && end - p >= 2 && is_hex_digit(p[1]);
-}
-
-// strtod_l with the "C" locale on a copy of the number's own bytes: used
-// only where from_chars reports out-of-range, to get strtod's infinity,
-// zero or subnormal. The locale object is created once and never changed.
-double strtod_c_locale(std::string_view number) {
-  static const locale_t c_locale =
-      newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
-  const std::string copy(number);
-  if (c_locale == static_cast<locale_t>(nullptr)) {
-    return std::strtod(copy.c_str(), nullptr);  // "C" is the default locale
-  }
-  return strtod_l(copy.c_str(), nullptr, c_locale);
 }
 
 // from_chars over [first, last) in the given format; on out-of-range the
@@ -90,13 +79,77 @@ const char* convert(const char* first, const char* last, double& value,
   return static_cast<std::size_t>(stop - begin);
 }
 
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+std::size_t skip_digits(std::string_view t, std::size_t i) {
+  while (i < t.size() && is_digit(t[i])) ++i;
+  return i;
+}
+
 }  // namespace
 
-std::string_view trim_spaces(std::string_view text) {
-  std::size_t front = 0;
-  while (front < text.size() && is_c_space(static_cast<unsigned char>(text[front]))) {
-    ++front;
+std::size_t skip_spaces(std::string_view text, std::size_t from) {
+  while (from < text.size() && is_c_space(static_cast<unsigned char>(text[from]))) ++from;
+  return from;
+}
+
+// The locale object is created once and never changed.
+double strtod_c_locale(std::string_view number, bool* range_error) {
+  static const locale_t c_locale =
+      newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+  const std::string copy(number);
+  errno = 0;
+  const double v = c_locale == static_cast<locale_t>(nullptr)
+                       ? std::strtod(copy.c_str(), nullptr)  // "C" is the default
+                       : strtod_l(copy.c_str(), nullptr, c_locale);
+  if (range_error != nullptr) *range_error = errno == ERANGE;
+  return v;
+}
+
+std::size_t scan_plain_decimal(std::string_view text, double& value) {
+  const std::size_t start = skip_spaces(text);
+  std::size_t i = start;
+  if (i < text.size() && is_sign(text[i])) ++i;
+  const std::size_t int_begin = i;
+  i = skip_digits(text, i);
+  std::size_t digits = i - int_begin;
+  if (i < text.size() && text[i] == '.') {
+    const std::size_t frac_begin = i + 1;
+    i = skip_digits(text, frac_begin);
+    digits += i - frac_begin;
   }
+  if (digits == 0) return 0;
+  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+    std::size_t j = i + 1;
+    if (j < text.size() && is_sign(text[j])) ++j;
+    if (j < text.size() && is_digit(text[j])) i = skip_digits(text, j);
+  }
+  if (scan_strtod(text.substr(start, i - start), value) == 0) return 0;
+  return i;
+}
+
+DecimalInteger scan_decimal_integer(std::string_view text) {
+  DecimalInteger d;
+  std::size_t i = skip_spaces(text);
+  if (i < text.size() && is_sign(text[i])) {
+    d.negative = text[i] == '-';
+    ++i;
+  }
+  constexpr uint64_t kMax = std::numeric_limits<uint64_t>::max();
+  for (; i < text.size() && is_digit(text[i]); ++i) {
+    d.any_digit = true;
+    const auto digit = static_cast<uint64_t>(text[i] - '0');
+    if (d.magnitude > (kMax - digit) / 10) {
+      d.overflow = true;
+    } else {
+      d.magnitude = d.magnitude * 10 + digit;
+    }
+  }
+  return d;
+}
+
+std::string_view trim_spaces(std::string_view text) {
+  const std::size_t front = skip_spaces(text);
   std::size_t back = text.size();
   while (back > front && is_c_space(static_cast<unsigned char>(text[back - 1]))) {
     --back;
@@ -107,8 +160,7 @@ std::string_view trim_spaces(std::string_view text) {
 std::size_t scan_strtod(std::string_view text, double& value) {
   const char* const begin = text.data();
   const char* const end = begin + text.size();
-  const char* p = begin;
-  while (p != end && is_c_space(static_cast<unsigned char>(*p))) ++p;
+  const char* p = begin + skip_spaces(text);
   if (p == end) return 0;
   const char* body = is_sign(*p) ? p + 1 : p;
   // from_chars takes a '-' of its own; a second sign must not get through.

@@ -54,13 +54,6 @@ std::string_view status_text(Outcome o) {
   return "unstable_fit";
 }
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
-std::size_t skip_digits(std::string_view t, std::size_t i) {
-  while (i < t.size() && is_digit(t[i])) ++i;
-  return i;
-}
-
 Report fit_selected(const SelectedWindow& selected, double target, double tolerance,
                     int limit) {
   Report r;
@@ -227,42 +220,22 @@ int clamp_iteration_limit(std::optional<double> value) {
 double read_target_mz(std::string_view trace_json) {
   const auto raw = common::find_member_text(trace_json, "target_mz");
   if (!raw) return 0.0;
-  const std::string_view t = *raw;
-  // Only a plain decimal number counts: sign, digits with an optional point,
-  // and an exponent only when digits follow it. Words such as inf or nan and
+  // Only a plain decimal number counts: words such as inf or nan and
   // hexadecimal forms are not read.
-  std::size_t i = 0;
-  while (i < t.size() && common::is_c_space(static_cast<unsigned char>(t[i]))) ++i;
-  const std::size_t start = i;
-  if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
-  const std::size_t int_begin = i;
-  i = skip_digits(t, i);
-  std::size_t digits = i - int_begin;
-  if (i < t.size() && t[i] == '.') {
-    const std::size_t frac_begin = i + 1;
-    i = skip_digits(t, frac_begin);
-    digits += i - frac_begin;
-  }
-  if (digits == 0) return 0.0;
-  if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
-    std::size_t j = i + 1;
-    if (j < t.size() && (t[j] == '+' || t[j] == '-')) ++j;
-    if (j < t.size() && is_digit(t[j])) i = skip_digits(t, j);
-  }
   double value = 0.0;
-  if (common::scan_strtod(t.substr(start, i - start), value) == 0) return 0.0;
+  if (common::scan_plain_decimal(*raw, value) == 0) return 0.0;
   // An overflowing number is out of range and reads as absent.
   return std::isinf(value) ? 0.0 : value;
 }
 
 registry::StepResult compute_fit(const registry::StepArgs& args) {
-  const std::optional<double> target = common::read_number(&args.params[2]);
+  const std::optional<double> target = common::read_number(args.param(2));
   if (!target) return registry::StepResult::invalid();
-  const std::optional<double> tolerance = common::read_number(&args.params[1]);
+  const std::optional<double> tolerance = common::read_number(args.param(1));
   if (!tolerance) return registry::StepResult::invalid();
-  const int limit = clamp_iteration_limit(common::read_number(&args.params[0]));
+  const int limit = clamp_iteration_limit(common::read_number(args.param(0)));
 
-  const std::optional<std::string> input = args.input_text(0);
+  const std::optional<std::string_view> input = args.input_text(0);
   if (!input) return registry::StepResult::invalid();
   const std::string_view json = common::until_nul(*input);
   std::vector<double> times;

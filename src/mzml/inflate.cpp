@@ -40,6 +40,11 @@ bool Inflater::zlib(std::span<const std::byte> in, std::size_t expected,
   }
 }
 
+void Unmap::operator()(const char* p) const {
+  // munmap takes a pointer to non-const; the mapping was never written.
+  (void)::munmap(const_cast<char*>(p), length);
+}
+
 void advise_huge_pages(void* data, std::size_t size) {
 #ifdef MADV_HUGEPAGE
   constexpr std::size_t kHuge = std::size_t{1} << 21;
@@ -77,8 +82,9 @@ bool gunzip(std::string_view bytes, ByteBuffer& out) {
   }
   want = std::clamp<uint64_t>(want, 64, cap);
 
-  ByteBuffer buf{std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(want)),
-                 static_cast<std::size_t>(want)};
+  ByteBuffer buf;
+  buf.data = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(want));
+  buf.size = static_cast<std::size_t>(want);
   advise_huge_pages(buf.data.get(), buf.size);
   std::size_t in_pos = 0;
   std::size_t out_pos = 0;

@@ -42,11 +42,20 @@ class Inflater {
   std::unique_ptr<libdeflate_decompressor, Free> d_;
 };
 
-// A whole buffer of bytes with no zero-fill on allocation.
+// Releases a read-only file mapping of length bytes.
+struct Unmap {
+  std::size_t length = 0;
+  void operator()(const char* p) const;
+};
+
+// A whole buffer of bytes: either allocated with no zero-fill, or a
+// read-only mapping of a file (unmapped when the buffer goes).
 struct ByteBuffer {
   std::unique_ptr<char[]> data;
   std::size_t size = 0;
-  std::string_view view() const { return {data.get(), size}; }
+  std::unique_ptr<const char, Unmap> mapped;  // set instead of data
+
+  std::string_view view() const { return {mapped ? mapped.get() : data.get(), size}; }
 };
 
 // Asks the kernel to back the whole pages inside [data, data + size) with

@@ -55,18 +55,28 @@ class SpectraDocument {
  private:
   static constexpr std::size_t kUnset = static_cast<std::size_t>(-1);
 
-  // Makes room for the next entry. When the buffer is full, the output so
-  // far is projected over the rest of the document at the rate of the
-  // spectra read so far (bounded at eight output bytes per input byte,
-  // beyond which geometric growth takes over).
+  // Makes room for the next entry. When the buffer is full, the bytes
+  // written so far are projected over the rest of the document at the rate
+  // of the spectra already written (bounded at eight output bytes per input
+  // byte, beyond which geometric growth takes over). The entry's own bound
+  // counts once, not at that rate: it assumes the longest form of every
+  // number, and projecting it made the buffer twice the document's size.
+  // Before any entry is written there is no rate yet, so the first entry
+  // gets its bound alone.
   void reserve_for(std::size_t bound, const SpectrumSpan& span) {
     const std::size_t need = w_.size() + bound;
     if (need <= w_.text().capacity()) return;
-    const auto consumed =
-        static_cast<double>(std::max<std::size_t>(span.end - first_begin_, 1));
+    const std::size_t done_end = std::max(span.begin, first_begin_);
+    if (done_end == first_begin_) {
+      w_.reserve(need);
+      return;
+    }
+    const auto consumed = static_cast<double>(done_end - first_begin_);
     const auto rest =
-        static_cast<double>(span.document_size - std::min(span.end, span.document_size));
-    double projected = static_cast<double>(need) * (1.0 + rest / consumed) * 1.0625;
+        static_cast<double>(span.document_size - std::min(done_end, span.document_size));
+    double projected =
+        static_cast<double>(w_.size()) * (1.0 + rest / consumed) * 1.0625 +
+        static_cast<double>(bound);
     projected =
         std::min(projected, 8.0 * static_cast<double>(span.document_size) + 4096.0);
     // At least half again the current size, so a poor projection still

@@ -5,6 +5,7 @@
 #include "mzml/mzml_reader.hpp"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -47,9 +48,27 @@ ssize_t read_fully(int fd, char* dst, std::size_t size) {
   return static_cast<ssize_t>(done);
 }
 
-// Every byte of the file. Regular files are read into a buffer of their
-// size; anything else (a pipe, a device) grows its buffer as it reads, up
-// to kMaxGunzippedSize so an endless source cannot eat memory.
+// A regular file mapped read-only instead of copied: its pages come straight
+// from the page cache, so reading it touches no fresh memory, and the kernel
+// is told the access is sequential so it reads ahead and drops pages behind.
+// False when the file system cannot map it (the caller then reads it).
+// A file that another process truncates while it is mapped ends this
+// process with SIGBUS on the lost pages, as with any mapped reader; a file
+// that grows is read at the size it had when it was opened.
+bool map_file(int fd, std::size_t size, ByteBuffer& out) {
+  void* const p = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+  if (p == MAP_FAILED) return false;
+  (void)::madvise(p, size, MADV_SEQUENTIAL);
+  out.mapped = std::unique_ptr<const char, Unmap>(static_cast<const char*>(p),
+                                                              Unmap{size});
+  out.size = size;
+  return true;
+}
+
+// Every byte of the file. Regular files are mapped, or read into a buffer of
+// their size where mapping fails; anything else (a pipe, a device) grows its
+// buffer as it reads, up to kMaxGunzippedSize so an endless source cannot
+// eat memory.
 bool read_file_bytes(std::string_view path, ByteBuffer& out) {
   if (path.find('\0') != kNpos) return false;  // no file has such a name
   const std::string name(path);
@@ -61,6 +80,10 @@ bool read_file_bytes(std::string_view path, ByteBuffer& out) {
   if (S_ISREG(st.st_mode)) {
     const auto size = static_cast<std::size_t>(st.st_size);
     if (size == 0) return false;
+    if (map_file(f.fd, size, buf)) {
+      out = std::move(buf);
+      return true;
+    }
     buf.data = std::make_unique_for_overwrite<char[]>(size);
     advise_huge_pages(buf.data.get(), size);
     const ssize_t got = read_fully(f.fd, buf.data.get(), size);

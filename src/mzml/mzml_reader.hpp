@@ -1,5 +1,6 @@
-// The mzML document reader: loads a whole file into one buffer (inflating it
-// first when it is gzip-compressed), finds the run metadata and every
+// The mzML document reader: maps a regular file read-only (pipes and devices
+// are read into one buffer; gzip-compressed bytes are inflated into one),
+// finds the run metadata and every
 // spectrum element with the byte-level search of xml_scan, and decodes each
 // spectrum's arrays. Spectra are handed to a visitor one at a time with a
 // reused record, so a caller can write each one out as soon as it is read;

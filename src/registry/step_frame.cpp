@@ -10,7 +10,7 @@ bool has_host_services(const HostContext* host) {
 
 }  // namespace
 
-std::optional<std::string> StepArgs::input_text(std::size_t i) const {
+std::optional<std::string_view> StepArgs::input_text(std::size_t i) const {
   if (i >= inputs.size() || host == nullptr || host->api == nullptr ||
       host->api->get_input_text == nullptr) {
     return std::nullopt;
@@ -23,9 +23,9 @@ std::optional<std::string> StepArgs::input_text(std::size_t i) const {
   // A host may report a null text with a zero length: that is the empty text.
   if (text == nullptr) {
     if (length != 0) return std::nullopt;
-    return std::string();
+    return std::string_view();
   }
-  return std::string(text, static_cast<std::size_t>(length));
+  return std::string_view(text, static_cast<std::size_t>(length));
 }
 
 std::string_view StepArgs::param_text(std::size_t i) const {
@@ -65,6 +65,12 @@ StepStatus run_step(const StepShape& shape, ComputeFn compute,
   return guarded(kStatusOnThrow, [&]() -> StepStatus {
     if (n_params < shape.params || n_inputs < shape.inputs ||
         n_outputs < shape.outputs) {
+      return VX_STATUS_INVALID_INPUT;
+    }
+    // A non-zero count over a null array names values that are not there:
+    // refused like too few values, before anything is read or offered.
+    if ((params == nullptr && n_params != 0) || (inputs == nullptr && n_inputs != 0) ||
+        (outputs == nullptr && n_outputs != 0)) {
       return VX_STATUS_INVALID_INPUT;
     }
     // A count of zero may come with a null array; never form a span over it.

@@ -8,6 +8,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -55,9 +56,17 @@ struct StepArgs {
   std::span<const StepValue> params;
   std::span<const StepValue> inputs;
 
-  // The text of input i through the host's get_input_text, copied at once.
-  // nullopt when the host reports failure (the caller then refuses with 2).
-  std::optional<std::string> input_text(std::size_t i) const;
+  // The text of input i through the host's get_input_text, read where it
+  // lies: the host keeps it valid and unchanged for the whole call, and the
+  // step never writes into it nor keeps the view past the call. nullopt when
+  // the host reports failure (the caller then refuses with 2).
+  std::optional<std::string_view> input_text(std::size_t i) const;
+
+  // Parameter slot i, or null past the end (the frame has already refused
+  // a null array with a non-zero count).
+  const StepValue* param(std::size_t i) const {
+    return i < params.size() ? &params[i] : nullptr;
+  }
 
   // Parameter i taken as raw bytes whatever its kind; empty for a null data
   // pointer or size 0.

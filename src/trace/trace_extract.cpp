@@ -210,6 +210,8 @@ bool surely_outside(const Token& t, const Prefilter& f) {
   return hi < f.lo || lo > f.hi;
 }
 
+// The token scan above only proves the shape; the value always comes from
+// the library's number kernel, so both paths convert every byte alike.
 double token_value(const char* start, const char* stop) {
   double v = 0.0;
   (void)common::scan_strtod({start, static_cast<std::size_t>(stop - start)}, v);

@@ -22,11 +22,6 @@ double max_intensity(const Trace& trace) {
   return m;
 }
 
-// A parameter slot, or null when the host gave no array to index.
-const StepValue* param(const registry::StepArgs& args, std::size_t i) {
-  return i < args.params.size() ? &args.params[i] : nullptr;
-}
-
 }  // namespace
 
 std::string trace_document(const Trace& trace, const TraceQuery& query) {
@@ -68,9 +63,9 @@ std::string diagnostics_document(const Trace& trace, const TraceQuery& query) {
 registry::StepResult compute_trace(const registry::StepArgs& args) {
   TraceQuery query;
   // The target is read before the tolerance; either one missing refuses.
-  const auto target = common::read_number(param(args, 2));
+  const auto target = common::read_number(args.param(2));
   if (!target) return registry::StepResult::invalid();
-  const auto tolerance = common::read_number(param(args, 1));
+  const auto tolerance = common::read_number(args.param(1));
   if (!tolerance) return registry::StepResult::invalid();
   query.target_mz = *target;
   query.tolerance = *tolerance;

@@ -198,5 +198,47 @@ TEST(NumberReader, TrimSpaces) {
   EXPECT_EQ(trim_spaces("\xa0x\xa0"), "\xa0x\xa0");  // high bytes are never blank
 }
 
+// The kernel and its two variants over the same texts: the variants take
+// less than the kernel exactly where their rules say (no words or
+// hexadecimal for plain decimals, no fraction or exponent for integers), and
+// all three share the blank rule and never read past the view.
+TEST(NumberReader, VariantsDifferFromTheKernelOnlyWhereIntended) {
+  struct Case {
+    std::string in;
+    std::size_t kernel_used;  // scan_strtod
+    std::size_t plain_used;   // scan_plain_decimal
+    std::optional<uint64_t> integer;  // scan_decimal_integer magnitude
+  };
+  const Case cases[] = {
+      {" 12.5e1x", 7, 7, 12},
+      {"\t-7,", 3, 3, 7},
+      {"\v+7", 3, 3, 7},
+      {"\n 8e", 3, 3, 8},
+      {"\xa0" "5", 0, 0, std::nullopt},  // a high byte is never blank
+      {"inf", 3, 0, std::nullopt},
+      {"nan", 3, 0, std::nullopt},
+      {"0x1A", 4, 1, 0},
+      {".5", 2, 2, std::nullopt},
+      {"1e+", 1, 1, 1},
+      {"", 0, 0, std::nullopt},
+      {"18446744073709551616", 20, 20, std::nullopt},  // integer overflow
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.in);
+    double kernel = -1.0;
+    double plain = -1.0;
+    EXPECT_EQ(scan_strtod(c.in, kernel), c.kernel_used);
+    EXPECT_EQ(scan_plain_decimal(c.in, plain), c.plain_used);
+    if (c.plain_used != 0 && c.plain_used == c.kernel_used) {
+      EXPECT_TRUE(same_double(kernel, plain));  // the same conversion
+    }
+    const DecimalInteger d = scan_decimal_integer(c.in);
+    EXPECT_EQ(d.any_digit && !d.overflow, c.integer.has_value());
+    if (c.integer) {
+      EXPECT_EQ(d.magnitude, *c.integer);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace vx::common

@@ -206,6 +206,38 @@ TEST(Vxrun, RunCallsOneStep) {
   EXPECT_EQ(vxrun({"run", "OperationStepDemo", "-n", "abc"}).code, 64);
 }
 
+// run writes each output as the step hands it over: in call order on stdout,
+// one file per slot with -d, numbers as well as documents; a folder that
+// cannot take the files is exit code 73.
+TEST(Vxrun, RunWritesEachOutputAsItArrives) {
+  const std::string tiny = vx::testing::test_data("sim_tiny.mzML").string();
+  const ProcessRun sum =
+      vxrun({"run", "OperationStepDemo", "-p", "sum", "-I", "1", "-I", "2", "-o", "1"});
+  EXPECT_EQ(sum.code, 0) << sum.err;
+  EXPECT_EQ(sum.out, "output 0: 3\n");
+
+  const ProcessRun shown = vxrun({"run", "GcMsMzmlIngestionStep", "-p", tiny, "-p", ""});
+  ASSERT_EQ(shown.code, 0) << shown.err;
+  const std::vector<std::string> lines = lines_of(shown.out);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_TRUE(lines[0].starts_with("output 2: {\"spectra\":[{"));
+  EXPECT_EQ(lines[1], "output 0: {\"chromatograms\":[]}");
+  EXPECT_TRUE(lines[2].starts_with("output 1: {"));
+
+  TempDir dir;
+  const ProcessRun written = vxrun(
+      {"run", "GcMsMzmlIngestionStep", "-p", tiny, "-p", "", "-d", dir.path.string()});
+  ASSERT_EQ(written.code, 0) << written.err;
+  EXPECT_EQ("output 2: " + read_file(dir.path / "output_2.json"), lines[0]);
+  EXPECT_EQ("output 1: " + read_file(dir.path / "output_1.json"), lines[2]);
+
+  std::ofstream(dir.path / "plain_file").flush();
+  EXPECT_EQ(vxrun({"run", "GcMsMzmlIngestionStep", "-p", tiny, "-p", "", "-d",
+                   (dir.path / "plain_file" / "sub").string()})
+                .code,
+            73);
+}
+
 // Missing, empty, directory, malformed and spectrum-less files each get their
 // row and the documented exit code; the batch goes on past them.
 TEST(Vxrun, FailingFilesGetTheirRowsAndExitCodeOne) {

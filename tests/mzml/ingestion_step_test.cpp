@@ -312,5 +312,24 @@ TEST_F(IngestionStep, StreamedDocumentEqualsTheCollectedRecords) {
   }
 }
 
+// The document's buffer is reserved ahead from the rate of the entries
+// already written, so it ends close to the document's size: reserving from
+// each entry's worst-case bound made it twice as large.
+TEST_F(IngestionStep, DocumentBufferIsSizedToTheDocument) {
+  for (const char* sample :
+       {"sim_tiny.mzML", "fullscan_tiny.zlib.mzML", "fullscan_tiny.mzML.gz"}) {
+    SCOPED_TRACE(sample);
+    const std::string path = vx::testing::test_data(std::string("mzml/") + sample).string();
+    const StepValue params[] = {host_.text(path), host_.text("")};
+    const registry::StepArgs args{host_.context(), params, {}};
+    const registry::StepResult result = compute_ingestion(args);
+    ASSERT_FALSE(result.emissions.empty());
+    const std::string& document = result.emissions.front().text;
+    ASSERT_TRUE(document.starts_with("{\"spectra\":[{"));
+    EXPECT_LE(static_cast<double>(document.capacity()),
+              1.2 * static_cast<double>(document.size()));
+  }
+}
+
 }  // namespace
 }  // namespace vx::mzml

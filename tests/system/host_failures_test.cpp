@@ -3,6 +3,10 @@
 // never in a crash.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <climits>
 #include <string>
 #include <vector>
@@ -101,6 +105,69 @@ TEST(HostFailures, MissingCallbacksAreHostErrors) {
                                               inputs.data(), inputs.size(),
                                               outputs.data(), outputs.size());
     EXPECT_EQ(got, 1);
+  }
+}
+
+// A null params, inputs or outputs array with a non-zero count is refused
+// with 2 before any callback, by every step. Each call runs in a forked
+// child, so a step that dereferences the null array fails this test instead
+// of ending the test run.
+TEST(HostFailures, NullArraysWithCountsAreRefused) {
+  struct Shape {
+    const char* step;
+    std::vector<std::string> params;
+    std::size_t inputs;
+    uint64_t outputs;
+  };
+  const std::string path = vx::testing::test_data("sim_tiny.mzML").string();
+  const std::vector<Shape> shapes = {
+      {"OperationStepDemo", {"sum"}, 2, 1},
+      {"ReadMassSpecFiles", {"a", "b"}, 0, 3},
+      {"GcMsMzmlIngestionStep", {path, ""}, 0, 3},
+      {"GcMsSimTraceExtractionStep", {"x", "0.5", "73"}, 1, 2},
+      {"GcMsTargetedGaussianFitStep", {"100", "0.5", "5"}, 1, 2},
+  };
+  enum class Nulled { kParams, kInputs, kOutputs };
+  for (const Shape& s : shapes) {
+    for (const Nulled which : {Nulled::kParams, Nulled::kInputs, Nulled::kOutputs}) {
+      for (const uint64_t count : {uint64_t{1}, uint64_t{4}}) {
+        SCOPED_TRACE(std::string(s.step) + " array " +
+                     std::to_string(static_cast<int>(which)) + " count " +
+                     std::to_string(count));
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+          HostSession host;
+          std::vector<StepValue> params;
+          for (const std::string& p : s.params) params.push_back(host.text(p));
+          std::vector<StepValue> inputs(s.inputs, host.float64(2.0));
+          std::vector<StepValue> outputs(s.outputs);
+          const StepValue* p = params.data();
+          const StepValue* in = inputs.data();
+          StepValue* out = outputs.data();
+          uint64_t np = params.size();
+          uint64_t ni = inputs.size();
+          uint64_t no = outputs.size();
+          if (which == Nulled::kParams) {
+            p = nullptr;
+            np = count;
+          } else if (which == Nulled::kInputs) {
+            in = nullptr;
+            ni = count;
+          } else {
+            out = nullptr;
+            no = count;
+          }
+          const StepStatus got =
+              step_entry(s.step)(host.context(), p, np, in, ni, out, no);
+          _exit(got * 10 + static_cast<int>(std::min<std::size_t>(host.calls().size(), 9)));
+        }
+        int wstatus = 0;
+        ASSERT_EQ(waitpid(child, &wstatus, 0), child);
+        ASSERT_TRUE(WIFEXITED(wstatus)) << "the step crashed";
+        EXPECT_EQ(WEXITSTATUS(wstatus), 20) << "status * 10 + callbacks";
+      }
+    }
   }
 }
 
