@@ -262,8 +262,7 @@ class CompactSpectra::Reader {
       } else if (c == '}') {
         --depth;
         if (depth == 0 && entry_start != std::string_view::npos) {
-          out_.entries_.push_back({entry_start, i + 1 - entry_start, 0, 0, 0, 0});
-          out_.skeleton_bytes_ += i + 2 - entry_start;
+          out_.add_entry({entry_start, i + 1 - entry_start, 0, 0, 0, 0, 0});
           entry_start = std::string_view::npos;
         }
       } else if (c == ']' && depth == 0) {
@@ -338,9 +337,8 @@ class CompactSpectra::Reader {
     for (const Pending& k : pending_) {
       if (k.intensity != 0) out_.kept_[k.group].push_back({entry, k.mz, k.intensity});
     }
-    out_.entries_.push_back(e);
+    out_.add_entry(e);
     ++out_.compact_entries_;
-    out_.skeleton_bytes_ += e.size + 1 - (mz_close - mz_open) - (int_close - int_open);
     return e.size;
   }
 
@@ -395,39 +393,60 @@ CompactSpectra::CompactSpectra(std::string_view spectra, std::span<const IonQuer
   Reader(*this, index).walk(text_);
 }
 
+void CompactSpectra::add_entry(Entry e) {
+  if (!entries_.empty()) skeleton_ += ',';
+  e.skeleton = skeleton_.size();
+  const char* const base = text_.data() + e.begin;
+  if (e.mz_open == 0) {
+    skeleton_.append(base, e.size);
+  } else {
+    skeleton_.append(base, e.mz_open);
+    skeleton_.append(base + e.mz_close, e.int_open - e.mz_close);
+    skeleton_.append(base + e.int_close, e.size - e.int_close);
+  }
+  entries_.push_back(e);
+}
+
 std::string_view CompactSpectra::document(std::size_t g, std::string& buffer) const {
   const std::vector<Peak>& kept = kept_[g];
   // Each kept pair adds at most two numbers of the writer's usual length.
   buffer.clear();
-  buffer.reserve(kOpen.size() + skeleton_bytes_ + kClose.size() + kept.size() * 50);
+  buffer.reserve(kOpen.size() + skeleton_.size() + kClose.size() + kept.size() * 50);
   buffer += kOpen;
   const auto token = [&](const char* p) {
     const char* q = p;
     while (*q != ',' && *q != ']') ++q;  // a validated number ends at one
     buffer.append(p, static_cast<std::size_t>(q - p));
   };
-  std::size_t k = 0;
-  for (std::size_t i = 0; i < entries_.size(); ++i) {
+  // Entries without kept peaks go over in one piece with their neighbours;
+  // the lists of the others are filled in where the skeleton has them empty.
+  std::size_t copied = 0;
+  constexpr std::size_t kAhead = 16;  // peaks: their numbers lie pages apart
+  for (std::size_t k = 0; k < kept.size();) {
+    const uint32_t i = kept[k].entry;
     const Entry& e = entries_[i];
     const char* const base = text_.data() + e.begin;
-    if (i != 0) buffer += ',';
-    if (e.mz_open == 0) {
-      buffer.append(base, e.size);
-      continue;
-    }
+    const std::size_t mz_at = e.skeleton + e.mz_open;
+    const std::size_t int_at = mz_at + (e.int_open - e.mz_close);
+    buffer.append(skeleton_, copied, mz_at - copied);
     const std::size_t first = k;
-    buffer.append(base, e.mz_open);
     for (; k < kept.size() && kept[k].entry == i; ++k) {
+      if (k + kAhead < kept.size()) {
+        const Peak& ahead = kept[k + kAhead];
+        __builtin_prefetch(text_.data() + entries_[ahead.entry].begin + ahead.mz);
+        __builtin_prefetch(text_.data() + entries_[ahead.entry].begin + ahead.intensity);
+      }
       if (k != first) buffer += ',';
       token(base + kept[k].mz);
     }
-    buffer.append(base + e.mz_close, e.int_open - e.mz_close);
+    buffer.append(skeleton_, mz_at, int_at - mz_at);
     for (std::size_t j = first; j < k; ++j) {
       if (j != first) buffer += ',';
       token(base + kept[j].intensity);
     }
-    buffer.append(base + e.int_close, e.size - e.int_close);
+    copied = int_at;
   }
+  buffer.append(skeleton_, copied);
   buffer += kClose;
   return buffer;
 }

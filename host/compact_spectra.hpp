@@ -61,8 +61,9 @@ class CompactSpectra {
 
  private:
   struct Entry {
-    uint64_t begin = 0;  // the '{'
-    uint64_t size = 0;   // through the closing '}'
+    uint64_t begin = 0;     // the '{'
+    uint64_t size = 0;      // through the closing '}'
+    uint64_t skeleton = 0;  // where the entry starts in skeleton_
     // Offsets from begin: one past each list's '[', and each list's ']'.
     // All zero for an entry copied as it stands.
     uint32_t mz_open = 0, mz_close = 0, int_open = 0, int_close = 0;
@@ -75,6 +76,7 @@ class CompactSpectra {
     uint32_t intensity = 0;
   };
   class Reader;
+  void add_entry(Entry e);
 
   std::string_view text_;
   std::vector<MzWindow> group_windows_;
@@ -82,7 +84,11 @@ class CompactSpectra {
   std::vector<Entry> entries_;
   std::vector<std::vector<Peak>> kept_;  // per group, in document order
   std::size_t compact_entries_ = 0;
-  std::size_t skeleton_bytes_ = 0;  // the document with every list emptied
+  // Every entry, each compact one with its lists emptied, joined by ','.
+  // Documents are written from it rather than from the spectra document:
+  // it is read front to back, where the entries' pieces lie a page or more
+  // apart in the whole document (a cache and TLB miss each).
+  std::string skeleton_;
 };
 
 // Groups queries: sorted by window, a query joins the current group when its
