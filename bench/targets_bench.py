@@ -10,8 +10,8 @@ the compound's retention time; vxrun gets a 0.3 Da window and +-0.3 min,
 EICExtractor the same m/z window in ppm at the median target m/z and +-18 s.
 
 Prints, per target count, the medians of wall time, CPU time (user +
-system) and peak resident memory of each program, the marginal CPU per
-target of vxrun, and the size of the file and of its spectra document.
+system) and peak resident memory of each program, and vxrun's CPU per
+target added from one row to the next (the marginal cost of a target).
 
 Usage: bench/targets_bench.py [--runs N] [--counts 1,10,50,200,500]
        [--vxrun build/release/vxrun]
@@ -117,12 +117,12 @@ def main():
           f"EICExtractor -mz_tol {ppm:.1f} ppm (= {MZ_TOL} Da at m/z {median_mz:.1f})")
     print("| targets | vxrun wall s | vxrun CPU s | vxrun peak MiB | EICExtractor wall s "
           "| EICExtractor CPU s | EICExtractor peak MiB | vxrun wall / EIC wall "
-          "| vxrun CPU per added target, ms |")
+          "| vxrun CPU per target added since the row above, ms |")
     print("|---:|---:|---:|---:|---:|---:|---:|---:|---:|")
-    base = counts[0]
-    for n in counts:
-        marginal = ("" if n == base else
-                    f"{(med('vxrun', n, 1) - med('vxrun', base, 1)) / (n - base) * 1000:.2f}")
+    for i, n in enumerate(counts):
+        prev = counts[i - 1] if i else None
+        marginal = ("" if prev is None else
+                    f"{(med('vxrun', n, 1) - med('vxrun', prev, 1)) / (n - prev) * 1000:.1f}")
         print(f"| {n} | {med('vxrun', n, 0):.2f} | {med('vxrun', n, 1):.2f} | "
               f"{med('vxrun', n, 2):.0f} | {med('eic', n, 0):.2f} | {med('eic', n, 1):.2f} | "
               f"{med('eic', n, 2):.0f} | {med('vxrun', n, 0) / med('eic', n, 0):.2f} | "
