@@ -169,96 +169,123 @@ bool write_text_file(const std::string& path, std::string_view text, std::string
   return true;
 }
 
-BatchOutcome run_batch(const ChainSteps& steps, std::span<const BatchFile> files,
-                       const BatchSettings& settings) {
-  const std::size_t n_targets = settings.targets.size();
-  BatchOutcome outcome;
-  outcome.rows.resize(files.size() * n_targets);
-  std::vector<std::string> plot_names;
-  if (!settings.plot_dir.empty()) plot_names = plot_file_names(files, settings.targets);
+namespace {
 
-  std::mutex errors_mutex;
-  const auto report = [&](std::optional<std::string> error) {
-    if (!error) return;
-    const std::lock_guard lock(errors_mutex);
-    outcome.write_errors.push_back(std::move(*error));
-  };
-  const auto file_done = [&](std::size_t f) {
-    if (settings.progress == nullptr) return;
-    // Every row of the file is written by now, so reading them is safe.
-    std::string_view status = kStatusOk;
-    for (std::size_t t = 0; t < n_targets; ++t) {
-      const ResultRow& row = outcome.rows[f * n_targets + t];
-      if (!row_processed(row)) {
-        status = row.status;
-        break;
-      }
+// One call of run_batch: what the tasks of all files share. Each task writes
+// only its own file's rows; errors go through a lock.
+class BatchJob {
+ public:
+  BatchJob(const ChainSteps& steps, std::span<const BatchFile> files,
+           const BatchSettings& settings)
+      : steps_(steps), files_(files), settings_(settings), pool_(settings.jobs) {
+    outcome_.rows.resize(files.size() * n_targets_);
+    if (!settings.plot_dir.empty())
+      plot_names_ = plot_file_names(files, settings.targets);
+  }
+
+  BatchOutcome run() {
+    for (std::size_t f = 0; f < files_.size(); ++f)
+      pool_.submit([this, f] { run_file(f); });
+    pool_.wait();
+    for (std::size_t f = 0; f < files_.size(); ++f) {
+      if (!file_processed(f)) ++outcome_.files_failed;
     }
-    settings.progress->file_done(files[f].path, status);
-  };
+    std::sort(outcome_.write_errors.begin(), outcome_.write_errors.end());
+    return std::move(outcome_);
+  }
 
-  ThreadPool pool(settings.jobs);
-  for (std::size_t f = 0; f < files.size(); ++f) {
-    pool.submit([&, f] {
-      const BatchFile& file = files[f];
-      if (!file.problem.empty()) {
-        for (std::size_t t = 0; t < n_targets; ++t) {
-          outcome.rows[f * n_targets + t] = make_problem_row(
-              file.path, settings.targets[t], file.problem, file.message);
-        }
-        file_done(f);
-        return;
-      }
-      // The traces run while the ingestion step still holds the spectra
-      // document, on this thread and on idle workers; only when the
-      // documents are to be written is the document kept and traced after.
-      std::vector<TargetRun> runs(n_targets);
-      const auto trace_all = [&](std::string_view spectra) {
-        run_targets(
-            steps, spectra, settings.targets, runs,
-            [&](std::size_t n, const std::function<void(std::size_t)>& job) {
-              pool.run_all(n, job);
-            },
-            !plot_names.empty() || static_cast<bool>(settings.on_target));
-      };
-      const bool keep_documents = static_cast<bool>(settings.on_ingestion);
-      const Ingestion ingestion = run_ingestion(
-          steps, file.path, keep_documents ? SpectraVisitor() : SpectraVisitor(trace_all));
-      if (keep_documents) {
-        report(settings.on_ingestion(f, ingestion));
-        if (ingestion.has_spectra_document()) trace_all(ingestion.spectra);
-      }
-      for (std::size_t t = 0; t < n_targets; ++t) {
-        const Target& target = settings.targets[t];
-        const TargetRun* run = ingestion.has_spectra_document() ? &runs[t] : nullptr;
-        outcome.rows[f * n_targets + t] = make_row(file.path, ingestion, target, run);
-        if (run == nullptr) continue;
-        if (!plot_names.empty()) {
-          std::string error;
-          const std::string path =
-              (fs::path(settings.plot_dir) / plot_names[f * n_targets + t]).string();
-          if (!write_text_file(path, render_plot_svg(make_plot(file.path, target, *run)),
-                               &error)) {
-            report(error);
-          }
-        }
-        if (settings.on_target) report(settings.on_target(f, t, *run));
+ private:
+  ResultRow& row(std::size_t f, std::size_t t) {
+    return outcome_.rows[f * n_targets_ + t];
+  }
+
+  [[nodiscard]] bool file_processed(std::size_t f) const {
+    for (std::size_t t = 0; t < n_targets_; ++t) {
+      if (!row_processed(outcome_.rows[f * n_targets_ + t])) return false;
+    }
+    return true;
+  }
+
+  void report(std::optional<std::string> error) {
+    if (!error) return;
+    const std::lock_guard lock(errors_mutex_);
+    outcome_.write_errors.push_back(std::move(*error));
+  }
+
+  // Every row of the file is written by now, so reading them is safe.
+  void file_done(std::size_t f) {
+    if (settings_.progress == nullptr) return;
+    std::string_view status = kStatusOk;
+    for (std::size_t t = 0; t < n_targets_ && status == kStatusOk; ++t) {
+      if (!row_processed(row(f, t))) status = row(f, t).status;
+    }
+    settings_.progress->file_done(files_[f].path, status);
+  }
+
+  void run_file(std::size_t f) {
+    const BatchFile& file = files_[f];
+    if (!file.problem.empty()) {
+      for (std::size_t t = 0; t < n_targets_; ++t) {
+        row(f, t) =
+            make_problem_row(file.path, settings_.targets[t], file.problem, file.message);
       }
       file_done(f);
-    });
-  }
-  pool.wait();
-
-  for (std::size_t f = 0; f < files.size(); ++f) {
-    for (std::size_t t = 0; t < n_targets; ++t) {
-      if (!row_processed(outcome.rows[f * n_targets + t])) {
-        ++outcome.files_failed;
-        break;
-      }
+      return;
     }
+    // The traces run while the ingestion step still holds the spectra
+    // document, on this thread and on idle workers; only when the documents
+    // are to be written is the document kept and traced after.
+    std::vector<TargetRun> runs(n_targets_);
+    const auto trace_all = [&](std::string_view spectra) {
+      run_targets(
+          steps_, spectra, settings_.targets, runs,
+          [&](std::size_t n, const std::function<void(std::size_t)>& job) {
+            pool_.run_all(n, job);
+          },
+          !plot_names_.empty() || static_cast<bool>(settings_.on_target));
+    };
+    const bool keep_documents = static_cast<bool>(settings_.on_ingestion);
+    const Ingestion ingestion = run_ingestion(
+        steps_, file.path, keep_documents ? SpectraVisitor() : SpectraVisitor(trace_all));
+    if (keep_documents) {
+      report(settings_.on_ingestion(f, ingestion));
+      if (ingestion.has_spectra_document()) trace_all(ingestion.spectra);
+    }
+    for (std::size_t t = 0; t < n_targets_; ++t) {
+      const TargetRun* run = ingestion.has_spectra_document() ? &runs[t] : nullptr;
+      row(f, t) = make_row(file.path, ingestion, settings_.targets[t], run);
+      if (run != nullptr) finish_target(f, t, *run);
+    }
+    file_done(f);
   }
-  std::sort(outcome.write_errors.begin(), outcome.write_errors.end());
-  return outcome;
+
+  // The target's plot and the caller's hook.
+  void finish_target(std::size_t f, std::size_t t, const TargetRun& run) {
+    if (!plot_names_.empty()) {
+      std::string error;
+      const std::string path =
+          (fs::path(settings_.plot_dir) / plot_names_[f * n_targets_ + t]).string();
+      const PlotInput plot = make_plot(files_[f].path, settings_.targets[t], run);
+      if (!write_text_file(path, render_plot_svg(plot), &error)) report(error);
+    }
+    if (settings_.on_target) report(settings_.on_target(f, t, run));
+  }
+
+  const ChainSteps& steps_;
+  std::span<const BatchFile> files_;
+  const BatchSettings& settings_;
+  const std::size_t n_targets_ = settings_.targets.size();
+  BatchOutcome outcome_;
+  std::vector<std::string> plot_names_;
+  std::mutex errors_mutex_;
+  ThreadPool pool_;  // last: its workers stop before the members they use go
+};
+
+}  // namespace
+
+BatchOutcome run_batch(const ChainSteps& steps, std::span<const BatchFile> files,
+                       const BatchSettings& settings) {
+  return BatchJob(steps, files, settings).run();
 }
 
 }  // namespace vx::host

@@ -54,7 +54,81 @@ std::optional<JsonValue> read_document(std::string_view text, std::string_view w
   return std::nullopt;
 }
 
-std::string label(double v) { return general_text(v, 6); }
+// Output 2 held a diagnostics document: the row's status is its first true
+// flag.
+void read_ingestion_diagnostics(std::string text, Ingestion& out) {
+  out.diagnostics = std::move(text);
+  const JsonParse p = parse_json(out.diagnostics);
+  out.status = kStatusStepFailed;
+  out.message = "unexpected ingestion diagnostics " + out.diagnostics;
+  if (!p.value || !p.value->is_object()) return;
+  for (const JsonMember& m : p.value->members) {
+    if (m.key.starts_with(kIngestPrefix) && m.value.kind == JsonValue::Kind::kBool &&
+        m.value.boolean) {
+      out.status = m.key.substr(kIngestPrefix.size());
+      out.message = ingest_message(out.status);
+      return;
+    }
+  }
+}
+
+// The spectrum count comes from the run summary (or an empty spectra
+// document); a file with none is flagged no_spectra.
+void count_spectra(Ingestion& out, bool spectra_empty) {
+  if (const JsonParse p = parse_json(out.run_summary); p.value) {
+    if (const auto n = p.value->number_at("spectrum_count"); n && *n >= 0) {
+      out.spectrum_count = static_cast<uint64_t>(*n);
+    }
+  }
+  if (!out.spectrum_count && spectra_empty) out.spectrum_count = 0;
+  if (out.spectrum_count == uint64_t{0}) {
+    out.status = kStatusNoSpectra;
+    out.message =
+        "the file yields no spectra (not mzML, or a form the reader does not know, "
+        "such as mzXML or namespace-prefixed elements)";
+  } else {
+    out.status = kStatusOk;
+  }
+}
+
+// Each stage below returns false, with the run's status and message set,
+// when the chain cannot go on.
+
+// The trace and the fit step alike: one input document in, the main document
+// on output 1 and the diagnostics on output 0.
+struct DocumentStep {
+  StepEntry entry;
+  std::string_view name;
+  StepStatus& status;
+  std::string& document;
+  std::string& diagnostics;
+};
+
+bool run_document_step(HostSession& session, std::span<const StepValue> params,
+                       std::string_view input, const DocumentStep& step, TargetRun& run) {
+  const StepValue inputs[] = {StepValue{VX_KIND_TEXT, input.data(), input.size()}};
+  step.status = session.run(step.entry, params, inputs, 2);
+  if (step.status != VX_STATUS_OK) {
+    run.status = kStatusStepFailed;
+    run.message = status_message(step.name, step.status);
+    return false;
+  }
+  step.document = session.take_output_text(1).value_or("");
+  step.diagnostics = session.take_output_text(0).value_or("");
+  return true;
+}
+
+bool run_trace_step(const ChainSteps& steps, std::string_view spectra,
+                    const Target& target, TargetRun& run) {
+  HostSession session;
+  const StepValue params[] = {
+      session.text(target.exact ? "exact_match" : "nominal_tolerance_da"),
+      session.float64(target.mz_tol), session.float64(target.mz)};
+  return run_document_step(
+      session, params, spectra,
+      {steps.trace, kTraceStep, run.trace_step_status, run.trace, run.trace_diagnostics},
+      run);
+}
 
 // The trace document ends with `,"matched_ion_count":N,"max_intensity":X}`.
 // Reading those two from its end spares parsing the point lists (hundreds of
@@ -75,6 +149,141 @@ bool read_trace_tail(std::string_view text, TraceFacts& facts) {
   facts.matched_ion_count = static_cast<uint64_t>(*count);
   facts.max_intensity = *max;
   return true;
+}
+
+bool read_trace(TargetRun& run, bool keep_points) {
+  if (keep_points || !read_trace_tail(run.trace, run.trace_facts)) {
+    const auto doc = read_document(run.trace, "the trace document", run);
+    if (!doc) return false;
+    run.trace_facts.retention_time = doc->numbers_at("retention_time");
+    run.trace_facts.intensity = doc->numbers_at("intensity");
+    if (const auto n = doc->number_at("matched_ion_count"); n && *n >= 0) {
+      run.trace_facts.matched_ion_count = static_cast<uint64_t>(*n);
+    }
+    run.trace_facts.max_intensity = doc->number_at("max_intensity");
+  }
+  const auto diag = read_document(run.trace_diagnostics, "the trace diagnostics", run);
+  if (!diag) return false;
+  collect_flags(*diag, run.flags);
+  return true;
+}
+
+bool run_fit_step(const ChainSteps& steps, const Target& target, TargetRun& run) {
+  HostSession session;
+  const StepValue params[] = {session.float64(static_cast<double>(target.max_iter)),
+                              session.float64(target.rt_tol), session.float64(target.rt)};
+  return run_document_step(
+      session, params, run.trace,
+      {steps.fit, kFitStep, run.fit_step_status, run.fit_result, run.fit_diagnostics},
+      run);
+}
+
+void read_fit(TargetRun& run) {
+  const auto doc = read_document(run.fit_result, "the fit result document", run);
+  if (!doc) return;
+  FitFacts& f = run.fit;
+  f.fit_status = doc->text_at("fit_status").value_or("");
+  f.retention_time = doc->number_at("fitted_retention_time");
+  f.height = doc->number_at("peak_height");
+  f.width = doc->number_at("peak_width");
+  f.area = doc->number_at("peak_area");
+  f.baseline = doc->number_at("baseline");
+  f.r_squared = doc->number_at("r_squared");
+  f.window_min = doc->number_at("fit_window_min");
+  f.window_max = doc->number_at("fit_window_max");
+  if (const auto n = doc->number_at("solver_iterations")) {
+    f.iterations = static_cast<int64_t>(*n);
+  }
+  f.excerpt_time = doc->numbers_at("excerpt_retention_time");
+  f.excerpt_trace = doc->numbers_at("selected_ion_trace_excerpt");
+  f.excerpt_curve = doc->numbers_at("fitted_curve_excerpt");
+  if (const auto diag = read_document(run.fit_diagnostics, "the fit diagnostics", run)) {
+    collect_flags(*diag, run.flags);
+  }
+}
+
+std::string label(double v) { return general_text(v, 6); }
+
+// The trace's own points inside the window; the excerpt (interpolated at 50
+// times) only when the trace document had none to give. Returns how many of
+// the trace's points fell in the window.
+std::size_t add_window_points(PlotInput& p, const TargetRun& run) {
+  const TraceFacts& t = run.trace_facts;
+  for (std::size_t i = 0; i < t.retention_time.size() && i < t.intensity.size(); ++i) {
+    if (t.retention_time[i] >= p.x_min && t.retention_time[i] <= p.x_max) {
+      p.point_x.push_back(t.retention_time[i]);
+      p.point_y.push_back(t.intensity[i]);
+    }
+  }
+  const std::size_t in_window = p.point_x.size();
+  if (p.point_x.empty()) {
+    p.point_x = run.fit.excerpt_time;
+    p.point_y = run.fit.excerpt_trace;
+  }
+  return in_window;
+}
+
+// A converged fit is drawn from its parameters on a fine grid (the 50-point
+// excerpt is too coarse for a narrow peak); otherwise the curve the library
+// reported.
+void add_fit_curve(PlotInput& p, const FitFacts& f) {
+  const bool fitted = f.fit_status == "success" && f.height && f.retention_time &&
+                      f.width && f.baseline && *f.width > 0.0 && std::isfinite(p.x_min) &&
+                      std::isfinite(p.x_max) && p.x_max > p.x_min;
+  if (!fitted) {
+    p.curve_x = f.excerpt_time;
+    p.curve_y = f.excerpt_curve;
+    return;
+  }
+  constexpr int kSteps = 400;
+  p.curve_x.reserve(kSteps + 1);
+  p.curve_y.reserve(kSteps + 1);
+  for (int i = 0; i <= kSteps; ++i) {
+    const double x = p.x_min + (p.x_max - p.x_min) * i / kSteps;
+    const double z = (x - *f.retention_time) / *f.width;
+    p.curve_x.push_back(x);
+    p.curve_y.push_back(*f.height * std::exp(-0.5 * z * z) + *f.baseline);
+  }
+}
+
+// Text in SVG collapses runs of blanks, so the values are joined with a
+// visible separator (the plot also wraps long lines there).
+constexpr std::string_view kSep = " \xC2\xB7 ";
+
+std::string fit_values_line(const TargetRun& run) {
+  const FitFacts& f = run.fit;
+  std::string line =
+      "fit: " + (f.fit_status.empty() ? std::string("not run") : f.fit_status);
+  if (run.status != kStatusOk) line += " (" + run.message + ")";
+  if (f.iterations) line += ", " + std::to_string(*f.iterations) + " iterations";
+  if (f.retention_time)
+    line += std::string(kSep) + "RT " + label(*f.retention_time) + " min";
+  if (f.height) line += std::string(kSep) + "height " + label(*f.height);
+  if (f.width) line += std::string(kSep) + "\xCF\x83 " + label(*f.width) + " min";
+  if (f.area) line += std::string(kSep) + "area " + label(*f.area);
+  return line;
+}
+
+std::vector<std::string> fit_caption(const Target& target, const TargetRun& run,
+                                     double x_min, double x_max, std::size_t in_window) {
+  const FitFacts& f = run.fit;
+  std::string line;
+  if (f.baseline) line += "baseline " + label(*f.baseline) + std::string(kSep);
+  if (f.r_squared)
+    line += "r\xC2\xB2 " + general_text(*f.r_squared, 5) + std::string(kSep);
+  line += target.exact ? "m/z " + label(target.mz) + " exact"
+                       : "m/z " + label(target.mz) + " \xC2\xB1 " + label(target.mz_tol);
+  line += std::string(kSep) + "window " + label(x_min) + "\xE2\x80\x93" + label(x_max) +
+          " min";
+  if (const auto& n = run.trace_facts.matched_ion_count) {
+    line += std::string(kSep) + std::to_string(in_window) + " of " + std::to_string(*n) +
+            " trace points in the window";
+  }
+  std::string flags = "flags: ";
+  for (std::size_t i = 0; i < run.flags.size(); ++i)
+    flags += (i ? ", " : "") + run.flags[i];
+  if (run.flags.empty()) flags += "none";
+  return {fit_values_line(run), line, flags};
 }
 
 }  // namespace
@@ -128,20 +337,7 @@ Ingestion run_ingestion(const ChainSteps& steps, const std::string& path,
     return out;
   }
   if (slot2->starts_with(diagnostics_prefix)) {
-    out.diagnostics = std::move(*slot2);
-    const JsonParse p = parse_json(out.diagnostics);
-    out.status = kStatusStepFailed;
-    out.message = "unexpected ingestion diagnostics " + out.diagnostics;
-    if (p.value && p.value->is_object()) {
-      for (const JsonMember& m : p.value->members) {
-        if (m.key.starts_with(kIngestPrefix) && m.value.kind == JsonValue::Kind::kBool &&
-            m.value.boolean) {
-          out.status = m.key.substr(kIngestPrefix.size());
-          out.message = ingest_message(out.status);
-          break;
-        }
-      }
-    }
+    read_ingestion_diagnostics(std::move(*slot2), out);
     return out;
   }
   if (!visit_spectra) {
@@ -151,20 +347,7 @@ Ingestion run_ingestion(const ChainSteps& steps, const std::string& path,
   }
   out.chromatograms = session.take_output_text(0).value_or("");
   out.run_summary = session.take_output_text(1).value_or("");
-  if (const JsonParse p = parse_json(out.run_summary); p.value) {
-    if (const auto n = p.value->number_at("spectrum_count"); n && *n >= 0) {
-      out.spectrum_count = static_cast<uint64_t>(*n);
-    }
-  }
-  if (!out.spectrum_count && spectra_empty) out.spectrum_count = 0;
-  if (out.spectrum_count == uint64_t{0}) {
-    out.status = kStatusNoSpectra;
-    out.message =
-        "the file yields no spectra (not mzML, or a form the reader does not know, "
-        "such as mzXML or namespace-prefixed elements)";
-  } else {
-    out.status = kStatusOk;
-  }
+  count_spectra(out, spectra_empty);
   return out;
 }
 
@@ -172,79 +355,10 @@ TargetRun run_target(const ChainSteps& steps, std::string_view spectra,
                      const Target& target, bool keep_points) {
   TargetRun run;
   run.status = kStatusOk;
-  {
-    HostSession session;
-    const StepValue params[] = {
-        session.text(target.exact ? "exact_match" : "nominal_tolerance_da"),
-        session.float64(target.mz_tol), session.float64(target.mz)};
-    const StepValue inputs[] = {StepValue{VX_KIND_TEXT, spectra.data(), spectra.size()}};
-    run.trace_step_status = session.run(steps.trace, params, inputs, 2);
-    if (run.trace_step_status != VX_STATUS_OK) {
-      run.status = kStatusStepFailed;
-      run.message = status_message(kTraceStep, run.trace_step_status);
-      return run;
-    }
-    run.trace = session.take_output_text(1).value_or("");
-    run.trace_diagnostics = session.take_output_text(0).value_or("");
-  }
-  if (!keep_points && read_trace_tail(run.trace, run.trace_facts)) {
-    // A table row needs only the count and the maximum.
-  } else if (const auto doc = read_document(run.trace, "the trace document", run)) {
-    run.trace_facts.retention_time = doc->numbers_at("retention_time");
-    run.trace_facts.intensity = doc->numbers_at("intensity");
-    if (const auto n = doc->number_at("matched_ion_count"); n && *n >= 0) {
-      run.trace_facts.matched_ion_count = static_cast<uint64_t>(*n);
-    }
-    run.trace_facts.max_intensity = doc->number_at("max_intensity");
-  } else {
-    return run;
-  }
-  if (const auto diag =
-          read_document(run.trace_diagnostics, "the trace diagnostics", run)) {
-    collect_flags(*diag, run.flags);
-  } else {
-    return run;
-  }
-
-  {
-    HostSession session;
-    const StepValue params[] = {session.float64(static_cast<double>(target.max_iter)),
-                                session.float64(target.rt_tol),
-                                session.float64(target.rt)};
-    const StepValue inputs[] = {
-        StepValue{VX_KIND_TEXT, run.trace.data(), run.trace.size()}};
-    run.fit_step_status = session.run(steps.fit, params, inputs, 2);
-    if (run.fit_step_status != VX_STATUS_OK) {
-      run.status = kStatusStepFailed;
-      run.message = status_message(kFitStep, run.fit_step_status);
-      return run;
-    }
-    run.fit_result = session.take_output_text(1).value_or("");
+  if (run_trace_step(steps, spectra, target, run) && read_trace(run, keep_points) &&
+      run_fit_step(steps, target, run)) {
     if (!keep_points) std::string().swap(run.trace);
-    run.fit_diagnostics = session.take_output_text(0).value_or("");
-  }
-  if (const auto doc = read_document(run.fit_result, "the fit result document", run)) {
-    FitFacts& f = run.fit;
-    f.fit_status = doc->text_at("fit_status").value_or("");
-    f.retention_time = doc->number_at("fitted_retention_time");
-    f.height = doc->number_at("peak_height");
-    f.width = doc->number_at("peak_width");
-    f.area = doc->number_at("peak_area");
-    f.baseline = doc->number_at("baseline");
-    f.r_squared = doc->number_at("r_squared");
-    f.window_min = doc->number_at("fit_window_min");
-    f.window_max = doc->number_at("fit_window_max");
-    if (const auto n = doc->number_at("solver_iterations")) {
-      f.iterations = static_cast<int64_t>(*n);
-    }
-    f.excerpt_time = doc->numbers_at("excerpt_retention_time");
-    f.excerpt_trace = doc->numbers_at("selected_ion_trace_excerpt");
-    f.excerpt_curve = doc->numbers_at("fitted_curve_excerpt");
-  } else {
-    return run;
-  }
-  if (const auto diag = read_document(run.fit_diagnostics, "the fit diagnostics", run)) {
-    collect_flags(*diag, run.flags);
+    read_fit(run);
   }
   return run;
 }
@@ -323,75 +437,10 @@ PlotInput make_plot(std::string_view file, const Target& target, const TargetRun
   const FitFacts& f = run.fit;
   p.x_min = f.window_min.value_or(target.rt - target.rt_tol);
   p.x_max = f.window_max.value_or(target.rt + target.rt_tol);
-
-  // The trace's own points inside the window; the excerpt (interpolated at
-  // 50 times) only when the trace document had none to give.
-  const TraceFacts& t = run.trace_facts;
-  for (std::size_t i = 0; i < t.retention_time.size() && i < t.intensity.size(); ++i) {
-    if (t.retention_time[i] >= p.x_min && t.retention_time[i] <= p.x_max) {
-      p.point_x.push_back(t.retention_time[i]);
-      p.point_y.push_back(t.intensity[i]);
-    }
-  }
-  const std::size_t in_window = p.point_x.size();
-  if (p.point_x.empty()) {
-    p.point_x = f.excerpt_time;
-    p.point_y = f.excerpt_trace;
-  }
-
-  // A converged fit is drawn from its parameters on a fine grid (the
-  // 50-point excerpt is too coarse for a narrow peak); otherwise the curve
-  // the library reported.
-  const bool fitted = f.fit_status == "success" && f.height && f.retention_time &&
-                      f.width && f.baseline && *f.width > 0.0 && std::isfinite(p.x_min) &&
-                      std::isfinite(p.x_max) && p.x_max > p.x_min;
-  if (fitted) {
-    constexpr int kSteps = 400;
-    p.curve_x.reserve(kSteps + 1);
-    p.curve_y.reserve(kSteps + 1);
-    for (int i = 0; i <= kSteps; ++i) {
-      const double x = p.x_min + (p.x_max - p.x_min) * i / kSteps;
-      const double z = (x - *f.retention_time) / *f.width;
-      p.curve_x.push_back(x);
-      p.curve_y.push_back(*f.height * std::exp(-0.5 * z * z) + *f.baseline);
-    }
-  } else {
-    p.curve_x = f.excerpt_time;
-    p.curve_y = f.excerpt_curve;
-  }
+  const std::size_t in_window = add_window_points(p, run);
+  add_fit_curve(p, f);
   if (f.fit_status != "no_local_peak") p.baseline = f.baseline;
-
-  // Text in SVG collapses runs of blanks, so the values are joined with a
-  // visible separator.
-  constexpr std::string_view kSep = " \xC2\xB7 ";
-  std::string line =
-      "fit: " + (f.fit_status.empty() ? std::string("not run") : f.fit_status);
-  if (run.status != kStatusOk) line += " (" + run.message + ")";
-  if (f.iterations) line += ", " + std::to_string(*f.iterations) + " iterations";
-  if (f.retention_time)
-    line += std::string(kSep) + "RT " + label(*f.retention_time) + " min";
-  if (f.height) line += std::string(kSep) + "height " + label(*f.height);
-  if (f.width) line += std::string(kSep) + "\xCF\x83 " + label(*f.width) + " min";
-  if (f.area) line += std::string(kSep) + "area " + label(*f.area);
-  p.caption.push_back(line);
-  line.clear();
-  if (f.baseline) line += "baseline " + label(*f.baseline) + std::string(kSep);
-  if (f.r_squared)
-    line += "r\xC2\xB2 " + general_text(*f.r_squared, 5) + std::string(kSep);
-  line += target.exact ? "m/z " + label(target.mz) + " exact"
-                       : "m/z " + label(target.mz) + " \xC2\xB1 " + label(target.mz_tol);
-  line += std::string(kSep) + "window " + label(p.x_min) + "\xE2\x80\x93" +
-          label(p.x_max) + " min";
-  if (t.matched_ion_count) {
-    line += std::string(kSep) + std::to_string(in_window) + " of " +
-            std::to_string(*t.matched_ion_count) + " trace points in the window";
-  }
-  p.caption.push_back(line);
-  std::string flags = "flags: ";
-  for (std::size_t i = 0; i < run.flags.size(); ++i)
-    flags += (i ? ", " : "") + run.flags[i];
-  if (run.flags.empty()) flags += "none";
-  p.caption.push_back(flags);
+  p.caption = fit_caption(target, run, p.x_min, p.x_max, in_window);
   return p;
 }
 

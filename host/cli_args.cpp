@@ -1,10 +1,16 @@
-// Options may come in any order after the command, as "--opt value" or
-// "--opt=value"; "--" ends the options. --library, --help and --version are
-// accepted before or after the command.
+// The command line is declared on CLI11, one declare function per command;
+// the help texts are written by hand below (they explain more than a list of
+// options could) and a test checks that each lists every option. CLI11's own
+// messages are turned into one line that names the option and what it needs,
+// taken from the option's description.
 #include "cli_args.hpp"
 
+#include <CLI/CLI.hpp>
 #include <array>
 #include <cmath>
+#include <functional>
+#include <limits>
+#include <map>
 
 #include "number_text.hpp"
 
@@ -143,33 +149,301 @@ constexpr std::array<Topic, 5> kTopics{{{"", kOverview},
                                         {"list", kListUsage},
                                         {"run", kRunUsage}}};
 
-std::optional<Command> command_of(std::string_view word) {
-  if (word == "chain") return Command::kChain;
-  if (word == "batch") return Command::kBatch;
-  if (word == "list") return Command::kList;
-  if (word == "run") return Command::kRun;
-  if (word == "help") return Command::kHelp;
-  if (word == "version") return Command::kVersion;
-  return std::nullopt;
+// ---- values ----------------------------------------------------------------
+
+// CLI11 runs these on the raw text before any callback sees it; a refusal
+// becomes "OPTION needs DESCRIPTION". Numbers are read with number_text
+// (locale-free), never with CLI11's own conversions.
+CLI::Validator accept_if(std::function<bool(const std::string&)> ok) {
+  return {
+      [ok = std::move(ok)](std::string& v) { return ok(v) ? "" : std::string("bad"); },
+      ""};
 }
 
-class Reader {
- public:
-  explicit Reader(std::span<const std::string_view> args) : args_(args) {}
-  [[nodiscard]] bool done() const { return i_ >= args_.size(); }
-  std::string_view next() { return args_[i_++]; }
+CLI::Validator finite_from(double lo) {
+  return accept_if([lo](const std::string& v) {
+    const auto d = parse_double(v);
+    return d && std::isfinite(*d) && *d >= lo;
+  });
+}
 
-  // The value of an option: after '=' in the same word, else the next word.
-  std::optional<std::string_view> value(std::optional<std::string_view> inline_value) {
-    if (inline_value) return inline_value;
-    if (done()) return std::nullopt;
-    return next();
+CLI::Validator whole_from_to(int64_t lo, int64_t hi) {
+  return accept_if([lo, hi](const std::string& v) {
+    const auto n = parse_integer(v);
+    return n && *n >= lo && *n <= hi;
+  });
+}
+
+const CLI::Validator& non_empty() {
+  static const CLI::Validator kNonEmpty =
+      accept_if([](const std::string& v) { return !v.empty(); });
+  return kNonEmpty;
+}
+
+constexpr double kAny = -std::numeric_limits<double>::infinity();
+
+// An option with one value; `needs` is what the usage error says it needs.
+CLI::Option* value_option(CLI::App& cmd, const std::string& names, std::string needs,
+                          std::function<void(const std::string&)> store) {
+  return cmd.add_option_function<std::string>(names, std::move(store), std::move(needs))
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+}
+
+CLI::Option* path_option(CLI::App& cmd, const std::string& names, std::string needs,
+                         std::string& into) {
+  return value_option(cmd, names, std::move(needs),
+                      [&into](const std::string& v) { into = v; })
+      ->check(non_empty());
+}
+
+CLI::Option* number_option(CLI::App& cmd, const std::string& names, std::string needs,
+                           double lo, std::function<void(double)> store) {
+  return value_option(cmd, names, std::move(needs),
+                      [store = std::move(store)](const std::string& v) {
+                        store(*parse_double(v));
+                      })
+      ->check(finite_from(lo));
+}
+
+CLI::Option* whole_option(CLI::App& cmd, const std::string& names, std::string needs,
+                          int64_t lo, int64_t hi, std::function<void(int64_t)> store) {
+  return value_option(cmd, names, std::move(needs),
+                      [store = std::move(store)](const std::string& v) {
+                        store(*parse_integer(v));
+                      })
+      ->check(whole_from_to(lo, hi));
+}
+
+CLI::Option* flag(CLI::App& cmd, const std::string& names, std::function<void()> set) {
+  return cmd.add_flag_callback(names, std::move(set))->disable_flag_override();
+}
+
+// ---- the commands ----------------------------------------------------------
+
+// What chain and batch share: the targets and their defaults, plots, threads.
+void declare_target_options(CLI::App& cmd, CliOptions& o) {
+  cmd.add_option("inputs", o.inputs)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  number_option(cmd, "--mz", "a number", kAny, [&o](double v) { o.mz = v; });
+  number_option(cmd, "--rt", "a number", kAny, [&o](double v) { o.rt = v; });
+  CLI::Option* mz_tol =
+      number_option(cmd, "--mz-tol", "a number of 0 or more", 0.0, [&o](double v) {
+        o.defaults.mz_tol = v;
+        o.mz_tol_given = true;
+      });
+  number_option(cmd, "--rt-tol", "a number of 0 or more", 0.0,
+                [&o](double v) { o.defaults.rt_tol = v; });
+  flag(cmd, "--exact", [&o] { o.defaults.exact = true; })->excludes(mz_tol);
+  whole_option(cmd, "--max-iter", "a whole number from 1 to 10000", 1, kMaxIterationLimit,
+               [&o](int64_t n) { o.defaults.max_iter = n; });
+  path_option(cmd, "--targets", "a file", o.targets_file);
+  whole_option(cmd, "-j,--jobs", "a thread count from 0 (one per core) to 1024", 0, 1024,
+               [&o](int64_t n) { o.jobs = static_cast<unsigned>(n); });
+  path_option(cmd, "--plot", "a folder", o.plot_dir);
+}
+
+void declare_chain(CLI::App& cmd, CliOptions& o) {
+  declare_target_options(cmd, o);
+  path_option(cmd, "--out", "a folder", o.out_dir);
+}
+
+void declare_batch(CLI::App& cmd, CliOptions& o) {
+  declare_target_options(cmd, o);
+  path_option(cmd, "--table", "a file", o.table_path);
+  path_option(cmd, "--jsonl", "a file", o.jsonl_path);
+  flag(cmd, "-q,--quiet", [&o] { o.quiet = true; });
+  flag(cmd, "--progress", [&o] { o.progress_bar = true; });
+  flag(cmd, "--no-progress", [&o] { o.progress_bar = false; });
+}
+
+// Commands without arguments still collect them, to say so.
+void declare_no_arguments(CLI::App& cmd, CliOptions& o) {
+  cmd.add_option("arguments", o.inputs)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+}
+
+// Parameters and inputs keep their slot order across -p/-n and -i/-I; the
+// values are collected from CLI11's parse order once parsing is done
+// (collect_run_values).
+void declare_run(CLI::App& cmd, CliOptions& o) {
+  cmd.add_option("step", o.run.step);
+  for (const auto& [names, needs] : {std::pair{"-p", "a text"}, std::pair{"-I", "a text"},
+                                     std::pair{"-i", "a file"}}) {
+    cmd.add_option(names, needs)
+        ->expected(1)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  }
+  cmd.add_option("-n", "a number")
+      ->expected(1)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+      ->check(finite_from(kAny));
+  whole_option(cmd, "-o", "a slot count from 0 to 64", 0, 64,
+               [&o](int64_t n) { o.run.outputs = static_cast<uint64_t>(n); });
+  path_option(cmd, "-d", "a folder", o.run.out_dir);
+}
+
+void declare_help(CLI::App& cmd, CliOptions& o) { cmd.add_option("topic", o.help_topic); }
+
+// The post-parse checks that tie several options together.
+std::string check_chain_or_batch(const CliOptions& o);
+std::string check_no_arguments(const CliOptions& o);
+std::string check_run(const CliOptions& o);
+std::string check_help(const CliOptions& o);
+
+struct CommandEntry {
+  std::string_view name;
+  Command command;
+  void (*declare)(CLI::App&, CliOptions&);
+  std::string (*check)(const CliOptions&);
+};
+
+constexpr std::array<CommandEntry, 6> kCommands{{
+    {"chain", Command::kChain, declare_chain, check_chain_or_batch},
+    {"batch", Command::kBatch, declare_batch, check_chain_or_batch},
+    {"list", Command::kList, declare_no_arguments, check_no_arguments},
+    {"run", Command::kRun, declare_run, check_run},
+    {"help", Command::kHelp, declare_help, check_help},
+    {"version", Command::kVersion, declare_no_arguments, check_no_arguments},
+}};
+
+std::string check_chain_or_batch(const CliOptions& o) {
+  const bool single = o.mz || o.rt;
+  if (!o.targets_file.empty() && single) return "give either --targets or --mz and --rt";
+  if (o.targets_file.empty() && !(o.mz && o.rt))
+    return "give --mz and --rt, or --targets";
+  if (o.command == Command::kChain && o.inputs.size() != 1) {
+    return "chain takes exactly one file";
+  }
+  if (o.command == Command::kBatch && o.inputs.empty()) return "batch needs input files";
+  if (o.jsonl_path == "-" && (o.table_path.empty() || o.table_path == "-")) {
+    return "--jsonl - needs --table FILE: both cannot go to standard output";
+  }
+  if (single) {
+    if (const auto p = target_problem(make_target("", *o.mz, *o.rt, o.defaults)))
+      return *p;
+  }
+  return {};
+}
+
+std::string check_no_arguments(const CliOptions& o) {
+  if (o.inputs.empty()) return {};
+  return std::string(o.command == Command::kList ? "list" : "version") +
+         " takes no arguments";
+}
+
+std::string check_run(const CliOptions& o) {
+  return o.run.step.empty() ? "run needs a step name" : "";
+}
+
+std::string check_help(const CliOptions& o) {
+  if (usage_text(o.help_topic).empty()) return "no help for '" + o.help_topic + "'";
+  return {};
+}
+
+// ---- parsing ---------------------------------------------------------------
+
+struct Parser {
+  CLI::App app{"", "vxrun"};
+  bool version = false;
+
+  explicit Parser(CliOptions& o) {
+    app.allow_extras();  // unknown words are reported by report_extras
+    // One command at most: after it, a word such as "list" is a file name.
+    app.require_subcommand(0, 1);
+    path_option(app, "--library", "a path", o.library);
+    flag(app, "-V,--version", [this] { version = true; });
+    for (const CommandEntry& c : kCommands) {
+      CLI::App* cmd = app.add_subcommand(std::string(c.name));
+      cmd->fallthrough();  // --library, --version after the command
+      c.declare(*cmd, o);
+    }
   }
 
- private:
-  std::span<const std::string_view> args_;
-  std::size_t i_ = 0;
+  [[nodiscard]] const CLI::App* command() const {
+    const auto used = app.get_subcommands();
+    return used.empty() ? nullptr : used.front();
+  }
 };
+
+// "-j/--jobs": every name of the option, as users may have typed either.
+std::string display_name(const CLI::Option& opt) {
+  std::string out;
+  for (const std::string& s : opt.get_snames()) out += (out.empty() ? "-" : "/-") + s;
+  for (const std::string& l : opt.get_lnames()) out += (out.empty() ? "--" : "/--") + l;
+  return out;
+}
+
+bool names_option(std::string_view message, std::string_view name) {
+  return message.starts_with(name) && message.size() > name.size() &&
+         (message[name.size()] == ':' || message[name.size()] == ' ');
+}
+
+// CLI11's messages begin with the option's name ("--mz: ...", "exact was
+// given ..."); the option's description says what it needs.
+std::string usage_error(const Parser& p, const CLI::ParseError& e) {
+  const std::string what = e.what();
+  if (dynamic_cast<const CLI::ExcludesError*>(&e) != nullptr) return what;
+  std::vector<const CLI::App*> apps{&p.app};
+  if (const CLI::App* cmd = p.command()) apps.push_back(cmd);
+  for (const CLI::App* a : apps) {
+    for (const CLI::Option* opt : a->get_options()) {
+      std::vector<std::string> names;
+      for (const std::string& s : opt->get_snames()) names.push_back("-" + s);
+      for (const std::string& l : opt->get_lnames()) {
+        names.push_back("--" + l);
+        names.push_back(l);
+      }
+      for (const std::string& n : names) {
+        if (!names_option(what, n)) continue;
+        return display_name(*opt) + (opt->get_expected_max() == 0
+                                         ? " takes no value"
+                                         : " needs " + opt->get_description());
+      }
+    }
+  }
+  return what;
+}
+
+// Words CLI11 could not place, in order: unknown options and commands.
+std::string report_extras(const Parser& p) {
+  for (const std::string& word : p.app.remaining(true)) {
+    if (word == "--") continue;  // CLI11 keeps the end-of-options mark here
+    if (word.size() > 1 && word.front() == '-') {
+      return "unknown option " +
+             (word.starts_with("--") ? word.substr(0, word.find('=')) : word);
+    }
+    if (p.command() == nullptr) return "unknown command '" + word + "'";
+    return "unexpected argument '" + word + "'";
+  }
+  return {};
+}
+
+// The values of -p/-n and -i/-I in the order they were given.
+void collect_run_values(const CLI::App& cmd, RunOptions& run) {
+  std::map<const CLI::Option*, std::size_t> used;
+  for (const CLI::Option* opt : cmd.parse_order()) {
+    const std::string name = opt->get_name();
+    const std::size_t k = used[opt]++;
+    if (name.size() != 2 || k >= opt->results().size()) continue;
+    const std::string& value = opt->results()[k];
+    StepArgument a;
+    a.text = value;
+    if (name == "-n") {
+      a.source = StepArgument::Source::kNumber;
+      a.number = *parse_double(value);
+    } else if (name == "-i") {
+      a.source = StepArgument::Source::kFile;
+    }
+    if (name == "-p" || name == "-n") run.params.push_back(std::move(a));
+    if (name == "-i" || name == "-I") run.inputs.push_back(std::move(a));
+  }
+}
+
+std::string help_topic_of(const CLI::App* cmd, const CliOptions& o) {
+  if (cmd == nullptr || cmd->get_name() == "version") return "";
+  if (cmd->get_name() == "help") return o.help_topic;
+  return cmd->get_name();
+}
 
 }  // namespace
 
@@ -183,210 +457,52 @@ std::string_view usage_text(std::string_view command) {
 CliParse parse_command_line(std::span<const std::string_view> args) {
   CliParse out;
   CliOptions& o = out.options;
-  Reader r(args);
-  bool have_command = false;
-  bool help = false;
-  bool version = false;
-  bool options_ended = false;
-  const auto fail = [&](std::string message) {
-    out.error = std::move(message);
-    return out;
-  };
-
-  while (!r.done()) {
-    std::string_view arg = r.next();
-    if (have_command && o.command == Command::kRun) {
-      // run keeps its own small option language; only help is looked at.
-      if (arg == "-h" || arg == "--help") {
-        help = true;
-      } else {
-        o.run_args.emplace_back(arg);
-      }
-      continue;
-    }
-    const bool is_option = !options_ended && arg.size() > 1 && arg.front() == '-';
-    if (!is_option) {
-      if (!have_command) {
-        const auto c = command_of(arg);
-        if (!c) return fail("unknown command '" + std::string(arg) + "'");
-        o.command = *c;
-        have_command = true;
-        if (*c == Command::kHelp && !r.done()) {
-          o.help_topic = r.next();
-          if (usage_text(o.help_topic).empty()) {
-            return fail("no help for '" + o.help_topic + "'");
-          }
-        }
-        continue;
-      }
-      o.inputs.emplace_back(arg);
-      continue;
-    }
-    if (arg == "--") {
-      options_ended = true;
-      continue;
-    }
-    std::optional<std::string_view> inline_value;
-    std::string_view name = arg;
-    if (arg.starts_with("--")) {
-      if (const auto eq = arg.find('='); eq != std::string_view::npos) {
-        name = arg.substr(0, eq);
-        inline_value = arg.substr(eq + 1);
-      }
-    } else if (arg.starts_with("-j") && arg.size() > 2) {
-      name = "-j";
-      inline_value = arg.substr(2);
-    }
-    const auto text_value = [&]() -> std::optional<std::string> {
-      const auto v = r.value(inline_value);
-      if (!v || v->empty()) return std::nullopt;
-      return std::string(*v);
-    };
-    const auto number_value = [&]() -> std::optional<double> {
-      const auto v = r.value(inline_value);
-      if (!v) return std::nullopt;
-      const auto d = parse_double(*v);
-      if (!d || !std::isfinite(*d)) return std::nullopt;
-      return d;
-    };
-    const auto flag = [&]() { return !inline_value; };
-    const auto need = [&](std::string_view what) {
-      return fail(std::string(name) + " needs " + std::string(what));
-    };
-
-    if (name == "-h" || name == "--help") {
-      help = true;
-    } else if (name == "--version" || name == "-V") {
-      version = true;
-    } else if (name == "--library") {
-      const auto v = text_value();
-      if (!v) return need("a path");
-      o.library = *v;
-    } else if (!have_command ||
-               (o.command != Command::kChain && o.command != Command::kBatch)) {
-      return fail("unknown option " + std::string(name) +
-                  (have_command ? " for this command" : ""));
-    } else if (name == "--mz") {
-      o.mz = number_value();
-      if (!o.mz) return need("a number");
-    } else if (name == "--rt") {
-      o.rt = number_value();
-      if (!o.rt) return need("a number");
-    } else if (name == "--mz-tol") {
-      const auto v = number_value();
-      if (!v || *v < 0) return need("a number of 0 or more");
-      o.defaults.mz_tol = *v;
-      o.mz_tol_given = true;
-    } else if (name == "--rt-tol") {
-      const auto v = number_value();
-      if (!v || *v < 0) return need("a number of 0 or more");
-      o.defaults.rt_tol = *v;
-    } else if (name == "--exact") {
-      if (!flag()) return fail("--exact takes no value");
-      o.defaults.exact = true;
-    } else if (name == "--max-iter") {
-      const auto v = r.value(inline_value);
-      const auto n = v ? parse_integer(*v) : std::nullopt;
-      if (!n || *n < 1 || *n > kMaxIterationLimit)
-        return need("a whole number from 1 to 10000");
-      o.defaults.max_iter = *n;
-    } else if (name == "--targets") {
-      const auto v = text_value();
-      if (!v) return need("a file");
-      o.targets_file = *v;
-    } else if (name == "-j" || name == "--jobs") {
-      const auto v = r.value(inline_value);
-      const auto n = v ? parse_integer(*v) : std::nullopt;
-      if (!n || *n < 0 || *n > 1024)
-        return need("a thread count from 0 (one per core) to 1024");
-      o.jobs = static_cast<unsigned>(*n);
-    } else if (name == "--plot") {
-      const auto v = text_value();
-      if (!v) return need("a folder");
-      o.plot_dir = *v;
-    } else if (name == "--out" && o.command == Command::kChain) {
-      const auto v = text_value();
-      if (!v) return need("a folder");
-      o.out_dir = *v;
-    } else if (name == "--table" && o.command == Command::kBatch) {
-      const auto v = text_value();
-      if (!v) return need("a file");
-      o.table_path = *v;
-    } else if (name == "--jsonl" && o.command == Command::kBatch) {
-      const auto v = text_value();
-      if (!v) return need("a file");
-      o.jsonl_path = *v;
-    } else if ((name == "--quiet" || name == "-q") && o.command == Command::kBatch) {
-      o.quiet = true;
-    } else if (name == "--progress" && o.command == Command::kBatch) {
-      o.progress_bar = true;
-    } else if (name == "--no-progress" && o.command == Command::kBatch) {
-      o.progress_bar = false;
-    } else {
-      return fail("unknown option " + std::string(name));
-    }
-  }
-
-  if (help) {
-    if (have_command) {
-      switch (o.command) {
-        case Command::kChain:
-          o.help_topic = "chain";
-          break;
-        case Command::kBatch:
-          o.help_topic = "batch";
-          break;
-        case Command::kList:
-          o.help_topic = "list";
-          break;
-        case Command::kRun:
-          o.help_topic = "run";
-          break;
-        case Command::kHelp:
-          break;
-        case Command::kVersion:
-          o.help_topic.clear();
-          break;
-      }
-    }
+  Parser p(o);
+  // CLI11 takes the words last to first.
+  std::vector<std::string> words(args.rbegin(), args.rend());
+  try {
+    p.app.parse(words);
+  } catch (const CLI::CallForHelp&) {
+    o.help_topic = help_topic_of(p.command(), o);
     o.command = Command::kHelp;
     return out;
+  } catch (const CLI::ParseError& e) {
+    out.error = usage_error(p, e);
+    return out;
   }
-  if (version) {
+  if (out.error = report_extras(p); !out.error.empty()) return out;
+  if (p.version) {
     o.command = Command::kVersion;
     return out;
   }
-  if (!have_command) return fail("no command given");
-
-  if (o.command == Command::kChain || o.command == Command::kBatch) {
-    const bool single = o.mz || o.rt;
-    if (!o.targets_file.empty() && single)
-      return fail("give either --targets or --mz and --rt");
-    if (o.targets_file.empty() && !(o.mz && o.rt)) {
-      return fail("give --mz and --rt, or --targets");
-    }
-    if (o.defaults.exact && o.mz_tol_given)
-      return fail("--exact and --mz-tol exclude each other");
-    if (o.command == Command::kChain && o.inputs.size() != 1) {
-      return fail("chain takes exactly one file");
-    }
-    if (o.command == Command::kBatch && o.inputs.empty()) {
-      return fail("batch needs input files");
-    }
-    if (o.jsonl_path == "-" && (o.table_path.empty() || o.table_path == "-")) {
-      return fail("--jsonl - needs --table FILE: both cannot go to standard output");
-    }
-    if (single) {
-      if (const auto p = target_problem(make_target("", *o.mz, *o.rt, o.defaults))) {
-        return fail(*p);
-      }
-    }
-  } else if (o.command == Command::kList && !o.inputs.empty()) {
-    return fail("list takes no arguments");
-  } else if (o.command == Command::kVersion && !o.inputs.empty()) {
-    return fail("version takes no arguments");
+  const CLI::App* cmd = p.command();
+  if (cmd == nullptr) {
+    out.error = "no command given";
+    return out;
+  }
+  for (const CommandEntry& c : kCommands) {
+    if (c.name != cmd->get_name()) continue;
+    o.command = c.command;
+    if (c.command == Command::kRun) collect_run_values(*cmd, o.run);
+    out.error = c.check(o);
   }
   return out;
+}
+
+std::vector<std::string> command_option_names(std::string_view command) {
+  CliOptions o;
+  Parser p(o);
+  std::vector<std::string> names;
+  const CLI::App& app = p.app;
+  const auto named = [&](const CLI::App* a) { return a->get_name() == command; };
+  for (const CLI::App* cmd : app.get_subcommands(named)) {
+    for (const CLI::Option* opt : cmd->get_options()) {
+      if (opt == cmd->get_help_ptr()) continue;
+      for (const std::string& s : opt->get_snames()) names.push_back("-" + s);
+      for (const std::string& l : opt->get_lnames()) names.push_back("--" + l);
+    }
+  }
+  return names;
 }
 
 }  // namespace vx::host

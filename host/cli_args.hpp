@@ -1,7 +1,16 @@
-// Command-line parsing for vxrun. Pure: takes the arguments, returns what to
-// do or a usage error; it never touches files, the library or the terminal.
+// Command-line parsing for vxrun, on CLI11. Pure: takes the arguments,
+// returns what to do or a usage error; it never touches files, the library
+// or the terminal.
+//
+// Adding to the command line: an option of an existing command is one line
+// in that command's declare function in cli_args.cpp (plus its field here and
+// its line in the command's help text); a new command is one entry in the
+// command table there, with its own declare function and help text. Values
+// are checked where they are declared (ranges, finite numbers, non-empty
+// paths), and every usage error becomes one line naming the option.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
@@ -13,6 +22,22 @@
 namespace vx::host {
 
 enum class Command { kHelp, kVersion, kList, kRun, kChain, kBatch };
+
+// One parameter or input of `vxrun run`, in slot order.
+struct StepArgument {
+  enum class Source { kText, kNumber, kFile };  // -p/-I, -n, -i
+  Source source = Source::kText;
+  std::string text;     // kText: the value; kFile: the path
+  double number = 0.0;  // kNumber
+};
+
+struct RunOptions {
+  std::string step;  // a step name or a full IRI
+  std::vector<StepArgument> params;
+  std::vector<StepArgument> inputs;
+  uint64_t outputs = 3;  // -o
+  std::string out_dir;   // -d: output slot k goes to DIR/output_k.json
+};
 
 struct CliOptions {
   Command command = Command::kHelp;
@@ -34,18 +59,25 @@ struct CliOptions {
   bool quiet = false;                // no progress, no per-file lines
   std::optional<bool> progress_bar;  // --progress / --no-progress
 
-  std::vector<std::string> run_args;  // run: everything after "run"
+  RunOptions run;  // run
 };
 
 struct CliParse {
   CliOptions options;
-  std::string error;  // non-empty: a usage error to print with the usage
+  std::string error;  // non-empty: a usage error (one line) to print with the usage
 };
 
-// args excludes the program name.
+// args excludes the program name. Options may come in any order after the
+// command, as "--opt value" or "--opt=value" (short ones also as "-j2");
+// "--" ends the options. --library, --help and --version are accepted before
+// or after the command.
 CliParse parse_command_line(std::span<const std::string_view> args);
 
 // The usage text of a command ("" for the overview); empty for an unknown one.
 std::string_view usage_text(std::string_view command);
+
+// Every option name a command accepts ("--mz", "-j", ...), global ones left
+// out: each must appear in the command's usage text.
+std::vector<std::string> command_option_names(std::string_view command);
 
 }  // namespace vx::host

@@ -224,61 +224,33 @@ int run_version_command(const StepLibrary* lib, std::string_view library_path,
   return kExitOk;
 }
 
-int run_step_command(const StepLibrary& lib, std::span<const std::string> args,
-                     CommandIo& io) {
-  if (args.empty()) {
-    io.err << "vxrun: run needs a step name\n" << usage_text("run");
-    return kExitUsage;
-  }
-  const auto step = lib.find(args[0]);
+int run_step_command(const StepLibrary& lib, const RunOptions& run, CommandIo& io) {
+  const auto step = lib.find(run.step);
   if (!step) {
-    io.err << "vxrun: unknown step " << args[0] << "\n";
+    io.err << "vxrun: unknown step " << run.step << "\n";
     return kExitUsage;
   }
   HostSession session;
   std::vector<StepValue> params;
   std::vector<StepValue> inputs;
-  uint64_t n_outputs = 3;
-  std::string out_dir;
-  for (std::size_t i = 1; i < args.size(); ++i) {
-    const std::string& opt = args[i];
-    if (i + 1 >= args.size()) {
-      io.err << "vxrun: " << opt << " needs a value\n";
-      return kExitUsage;
-    }
-    const std::string& val = args[++i];
-    if (opt == "-p") {
-      params.push_back(session.text(val));
-    } else if (opt == "-n") {
-      const auto v = parse_double(val);
-      if (!v) {
-        io.err << "vxrun: -n needs a number, not '" << val << "'\n";
-        return kExitUsage;
-      }
-      params.push_back(session.float64(*v));
-    } else if (opt == "-i") {
-      const auto bytes = read_whole_file(val);
-      if (!bytes) {
-        io.err << "vxrun: cannot read " << val << "\n";
-        return kExitNoInput;
-      }
-      inputs.push_back(session.text(*bytes));
-    } else if (opt == "-I") {
-      inputs.push_back(session.text(val));
-    } else if (opt == "-o") {
-      const auto n = parse_integer(val);
-      if (!n || *n < 0 || *n > 64) {
-        io.err << "vxrun: -o needs a slot count from 0 to 64\n";
-        return kExitUsage;
-      }
-      n_outputs = static_cast<uint64_t>(*n);
-    } else if (opt == "-d") {
-      out_dir = val;
-    } else {
-      io.err << "vxrun: unknown option " << opt << "\n" << usage_text("run");
-      return kExitUsage;
-    }
+  for (const StepArgument& a : run.params) {
+    params.push_back(a.source == StepArgument::Source::kNumber ? session.float64(a.number)
+                                                               : session.text(a.text));
   }
+  for (const StepArgument& a : run.inputs) {
+    if (a.source != StepArgument::Source::kFile) {
+      inputs.push_back(session.text(a.text));
+      continue;
+    }
+    const auto bytes = read_whole_file(a.text);
+    if (!bytes) {
+      io.err << "vxrun: cannot read " << a.text << "\n";
+      return kExitNoInput;
+    }
+    inputs.push_back(session.text(*bytes));
+  }
+  const uint64_t n_outputs = run.outputs;
+  const std::string& out_dir = run.out_dir;
   if (!make_folder(out_dir, io)) return kExitCannotWrite;
   return run_and_stream_outputs(session, step->entry, params, inputs, n_outputs, out_dir,
                                 io);

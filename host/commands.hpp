@@ -27,8 +27,7 @@ int run_list_command(const StepLibrary& lib, std::ostream& out);
 // lib may be null (it did not load); load_error then says why.
 int run_version_command(const StepLibrary* lib, std::string_view library_path,
                         std::string_view load_error, std::ostream& out);
-int run_step_command(const StepLibrary& lib, std::span<const std::string> args,
-                     CommandIo& io);
+int run_step_command(const StepLibrary& lib, const RunOptions& run, CommandIo& io);
 int run_chain_command(const CliOptions& o, const ChainSteps& steps, CommandIo& io);
 int run_batch_command(const CliOptions& o, const ChainSteps& steps, CommandIo& io);
 

@@ -1,13 +1,15 @@
 // One SVG figure per file and target: the selected-ion trace points over the
-// fit window, the fitted curve, the baseline, and the fit values in a caption.
-// Plain SVG 1.1 text written here, no plotting dependency; text is
-// XML-escaped, non-finite values are left out, and an empty window still
-// gives a valid figure that says so.
+// fit window, the fitted curve, the baseline, and the fit values in a caption
+// wrapped to the picture's width. Drawn with the pieces of svg_writer.hpp;
+// text is XML-escaped, non-finite values are left out, and an empty window
+// still gives a valid figure that says so.
 #pragma once
 
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "svg_writer.hpp"
 
 namespace vx::host {
 
@@ -20,12 +22,11 @@ struct PlotInput {
   std::vector<double> point_x, point_y;  // trace points
   std::vector<double> curve_x, curve_y;  // fitted curve, drawn as a line
   std::optional<double> baseline;
-  std::vector<std::string> caption;  // one line each, below the plot
+  // Paragraphs below the plot, wrapped to its width; values joined with
+  // " · " stay whole on a line where they fit.
+  std::vector<std::string> caption;
 };
 
 std::string render_plot_svg(const PlotInput& in);
-
-// Round tick positions covering [lo, hi], about `count` of them.
-std::vector<double> nice_ticks(double lo, double hi, int count);
 
 }  // namespace vx::host

@@ -133,141 +133,155 @@ std::optional<std::string> target_problem(const Target& t) {
   return std::nullopt;
 }
 
+namespace {
+
+// One parse: the header decides the delimiter and the columns, then each
+// row becomes a target or an error naming its line.
+class TargetsReader {
+ public:
+  TargetsReader(const TargetDefaults& defaults, std::string_view source)
+      : defaults_(defaults), source_(source) {}
+
+  TargetsParse read(std::string_view text) {
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+    bool have_header = false;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+      const std::size_t nl = std::min(text.find('\n', pos), text.size());
+      std::string_view line = text.substr(pos, nl - pos);
+      pos = nl + 1;
+      ++line_no_;
+      if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+      if (trim(line).empty() || trim(line).front() == '#') continue;
+      if (have_header) {
+        read_row(line);
+        continue;
+      }
+      have_header = true;
+      if (!read_header(line)) return std::move(out_);
+    }
+    if (!have_header) {
+      error(line_no_ == 0 ? 1 : line_no_, "no header row");
+    } else if (out_.targets.empty() && out_.errors.empty()) {
+      error(line_no_, "no targets");
+    }
+    return std::move(out_);
+  }
+
+ private:
+  void error(std::size_t line, std::string_view what) {
+    out_.errors.push_back(std::string(source_) + ":" + std::to_string(line) + ": " +
+                          std::string(what));
+  }
+
+  // False when the table cannot be read on (its errors are reported).
+  bool read_header(std::string_view line) {
+    delimiter_ = line.find('\t') != std::string_view::npos ? '\t' : ',';
+    if (!split_line(line, delimiter_, cells_)) {
+      error(line_no_, "unterminated quote in the header");
+      return false;
+    }
+    std::array<bool, 7> seen{};
+    for (const std::string& h : cells_) {
+      const auto col = column_of(h);
+      if (!col) {
+        error(line_no_, "unknown column '" + h +
+                            "' (expected name, mz, rt, mz_tol, rt_tol, exact, max_iter)");
+        continue;
+      }
+      const auto k = static_cast<std::size_t>(*col);
+      if (seen[k]) error(line_no_, "column '" + h + "' given twice");
+      seen[k] = true;
+      columns_.push_back(*col);
+    }
+    if (!seen[static_cast<std::size_t>(Column::kMz)] ||
+        !seen[static_cast<std::size_t>(Column::kRt)]) {
+      error(line_no_, "the header needs at least the columns mz and rt");
+    }
+    return out_.errors.empty();
+  }
+
+  void read_row(std::string_view line) {
+    if (!split_line(line, delimiter_, cells_))
+      return error(line_no_, "unterminated quote");
+    if (cells_.size() > columns_.size()) {
+      return error(line_no_, "more cells than header columns");
+    }
+    Target t = make_target("", 0.0, 0.0, defaults_);
+    std::array<bool, 7> given{};
+    for (std::size_t i = 0; i < cells_.size(); ++i) {
+      if (cells_[i].empty()) continue;  // empty optional cells keep the defaults
+      if (!read_cell(columns_[i], cells_[i], t)) return;
+      given[static_cast<std::size_t>(columns_[i])] = true;
+    }
+    if (!given[static_cast<std::size_t>(Column::kMz)] ||
+        !given[static_cast<std::size_t>(Column::kRt)]) {
+      return error(line_no_, "mz and rt are required");
+    }
+    if (const auto problem = target_problem(t)) return error(line_no_, *problem);
+    if (t.name.empty()) t.name = shortest_text(t.mz) + "@" + shortest_text(t.rt);
+    if (!names_.insert(t.name).second) {
+      return error(line_no_, "target name '" + t.name + "' used twice");
+    }
+    out_.targets.push_back(std::move(t));
+  }
+
+  // False (and the error reported) when the cell cannot be that column's value.
+  bool read_cell(Column col, const std::string& cell, Target& t) {
+    const auto number = [&](double& dst) {
+      const auto v = parse_double(cell);
+      if (v) dst = *v;
+      return v.has_value();
+    };
+    bool ok = true;
+    switch (col) {
+      case Column::kName:
+        t.name = cell;
+        return true;
+      case Column::kMz:
+        ok = number(t.mz);
+        break;
+      case Column::kRt:
+        ok = number(t.rt);
+        break;
+      case Column::kMzTol:
+        ok = number(t.mz_tol);
+        break;
+      case Column::kRtTol:
+        ok = number(t.rt_tol);
+        break;
+      case Column::kExact: {
+        const auto b = parse_bool(cell);
+        if (b) t.exact = *b;
+        if (!b) error(line_no_, "'" + cell + "' is not true/false");
+        return b.has_value();
+      }
+      case Column::kMaxIter: {
+        const auto n = parse_integer(cell);
+        if (n) t.max_iter = *n;
+        if (!n) error(line_no_, "'" + cell + "' is not a whole number");
+        return n.has_value();
+      }
+    }
+    if (!ok) error(line_no_, "'" + cell + "' is not a number");
+    return ok;
+  }
+
+  const TargetDefaults& defaults_;
+  std::string_view source_;
+  TargetsParse out_;
+  std::vector<Column> columns_;
+  char delimiter_ = ',';
+  std::vector<std::string> cells_;
+  std::set<std::string, std::less<>> names_;
+  std::size_t line_no_ = 0;
+};
+
+}  // namespace
+
 TargetsParse parse_targets(std::string_view text, const TargetDefaults& defaults,
                            std::string_view source) {
-  TargetsParse out;
-  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
-  const auto error = [&](std::size_t line, std::string_view what) {
-    out.errors.push_back(std::string(source) + ":" + std::to_string(line) + ": " +
-                         std::string(what));
-  };
-
-  std::vector<std::optional<Column>> columns;
-  char delimiter = ',';
-  bool have_header = false;
-  std::vector<std::string> cells;
-  std::set<std::string, std::less<>> names;
-  std::size_t line_no = 0;
-  std::size_t pos = 0;
-  while (pos < text.size()) {
-    const std::size_t nl = text.find('\n', pos);
-    std::string_view line = text.substr(
-        pos, nl == std::string_view::npos ? std::string_view::npos : nl - pos);
-    pos = nl == std::string_view::npos ? text.size() : nl + 1;
-    ++line_no;
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    if (trim(line).empty() || trim(line).front() == '#') continue;
-
-    if (!have_header) {
-      have_header = true;
-      delimiter = line.find('\t') != std::string_view::npos ? '\t' : ',';
-      if (!split_line(line, delimiter, cells)) {
-        error(line_no, "unterminated quote in the header");
-        return out;
-      }
-      std::array<bool, 7> seen{};
-      for (const std::string& h : cells) {
-        const auto col = column_of(h);
-        if (!col) {
-          error(line_no,
-                "unknown column '" + h +
-                    "' (expected name, mz, rt, mz_tol, rt_tol, exact, max_iter)");
-          continue;
-        }
-        const auto k = static_cast<std::size_t>(*col);
-        if (seen[k]) error(line_no, "column '" + h + "' given twice");
-        seen[k] = true;
-        columns.push_back(col);
-      }
-      if (!seen[static_cast<std::size_t>(Column::kMz)] ||
-          !seen[static_cast<std::size_t>(Column::kRt)]) {
-        error(line_no, "the header needs at least the columns mz and rt");
-      }
-      if (!out.errors.empty()) return out;
-      continue;
-    }
-
-    if (!split_line(line, delimiter, cells)) {
-      error(line_no, "unterminated quote");
-      continue;
-    }
-    if (cells.size() > columns.size()) {
-      error(line_no, "more cells than header columns");
-      continue;
-    }
-    Target t = make_target("", 0.0, 0.0, defaults);
-    bool have_mz = false;
-    bool have_rt = false;
-    bool bad = false;
-    for (std::size_t i = 0; i < cells.size() && !bad; ++i) {
-      const std::string& cell = cells[i];
-      if (cell.empty()) continue;  // empty optional cells keep the defaults
-      const Column col = *columns[i];
-      const auto number = [&](double& dst) {
-        if (const auto v = parse_double(cell)) {
-          dst = *v;
-          return true;
-        }
-        error(line_no, "'" + cell + "' is not a number");
-        bad = true;
-        return false;
-      };
-      switch (col) {
-        case Column::kName:
-          t.name = cell;
-          break;
-        case Column::kMz:
-          have_mz = number(t.mz);
-          break;
-        case Column::kRt:
-          have_rt = number(t.rt);
-          break;
-        case Column::kMzTol:
-          number(t.mz_tol);
-          break;
-        case Column::kRtTol:
-          number(t.rt_tol);
-          break;
-        case Column::kExact:
-          if (const auto b = parse_bool(cell)) {
-            t.exact = *b;
-          } else {
-            error(line_no, "'" + cell + "' is not true/false");
-            bad = true;
-          }
-          break;
-        case Column::kMaxIter:
-          if (const auto n = parse_integer(cell)) {
-            t.max_iter = *n;
-          } else {
-            error(line_no, "'" + cell + "' is not a whole number");
-            bad = true;
-          }
-          break;
-      }
-    }
-    if (bad) continue;
-    if (!have_mz || !have_rt) {
-      error(line_no, "mz and rt are required");
-      continue;
-    }
-    if (const auto problem = target_problem(t)) {
-      error(line_no, *problem);
-      continue;
-    }
-    if (t.name.empty()) t.name = shortest_text(t.mz) + "@" + shortest_text(t.rt);
-    if (!names.insert(t.name).second) {
-      error(line_no, "target name '" + t.name + "' used twice");
-      continue;
-    }
-    out.targets.push_back(std::move(t));
-  }
-  if (!have_header) {
-    error(line_no == 0 ? 1 : line_no, "no header row");
-  } else if (out.targets.empty() && out.errors.empty()) {
-    error(line_no, "no targets");
-  }
-  return out;
+  return TargetsReader(defaults, source).read(text);
 }
 
 }  // namespace vx::host

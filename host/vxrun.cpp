@@ -65,7 +65,7 @@ int run(int argc, char** argv) {
     case Command::kList:
       return run_list_command(lib, std::cout);
     case Command::kRun:
-      return run_step_command(lib, o.run_args, io);
+      return run_step_command(lib, o.run, io);
     case Command::kChain:
     case Command::kBatch: {
       std::string error;

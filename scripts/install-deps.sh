@@ -3,7 +3,7 @@
 # does nothing for packages already present).
 set -eu
 packages="cmake g++ make pkg-config googletest libgtest-dev libgmock-dev
-  libdeflate-dev libmsnumpress-dev locales
+  libdeflate-dev libmsnumpress-dev libcli11-dev locales
   python3-numpy python3-pymzml librsvg2-bin clang libclang-rt-14-dev binutils"
 missing=""
 for p in $packages; do

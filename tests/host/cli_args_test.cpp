@@ -116,29 +116,79 @@ TEST(CliArgs, UsageErrors) {
       {"--bogus list", "unknown option"},
       {"list --mz 3", "unknown option"},
       {"help nosuch", "no help"},
+      {"help chain batch", "unexpected argument 'batch'"},
+      {"chain f --rt 5 --mz", "--mz needs a number"},
+      {"chain f --mz 73 --rt 5 --plot=", "--plot needs a folder"},
+      {"chain f --mz 1e999 --rt 5", "--mz needs a number"},
+      {"batch a --mz 73 --rt 5 --quiet=no", "--quiet takes no value"},
+      {"batch a --mz 73 --rt 5 -qz", "unknown option -z"},
+      {"--library", "--library needs a path"},
+      {"run", "run needs a step name"},
+      {"run OperationStepDemo -n inf", "-n needs a number"},
+      {"run OperationStepDemo -o 65", "-o needs a slot count from 0 to 64"},
+      {"run OperationStepDemo -p", "-p needs a text"},
+      {"run OperationStepDemo extra", "unexpected argument 'extra'"},
+      {"run OperationStepDemo --mz 3", "unknown option --mz"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
     const CliParse p = parse(c.line);
     EXPECT_NE(p.error.find(c.says), std::string::npos) << p.error;
+    EXPECT_EQ(p.error.find('\n'), std::string::npos) << p.error;
   }
 }
 
-TEST(CliArgs, VersionAndRunPassThrough) {
+// Whoever adds an option also documents it: each one a command accepts is in
+// that command's help text.
+TEST(CliArgs, HelpTextListsEveryOption) {
+  for (const char* command : {"chain", "batch", "list", "run"}) {
+    SCOPED_TRACE(command);
+    const std::string_view text = usage_text(command);
+    for (const std::string& name : command_option_names(command)) {
+      if (name == "--jobs" && std::string_view(command) == "chain") continue;  // as -j
+      const bool listed = text.find(name + " ") != std::string_view::npos ||
+                          text.find(name + ",") != std::string_view::npos;
+      EXPECT_TRUE(listed) << name;
+    }
+  }
+  EXPECT_FALSE(command_option_names("batch").empty());
+}
+
+TEST(CliArgs, VersionAndRunValuesInSlotOrder) {
   EXPECT_EQ(parse("--version").options.command, Command::kVersion);
   EXPECT_EQ(parse("list --version").options.command, Command::kVersion);
-  const CliParse p = parse("run OperationStepDemo -p addition -n 1 -n 2 -o 1");
+  const CliParse p = parse(
+      "run OperationStepDemo -p addition -n 1 -I {} -n2 -i in.json -p x -o 1 -d out");
   ASSERT_EQ(p.error, "");
   EXPECT_EQ(p.options.command, Command::kRun);
-  EXPECT_EQ(p.options.run_args,
-            (std::vector<std::string>{"OperationStepDemo", "-p", "addition", "-n", "1",
-                                      "-n", "2", "-o", "1"}));
+  const RunOptions& r = p.options.run;
+  EXPECT_EQ(r.step, "OperationStepDemo");
+  using S = StepArgument::Source;
+  const auto summary = [](const std::vector<StepArgument>& v) {
+    std::string s;
+    for (const StepArgument& a : v) {
+      s += a.source == S::kNumber ? "n:" + std::to_string(a.number)
+           : a.source == S::kFile ? "f:" + a.text
+                                  : "t:" + a.text;
+      s += ' ';
+    }
+    return s;
+  };
+  EXPECT_EQ(summary(r.params), "t:addition n:1.000000 n:2.000000 t:x ");
+  EXPECT_EQ(summary(r.inputs), "t:{} f:in.json ");
+  EXPECT_EQ(r.outputs, 1u);
+  EXPECT_EQ(r.out_dir, "out");
 }
 
 TEST(CliArgs, DoubleDashEndsOptions) {
   const CliParse p = parse("batch --mz 73 --rt 5 -- -odd.mzML --plot");
   ASSERT_EQ(p.error, "");
   EXPECT_EQ(p.options.inputs, (std::vector<std::string>{"-odd.mzML", "--plot"}));
+  // Once the command is known, a command's name is just a file name.
+  EXPECT_EQ(parse("batch list help --mz 73 --rt 5").options.inputs,
+            (std::vector<std::string>{"list", "help"}));
+  // Later values win, as they always have.
+  EXPECT_EQ(parse("chain f --mz 73 --rt 5 --mz 74").options.mz, 74.0);
 }
 
 }  // namespace

@@ -6,6 +6,9 @@
 #include <limits>
 #include <sstream>
 #include <string>
+#include <type_traits>
+#include <variant>
+#include <vector>
 
 #include "json_lite.hpp"
 
@@ -134,6 +137,132 @@ TEST(ResultsTable, OnlyOkRowsCountAsProcessed) {
     ResultRow r;
     r.status = s;
     EXPECT_EQ(row_processed(r), std::string(s) == "ok") << s;
+  }
+}
+
+}  // namespace
+}  // namespace vx::host
+
+namespace vx::host {
+namespace {
+
+// Gives the column's member a value that differs from the default row's.
+void set_distinct(ResultRow& r, const Column& c) {
+  std::visit(
+      [&](auto member) {
+        using T = std::remove_reference_t<decltype(r.*member)>;
+        if constexpr (std::is_same_v<T, std::string>) {
+          r.*member = "v\t" + std::string(c.name);
+        } else if constexpr (std::is_same_v<T, std::vector<std::string>>) {
+          r.*member = {"a.b", "c\\d"};
+        } else if constexpr (std::is_same_v<T, double> ||
+                             std::is_same_v<T, std::optional<double>>) {
+          r.*member = 0.1 + static_cast<double>(c.name.size());
+        } else {
+          r.*member = 7;
+        }
+      },
+      c.field);
+}
+
+// Every column, taken from the column list itself: changing one member
+// changes exactly that column's TSV cell and JSON member, and both readers
+// give the row back. A new column is covered without touching this test.
+TEST(ResultsTable, EveryColumnRoundTripsThroughBothFormats) {
+  const ResultRow base;
+  const std::string base_tsv = table_tsv(std::span(&base, 1));
+  for (std::size_t i = 0; i < result_columns().size(); ++i) {
+    const Column& c = result_columns()[i];
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(table_columns()[i], c.name);
+    ResultRow row;
+    set_distinct(row, c);
+    const std::string tsv = table_tsv(std::span(&row, 1));
+    const auto base_cells = split(split(base_tsv, '\n')[1], '\t');
+    const auto cells = split(split(tsv, '\n')[1], '\t');
+    ASSERT_EQ(cells.size(), result_columns().size());
+    for (std::size_t k = 0; k < cells.size(); ++k) {
+      EXPECT_EQ(cells[k] != base_cells[k], k == i) << "cell " << k;
+    }
+    const TableRead t = read_tsv_table(tsv);
+    ASSERT_EQ(t.errors, std::vector<std::string>{});
+    ASSERT_EQ(t.rows.size(), 1u);
+    EXPECT_EQ(t.rows[0], row);
+
+    const std::string jsonl = table_jsonl(std::span(&row, 1));
+    const JsonParse p = parse_json(jsonl);
+    ASSERT_TRUE(p.value) << p.error;
+    EXPECT_EQ(p.value->members.at(i).key, c.name);
+    const TableRead j = read_jsonl_table(jsonl);
+    ASSERT_EQ(j.errors, std::vector<std::string>{});
+    ASSERT_EQ(j.rows.size(), 1u);
+    EXPECT_EQ(j.rows[0], row);
+  }
+}
+
+// Whole tables: several rows, CRLF line ends and blank lines read back.
+TEST(ResultsTable, WholeTablesReadBack) {
+  ResultRow odd = fitted_row();
+  odd.file = "a\tb\nc\rd\\e.mzML";
+  odd.flags = {"gcms.sim.weak_trace", "gcms.fit.solver_converged"};
+  odd.fit_status.clear();
+  odd.spectra.reset();
+  const std::vector<ResultRow> rows{fitted_row(), odd};
+  std::string crlf;
+  for (const char ch : table_tsv(rows) + "\n") {
+    if (ch == '\n') crlf += '\r';
+    crlf += ch;
+  }
+  for (const std::string& text : {table_tsv(rows), crlf}) {
+    const TableRead t = read_tsv_table(text);
+    EXPECT_EQ(t.errors, std::vector<std::string>{});
+    EXPECT_EQ(t.rows, rows);
+  }
+  const TableRead j = read_jsonl_table(table_jsonl(rows));
+  EXPECT_EQ(j.errors, std::vector<std::string>{});
+  EXPECT_EQ(j.rows, rows);
+}
+
+TEST(ResultsTable, ReadersNameTheBadLine) {
+  const ResultRow good = fitted_row();
+  std::string header;
+  append_tsv_header(header);
+  std::string row;
+  append_tsv_row(row, good);
+  const std::string json = table_jsonl(std::span(&good, 1));
+  const auto replace = [](std::string s, std::string_view from, std::string_view to) {
+    return s.replace(s.find(from), from.size(), to);
+  };
+  struct Case {
+    std::string text;
+    bool tsv;
+    std::string says;
+  };
+  const Case cases[] = {
+      {"", true, "line 1: no header line"},
+      {"file\ttarget\n" + row, true, "line 1: not the results table's header"},
+      {header + "a\tb\n", true, "line 2: expected 18"},
+      {header + replace(row, "\tTMS", "\tTMS\tx"), true, "line 2: expected 18"},
+      {header + replace(row, "\t73\t", "\tseventy\t"), true, "line 2: column mz"},
+      {header + replace(row, "\t211\t", "\t-3\t"), true, "line 2: column spectra"},
+      {header + replace(row, "\t9\t", "\t9.5\t"), true, "line 2: column iterations"},
+      {header + replace(row, "data/run", "data\\xrun"), true, "line 2: column file"},
+      {header + row + row + "x\n", true, "line 4: expected 18"},
+      {"{\"file\":1}\n", false, "line 1: member file has a value of the wrong kind"},
+      {"[1]\n", false, "line 1: not a JSON object"},
+      {"{\"file\":\n", false, "line 1:"},
+      {json + replace(json, "\"target\":\"TMS\",", ""), false, "line 2: member target"},
+      {replace(json, "{", "{\"extra\":1,"), false, "line 1: unknown member 'extra'"},
+      {replace(json, "\"spectra\":211", "\"spectra\":-1"), false, "member spectra"},
+      {replace(json, "\"spectra\":211", "\"spectra\":2.5"), false, "member spectra"},
+      {replace(json, "\"iterations\":9", "\"iterations\":1e300"), false, "iterations"},
+      {replace(json, "[\"gcms", "[3,\"gcms"), false, "member flags"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    const TableRead t = c.tsv ? read_tsv_table(c.text) : read_jsonl_table(c.text);
+    ASSERT_FALSE(t.errors.empty());
+    EXPECT_NE(t.errors[0].find(c.says), std::string::npos) << t.errors[0];
   }
 }
 

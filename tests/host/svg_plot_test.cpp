@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -169,6 +170,82 @@ TEST(SvgPlot, RendersWithRsvg) {
     EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
     EXPECT_GT(std::filesystem::file_size(png), 1000u);
   }
+}
+
+}  // namespace
+}  // namespace vx::host
+
+namespace vx::host {
+namespace {
+
+TEST(SvgWriter, WrapTextBreaksAtTheSeparatorThenBlanksThenCharacters) {
+  const std::string_view dot = " \xC2\xB7 ";
+  struct Case {
+    std::string text;
+    double width;  // in em at font size 1
+    std::string_view separator;
+    std::vector<std::string> want;
+  };
+  const Case cases[] = {
+      {"", 10, " ", {""}},
+      {"short line", 100, " ", {"short line"}},
+      {"aaaa bbbb cccc", 5.5, " ", {"aaaa bbbb", "cccc"}},
+      {"aaaa bbbb cccc", 2.6, " ", {"aaaa", "bbbb", "cccc"}},
+      {"aaaaaaaa", 2.6, " ", {"aaaa", "aaaa"}},
+      {"aa bb \xC2\xB7 cc dd \xC2\xB7 ee",
+       6.6,
+       dot,
+       {"aa bb \xC2\xB7 cc dd \xC2\xB7", "ee"}},
+      {"aa bb \xC2\xB7 cc dd", 3, dot, {"aa bb \xC2\xB7", "cc dd"}},
+      {"aa bb cc dd \xC2\xB7 e", 3, dot, {"aa bb", "cc dd \xC2\xB7", "e"}},
+      {"a, b, c", 1.5, ", ", {"a,", "b,", "c"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text + " / " + std::to_string(c.width));
+    EXPECT_EQ(wrap_text(c.text, c.width, 1.0, c.separator), c.want);
+  }
+  // Widths follow the font: narrow letters take less room than wide ones.
+  EXPECT_LT(text_width("iiii", 12), text_width("mmmm", 12));
+  EXPECT_NEAR(text_width("0123456789", 10), 63.6, 1e-9);
+}
+
+// A caption too long for one line wraps inside the picture, loses no value,
+// and makes the picture taller rather than running off its right edge.
+TEST(SvgPlot, LongCaptionsWrapInsideThePicture) {
+  PlotInput p = gaussian_plot();
+  const std::string long_name(120, 'x');
+  p.caption = {
+      "baseline 887.139 \xC2\xB7 r\xC2\xB2 0.99983 \xC2\xB7 m/z 147 \xC2\xB1 0.3 "
+      "\xC2\xB7 "
+      "window 1.3057\xE2\x80\x93"
+      "1.5057 min \xC2\xB7 60 of 211 trace points in the window",
+      "fit: failed (" + long_name + ")", "flags: none"};
+  const std::string one_line = render_plot_svg(gaussian_plot());
+  const std::string svg = render_plot_svg(p);
+  std::vector<std::string> lines;
+  const std::string open = "<text x=\"88\" y=\"";
+  const std::size_t caption = svg.find("<g class=\"caption\"");
+  for (std::size_t at = svg.find(open, caption); at != std::string::npos;
+       at = svg.find(open, at + 1)) {
+    const std::size_t begin = svg.find('>', at) + 1;
+    lines.push_back(svg.substr(begin, svg.find("</text>", begin) - begin));
+  }
+  ASSERT_GT(lines.size(), p.caption.size());
+  std::string all;
+  for (const std::string& l : lines) {
+    EXPECT_LE(text_width(l, 12), 760.0 - 88 - 24) << l;
+    all += l;
+  }
+  EXPECT_NE(all.find("60 of 211 trace points in the window"), std::string::npos);
+  EXPECT_NE(all.find(long_name.substr(0, 40)), std::string::npos);
+  EXPECT_EQ(std::count(all.begin(), all.end(), 'x'), 120);
+  const auto height = [](const std::string& doc) {
+    double h = 0;
+    const char* at = doc.data() + doc.find("height=\"") + 8;
+    std::from_chars(at, doc.data() + doc.size(), h);
+    return h;
+  };
+  EXPECT_EQ(height(svg), height(one_line) + 18.0 * static_cast<double>(lines.size() - 3));
 }
 
 }  // namespace

@@ -20,7 +20,9 @@
 
 #include "host_session.hpp"
 #include "json_lite.hpp"
+#include "results_table.hpp"
 #include "sim_mzml_writer.hpp"
+#include "svg_writer.hpp"
 #include "test_support.hpp"
 
 extern char** environ;
@@ -630,6 +632,43 @@ TEST(Vxrun, PlotsRender) {
   fs::create_directories(keep);
   fs::copy(dir.path / "plots", keep,
            fs::copy_options::overwrite_existing | fs::copy_options::recursive);
+}
+
+// The example run, end to end: both tables read back into the same rows and
+// write out to the same bytes again, and every caption line of every figure
+// fits the plot's width (P04's used to run off the picture).
+TEST(Vxrun, ExampleTablesReadBackAndCaptionsFit) {
+  REQUIRE_CHAIN_STEPS();
+  TempDir dir;
+  const std::string examples = std::string(VX_SOURCE_DIR) + "/examples/";
+  const ProcessRun r = vxrun({"batch", examples + "sim_basic.mzML", "--targets",
+                              examples + "targets.tsv", "--table", dir / "t.tsv",
+                              "--jsonl", dir / "t.jsonl", "--plot", dir / "plots", "-q"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  const std::string tsv = read_file(dir / "t.tsv");
+  const std::string jsonl = read_file(dir / "t.jsonl");
+  const TableRead from_tsv = read_tsv_table(tsv);
+  const TableRead from_jsonl = read_jsonl_table(jsonl);
+  EXPECT_EQ(from_tsv.errors, std::vector<std::string>{});
+  EXPECT_EQ(from_jsonl.errors, std::vector<std::string>{});
+  EXPECT_EQ(from_tsv.rows.size(), 8u);
+  EXPECT_EQ(from_tsv.rows, from_jsonl.rows);
+  EXPECT_EQ(table_tsv(from_tsv.rows), tsv);
+  EXPECT_EQ(table_jsonl(from_jsonl.rows), jsonl);
+
+  std::size_t figures = 0;
+  for (const auto& e : fs::directory_iterator(dir.path / "plots")) {
+    ++figures;
+    const std::string svg = read_file(e.path());
+    const std::string open = "<text x=\"88\" y=\"";
+    for (std::size_t at = svg.find(open, svg.find("class=\"caption\""));
+         at != std::string::npos; at = svg.find(open, at + 1)) {
+      const std::size_t begin = svg.find('>', at) + 1;
+      const std::string line = svg.substr(begin, svg.find("</text>", begin) - begin);
+      EXPECT_LE(text_width(line, 12), 760 - 88 - 24) << e.path() << ": " << line;
+    }
+  }
+  EXPECT_EQ(figures, 8u);
 }
 
 }  // namespace
