@@ -365,24 +365,37 @@ TargetRun run_target(const ChainSteps& steps, std::string_view spectra,
 
 void run_targets(const ChainSteps& steps, std::string_view spectra,
                  std::span<const Target> targets, std::span<TargetRun> runs,
-                 const ForEachIndex& for_each, bool keep_points) {
-  if (targets.size() < kCompactFromQueries) {
+                 const ForEachIndex& for_each, bool keep_points,
+                 const FollowUps& follow_ups) {
+  const auto finish = [&](std::size_t t, const FollowUps::Document& document) {
+    if (follow_ups.after) follow_ups.after(t, runs[t], document);
+  };
+  if (targets.size() + follow_ups.queries.size() < kCompactFromQueries) {
+    const FollowUps::Document whole = [&](std::size_t, std::string&) { return spectra; };
     for_each(targets.size(), [&](std::size_t t) {
       runs[t] = run_target(steps, spectra, targets[t], keep_points);
+      finish(t, whole);
     });
     return;
   }
   std::vector<IonQuery> queries;
-  queries.reserve(targets.size());
+  queries.reserve(targets.size() + follow_ups.queries.size());
   for (const Target& t : targets) queries.push_back({t.mz, t.mz_tol, t.exact});
+  queries.insert(queries.end(), follow_ups.queries.begin(), follow_ups.queries.end());
   const CompactSpectra compact(spectra, queries);
+  const FollowUps::Document follow_up = [&](std::size_t q, std::string& buffer) {
+    return compact.document(compact.group_of(targets.size() + q), buffer);
+  };
   std::vector<std::vector<std::size_t>> members(compact.group_count());
   for (std::size_t t = 0; t < targets.size(); ++t) members[compact.group_of(t)].push_back(t);
+  std::erase_if(members, [](const auto& m) { return m.empty(); });
   for_each(members.size(), [&](std::size_t g) {
     std::string buffer;
-    const std::string_view document = compact.document(g, buffer);
-    for (const std::size_t t : members[g])
+    const std::string_view document = compact.document(compact.group_of(members[g][0]), buffer);
+    for (const std::size_t t : members[g]) {
       runs[t] = run_target(steps, document, targets[t], keep_points);
+      finish(t, follow_up);
+    }
   });
 }
 

@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "compact_spectra.hpp"
 #include "results_table.hpp"
 #include "svg_plot.hpp"
 #include "targets.hpp"
@@ -106,9 +107,19 @@ TargetRun run_target(const ChainSteps& steps, std::string_view spectra,
 // steps write the same bytes as from the whole document, in far less time.
 using ForEachIndex =
     std::function<void(std::size_t n, const std::function<void(std::size_t)>& job)>;
+// Ions traced after their targets, such as qualifier ions: their queries
+// join the same compact documents, and after(t, run, document) runs on the
+// worker right after target t, where document(q, buffer) gives the text to
+// trace follow-up query q on (valid while buffer is, and only during after).
+struct FollowUps {
+  using Document = std::function<std::string_view(std::size_t q, std::string& buffer)>;
+  std::vector<IonQuery> queries;
+  std::function<void(std::size_t t, const TargetRun& run, const Document& document)> after;
+};
 void run_targets(const ChainSteps& steps, std::string_view spectra,
                  std::span<const Target> targets, std::span<TargetRun> runs,
-                 const ForEachIndex& for_each, bool keep_points = true);
+                 const ForEachIndex& for_each, bool keep_points = true,
+                 const FollowUps& follow_ups = {});
 
 // The table row of one file and target; run is null when the file could not
 // be used (the row then carries the ingestion's reason).

@@ -229,6 +229,50 @@ TEST(CompactSpectra, BrokenDocumentsTraceTheSame) {
   }
 }
 
+// Follow-up ions (qualifiers) traced on the documents run_targets hands
+// them give the whole document's bytes, on the compact path and the direct
+// one, and every target's own run is there when its follow-ups run.
+TEST(CompactSpectra, FollowUpIonsTraceTheSame) {
+  const ChainSteps steps{vx::testing::step_entry(kIngestionStep),
+                         vx::testing::step_entry(kTraceStep), vx::testing::step_entry(kFitStep)};
+  const auto file = vx::testing::shared_file("data/mzml/fullscan_basic.mzML");
+  ASSERT_FALSE(file.empty()) << "the shared sample folder is missing";
+  const Ingestion ingestion = run_ingestion(steps, file.string());
+  const std::vector<IonQuery> pool = random_queries(ingestion.spectra, 5, 12);
+  const auto target_of = [](const IonQuery& q) {
+    return Target{"t", q.mz, 5.0, q.tolerance, 0.5, q.exact, 100};
+  };
+  for (const std::size_t n_targets : {std::size_t{1}, std::size_t{6}}) {
+    SCOPED_TRACE(std::to_string(n_targets) + " targets");
+    std::vector<Target> targets;
+    for (std::size_t t = 0; t < n_targets; ++t) targets.push_back(target_of(pool[t]));
+    FollowUps follow;
+    follow.queries.assign(pool.begin() + 6, pool.begin() + (n_targets == 1 ? 7 : 12));
+    std::vector<TargetRun> runs(n_targets);
+    std::vector<int> followed(n_targets, 0);
+    follow.after = [&](std::size_t t, const TargetRun& run, const FollowUps::Document& doc) {
+      EXPECT_EQ(&run, &runs[t]);
+      ++followed[t];
+      std::string buffer;
+      for (std::size_t q = 0; q < follow.queries.size(); ++q) {
+        const Target ion = target_of(follow.queries[q]);
+        EXPECT_EQ(run_target(steps, doc(q, buffer), ion).trace,
+                  run_target(steps, ingestion.spectra, ion).trace);
+      }
+    };
+    run_targets(
+        steps, ingestion.spectra, targets, runs,
+        [](std::size_t n, const std::function<void(std::size_t)>& job) {
+          for (std::size_t i = 0; i < n; ++i) job(i);
+        },
+        true, follow);
+    for (std::size_t t = 0; t < n_targets; ++t) {
+      EXPECT_EQ(followed[t], 1);
+      EXPECT_EQ(runs[t].trace, run_target(steps, ingestion.spectra, targets[t]).trace);
+    }
+  }
+}
+
 TEST(CompactSpectra, GroupsOverlappingWindowsWithoutChaining) {
   struct Case {
     std::string name;
