@@ -170,15 +170,20 @@ bool write_text_file(const std::string& path, std::string_view text, std::string
   return true;
 }
 
-std::vector<IonFit> trace_qualifiers(const ChainSteps& steps, std::string_view spectra,
+std::vector<IonFit> trace_qualifiers(const ChainSteps& steps,
+                                     const FollowUps::Document& document, std::size_t first,
                                      const Target& target, const TargetRun& quantifier) {
   std::vector<IonFit> fits;
   fits.reserve(target.qualifiers.size());
   const bool fitted = quantifier.fit.fit_status == "success" && quantifier.fit.retention_time &&
                       std::isfinite(*quantifier.fit.retention_time);
   const double rt = fitted ? *quantifier.fit.retention_time : target.rt;
-  for (const Qualifier& q : target.qualifiers) {
-    const TargetRun run = run_target(steps, spectra, qualifier_target(target, q, rt));
+  std::string buffer;
+  for (std::size_t i = 0; i < target.qualifiers.size(); ++i) {
+    const std::string_view spectra = document(first + i, buffer);
+    const TargetRun run = run_target(steps, spectra,
+                                     qualifier_target(target, target.qualifiers[i], rt),
+                                     /*keep_points=*/false);
     IonFit fit;
     fit.fit_status = run.status == kStatusOk ? run.fit.fit_status : run.status;
     fit.area = run.fit.area;
@@ -270,13 +275,29 @@ class BatchJob {
     // are to be written is the document kept and traced after.
     std::vector<TargetRun> runs(n_targets_);
     const auto trace_all = [&](std::string_view spectra) {
-      pool_.run_all(n_targets_, [&](std::size_t t) {
-        runs[t] = run_target(steps_, spectra, settings_.targets[t]);
-        // Qualifiers need the quantifier's retention time, so they follow
-        // it in the same job; the spectra view is still valid here.
+      // Qualifier ions join the targets' compact documents; each is traced
+      // right after its target, whose fitted time it needs.
+      FollowUps follow;
+      std::vector<std::size_t> first_ion(n_targets_);
+      for (std::size_t t = 0; t < n_targets_; ++t) {
+        first_ion[t] = follow.queries.size();
+        const Target& target = settings_.targets[t];
+        for (const Qualifier& q : target.qualifiers) {
+          const Target ion = qualifier_target(target, q, target.rt);
+          follow.queries.push_back({ion.mz, ion.mz_tol, ion.exact});
+        }
+      }
+      follow.after = [&](std::size_t t, const TargetRun& run,
+                         const FollowUps::Document& document) {
         outcome_.qualifier_fits[f * n_targets_ + t] =
-            trace_qualifiers(steps_, spectra, settings_.targets[t], runs[t]);
-      });
+            trace_qualifiers(steps_, document, first_ion[t], settings_.targets[t], run);
+      };
+      run_targets(
+          steps_, spectra, settings_.targets, runs,
+          [&](std::size_t n, const std::function<void(std::size_t)>& job) {
+            pool_.run_all(n, job);
+          },
+          !plot_names_.empty() || static_cast<bool>(settings_.on_target), follow);
     };
     const bool keep_documents = static_cast<bool>(settings_.on_ingestion);
     const Ingestion ingestion = run_ingestion(

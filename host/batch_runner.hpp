@@ -92,11 +92,13 @@ struct BatchOutcome {
   std::size_t files_failed = 0;           // files whose rows are not all ok
 };
 
-// Traces and fits each of the target's qualifier ions in the spectra document
-// around the quantifier's fitted retention time (the target's own when that
-// fit failed), with the target's windows: one trace and one fit per ion,
-// through run_target like every target.
-std::vector<IonFit> trace_qualifiers(const ChainSteps& steps, std::string_view spectra,
+// Traces and fits each of the target's qualifier ions around the quantifier's
+// fitted retention time (the target's own when that fit failed), with the
+// target's windows: one trace and one fit per ion, through run_target like
+// every target. Ion i is traced on document(first + i): the whole spectra
+// document, or the compact one of the ion's m/z group.
+std::vector<IonFit> trace_qualifiers(const ChainSteps& steps,
+                                     const FollowUps::Document& document, std::size_t first,
                                      const Target& target, const TargetRun& quantifier);
 
 // What the quantitation needs from a batch, one per row.

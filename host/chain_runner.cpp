@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "compact_spectra.hpp"
 #include "host_session.hpp"
 #include "json_lite.hpp"
 #include "number_text.hpp"
@@ -129,15 +130,38 @@ bool run_trace_step(const ChainSteps& steps, std::string_view spectra,
       run);
 }
 
-bool read_trace(TargetRun& run) {
-  const auto doc = read_document(run.trace, "the trace document", run);
-  if (!doc) return false;
-  run.trace_facts.retention_time = doc->numbers_at("retention_time");
-  run.trace_facts.intensity = doc->numbers_at("intensity");
-  if (const auto n = doc->number_at("matched_ion_count"); n && *n >= 0) {
-    run.trace_facts.matched_ion_count = static_cast<uint64_t>(*n);
+// The trace document ends with `,"matched_ion_count":N,"max_intensity":X}`.
+// Reading those two from its end spares parsing the point lists (hundreds of
+// kilobytes per target) when nobody draws them; false when the text does not
+// end that way, and the caller then reads the whole document.
+bool read_trace_tail(std::string_view text, TraceFacts& facts) {
+  constexpr std::string_view kCount = ",\"matched_ion_count\":";
+  constexpr std::string_view kMax = ",\"max_intensity\":";
+  if (text.size() < 2 || text.front() != '{' || text.back() != '}') return false;
+  const std::size_t c = text.rfind(kCount);
+  if (c == std::string_view::npos) return false;
+  const std::size_t m = text.find(kMax, c);
+  if (m == std::string_view::npos) return false;
+  const std::size_t from = c + kCount.size();
+  const auto count = parse_integer(text.substr(from, m - from));
+  const auto max = parse_double(text.substr(m + kMax.size(), text.size() - 1 - m - kMax.size()));
+  if (!count || *count < 0 || !max) return false;
+  facts.matched_ion_count = static_cast<uint64_t>(*count);
+  facts.max_intensity = *max;
+  return true;
+}
+
+bool read_trace(TargetRun& run, bool keep_points) {
+  if (keep_points || !read_trace_tail(run.trace, run.trace_facts)) {
+    const auto doc = read_document(run.trace, "the trace document", run);
+    if (!doc) return false;
+    run.trace_facts.retention_time = doc->numbers_at("retention_time");
+    run.trace_facts.intensity = doc->numbers_at("intensity");
+    if (const auto n = doc->number_at("matched_ion_count"); n && *n >= 0) {
+      run.trace_facts.matched_ion_count = static_cast<uint64_t>(*n);
+    }
+    run.trace_facts.max_intensity = doc->number_at("max_intensity");
   }
-  run.trace_facts.max_intensity = doc->number_at("max_intensity");
   const auto diag = read_document(run.trace_diagnostics, "the trace diagnostics", run);
   if (!diag) return false;
   collect_flags(*diag, run.flags);
@@ -328,14 +352,51 @@ Ingestion run_ingestion(const ChainSteps& steps, const std::string& path,
 }
 
 TargetRun run_target(const ChainSteps& steps, std::string_view spectra,
-                     const Target& target) {
+                     const Target& target, bool keep_points) {
   TargetRun run;
   run.status = kStatusOk;
-  if (run_trace_step(steps, spectra, target, run) && read_trace(run) &&
+  if (run_trace_step(steps, spectra, target, run) && read_trace(run, keep_points) &&
       run_fit_step(steps, target, run)) {
+    if (!keep_points) std::string().swap(run.trace);
     read_fit(run);
   }
   return run;
+}
+
+void run_targets(const ChainSteps& steps, std::string_view spectra,
+                 std::span<const Target> targets, std::span<TargetRun> runs,
+                 const ForEachIndex& for_each, bool keep_points,
+                 const FollowUps& follow_ups) {
+  const auto finish = [&](std::size_t t, const FollowUps::Document& document) {
+    if (follow_ups.after) follow_ups.after(t, runs[t], document);
+  };
+  if (targets.size() + follow_ups.queries.size() < kCompactFromQueries) {
+    const FollowUps::Document whole = [&](std::size_t, std::string&) { return spectra; };
+    for_each(targets.size(), [&](std::size_t t) {
+      runs[t] = run_target(steps, spectra, targets[t], keep_points);
+      finish(t, whole);
+    });
+    return;
+  }
+  std::vector<IonQuery> queries;
+  queries.reserve(targets.size() + follow_ups.queries.size());
+  for (const Target& t : targets) queries.push_back({t.mz, t.mz_tol, t.exact});
+  queries.insert(queries.end(), follow_ups.queries.begin(), follow_ups.queries.end());
+  const CompactSpectra compact(spectra, queries);
+  const FollowUps::Document follow_up = [&](std::size_t q, std::string& buffer) {
+    return compact.document(compact.group_of(targets.size() + q), buffer);
+  };
+  std::vector<std::vector<std::size_t>> members(compact.group_count());
+  for (std::size_t t = 0; t < targets.size(); ++t) members[compact.group_of(t)].push_back(t);
+  std::erase_if(members, [](const auto& m) { return m.empty(); });
+  for_each(members.size(), [&](std::size_t g) {
+    std::string buffer;
+    const std::string_view document = compact.document(compact.group_of(members[g][0]), buffer);
+    for (const std::size_t t : members[g]) {
+      runs[t] = run_target(steps, document, targets[t], keep_points);
+      finish(t, follow_up);
+    }
+  });
 }
 
 ResultRow make_problem_row(std::string_view file, const Target& target,

@@ -9,10 +9,12 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "compact_spectra.hpp"
 #include "results_table.hpp"
 #include "svg_plot.hpp"
 #include "targets.hpp"
@@ -91,8 +93,33 @@ struct TargetRun {
   std::vector<std::string> flags;  // true diagnostics keys, trace then fit
 };
 
+// Without keep_points the run keeps what a table row needs: the trace
+// document and its point lists are dropped once the fit has read them (a
+// few hundred kilobytes per target, which add up over hundreds of targets).
 TargetRun run_target(const ChainSteps& steps, std::string_view spectra,
-                     const Target& target);
+                     const Target& target, bool keep_points = true);
+
+// Runs every target on one spectra document into runs (runs[t] for
+// targets[t]); for_each calls its job once per index, possibly on several
+// threads. From kCompactFromQueries targets on, the document is read once
+// into compact documents (compact_spectra.hpp), one per group of targets
+// whose m/z windows overlap, and each target is traced on its group's: the
+// steps write the same bytes as from the whole document, in far less time.
+using ForEachIndex =
+    std::function<void(std::size_t n, const std::function<void(std::size_t)>& job)>;
+// Ions traced after their targets, such as qualifier ions: their queries
+// join the same compact documents, and after(t, run, document) runs on the
+// worker right after target t, where document(q, buffer) gives the text to
+// trace follow-up query q on (valid while buffer is, and only during after).
+struct FollowUps {
+  using Document = std::function<std::string_view(std::size_t q, std::string& buffer)>;
+  std::vector<IonQuery> queries;
+  std::function<void(std::size_t t, const TargetRun& run, const Document& document)> after;
+};
+void run_targets(const ChainSteps& steps, std::string_view spectra,
+                 std::span<const Target> targets, std::span<TargetRun> runs,
+                 const ForEachIndex& for_each, bool keep_points = true,
+                 const FollowUps& follow_ups = {});
 
 // The table row of one file and target; run is null when the file could not
 // be used (the row then carries the ingestion's reason).
