@@ -326,8 +326,10 @@ TableRead read_tsv_table(std::string_view text) {
       seen_header = true;
       if (line == header) return true;
       std::string names;
-      for (const std::string_view n : kColumnNames)
-        names += (names.empty() ? "" : " ") + std::string(n);
+      for (const std::string_view n : kColumnNames) {
+        if (!names.empty()) names += ' ';
+        names += n;
+      }
       out.errors.push_back("line " + std::to_string(number) +
                            ": not the results table's header (expected the columns " +
                            names + ")");
