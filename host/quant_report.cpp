@@ -28,6 +28,20 @@ void cell(std::string& out, std::string_view text, std::string_view tag = "td") 
   out += '>';
 }
 
+// A file by its name, as in the matrix above; the whole path shows on hover.
+void file_cell(std::string& out, std::string_view path, std::string_view tag = "td") {
+  const auto slash = path.find_last_of('/');
+  out += '<';
+  out += tag;
+  out += " title=\"";
+  append_html_text(out, path);
+  out += "\">";
+  append_html_text(out, slash == std::string_view::npos ? path : path.substr(slash + 1));
+  out += "</";
+  out += tag;
+  out += '>';
+}
+
 void header_row(std::string& out, std::initializer_list<std::string_view> names) {
   out += "<thead><tr>";
   for (const std::string_view n : names) cell(out, n, "th");
@@ -94,7 +108,7 @@ std::string standards_html(const Calibration& cal) {
                    "left out because"});
   for (const CalibrationPoint& p : cal.points) {
     out += p.excluded.empty() ? "<tr>" : "<tr class=\"left-out\">";
-    cell(out, p.file);
+    file_cell(out, p.file);
     cell(out, general_text(p.amount, 6));
     cell(out, number_text(p.response));
     cell(out, number_text(p.back_calculated));
@@ -115,7 +129,7 @@ std::string concentrations_html(const QuantOutcome& quant, std::size_t t, std::s
     const QuantRow& r = quant.rows[i];
     if (r.sample_type == "standard") continue;
     out += r.flags.empty() ? "<tr>" : "<tr class=\"flagged\">";
-    cell(out, r.file);
+    file_cell(out, r.file);
     cell(out, r.sample_type);
     cell(out, number_text(r.response));
     cell(out, number_text(r.concentration));
@@ -140,7 +154,7 @@ std::string matrix_html(const ReportModel& m, const QuantOutcome& quant) {
   out += "</tr></thead><tbody>\n";
   for (std::size_t f = 0; f * nt < quant.rows.size(); ++f) {
     out += "<tr>";
-    cell(out, f < m.files.size() ? m.files[f] : quant.rows[f * nt].file, "th");
+    file_cell(out, f < m.files.size() ? m.files[f] : quant.rows[f * nt].file, "th");
     cell(out, quant.rows[f * nt].sample_type);
     for (std::size_t t = 0; t < nt; ++t) {
       if (quant.calibrations[t].status == kCalInternalStandard) continue;

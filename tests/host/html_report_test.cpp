@@ -181,7 +181,7 @@ QuantOutcome hostile_quant(const ReportModel& m) {
   ok.levels = 2;
   ok.points_used = 2;
   ok.points = {{m.files[0], 1.0, 2.5, "", 1.0, 100.0},
-               {"<b>std2</b>", 2.0, 4.5, "", 2.0, 100.0},
+               {"<b>std2 \"x\"", 2.0, 4.5, "", 2.0, 100.0},
                {"std3 & co", 5.0, std::nullopt, "fit failed: no </td> peak", {}, {}}};
   q.calibrations[2].status = kCalTooFewLevels;
   q.calibrations[2].message = "1 level(s) <1 needed>";
@@ -215,14 +215,15 @@ TEST(QuantReport, SectionsShowTheCurvesAndConcentrationsAsText) {
   EXPECT_EQ(page.find("<b>std2"), std::string::npos);
   EXPECT_EQ(count(page, "<img "), 1u);  // only the target with standards has a plot
   for (const char* want :
-       {"<td>&lt;b&gt;std2&lt;/b&gt;</td>", "<td>fit failed: no &lt;/td&gt; peak</td>",
-        "<td>std3 &amp; co</td>", "too few levels", "1 level(s) &lt;1 needed&gt;",
+       {"\">&lt;b&gt;std2 &quot;x&quot;</td>", "<td>fit failed: no &lt;/td&gt; peak</td>",
+        "\">std3 &amp; co</td>", "too few levels", "1 level(s) &lt;1 needed&gt;",
         "response = 0.5 + 2\xC2\xB7x", "<td>0.99999</td>", "<td>100.0 %</td>",
         "area / area of &lt;script&gt;", "alt=\"calibration: &quot;q&quot; &amp;",
         // "<?xml ": the plot is a whole SVG file inside the page
         "src=\"data:image/svg+xml;base64,PD94bWwg",
         "above the calibrated range, blank above the threshold, new flag",
-        "<th>runs/a&amp;b &lt;i&gt;.mzML</th><td>standard</td><td>12.3457</td>"}) {
+        "<th title=\"runs/a&amp;b &lt;i&gt;.mzML\">a&amp;b &lt;i&gt;.mzML</th><td>standard</td>"
+        "<td>12.3457</td>"}) {
     EXPECT_NE(page.find(want), std::string::npos) << want;
   }
   // The internal standard has no column of concentrations; the others do.
