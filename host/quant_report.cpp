@@ -50,7 +50,8 @@ void header_row(std::string& out, std::initializer_list<std::string_view> names)
 
 std::string flags_text(const std::vector<std::string>& flags) {
   std::string s;
-  for (const std::string& f : flags) s += (s.empty() ? "" : ", ") + readable_quant_flag(f);
+  for (const std::string& f : flags)
+    s += (s.empty() ? "" : ", ") + readable_quant_flag(f);
   return s;
 }
 
@@ -78,16 +79,17 @@ std::string calibration_html(const Calibration& cal, const Target& target) {
   if (!cal.message.empty()) fact(out, "note", cal.message);
   if (cal.status == kCalInternalStandard) return out + "</table></div>";
   fact(out, "response", target.istd.empty() ? "area" : "area / area of " + target.istd);
-  fact(out, "model", std::string(model_name(cal.settings.model)) +
-                         (cal.settings.through_origin ? ", through the origin" : ""));
+  fact(out, "model",
+       std::string(model_name(cal.settings.model)) +
+           (cal.settings.through_origin ? ", through the origin" : ""));
   fact(out, "weighting", weighting_name(cal.settings.weighting));
   if (ok) {
     fact(out, "curve", equation(cal));
     fact(out, "R\xC2\xB2", cal.r_squared ? fixed_text(*cal.r_squared, 5) : "-");
-    fact(out, "levels", std::to_string(cal.levels) + " (" +
-                            std::to_string(cal.points_used) + " standards), range " +
-                            general_text(cal.min_amount, 6) + " to " +
-                            general_text(cal.max_amount, 6));
+    fact(out, "levels",
+         std::to_string(cal.levels) + " (" + std::to_string(cal.points_used) +
+             " standards), range " + general_text(cal.min_amount, 6) + " to " +
+             general_text(cal.max_amount, 6));
   }
   out += "</table>\n";
   if (!cal.points.empty()) {
@@ -121,10 +123,11 @@ std::string standards_html(const Calibration& cal) {
 }
 
 // The samples, QCs and blanks of one target (standards are in the table above).
-std::string concentrations_html(const QuantOutcome& quant, std::size_t t, std::size_t nt) {
+std::string concentrations_html(const QuantOutcome& quant, std::size_t t,
+                                std::size_t nt) {
   std::string out = "<table class=\"list concentrations\">";
-  header_row(out, {"file", "type", "response", "concentration", "nominal", "accuracy",
-                   "flags"});
+  header_row(
+      out, {"file", "type", "response", "concentration", "nominal", "accuracy", "flags"});
   for (std::size_t i = t; i < quant.rows.size(); i += nt) {
     const QuantRow& r = quant.rows[i];
     if (r.sample_type == "standard") continue;
@@ -146,11 +149,13 @@ std::string concentrations_html(const QuantOutcome& quant, std::size_t t, std::s
 // Internal standards have no concentration and no column.
 std::string matrix_html(const ReportModel& m, const QuantOutcome& quant) {
   const std::size_t nt = m.targets.size();
-  std::string out = "<div class=\"quant-wrap\"><table class=\"list quant-matrix\"><thead><tr>";
+  std::string out =
+      "<div class=\"quant-wrap\"><table class=\"list quant-matrix\"><thead><tr>";
   cell(out, "file", "th");
   cell(out, "type", "th");
   for (std::size_t t = 0; t < nt; ++t)
-    if (quant.calibrations[t].status != kCalInternalStandard) cell(out, m.targets[t].name, "th");
+    if (quant.calibrations[t].status != kCalInternalStandard)
+      cell(out, m.targets[t].name, "th");
   out += "</tr></thead><tbody>\n";
   for (std::size_t f = 0; f * nt < quant.rows.size(); ++f) {
     out += "<tr>";

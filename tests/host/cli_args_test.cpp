@@ -103,10 +103,12 @@ TEST(CliArgs, BatchQuantitationOptions) {
   EXPECT_FALSE(d.options.quant.calibration.through_origin);
   EXPECT_TRUE(quantitation_requested(d.options));
   // A sample list and a report are enough: the report shows the quantitation.
-  const CliParse r = parse("batch a --targets t.tsv --samples s.tsv --model quadratic --report r.html");
+  const CliParse r =
+      parse("batch a --targets t.tsv --samples s.tsv --model quadratic --report r.html");
   ASSERT_EQ(r.error, "");
   EXPECT_TRUE(quantitation_requested(r.options));
-  EXPECT_FALSE(quantitation_requested(parse("batch a --targets t.tsv --report r.html").options));
+  EXPECT_FALSE(
+      quantitation_requested(parse("batch a --targets t.tsv --report r.html").options));
 }
 
 TEST(CliArgs, UsageErrors) {
