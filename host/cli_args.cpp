@@ -396,8 +396,7 @@ std::string check_standard_output(const CliOptions& o) {
 }  // namespace
 
 bool quantitation_requested(const CliOptions& o) {
-  return o.command == Command::kBatch &&
-         (o.quant.wanted() || (!o.quant.samples_file.empty() && !o.report_path.empty()));
+  return o.quant.wanted() || (!o.quant.samples_file.empty() && !o.report_path.empty());
 }
 
 namespace {
