@@ -8,14 +8,14 @@ target, clicking a cell draws its trace and fit, a per-target table sorts,
 names show as text (a target named <script>alert(1)</script> never runs),
 and the browser logs no error. A screenshot goes to the work folder.
 
+With --scale FILES TARGETS it builds a batch of that size instead, and prints
+the report's size and the browser's load, first-paint and scroll times.
+If Chromium cannot start, the test fails.
+
 With --quant DIR (a sequence folder holding targets.tsv and samples.tsv) it
 also runs `vxrun batch --samples --report` there and checks, in the same
 browser, that a target's calibration plot loads and that the concentration
 tables hold every file.
-
-With --scale FILES TARGETS it builds a batch of that size instead, and prints
-the report's size and the browser's load, first-paint and scroll times.
-If Chromium cannot start, the test fails.
 """
 import argparse
 import json
@@ -108,6 +108,45 @@ def console_errors(driver):
     return [e for e in driver.get_log("browser") if e.get("level") == "SEVERE"]
 
 
+def run_vxrun(cmd):
+    run = subprocess.run(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    if run.returncode not in (0, 1):
+        fail("vxrun exited %d: %s" % (run.returncode, run.stderr.decode(errors="replace")))
+
+
+def quant_report(vxrun, work, sequence):
+    report = os.path.join(work, "quant_report.html")
+    if os.path.exists(report):
+        os.remove(report)
+    run_vxrun([vxrun, "batch", sequence, "-q", "--targets", os.path.join(sequence, "targets.tsv"),
+               "--samples", os.path.join(sequence, "samples.tsv"), "--report", report,
+               "--table", os.path.join(work, "quant_results.tsv")])
+    return report
+
+
+def check_quant(driver, sequence):
+    n_files = len([n for n in os.listdir(sequence) if n.endswith(".mzML.gz")])
+    rows = driver.find_elements(By.CSS_SELECTOR, "table.quant-matrix tbody tr")
+    if len(rows) != n_files:
+        fail("concentration matrix has %d rows, want %d" % (len(rows), n_files))
+    if "above the calibrated range" not in driver.find_element(
+            By.CSS_SELECTOR, "table.quant-matrix").text:
+        fail("the concentration matrix lacks its flags in words")
+    # The first target with a curve: open it and wait for its plot to load.
+    img = driver.find_element(By.CSS_SELECTOR, "img.calibration-plot")
+    details = driver.execute_script("return arguments[0].closest('details');", img)
+    details.find_element(By.TAG_NAME, "summary").click()
+    WebDriverWait(driver, 10).until(lambda d: d.execute_script(
+        "return arguments[0].complete && arguments[0].naturalWidth > 0;", img))
+    if not img.is_displayed():
+        fail("the calibration plot is not shown when its target is open")
+    samples = details.find_elements(By.CSS_SELECTOR, "table.concentrations tbody tr")
+    standards = details.find_elements(By.CSS_SELECTOR, "table.standards tbody tr")
+    if not samples or len(samples) + len(standards) != n_files:
+        fail("target tables hold %d samples and %d standards, want %d files"
+             % (len(samples), len(standards), n_files))
+
+
 def column_values(driver, details, col):
     return driver.execute_script(
         "return Array.from(arguments[0].querySelectorAll('.rows tr[data-i]'))"
@@ -171,45 +210,6 @@ def check_small(driver, n_files, n_targets, work):
         fail("rows did not move when sorted: %r" % numbers)
     no_alert(driver)
     driver.save_screenshot(os.path.join(work, "report_screenshot.png"))
-
-
-def run_vxrun(cmd):
-    run = subprocess.run(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-    if run.returncode not in (0, 1):
-        fail("vxrun exited %d: %s" % (run.returncode, run.stderr.decode(errors="replace")))
-
-
-def quant_report(vxrun, work, sequence):
-    report = os.path.join(work, "quant_report.html")
-    if os.path.exists(report):
-        os.remove(report)
-    run_vxrun([vxrun, "batch", sequence, "-q", "--targets", os.path.join(sequence, "targets.tsv"),
-               "--samples", os.path.join(sequence, "samples.tsv"), "--report", report,
-               "--table", os.path.join(work, "quant_results.tsv")])
-    return report
-
-
-def check_quant(driver, sequence):
-    n_files = len([n for n in os.listdir(sequence) if n.endswith(".mzML.gz")])
-    rows = driver.find_elements(By.CSS_SELECTOR, "table.quant-matrix tbody tr")
-    if len(rows) != n_files:
-        fail("concentration matrix has %d rows, want %d" % (len(rows), n_files))
-    if "above the calibrated range" not in driver.find_element(
-            By.CSS_SELECTOR, "table.quant-matrix").text:
-        fail("the concentration matrix lacks its flags in words")
-    # The first target with a curve: open it and wait for its plot to load.
-    img = driver.find_element(By.CSS_SELECTOR, "img.calibration-plot")
-    details = driver.execute_script("return arguments[0].closest('details');", img)
-    details.find_element(By.TAG_NAME, "summary").click()
-    WebDriverWait(driver, 10).until(lambda d: d.execute_script(
-        "return arguments[0].complete && arguments[0].naturalWidth > 0;", img))
-    if not img.is_displayed():
-        fail("the calibration plot is not shown when its target is open")
-    samples = details.find_elements(By.CSS_SELECTOR, "table.concentrations tbody tr")
-    standards = details.find_elements(By.CSS_SELECTOR, "table.standards tbody tr")
-    if not samples or len(samples) + len(standards) != n_files:
-        fail("target tables hold %d samples and %d standards, want %d files"
-             % (len(samples), len(standards), n_files))
 
 
 SCROLL = """
