@@ -284,7 +284,7 @@ class ReportRun {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - clock_).count();
     ReportModel model = collector_.finish(std::move(facts), files, outcome.rows,
                                           options_.plot_dir, options_.report_path);
-    if (quant != nullptr) add_quant_sections(model, *quant);
+    if (quant != nullptr) add_quant_sections(model, *quant, quant_settings(options_.quant));
     const std::string html = render_html_report(model);
     std::string error;
     if (!write_text_file(options_.report_path, html, &error))

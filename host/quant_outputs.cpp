@@ -24,10 +24,14 @@ SampleAssignment samples_for_batch(const std::string* list_text, std::string_vie
 QuantOutcome quantitate_batch(const QuantOptions& q, std::span<const Target> targets,
                               std::span<const SampleEntry> samples,
                               const BatchOutcome& outcome) {
+  return quantitate(targets, samples, batch_measurements(outcome), quant_settings(q));
+}
+
+QuantSettings quant_settings(const QuantOptions& q) {
   QuantSettings settings;
   settings.calibration = q.calibration;
   settings.blank_threshold_percent = q.blank_threshold_percent;
-  return quantitate(targets, samples, batch_measurements(outcome), settings);
+  return settings;
 }
 
 void write_quantitation(const QuantOptions& q, std::span<const Target> targets,

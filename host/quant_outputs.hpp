@@ -20,7 +20,8 @@ SampleAssignment samples_for_batch(const std::string* list_text, std::string_vie
                                    std::span<const Target> targets,
                                    std::span<const BatchFile> files);
 
-// The quantitation of a finished batch with q's settings.
+// The settings of q, and the quantitation of a finished batch with them.
+QuantSettings quant_settings(const QuantOptions& q);
 QuantOutcome quantitate_batch(const QuantOptions& q, std::span<const Target> targets,
                               std::span<const SampleEntry> samples,
                               const BatchOutcome& outcome);

@@ -147,10 +147,14 @@ std::string concentrations_html(const QuantOutcome& quant, std::size_t t,
 
 // Files × targets: each cell the concentration and, below it, its flags.
 // Internal standards have no concentration and no column.
-std::string matrix_html(const ReportModel& m, const QuantOutcome& quant) {
+std::string matrix_html(const ReportModel& m, const QuantOutcome& quant,
+                        const QuantSettings& settings) {
   const std::size_t nt = m.targets.size();
-  std::string out =
-      "<div class=\"quant-wrap\"><table class=\"list quant-matrix\"><thead><tr>";
+  std::string out = "<p class=\"legend\">Blanks are flagged above " +
+                    general_text(settings.blank_threshold_percent, 6) +
+                    " % of the mean response of the lowest calibrated level; then the "
+                    "samples and QCs of that target are too.</p>\n";
+  out += "<div class=\"quant-wrap\"><table class=\"list quant-matrix\"><thead><tr>";
   cell(out, "file", "th");
   cell(out, "type", "th");
   for (std::size_t t = 0; t < nt; ++t)
@@ -208,7 +212,8 @@ std::string readable_quant_flag(std::string_view key) {
   return out;
 }
 
-void add_quant_sections(ReportModel& model, const QuantOutcome& quant) {
+void add_quant_sections(ReportModel& model, const QuantOutcome& quant,
+                        const QuantSettings& settings) {
   const std::size_t nt = model.targets.size();
   if (nt == 0 || quant.calibrations.size() != nt || quant.rows.size() % nt != 0) return;
   model.target_sections.resize(nt);
@@ -221,7 +226,7 @@ void add_quant_sections(ReportModel& model, const QuantOutcome& quant) {
       sections.push_back({"Concentrations", concentrations_html(quant, t, nt)});
   }
   model.sections.push_back(
-      {"Concentrations: files \xC3\x97 targets", matrix_html(model, quant)});
+      {"Concentrations: files \xC3\x97 targets", matrix_html(model, quant, settings)});
 }
 
 }  // namespace vx::host

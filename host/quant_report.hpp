@@ -16,8 +16,10 @@
 namespace vx::host {
 
 // Adds the sections to model.target_sections and model.sections; quant must
-// come from the same files and targets as the model (rows file-major).
-void add_quant_sections(ReportModel& model, const QuantOutcome& quant);
+// come from the same files and targets as the model (rows file-major), made
+// with settings (the page says which blank threshold flagged a row).
+void add_quant_sections(ReportModel& model, const QuantOutcome& quant,
+                        const QuantSettings& settings);
 
 // A quant row's flag, or a calibration status, as words
 // ("above_range" -> "above the calibrated range").

@@ -204,7 +204,9 @@ TEST(QuantReport, SectionsShowTheCurvesAndConcentrationsAsText) {
   m.files.resize(2);
   m.targets.push_back(make_target("C", 207, 1.2, {}));
   m.targets[1].istd = m.targets[0].name;
-  add_quant_sections(m, hostile_quant(m));
+  QuantSettings settings;
+  settings.blank_threshold_percent = 12.5;
+  add_quant_sections(m, hostile_quant(m), settings);
   ASSERT_EQ(m.target_sections.size(), 3u);
   EXPECT_EQ(m.target_sections[0].size(), 1u);  // an internal standard: its status only
   EXPECT_EQ(m.target_sections[1].size(), 3u);  // curve, standards, concentrations
@@ -222,6 +224,7 @@ TEST(QuantReport, SectionsShowTheCurvesAndConcentrationsAsText) {
         // "<?xml ": the plot is a whole SVG file inside the page
         "src=\"data:image/svg+xml;base64,PD94bWwg",
         "above the calibrated range, blank above the threshold, new flag",
+        "Blanks are flagged above 12.5 % of the mean response",
         "<th title=\"runs/a&amp;b &lt;i&gt;.mzML\">a&amp;b &lt;i&gt;.mzML</th><td>standard</td>"
         "<td>12.3457</td>"}) {
     EXPECT_NE(page.find(want), std::string::npos) << want;
@@ -232,7 +235,7 @@ TEST(QuantReport, SectionsShowTheCurvesAndConcentrationsAsText) {
   EXPECT_EQ(count(matrix, "<th>C</th>"), 1u);
 
   ReportModel mismatched = hostile_model();  // 2 targets, 3 calibrations
-  add_quant_sections(mismatched, hostile_quant(m));
+  add_quant_sections(mismatched, hostile_quant(m), settings);
   EXPECT_TRUE(mismatched.target_sections.empty());
   EXPECT_TRUE(mismatched.sections.empty());
 }
