@@ -109,7 +109,8 @@ constexpr std::string_view kBatchUsage =
     "  --report FILE      one self-contained HTML report: summary, a files x\n"
     "                     targets matrix with each cell's trace and fit, sortable\n"
     "                     per-target tables with drift and area plots, and the\n"
-    "                     files not processed\n"
+    "                     files not processed; with --samples also the\n"
+    "                     calibrations and the concentrations\n"
     "  --progress         progress bar on stderr even when it is not a terminal\n"
     "  --no-progress      no progress bar; one line per file on stderr\n"
     "  -q, --quiet        nothing on stderr but errors\n"
@@ -392,6 +393,14 @@ std::string check_standard_output(const CliOptions& o) {
   return {};
 }
 
+}  // namespace
+
+bool quantitation_requested(const CliOptions& o) {
+  return o.quant.wanted() || (!o.quant.samples_file.empty() && !o.report_path.empty());
+}
+
+namespace {
+
 std::string check_chain_or_batch(const CliOptions& o) {
   const bool single = o.mz || o.rt;
   if (!o.targets_file.empty() && single) return "give either --targets or --mz and --rt";
@@ -402,9 +411,10 @@ std::string check_chain_or_batch(const CliOptions& o) {
   }
   if (o.command == Command::kBatch && o.inputs.empty()) return "batch needs input files";
   if (const std::string e = check_standard_output(o); !e.empty()) return e;
-  if ((!o.quant.samples_file.empty() || o.quant.settings_given) && !o.quant.wanted()) {
+  if ((!o.quant.samples_file.empty() || o.quant.settings_given) &&
+      !quantitation_requested(o)) {
     return "quantitation options need --quant, --quant-jsonl, --calibration, "
-           "--calibration-jsonl or --cal-plots";
+           "--calibration-jsonl, --cal-plots, or --report with --samples";
   }
   if (single) {
     if (const auto p = target_problem(make_target("", *o.mz, *o.rt, o.defaults)))

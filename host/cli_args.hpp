@@ -98,6 +98,11 @@ CliParse parse_command_line(std::span<const std::string_view> args);
 // The usage text of a command ("" for the overview); empty for an unknown one.
 std::string_view usage_text(std::string_view command);
 
+// Quantitation runs when one of its outputs is asked for, or when a report
+// is and a sample list is given (the report then shows the curves and the
+// concentrations). Only commands that declare the options can see it true.
+bool quantitation_requested(const CliOptions& o);
+
 // Every option name a command accepts ("--mz", "-j", ...), global ones left
 // out: each must appear in the command's usage text.
 std::vector<std::string> command_option_names(std::string_view command);

@@ -14,6 +14,7 @@
 #include "host_session.hpp"
 #include "number_text.hpp"
 #include "quant_outputs.hpp"
+#include "quant_report.hpp"
 #include "report_builder.hpp"
 #include "step_library.hpp"
 #include "table_merge.hpp"
@@ -266,9 +267,11 @@ class ReportRun {
     if (!options_.report_path.empty()) collector_.attach(settings);
   }
 
-  // Writes the report; a failure joins the outcome's write errors.
+  // Writes the report, with the quantitation when there is one; a failure
+  // joins the outcome's write errors.
   void write(std::string_view command, std::span<const BatchFile> files,
-             BatchOutcome& outcome, const CommandIo& io) {
+             BatchOutcome& outcome, const CommandIo& io,
+             const QuantOutcome* quant = nullptr) {
     if (options_.report_path.empty()) return;
     ReportFacts facts;
     facts.title = "vxrun " + std::string(command) + " report";
@@ -279,8 +282,10 @@ class ReportRun {
     facts.started = utc_time_text(started_);
     facts.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - clock_).count();
-    const std::string html = render_html_report(collector_.finish(
-        std::move(facts), files, outcome.rows, options_.plot_dir, options_.report_path));
+    ReportModel model = collector_.finish(std::move(facts), files, outcome.rows,
+                                          options_.plot_dir, options_.report_path);
+    if (quant != nullptr) add_quant_sections(model, *quant, quant_settings(options_.quant));
+    const std::string html = render_html_report(model);
     std::string error;
     if (!write_text_file(options_.report_path, html, &error))
       outcome.write_errors.push_back(error);
@@ -427,7 +432,7 @@ int run_batch_command(const CliOptions& o, const ChainSteps& steps, CommandIo& i
 
   const std::vector<BatchFile> files = expand_inputs(o.inputs);
   std::optional<std::vector<SampleEntry>> samples;
-  if (o.quant.wanted()) {
+  if (quantitation_requested(o)) {
     samples = load_samples(o, *targets, files, io, code);
     if (!samples) return code;
     if (!make_folder(o.quant.plot_dir, io)) return kExitCannotWrite;
@@ -447,10 +452,12 @@ int run_batch_command(const CliOptions& o, const ChainSteps& steps, CommandIo& i
   report.attach(settings);
   BatchOutcome outcome = run_batch(steps, files, settings);
   progress.finish();
-  report.write("batch", files, outcome, io);
+  std::optional<QuantOutcome> quant;
+  if (samples) quant = quantitate_batch(o.quant, *targets, *samples, outcome);
+  report.write("batch", files, outcome, io, quant ? &*quant : nullptr);
 
   write_tables(o, outcome.rows, io, outcome.write_errors);
-  if (samples) write_quantitation(o.quant, *targets, *samples, outcome);
+  if (quant) write_quantitation(o.quant, *targets, *quant, outcome);
   if (!o.quiet) {
     io.err << "vxrun: " << files.size() << " files, " << outcome.rows.size() << " rows";
     if (outcome.files_failed > 0)

@@ -134,8 +134,6 @@ uint16_t quantize(double v, double lo, double hi) {
 
 void append_base64_points(std::string& out, const std::vector<double>& xs,
                           const std::vector<double>& ys, const Box& b) {
-  static constexpr char kAlphabet[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::string bytes;
   for (std::size_t i = 0; i < xs.size() && i < ys.size(); ++i) {
     if (!std::isfinite(xs[i]) || !std::isfinite(ys[i])) continue;
@@ -146,18 +144,7 @@ void append_base64_points(std::string& out, const std::vector<double>& xs,
     }
   }
   out += '"';
-  for (std::size_t i = 0; i < bytes.size(); i += 3) {
-    const auto at = [&](std::size_t k) {
-      return k < bytes.size()
-                 ? static_cast<uint32_t>(static_cast<unsigned char>(bytes[k]))
-                 : 0u;
-    };
-    const uint32_t n = at(i) << 16 | at(i + 1) << 8 | at(i + 2);
-    out += kAlphabet[n >> 18 & 63];
-    out += kAlphabet[n >> 12 & 63];
-    out += i + 1 < bytes.size() ? kAlphabet[n >> 6 & 63] : '=';
-    out += i + 2 < bytes.size() ? kAlphabet[n & 63] : '=';
-  }
+  append_base64(out, bytes);
   out += '"';
 }
 
@@ -391,6 +378,24 @@ void append_html_text(std::string& out, std::string_view s) {
         out += (u >= 0x20 && u != 0x7F) ? static_cast<char>(u) : ' ';
     }
     ++i;
+  }
+}
+
+void append_base64(std::string& out, std::string_view bytes) {
+  static constexpr char kAlphabet[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  out.reserve(out.size() + (bytes.size() + 2) / 3 * 4);
+  for (std::size_t i = 0; i < bytes.size(); i += 3) {
+    const auto at = [&](std::size_t k) {
+      return k < bytes.size()
+                 ? static_cast<uint32_t>(static_cast<unsigned char>(bytes[k]))
+                 : 0u;
+    };
+    const uint32_t n = at(i) << 16 | at(i + 1) << 8 | at(i + 2);
+    out += kAlphabet[n >> 18 & 63];
+    out += kAlphabet[n >> 12 & 63];
+    out += i + 1 < bytes.size() ? kAlphabet[n >> 6 & 63] : '=';
+    out += i + 2 < bytes.size() ? kAlphabet[n & 63] : '=';
   }
 }
 

@@ -73,4 +73,7 @@ std::string readable_flag(std::string_view key);
 // invalid UTF-8 as U+FFFD.
 void append_html_text(std::string& out, std::string_view s);
 
+// Standard base64 with padding (RFC 4648), as data: URLs take it.
+void append_base64(std::string& out, std::string_view bytes);
+
 }  // namespace vx::host

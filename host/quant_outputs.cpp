@@ -21,13 +21,26 @@ SampleAssignment samples_for_batch(const std::string* list_text, std::string_vie
   return assign_samples(list, paths, names.size(), source);
 }
 
-void write_quantitation(const QuantOptions& q, std::span<const Target> targets,
-                        std::span<const SampleEntry> samples, BatchOutcome& outcome) {
+QuantOutcome quantitate_batch(const QuantOptions& q, std::span<const Target> targets,
+                              std::span<const SampleEntry> samples,
+                              const BatchOutcome& outcome) {
+  return quantitate(targets, samples, batch_measurements(outcome), quant_settings(q));
+}
+
+QuantSettings quant_settings(const QuantOptions& q) {
   QuantSettings settings;
   settings.calibration = q.calibration;
   settings.blank_threshold_percent = q.blank_threshold_percent;
-  const QuantOutcome quant =
-      quantitate(targets, samples, batch_measurements(outcome), settings);
+  return settings;
+}
+
+void write_quantitation(const QuantOptions& q, std::span<const Target> targets,
+                        std::span<const SampleEntry> samples, BatchOutcome& outcome) {
+  write_quantitation(q, targets, quantitate_batch(q, targets, samples, outcome), outcome);
+}
+
+void write_quantitation(const QuantOptions& q, std::span<const Target> targets,
+                        const QuantOutcome& quant, BatchOutcome& outcome) {
   std::vector<std::string> names;
   for (const Target& t : targets) names.push_back(t.name);
   const auto write = [&](const std::string& path, const std::string& text) {

@@ -20,8 +20,18 @@ SampleAssignment samples_for_batch(const std::string* list_text, std::string_vie
                                    std::span<const Target> targets,
                                    std::span<const BatchFile> files);
 
-// Quantitates the batch and writes what q asks for; write errors are added
-// to outcome.write_errors.
+// The settings of q, and the quantitation of a finished batch with them.
+QuantSettings quant_settings(const QuantOptions& q);
+QuantOutcome quantitate_batch(const QuantOptions& q, std::span<const Target> targets,
+                              std::span<const SampleEntry> samples,
+                              const BatchOutcome& outcome);
+
+// Writes what q asks for of quant; write errors are added to
+// outcome.write_errors.
+void write_quantitation(const QuantOptions& q, std::span<const Target> targets,
+                        const QuantOutcome& quant, BatchOutcome& outcome);
+
+// Both of the above.
 void write_quantitation(const QuantOptions& q, std::span<const Target> targets,
                         std::span<const SampleEntry> samples, BatchOutcome& outcome);
 

@@ -101,6 +101,14 @@ TEST(CliArgs, BatchQuantitationOptions) {
   const CliParse d = parse("batch a --targets t.tsv --calibration c.tsv");
   EXPECT_EQ(d.options.quant.calibration.weighting, Weighting::kInverseX);
   EXPECT_FALSE(d.options.quant.calibration.through_origin);
+  EXPECT_TRUE(quantitation_requested(d.options));
+  // A sample list and a report are enough: the report shows the quantitation.
+  const CliParse r =
+      parse("batch a --targets t.tsv --samples s.tsv --model quadratic --report r.html");
+  ASSERT_EQ(r.error, "");
+  EXPECT_TRUE(quantitation_requested(r.options));
+  EXPECT_FALSE(
+      quantitation_requested(parse("batch a --targets t.tsv --report r.html").options));
 }
 
 TEST(CliArgs, UsageErrors) {
@@ -161,6 +169,7 @@ TEST(CliArgs, UsageErrors) {
       {"batch a --targets t --quant q --blank-threshold -1", "a percentage of 0 or more"},
       {"batch a --targets t --samples s.tsv", "quantitation options need --quant"},
       {"batch a --targets t --through-origin", "quantitation options need --quant"},
+      {"batch a --targets t --report r.html --model linear", "or --report with --samples"},
       {"chain f --targets t --quant q", "unknown option --quant"},
   };
   for (const Case& c : cases) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "number_text.hpp"
+#include "quant_report.hpp"
 #include "report_builder.hpp"
 #include "svg_writer.hpp"
 
@@ -165,6 +166,78 @@ TEST(HtmlReport, CellPlotCarriesTheCurveOnlyWhenItCannotBeRedrawn) {
   const CellPlot fitted = make_cell_plot(target, run);
   EXPECT_TRUE(fitted.curve_x.empty());
   EXPECT_EQ(fitted.baseline, 1.0);
+}
+
+// A quantitation whose names hold markup: two files (a standard and a
+// sample) and three targets (an internal standard, a curve, none possible).
+QuantOutcome hostile_quant(const ReportModel& m) {
+  QuantOutcome q;
+  q.calibrations.resize(3);
+  q.calibrations[0].status = kCalInternalStandard;
+  Calibration& ok = q.calibrations[1];
+  ok.status = kCalOk;
+  ok.coef = {0.5, 2.0, 0.0};
+  ok.r_squared = 0.999991;
+  ok.levels = 2;
+  ok.points_used = 2;
+  ok.points = {{m.files[0], 1.0, 2.5, "", 1.0, 100.0},
+               {"<b>std2 \"x\"", 2.0, 4.5, "", 2.0, 100.0},
+               {"std3 & co", 5.0, std::nullopt, "fit failed: no </td> peak", {}, {}}};
+  q.calibrations[2].status = kCalTooFewLevels;
+  q.calibrations[2].message = "1 level(s) <1 needed>";
+  for (std::size_t f = 0; f < 2; ++f) {
+    for (std::size_t t = 0; t < 3; ++t) {
+      QuantRow r;
+      r.file = m.files[f];
+      r.sample_type = f == 0 ? "standard" : "sample";
+      r.target = m.targets[t].name;
+      r.concentration = 12.3456789;
+      if (f == 1 && t == 1) r.flags = {"above_range", "blank_above_threshold", "new_flag"};
+      q.rows.push_back(r);
+    }
+  }
+  return q;
+}
+
+TEST(QuantReport, SectionsShowTheCurvesAndConcentrationsAsText) {
+  ReportModel m = hostile_model();
+  m.files.resize(2);
+  m.targets.push_back(make_target("C", 207, 1.2, {}));
+  m.targets[1].istd = m.targets[0].name;
+  QuantSettings settings;
+  settings.blank_threshold_percent = 12.5;
+  add_quant_sections(m, hostile_quant(m), settings);
+  ASSERT_EQ(m.target_sections.size(), 3u);
+  EXPECT_EQ(m.target_sections[0].size(), 1u);  // an internal standard: its status only
+  EXPECT_EQ(m.target_sections[1].size(), 3u);  // curve, standards, concentrations
+  ASSERT_EQ(m.sections.size(), 1u);
+  const std::string page = render_html_report(m);
+  EXPECT_TRUE(valid_utf8(page));
+  EXPECT_EQ(count(page, "<script"), 2u);
+  EXPECT_EQ(page.find("<b>std2"), std::string::npos);
+  EXPECT_EQ(count(page, "<img "), 1u);  // only the target with standards has a plot
+  for (const char* want :
+       {"\">&lt;b&gt;std2 &quot;x&quot;</td>", "<td>fit failed: no &lt;/td&gt; peak</td>",
+        "\">std3 &amp; co</td>", "too few levels", "1 level(s) &lt;1 needed&gt;",
+        "response = 0.5 + 2\xC2\xB7x", "<td>0.99999</td>", "<td>100.0 %</td>",
+        "area / area of &lt;script&gt;", "alt=\"calibration: &quot;q&quot; &amp;",
+        // "<?xml ": the plot is a whole SVG file inside the page
+        "src=\"data:image/svg+xml;base64,PD94bWwg",
+        "above the calibrated range, blank above the threshold, new flag",
+        "Blanks are flagged above 12.5 % of the mean response",
+        "<th title=\"runs/a&amp;b &lt;i&gt;.mzML\">a&amp;b &lt;i&gt;.mzML</th><td>standard</td>"
+        "<td>12.3457</td>"}) {
+    EXPECT_NE(page.find(want), std::string::npos) << want;
+  }
+  // The internal standard has no column of concentrations; the others do.
+  const std::string& matrix = m.sections[0].html;
+  EXPECT_EQ(matrix.find("<th>&lt;script&gt;"), std::string::npos);
+  EXPECT_EQ(count(matrix, "<th>C</th>"), 1u);
+
+  ReportModel mismatched = hostile_model();  // 2 targets, 3 calibrations
+  add_quant_sections(mismatched, hostile_quant(m), settings);
+  EXPECT_TRUE(mismatched.target_sections.empty());
+  EXPECT_TRUE(mismatched.sections.empty());
 }
 
 TEST(ReportBuilder, CommandLineQuotesWhatAShellWouldSplit) {

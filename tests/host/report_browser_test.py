@@ -11,6 +11,11 @@ and the browser logs no error. A screenshot goes to the work folder.
 With --scale FILES TARGETS it builds a batch of that size instead, and prints
 the report's size and the browser's load, first-paint and scroll times.
 If Chromium cannot start, the test fails.
+
+With --quant DIR (a sequence folder holding targets.tsv and samples.tsv) it
+also runs `vxrun batch --samples --report` there and checks, in the same
+browser, that a target's calibration plot loads and that the concentration
+tables hold every file.
 """
 import argparse
 import json
@@ -101,6 +106,45 @@ def no_alert(driver):
 
 def console_errors(driver):
     return [e for e in driver.get_log("browser") if e.get("level") == "SEVERE"]
+
+
+def run_vxrun(cmd):
+    run = subprocess.run(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    if run.returncode not in (0, 1):
+        fail("vxrun exited %d: %s" % (run.returncode, run.stderr.decode(errors="replace")))
+
+
+def quant_report(vxrun, work, sequence):
+    report = os.path.join(work, "quant_report.html")
+    if os.path.exists(report):
+        os.remove(report)
+    run_vxrun([vxrun, "batch", sequence, "-q", "--targets", os.path.join(sequence, "targets.tsv"),
+               "--samples", os.path.join(sequence, "samples.tsv"), "--report", report,
+               "--table", os.path.join(work, "quant_results.tsv")])
+    return report
+
+
+def check_quant(driver, sequence):
+    n_files = len([n for n in os.listdir(sequence) if n.endswith(".mzML.gz")])
+    rows = driver.find_elements(By.CSS_SELECTOR, "table.quant-matrix tbody tr")
+    if len(rows) != n_files:
+        fail("concentration matrix has %d rows, want %d" % (len(rows), n_files))
+    if "above the calibrated range" not in driver.find_element(
+            By.CSS_SELECTOR, "table.quant-matrix").text:
+        fail("the concentration matrix lacks its flags in words")
+    # The first target with a curve: open it and wait for its plot to load.
+    img = driver.find_element(By.CSS_SELECTOR, "img.calibration-plot")
+    details = driver.execute_script("return arguments[0].closest('details');", img)
+    details.find_element(By.TAG_NAME, "summary").click()
+    WebDriverWait(driver, 10).until(lambda d: d.execute_script(
+        "return arguments[0].complete && arguments[0].naturalWidth > 0;", img))
+    if not img.is_displayed():
+        fail("the calibration plot is not shown when its target is open")
+    samples = details.find_elements(By.CSS_SELECTOR, "table.concentrations tbody tr")
+    standards = details.find_elements(By.CSS_SELECTOR, "table.standards tbody tr")
+    if not samples or len(samples) + len(standards) != n_files:
+        fail("target tables hold %d samples and %d standards, want %d files"
+             % (len(samples), len(standards), n_files))
 
 
 def column_values(driver, details, col):
@@ -213,6 +257,7 @@ def main():
     ap.add_argument("--example", required=True)
     ap.add_argument("--work", required=True)
     ap.add_argument("--scale", nargs=2, type=int, metavar=("FILES", "TARGETS"))
+    ap.add_argument("--quant", metavar="DIR", help="a quantitation sequence to check too")
     a = ap.parse_args()
     os.makedirs(a.work, exist_ok=True)
     if a.scale:
@@ -224,10 +269,11 @@ def main():
                                           "--table", os.path.join(a.work, "results.tsv"),
                                           "--plot", os.path.join(a.work, "plots")]
     t0 = time.monotonic()
-    run = subprocess.run(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    run_vxrun(cmd)
     batch_seconds = time.monotonic() - t0
-    if run.returncode not in (0, 1) or not os.path.isfile(report):
-        fail("vxrun exited %d: %s" % (run.returncode, run.stderr.decode(errors="replace")))
+    if not os.path.isfile(report):
+        fail("vxrun wrote no report")
+    quant = quant_report(a.vxrun, a.work, a.quant) if a.quant and not a.scale else None
     driver = start_browser(a.work)
     try:
         url = "file://" + os.path.abspath(report)
@@ -240,6 +286,13 @@ def main():
         errors = console_errors(driver)
         if errors:
             fail("browser console errors: %r" % errors)
+        if quant:
+            driver.get("file://" + os.path.abspath(quant))
+            check_quant(driver, a.quant)
+            errors = console_errors(driver)
+            if errors:
+                fail("browser console errors on the quantitation report: %r" % errors)
+            driver.save_screenshot(os.path.join(a.work, "quant_report_screenshot.png"))
     finally:
         driver.quit()
     print("ok")
