@@ -27,6 +27,18 @@ namespace {
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
+// A target that traces query q around rt.
+Target target_of(const IonQuery& q, double rt, double rt_tol) {
+  Target t;
+  t.name = "t";
+  t.mz = q.mz;
+  t.rt = rt;
+  t.mz_tol = q.tolerance;
+  t.rt_tol = rt_tol;
+  t.exact = q.exact;
+  return t;
+}
+
 std::string trace_texts(std::string_view doc, const IonQuery& q, bool exact_reading) {
   const trace::TraceQuery tq{q.mz, q.tolerance, q.exact};
   trace::Trace t;
@@ -116,8 +128,8 @@ TEST(CompactSpectra, SampleFilesTraceAndFitTheSame) {
     std::string buffer;
     std::mt19937 rng(seed);
     for (std::size_t i = 0; i < queries.size(); ++i) {
-      const Target target{"t", queries[i].mz, 1.0 + static_cast<double>(rng() % 200) / 20.0,
-                          queries[i].tolerance, 0.3, queries[i].exact, 100};
+      const Target target =
+          target_of(queries[i], 1.0 + static_cast<double>(rng() % 200) / 20.0, 0.3);
       const TargetRun want = run_target(steps, full, target);
       const TargetRun got =
           run_target(steps, compact.document(compact.group_of(i), buffer), target);
@@ -239,13 +251,11 @@ TEST(CompactSpectra, FollowUpIonsTraceTheSame) {
   ASSERT_FALSE(file.empty()) << "the shared sample folder is missing";
   const Ingestion ingestion = run_ingestion(steps, file.string());
   const std::vector<IonQuery> pool = random_queries(ingestion.spectra, 5, 12);
-  const auto target_of = [](const IonQuery& q) {
-    return Target{"t", q.mz, 5.0, q.tolerance, 0.5, q.exact, 100};
-  };
+  const auto target_of_query = [](const IonQuery& q) { return target_of(q, 5.0, 0.5); };
   for (const std::size_t n_targets : {std::size_t{1}, std::size_t{6}}) {
     SCOPED_TRACE(std::to_string(n_targets) + " targets");
     std::vector<Target> targets;
-    for (std::size_t t = 0; t < n_targets; ++t) targets.push_back(target_of(pool[t]));
+    for (std::size_t t = 0; t < n_targets; ++t) targets.push_back(target_of_query(pool[t]));
     FollowUps follow;
     follow.queries.assign(pool.begin() + 6, pool.begin() + (n_targets == 1 ? 7 : 12));
     std::vector<TargetRun> runs(n_targets);
@@ -255,7 +265,7 @@ TEST(CompactSpectra, FollowUpIonsTraceTheSame) {
       ++followed[t];
       std::string buffer;
       for (std::size_t q = 0; q < follow.queries.size(); ++q) {
-        const Target ion = target_of(follow.queries[q]);
+        const Target ion = target_of_query(follow.queries[q]);
         EXPECT_EQ(run_target(steps, doc(q, buffer), ion).trace,
                   run_target(steps, ingestion.spectra, ion).trace);
       }
