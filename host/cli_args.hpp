@@ -82,7 +82,7 @@ struct CliOptions {
   QuantOptions quant;                // batch, merge
   std::string measurements_path;     // batch --measurements: qualifier fits, JSON Lines
   std::vector<std::string> measurement_parts;  // merge --measurements (repeatable)
-  std::string measurements_list;     // merge --measurements-list: more of them, one per line
+  std::string measurements_list;  // merge --measurements-list: more of them, one per line
 
   RunOptions run;  // run
 };

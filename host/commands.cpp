@@ -12,11 +12,11 @@
 #include "batch_runner.hpp"
 #include "exit_codes.hpp"
 #include "host_session.hpp"
+#include "measurement_parts.hpp"
 #include "number_text.hpp"
 #include "quant_outputs.hpp"
 #include "report_builder.hpp"
 #include "step_library.hpp"
-#include "measurement_parts.hpp"
 #include "table_merge.hpp"
 
 #ifndef VX_HOST_VERSION
@@ -469,10 +469,10 @@ int run_batch_command(const CliOptions& o, const ChainSteps& steps, CommandIo& i
   report.write("batch", files, outcome, io);
 
   write_tables(o, outcome.rows, io, outcome.write_errors);
-  if (std::string error; !o.measurements_path.empty() &&
-                         !write_text_file(o.measurements_path,
-                                          measurements_jsonl(outcome.rows, outcome.qualifier_fits),
-                                          &error))
+  if (std::string error;
+      !o.measurements_path.empty() &&
+      !write_text_file(o.measurements_path,
+                       measurements_jsonl(outcome.rows, outcome.qualifier_fits), &error))
     outcome.write_errors.push_back(error);
   if (samples) write_quantitation(o.quant, *targets, *samples, outcome);
   if (!o.quiet) {
@@ -487,8 +487,9 @@ int run_batch_command(const CliOptions& o, const ChainSteps& steps, CommandIo& i
 namespace {
 
 // The merged rows as a batch's outcome; nullopt after saying why (code set).
-std::optional<BatchOutcome> merge_parts(const CliOptions& o, std::span<const Target> targets,
-                                        CommandIo& io, int& code) {
+std::optional<BatchOutcome> merge_parts(const CliOptions& o,
+                                        std::span<const Target> targets, CommandIo& io,
+                                        int& code) {
   code = kExitNoInput;
   std::vector<std::string> texts;
   std::vector<TablePart> parts;
@@ -519,7 +520,8 @@ std::optional<BatchOutcome> merge_parts(const CliOptions& o, std::span<const Tar
 std::vector<BatchFile> merged_files(std::span<const ResultRow> rows) {
   std::vector<BatchFile> files;
   for (const ResultRow& row : rows) {
-    if (files.empty() || files.back().path != row.file) files.push_back({row.file, "", ""});
+    if (files.empty() || files.back().path != row.file)
+      files.push_back({row.file, "", ""});
   }
   return files;
 }
@@ -574,8 +576,10 @@ int run_merge_command(const CliOptions& o, CommandIo& io) {
   }
   write_tables(o, outcome->rows, io, outcome->write_errors);
   // merge never loads the step library: the report says so.
-  CommandIo report_io{io.out, io.err, io.progress, false, io.command_line,
-                      "not loaded (merge reads the tables of earlier runs)", ""};
+  CommandIo report_io{
+      io.out, io.err,          io.progress,
+      false,  io.command_line, "not loaded (merge reads the tables of earlier runs)",
+      ""};
   report.write("merge", files, *outcome, report_io);
   if (samples) write_quantitation(o.quant, targets, *samples, *outcome);
   return finish_code(*outcome, io);

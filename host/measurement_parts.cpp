@@ -10,14 +10,19 @@
 namespace vx::host {
 namespace {
 
-void append_fit(std::string& out, const IonFit& fit) {
-  out += "{\"fit_status\":";
-  append_json_text(out, fit.fit_status);
-  out += ",\"area\":";
-  append_json_number(out, fit.area);
-  out += ",\"retention_time\":";
-  append_json_number(out, fit.retention_time);
-  out += '}';
+// The fits as a JSON array, each an object written like a row.
+std::string fits_json(std::span<const IonFit> fits) {
+  std::string out = "[";
+  for (const IonFit& fit : fits) {
+    if (out.size() > 1) out += ',';
+    RowWriter w(out, RowWriter::Format::kJsonl);
+    w.text("fit_status", fit.fit_status);
+    w.number("area", fit.area);
+    w.number("retention_time", fit.retention_time);
+    w.end();
+    out.pop_back();  // the line end
+  }
+  return out + "]";
 }
 
 // A number member: absent and null read as no value, anything else but a
@@ -93,18 +98,14 @@ std::string measurements_jsonl(std::span<const ResultRow> rows,
                                std::span<const std::vector<IonFit>> qualifier_fits) {
   std::string out;
   for (std::size_t i = 0; i < rows.size(); ++i) {
-    out += "{\"file\":";
-    append_json_text(out, rows[i].file);
-    out += ",\"target\":";
-    append_json_text(out, rows[i].target);
-    out += ",\"qualifiers\":[";
-    if (i < qualifier_fits.size()) {
-      for (std::size_t q = 0; q < qualifier_fits[i].size(); ++q) {
-        if (q > 0) out += ',';
-        append_fit(out, qualifier_fits[i][q]);
-      }
-    }
-    out += "]}\n";
+    RowWriter w(out, RowWriter::Format::kJsonl);
+    w.text("file", rows[i].file);
+    w.text("target", rows[i].target);
+    const std::span<const IonFit> fits = i < qualifier_fits.size()
+                                             ? std::span<const IonFit>(qualifier_fits[i])
+                                             : std::span<const IonFit>();
+    w.custom("qualifiers", "", fits_json(fits));
+    w.end();
   }
   return out;
 }

@@ -1,7 +1,6 @@
 #include "html_report.hpp"
 
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <filesystem>
@@ -196,11 +195,12 @@ TEST(ReportBuilder, SvgLinksAreRelativeToTheReport) {
 // Rows read back from tables have no plot data: a cell links the figure a
 // batch left in the plot folder when there is one, and shows no trace.
 TEST(ReportBuilder, MergedRowsLinkOnlyTheFiguresThatExist) {
-  const std::filesystem::path dir =
-      std::filesystem::temp_directory_path() / ("vx_merged_report_" + std::to_string(getpid()));
+  const std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                                    ("vx_merged_report_" + std::to_string(getpid()));
   std::filesystem::create_directories(dir / "plots");
   std::string error;
-  ASSERT_TRUE(write_text_file((dir / "plots" / "run1.mzML__T.svg").string(), "<svg/>", &error));
+  ASSERT_TRUE(
+      write_text_file((dir / "plots" / "run1.mzML__T.svg").string(), "<svg/>", &error));
   const std::vector<Target> targets{make_target("T", 73, 1.178, {})};
   const std::vector<BatchFile> files{{"/x/run1.mzML", "", ""}, {"/x/run2.mzML", "", ""}};
   struct Case {

@@ -21,7 +21,8 @@ ResultRow row(std::string file, std::string target) {
 Target target(std::string name, std::size_t n_qualifiers) {
   Target t;
   t.name = std::move(name);
-  for (std::size_t q = 0; q < n_qualifiers; ++q) t.qualifiers.push_back({147.0 + static_cast<double>(q), 30.0});
+  for (std::size_t q = 0; q < n_qualifiers; ++q)
+    t.qualifiers.push_back({147.0 + static_cast<double>(q), 30.0});
   return t;
 }
 
@@ -33,8 +34,8 @@ IonFit fit(std::string status, std::optional<double> area, std::optional<double>
 // spectra never read (no qualifier fits at all).
 struct Sequence {
   std::vector<Target> targets{target("Q", 2), target("N", 0)};
-  std::vector<ResultRow> rows{row("a.mzML", "Q"), row("a.mzML", "N"), row("b \"x\"\t.mzML", "Q"),
-                              row("b \"x\"\t.mzML", "N")};
+  std::vector<ResultRow> rows{row("a.mzML", "Q"), row("a.mzML", "N"),
+                              row("b \"x\"\t.mzML", "Q"), row("b \"x\"\t.mzML", "N")};
   std::vector<std::vector<IonFit>> fits{
       {fit("success", 0.1 + 0.2, 1.2345678901234567), fit("max_iterations", 1e-300, {})},
       {},
@@ -76,7 +77,8 @@ TEST(MeasurementParts, RoundTripOverAnySplit) {
   // A non-finite area cannot count as a fit: it comes back absent.
   const std::vector<ResultRow> one{row("a", "Q")};
   const std::vector<std::vector<IonFit>> nan{
-      {fit("success", std::numeric_limits<double>::quiet_NaN(), 1.0), fit("success", 2.0, 1.0)}};
+      {fit("success", std::numeric_limits<double>::quiet_NaN(), 1.0),
+       fit("success", 2.0, 1.0)}};
   const std::string text = measurements_jsonl(one, nan);
   const std::vector<TablePart> parts{{"p", text}};
   const std::vector<Target> t{target("Q", 2)};
@@ -101,8 +103,10 @@ TEST(MeasurementParts, DamagedOrMismatchedPartsAreNamed) {
       {{first + "{\"file\":\"a.mzML\"\n" + rest}, "p0: line 2: not JSON"},
       {{first + "[1,2]\n" + rest}, "p0: line 2: not a measurement"},
       {{first + "\n" + rest}, "p0: line 2: not JSON"},
-      {{"{\"file\":\"a.mzML\",\"target\":\"Q\",\"qualifiers\":[{\"fit_status\":\"success\","
-        "\"area\":\"12\"}]}\n" + rest},
+      {{"{\"file\":\"a.mzML\",\"target\":\"Q\",\"qualifiers\":[{\"fit_status\":"
+        "\"success\","
+        "\"area\":\"12\"}]}\n" +
+        rest},
        "p0: line 1: a qualifier without fit_status or with a value that is not a number"},
       {{"{\"file\":\"a.mzML\",\"target\":\"Q\",\"qualifiers\":[{\"area\":1}]}\n" + rest},
        "p0: line 1: a qualifier without"},
@@ -110,7 +114,8 @@ TEST(MeasurementParts, DamagedOrMismatchedPartsAreNamed) {
       {{rest}, "no measurement part holds a.mzML / Q"},
       {{whole + "{\"file\":\"c.mzML\",\"target\":\"Q\",\"qualifiers\":[]}\n"},
        "p0: c.mzML / Q is in no table part"},
-      {{"{\"file\":\"a.mzML\",\"target\":\"Q\",\"qualifiers\":[{\"fit_status\":\"success\"}]}\n" +
+      {{"{\"file\":\"a.mzML\",\"target\":\"Q\",\"qualifiers\":[{\"fit_status\":"
+        "\"success\"}]}\n" +
         rest},
        "p0: a.mzML / Q has 1 qualifiers, the target 2"},
   };
@@ -135,7 +140,8 @@ TEST(MeasurementParts, RowsMustFollowTheTargets) {
   };
   const std::vector<Case> cases{
       {{row("f", "A"), row("f", "B"), row("g", "A"), row("g", "B")}, ""},
-      {{row("f", "B"), row("f", "A")}, "the rows of f do not follow the targets table (B where A"},
+      {{row("f", "B"), row("f", "A")},
+       "the rows of f do not follow the targets table (B where A"},
       {{row("f", "A"), row("g", "B")}, "the rows of f do not follow"},
       {{row("f", "A"), row("f", "B"), row("g", "A")}, "3 rows, not 2 per file"},
       {{row("f", "A"), row("f", "C")}, "(C where B was expected)"},

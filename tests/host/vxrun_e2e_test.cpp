@@ -704,8 +704,10 @@ TEST(Vxrun, MergeQuantitatesLikeOneBatch) {
   }
   std::sort(files.begin(), files.end());
   const std::string targets = data / "targets.tsv", samples = data / "samples.tsv";
-  std::vector<std::string> batch{"batch", "--targets", targets, "-q", "--samples", samples,
-                                 "--quant", dir / "all_q.tsv", "--calibration", dir / "all_c.tsv"};
+  std::vector<std::string> batch{
+      "batch",         "--targets",      targets,   "-q",
+      "--samples",     samples,          "--quant", dir / "all_q.tsv",
+      "--calibration", dir / "all_c.tsv"};
   batch.insert(batch.end(), files.begin(), files.end());
   ASSERT_EQ(vxrun(batch).code, 0);
   std::vector<std::string> tables, measured;
@@ -735,22 +737,28 @@ TEST(Vxrun, MergeQuantitatesLikeOneBatch) {
   const std::vector<Case> cases{
       {{"--measurements-list", all_list}, 0, ""},
       {{}, 64, "give their --measurements parts"},
-      {{"--measurements-list", dir / "missing.list"}, 65,
+      {{"--measurements-list", dir / "missing.list"},
+       65,
        "no measurement part holds " + files[1]},
-      {{"--measurements-list", all_list, "--measurements", measured[0]}, 65, "is also in"},
+      {{"--measurements-list", all_list, "--measurements", measured[0]},
+       65,
+       "is also in"},
       {{"--measurements-list", dir / "absent.list"}, 66, "absent.list"},
       {{"--measurements", dir / "absent.jsonl"}, 66, "absent.jsonl"},
       {{"--targets", dir / "istd_only.tsv"}, 65, "do not follow the targets table"},
-      {{"--measurements-list", all_list, "--samples", dir / "absent.tsv"}, 66,
+      {{"--measurements-list", all_list, "--samples", dir / "absent.tsv"},
+       66,
        "cannot read the sample list"},
-      {{"--measurements-list", all_list, "--samples", dir / "bad_samples.tsv"}, 65,
+      {{"--measurements-list", all_list, "--samples", dir / "bad_samples.tsv"},
+       65,
        "bad_samples.tsv:1"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.says);
-    std::vector<std::string> merge{"merge",   "-q",     "--targets",     targets,
-                                   "--samples", samples, "--quant",       dir / "m_q.tsv",
-                                   "--calibration", dir / "m_c.tsv", "--table", dir / "m.tsv"};
+    std::vector<std::string> merge{
+        "merge",   "-q",         "--targets",     targets,         "--samples",
+        samples,   "--quant",    dir / "m_q.tsv", "--calibration", dir / "m_c.tsv",
+        "--table", dir / "m.tsv"};
     merge.insert(merge.end(), tables.begin(), tables.end());
     merge.insert(merge.end(), c.extra.begin(), c.extra.end());
     const ProcessRun r = vxrun(merge);
