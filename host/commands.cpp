@@ -563,7 +563,7 @@ int run_merge_command(const CliOptions& o, CommandIo& io) {
     if (!loaded) return code;
     targets = std::move(*loaded);
   }
-  ReportRun report(o, 0, targets);
+  ReportRun report(o, 0, targets);  // no cell plots: the runs are gone
   auto outcome = merge_parts(o, targets, io, code);
   if (!outcome) return code;
   const std::vector<BatchFile> files = merged_files(outcome->rows);
@@ -576,10 +576,9 @@ int run_merge_command(const CliOptions& o, CommandIo& io) {
   }
   write_tables(o, outcome->rows, io, outcome->write_errors);
   // merge never loads the step library: the report says so.
-  CommandIo report_io{
-      io.out, io.err,          io.progress,
-      false,  io.command_line, "not loaded (merge reads the tables of earlier runs)",
-      ""};
+  CommandIo report_io = io;
+  report_io.library_path = "not loaded (merge reads the tables of earlier runs)";
+  report_io.library_contract.clear();
   report.write("merge", files, *outcome, report_io);
   if (samples) write_quantitation(o.quant, targets, *samples, *outcome);
   return finish_code(*outcome, io);
