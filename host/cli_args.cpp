@@ -129,6 +129,9 @@ constexpr std::string_view kBatchUsage =
     "  --through-origin   no intercept\n"
     "  --blank-threshold PCT  flag blanks whose response exceeds PCT % of the\n"
     "                     lowest level's mean response (20)\n"
+    "  --measurements FILE  the qualifier ions' fits, one JSON line per file and\n"
+    "                     target: what 'vxrun merge --samples' needs besides the\n"
+    "                     table to quantitate parts of a sequence\n"
     "\n"
     "table columns: file, target, mz, rt, status, spectra, trace_points,\n"
     "max_intensity, fit_status, retention_time, height, width, area, baseline,\n"
@@ -142,11 +145,15 @@ constexpr std::string_view kBatchUsage =
 
 constexpr std::string_view kMergeUsage =
     "usage: vxrun merge PARTS... [--list FILE] [--table T] [--jsonl J]\n"
+    "                   [--targets T [--report R [--plot DIR]]\n"
+    "                    [--samples S --quant Q ... --measurements M...]]\n"
     "\n"
     "Joins results tables that 'vxrun batch' wrote for parts of a sequence\n"
     "(one per file when a workflow engine runs each file as its own job) into\n"
     "the table one batch over all those files writes: the same bytes, rows\n"
-    "sorted by file, each file's rows in its targets' order.\n"
+    "sorted by file, each file's rows in its targets' order. With the targets\n"
+    "table the parts were made with, it also writes the report and the\n"
+    "quantitation that batch writes for the same files.\n"
     "\n"
     "options:\n"
     "  --list FILE        more part paths, one per line (for more parts than a\n"
@@ -154,12 +161,28 @@ constexpr std::string_view kMergeUsage =
     "  --table FILE       write the TSV table to FILE (default: standard output)\n"
     "  --jsonl FILE       also write the rows as JSON Lines\n"
     "  -q, --quiet        nothing on stderr but errors\n"
+    "  --targets FILE     the parts' targets table (for --report and quantitation)\n"
+    "  --report FILE      the HTML report of the merged rows: values and flags of\n"
+    "                     every cell; no traces (the runs are gone)\n"
+    "  --plot DIR         the folder of the batch plots, linked from the report\n"
+    "\n"
+    "quantitation, as 'vxrun batch' does it (see 'vxrun help batch'):\n"
+    "  --samples, --quant, --quant-jsonl, --calibration, --calibration-jsonl,\n"
+    "  --cal-plots, --model, --weighting, --through-origin, --blank-threshold,\n"
+    "  each as in batch\n"
+    "  --measurements FILE  a part's qualifier fits (batch --measurements);\n"
+    "                     repeatable, one per table part; needed when a target\n"
+    "                     has qualifier ions\n"
+    "  --measurements-list FILE  more of them, one path per line\n"
     "\n"
     "exit code: 0 when every file of the parts was processed, 1 when at least\n"
     "one was not (as the batch would say), 64 usage error, 65 a part is not a\n"
     "complete vxrun table (another header, a damaged row, a last line cut\n"
-    "short, a file already in another part), 66 a part or the list cannot be\n"
-    "read, 73 an output cannot be written. Every error names the part.\n";
+    "short, a file already in another part), a measurement part is damaged or\n"
+    "does not match the table parts, the rows do not follow the targets table,\n"
+    "or the targets table or sample list is malformed, 66 a part, a list, the\n"
+    "targets table or the sample list cannot be read, 73 an output cannot be\n"
+    "written. Every error names the part.\n";
 
 constexpr std::string_view kListUsage =
     "usage: vxrun list\n"
@@ -324,6 +347,7 @@ void declare_batch(CLI::App& cmd, CliOptions& o) {
   flag(cmd, "--progress", [&o] { o.progress_bar = true; });
   flag(cmd, "--no-progress", [&o] { o.progress_bar = false; });
   declare_quant_options(cmd, o.quant);
+  path_option(cmd, "--measurements", "a file", o.measurements_path);
 }
 
 void declare_merge(CLI::App& cmd, CliOptions& o) {
@@ -332,6 +356,14 @@ void declare_merge(CLI::App& cmd, CliOptions& o) {
   path_option(cmd, "--table", "a file", o.table_path);
   path_option(cmd, "--jsonl", "a file", o.jsonl_path);
   flag(cmd, "-q,--quiet", [&o] { o.quiet = true; });
+  path_option(cmd, "--targets", "a file", o.targets_file);
+  path_option(cmd, "--report", "a file", o.report_path);
+  path_option(cmd, "--plot", "a folder", o.plot_dir);
+  declare_quant_options(cmd, o.quant);
+  cmd.add_option("--measurements", o.measurement_parts, "a file")
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+      ->check(non_empty());
+  path_option(cmd, "--measurements-list", "a file", o.measurements_list);
 }
 
 // Commands without arguments still collect them, to say so.
@@ -365,6 +397,7 @@ void declare_help(CLI::App& cmd, CliOptions& o) { cmd.add_option("topic", o.help
 // The post-parse checks that tie several options together.
 std::string check_chain_or_batch(const CliOptions& o);
 std::string check_merge(const CliOptions& o);
+std::string check_quant_outputs(const CliOptions& o);
 std::string check_no_arguments(const CliOptions& o);
 std::string check_run(const CliOptions& o);
 std::string check_help(const CliOptions& o);
@@ -411,11 +444,7 @@ std::string check_chain_or_batch(const CliOptions& o) {
   }
   if (o.command == Command::kBatch && o.inputs.empty()) return "batch needs input files";
   if (const std::string e = check_standard_output(o); !e.empty()) return e;
-  if ((!o.quant.samples_file.empty() || o.quant.settings_given) &&
-      !quantitation_requested(o)) {
-    return "quantitation options need --quant, --quant-jsonl, --calibration, "
-           "--calibration-jsonl, --cal-plots, or --report with --samples";
-  }
+  if (const std::string e = check_quant_outputs(o); !e.empty()) return e;
   if (single) {
     if (const auto p = target_problem(make_target("", *o.mz, *o.rt, o.defaults)))
       return *p;
@@ -423,9 +452,26 @@ std::string check_chain_or_batch(const CliOptions& o) {
   return {};
 }
 
+std::string check_quant_outputs(const CliOptions& o) {
+  if ((!o.quant.samples_file.empty() || o.quant.settings_given) &&
+      !quantitation_requested(o)) {
+    return "quantitation options need --quant, --quant-jsonl, --calibration, "
+           "--calibration-jsonl, --cal-plots, or --report with --samples";
+  }
+  return {};
+}
+
 std::string check_merge(const CliOptions& o) {
   if (o.inputs.empty() && o.parts_list.empty())
     return "merge needs part tables (or --list FILE)";
+  if (std::string e = check_quant_outputs(o); !e.empty()) return e;
+  const bool measurements = !o.measurement_parts.empty() || !o.measurements_list.empty();
+  if (measurements && !quantitation_requested(o))
+    return "--measurements and --measurements-list only serve the quantitation outputs";
+  if (!o.plot_dir.empty() && o.report_path.empty())
+    return "merge --plot only links the figures from --report";
+  if ((o.quant.wanted() || !o.report_path.empty()) && o.targets_file.empty())
+    return "--report and the quantitation outputs of merge need --targets";
   return check_standard_output(o);
 }
 

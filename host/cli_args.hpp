@@ -79,7 +79,10 @@ struct CliOptions {
   std::string report_path;           // --report: the HTML report
   bool quiet = false;                // no progress, no per-file lines
   std::optional<bool> progress_bar;  // --progress / --no-progress
-  QuantOptions quant;                // batch
+  QuantOptions quant;                // batch, merge
+  std::string measurements_path;     // batch --measurements: qualifier fits, JSON Lines
+  std::vector<std::string> measurement_parts;  // merge --measurements (repeatable)
+  std::string measurements_list;  // merge --measurements-list: more of them, one per line
 
   RunOptions run;  // run
 };

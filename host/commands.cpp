@@ -12,6 +12,7 @@
 #include "batch_runner.hpp"
 #include "exit_codes.hpp"
 #include "host_session.hpp"
+#include "measurement_parts.hpp"
 #include "number_text.hpp"
 #include "quant_outputs.hpp"
 #include "quant_report.hpp"
@@ -140,13 +141,14 @@ void write_tables(const CliOptions& o, std::span<const ResultRow> rows, CommandI
   }
 }
 
-// The part paths of a merge: the arguments, then the lines of --list.
-std::optional<std::vector<std::string>> part_paths(const CliOptions& o, CommandIo& io) {
-  std::vector<std::string> paths = o.inputs;
-  if (o.parts_list.empty()) return paths;
-  const auto list = read_whole_file(o.parts_list);
+// The paths of a merge's parts: those given, then the lines of the list.
+std::optional<std::vector<std::string>> part_paths(std::vector<std::string> paths,
+                                                   const std::string& list_path,
+                                                   CommandIo& io) {
+  if (list_path.empty()) return paths;
+  const auto list = read_whole_file(list_path);
   if (!list) {
-    io.err << "vxrun: cannot read the list of parts " << o.parts_list << "\n";
+    io.err << "vxrun: cannot read the list of parts " << list_path << "\n";
     return std::nullopt;
   }
   std::string_view rest = *list;
@@ -157,6 +159,23 @@ std::optional<std::vector<std::string>> part_paths(const CliOptions& o, CommandI
     if (!line.empty()) paths.emplace_back(line);
   }
   return paths;
+}
+
+// Every part read whole (texts owns the bytes the parts point into); false
+// after naming the first that cannot be read.
+bool read_parts(const std::vector<std::string>& paths, std::vector<std::string>& texts,
+                std::vector<TablePart>& parts, CommandIo& io) {
+  texts.reserve(paths.size());
+  for (const std::string& path : paths) {
+    auto text = read_whole_file(path);
+    if (!text) {
+      io.err << "vxrun: cannot read the part " << path << "\n";
+      return false;
+    }
+    texts.push_back(std::move(*text));
+  }
+  for (std::size_t i = 0; i < paths.size(); ++i) parts.push_back({paths[i], texts[i]});
+  return true;
 }
 
 // Writes the label of a summary line, padded so that every value starts in
@@ -457,6 +476,11 @@ int run_batch_command(const CliOptions& o, const ChainSteps& steps, CommandIo& i
   report.write("batch", files, outcome, io, quant ? &*quant : nullptr);
 
   write_tables(o, outcome.rows, io, outcome.write_errors);
+  if (std::string error;
+      !o.measurements_path.empty() &&
+      !write_text_file(o.measurements_path,
+                       measurements_jsonl(outcome.rows, outcome.qualifier_fits), &error))
+    outcome.write_errors.push_back(error);
   if (quant) write_quantitation(o.quant, *targets, *quant, outcome);
   if (!o.quiet) {
     io.err << "vxrun: " << files.size() << " files, " << outcome.rows.size() << " rows";
@@ -467,37 +491,106 @@ int run_batch_command(const CliOptions& o, const ChainSteps& steps, CommandIo& i
   return finish_code(outcome, io);
 }
 
-int run_merge_command(const CliOptions& o, CommandIo& io) {
-  const auto paths = part_paths(o, io);
-  if (!paths) return kExitNoInput;
+namespace {
+
+// The merged rows as a batch's outcome; nullopt after saying why (code set).
+std::optional<BatchOutcome> merge_parts(const CliOptions& o,
+                                        std::span<const Target> targets, CommandIo& io,
+                                        int& code) {
+  code = kExitNoInput;
   std::vector<std::string> texts;
-  texts.reserve(paths->size());
-  for (const std::string& path : *paths) {
-    auto text = read_whole_file(path);
-    if (!text) {
-      io.err << "vxrun: cannot read the part " << path << "\n";
-      return kExitNoInput;
-    }
-    texts.push_back(std::move(*text));
-  }
   std::vector<TablePart> parts;
-  parts.reserve(paths->size());
-  for (std::size_t i = 0; i < paths->size(); ++i)
-    parts.push_back({(*paths)[i], texts[i]});
-  const MergeOutcome merged = merge_tables(parts);
+  const auto paths = part_paths(o.inputs, o.parts_list, io);
+  if (!paths || !read_parts(*paths, texts, parts, io)) return std::nullopt;
+  MergeOutcome merged = merge_tables(parts);
+  // The report and the quantitation place rows by file and target index.
+  if (merged.error.empty() && !targets.empty())
+    merged.error = rows_follow_targets(merged.rows, targets);
   if (!merged.error.empty()) {
     io.err << "vxrun: " << merged.error << "\n";
-    return kExitPartInvalid;
+    code = kExitPartInvalid;
+    return std::nullopt;
   }
-  std::vector<std::string> errors;
-  write_tables(o, merged.rows, io, errors);
   if (!o.quiet) {
     io.err << "vxrun: " << parts.size() << " parts, " << merged.rows.size() << " rows";
     if (merged.files_failed > 0)
       io.err << ", " << merged.files_failed << " files not processed";
     io.err << "\n";
   }
-  return finish_code(errors, merged.files_failed, io);
+  BatchOutcome out;
+  out.rows = std::move(merged.rows);
+  out.files_failed = merged.files_failed;
+  return out;
+}
+
+// The merged files, in the batch's order (the rows are sorted by file).
+std::vector<BatchFile> merged_files(std::span<const ResultRow> rows) {
+  std::vector<BatchFile> files;
+  for (const ResultRow& row : rows) {
+    if (files.empty() || files.back().path != row.file)
+      files.push_back({row.file, "", ""});
+  }
+  return files;
+}
+
+// The qualifier fits of the merged rows, from the measurement parts. Targets
+// without qualifier ions need none.
+bool add_qualifier_fits(const CliOptions& o, std::span<const Target> targets,
+                        BatchOutcome& outcome, CommandIo& io, int& code) {
+  code = kExitNoInput;
+  std::vector<std::string> texts;
+  std::vector<TablePart> parts;
+  const auto paths = part_paths(o.measurement_parts, o.measurements_list, io);
+  if (!paths || !read_parts(*paths, texts, parts, io)) return false;
+  bool qualifiers = false;
+  for (const Target& t : targets) qualifiers = qualifiers || !t.qualifiers.empty();
+  if (paths->empty() && !qualifiers) return true;
+  if (paths->empty()) {
+    io.err << "vxrun: the targets have qualifier ions: give their --measurements parts\n";
+    code = kExitUsage;
+    return false;
+  }
+  QualifierJoin join = join_qualifiers(outcome.rows, targets, parts);
+  if (!join.error.empty()) {
+    io.err << "vxrun: " << join.error << "\n";
+    code = kExitPartInvalid;
+    return false;
+  }
+  outcome.qualifier_fits = std::move(join.per_row);
+  return true;
+}
+
+}  // namespace
+
+int run_merge_command(const CliOptions& o, CommandIo& io) {
+  int code = kExitOk;
+  std::vector<Target> targets;
+  if (!o.targets_file.empty()) {
+    auto loaded = load_targets(o, io, code);
+    if (!loaded) return code;
+    targets = std::move(*loaded);
+  }
+  ReportRun report(o, 0, targets);  // no cell plots: the runs are gone
+  auto outcome = merge_parts(o, targets, io, code);
+  if (!outcome) return code;
+  const std::vector<BatchFile> files = merged_files(outcome->rows);
+  std::optional<std::vector<SampleEntry>> samples;
+  if (quantitation_requested(o)) {
+    if (!add_qualifier_fits(o, targets, *outcome, io, code)) return code;
+    samples = load_samples(o, targets, files, io, code);
+    if (!samples) return code;
+    if (!make_folder(o.quant.plot_dir, io)) return kExitCannotWrite;
+  }
+  write_tables(o, outcome->rows, io, outcome->write_errors);
+  // merge never loads the step library: the report says so.
+  CommandIo report_io = io;
+  report_io.library_path = "not loaded (merge reads the tables of earlier runs)";
+  report_io.library_contract.clear();
+  std::optional<QuantOutcome> quant;
+  if (samples) quant = quantitate_batch(o.quant, targets, *samples, *outcome);
+  report.write("merge", files, *outcome, report_io, quant ? &*quant : nullptr);
+  if (quant) write_quantitation(o.quant, targets, *quant, *outcome);
+  return finish_code(*outcome, io);
 }
 
 }  // namespace vx::host

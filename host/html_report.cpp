@@ -167,10 +167,15 @@ Box plot_box(const CellPlot& p) {
   return b;
 }
 
-// [window lo, window hi, x lo, x hi, y lo, y hi, points, curve, baseline, svg]
+// [window lo, window hi, x lo, x hi, y lo, y hi, points, curve, baseline, svg],
+// or only "svg" for a cell without plot data
 void append_plot(std::string& out, const std::optional<CellPlot>& p) {
   if (!p) {
     out += "null";
+    return;
+  }
+  if (!p->has_data) {  // the link alone, as a string
+    append_json_string(out, p->svg_path);
     return;
   }
   const Box b = plot_box(*p);

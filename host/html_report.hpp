@@ -40,6 +40,9 @@ struct CellPlot {
   std::vector<double> curve_x, curve_y;  // empty when drawn from the fit
   std::optional<double> baseline;
   std::string svg_path;  // relative to the report, when SVG files were written
+  // false: only the SVG link is known (a report made from merged tables,
+  // whose runs are long gone); the cell shows its values and the link.
+  bool has_data = true;
 };
 
 // A piece of HTML written by the program itself (never raw data), such as a

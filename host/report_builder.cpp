@@ -11,6 +11,7 @@ ReportCollector::ReportCollector(std::size_t n_files, std::span<const Target> ta
     : targets_(targets.begin(), targets.end()), plots_(n_files * targets.size()) {}
 
 void ReportCollector::attach(BatchSettings& settings) {
+  attached_ = true;
   settings.on_target = [this, next = std::move(settings.on_target)](
                            std::size_t f, std::size_t t, const TargetRun& run) {
     plots_[f * targets_.size() + t] = make_cell_plot(targets_[t], run);
@@ -27,13 +28,21 @@ ReportModel ReportCollector::finish(ReportFacts facts, std::span<const BatchFile
   for (const BatchFile& f : files) m.files.push_back(f.path);
   m.targets = targets_;
   m.rows = std::move(rows);
+  if (!attached_)  // no plot data at all, or only links
+    plots_.assign(plot_dir.empty() ? 0 : files.size() * targets_.size(), std::nullopt);
   if (!plot_dir.empty()) {
     const std::vector<std::string> names = plot_file_names(files, targets_);
     std::error_code ec;
     const fs::path base = fs::absolute(report_path, ec).parent_path();
     for (std::size_t i = 0; i < plots_.size() && i < names.size(); ++i) {
-      if (!plots_[i]) continue;
       const fs::path svg = fs::absolute(fs::path(plot_dir) / names[i], ec);
+      // Without the runs (rows read back from tables) a cell links the
+      // figure a batch left in plot_dir, if there is one.
+      if (!attached_ && fs::is_regular_file(svg, ec)) {
+        plots_[i].emplace();
+        plots_[i]->has_data = false;
+      }
+      if (!plots_[i]) continue;
       plots_[i]->svg_path =
           svg.lexically_normal().lexically_relative(base).generic_string();
     }

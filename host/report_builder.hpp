@@ -27,7 +27,8 @@ class ReportCollector {
 
   // The model of the finished run. SVG figures, when written to plot_dir,
   // are linked relative to the report's folder so that the two can be moved
-  // together.
+  // together. A collector never attached to a run (rows read back from
+  // tables) links the figures it finds in plot_dir and has no plot data.
   ReportModel finish(ReportFacts facts, std::span<const BatchFile> files,
                      std::vector<ResultRow> rows, const std::string& plot_dir,
                      const std::string& report_path);
@@ -35,6 +36,7 @@ class ReportCollector {
  private:
   std::vector<Target> targets_;
   std::vector<std::optional<CellPlot>> plots_;
+  bool attached_ = false;
 };
 
 // A wall-clock start as "2026-12-08T23:10:00Z" (UTC).

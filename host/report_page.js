@@ -166,6 +166,9 @@
   }
   function showCell(i) {
     var f = Math.floor(i / NT), t = i % NT, r = D.rows[i], p = D.plots.length ? D.plots[i] : null;
+    // A plain string is the link to a cell's SVG figure without its plot data.
+    var svg = typeof p === "string" ? p : p && p[9];
+    if (typeof p === "string") p = null;
     var view = document.getElementById("cell-view");
     view.replaceChildren();
     view.hidden = false;
@@ -181,6 +184,9 @@
       var pts = points(p[6], p);
       body.appendChild(chart({ w: 560, h: 300, x: [p[0], p[1]], xs: pts[0], ys: pts[1],
         lines: [fitCurve(r, p)], baseline: p[8], xLabel: "retention time (min)", yLabel: "intensity" }));
+    } else if (svg || !D.plots.length) {
+      body.appendChild(el("p", "noplot", "This report holds no trace data" +
+        (svg ? ": see the SVG figure." : ".")));
     } else {
       body.appendChild(el("p", "noplot", "No trace for this cell: " + (r[MSG] || status(r))));
     }
@@ -193,10 +199,10 @@
     });
     body.appendChild(tbl);
     view.appendChild(body);
-    if (p && p[9]) {
+    if (svg) {
       var a = el("a", null, "the SVG figure");
       // Only relative paths are linked: a scheme would not be a file beside the report.
-      a.href = /^[a-zA-Z][a-zA-Z0-9+.-]*:/.test(p[9]) ? "./" + p[9] : p[9];
+      a.href = /^[a-zA-Z][a-zA-Z0-9+.-]*:/.test(svg) ? "./" + svg : svg;
       view.appendChild(a);
     }
   }

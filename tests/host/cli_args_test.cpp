@@ -137,7 +137,14 @@ TEST(CliArgs, UsageErrors) {
       {"chain f --mz 73 --rt 5 --table t.tsv", "unknown option --table"},
       {"batch --targets t.tsv", "needs input files"},
       {"merge --table t.tsv", "needs part tables"},
-      {"merge a.tsv --targets t.tsv", "unknown option --targets"},
+      {"merge a.tsv --targets t.tsv --mz 3", "unknown option --mz"},
+      {"merge a.tsv --report r.html", "need --targets"},
+      {"merge a.tsv --samples s --quant q", "need --targets"},
+      {"merge a.tsv --targets t --samples s", "quantitation options need --quant"},
+      {"merge a.tsv --targets t --measurements m", "only serve the quantitation"},
+      {"merge a.tsv --targets t --plot d", "only links the figures from --report"},
+      {"merge a.tsv --targets t --quant q --measurements=",
+       "--measurements needs a file"},
       {"merge a.tsv --table", "--table needs a file"},
       {"merge a.tsv --jsonl -", "both cannot go to standard output"},
       {"batch a --targets t.tsv -j -1", "thread count"},
@@ -164,8 +171,10 @@ TEST(CliArgs, UsageErrors) {
       {"run OperationStepDemo -p", "-p needs a text"},
       {"run OperationStepDemo extra", "unexpected argument 'extra'"},
       {"run OperationStepDemo --mz 3", "unknown option --mz"},
-      {"batch a --targets t --quant q --model cubic", "--model needs linear or quadratic"},
-      {"batch a --targets t --quant q --weighting 1/y", "--weighting needs none, 1/x or 1/x2"},
+      {"batch a --targets t --quant q --model cubic",
+       "--model needs linear or quadratic"},
+      {"batch a --targets t --quant q --weighting 1/y",
+       "--weighting needs none, 1/x or 1/x2"},
       {"batch a --targets t --quant q --blank-threshold -1", "a percentage of 0 or more"},
       {"batch a --targets t --samples s.tsv", "quantitation options need --quant"},
       {"batch a --targets t --through-origin", "quantitation options need --quant"},
@@ -183,7 +192,7 @@ TEST(CliArgs, UsageErrors) {
 // Whoever adds an option also documents it: each one a command accepts is in
 // that command's help text.
 TEST(CliArgs, HelpTextListsEveryOption) {
-  for (const char* command : {"chain", "batch", "list", "run"}) {
+  for (const char* command : {"chain", "batch", "merge", "list", "run"}) {
     SCOPED_TRACE(command);
     const std::string_view text = usage_text(command);
     for (const std::string& name : command_option_names(command)) {

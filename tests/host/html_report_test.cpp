@@ -1,7 +1,9 @@
 #include "html_report.hpp"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <filesystem>
 #include <string>
 
 #include "number_text.hpp"
@@ -261,6 +263,39 @@ TEST(ReportBuilder, SvgLinksAreRelativeToTheReport) {
   EXPECT_FALSE(m.plots[0]);
   ASSERT_TRUE(m.plots[1]);
   EXPECT_EQ(m.plots[1]->svg_path, "../plots/run1.mzML-2__P_1.svg");
+}
+
+// Rows read back from tables have no plot data: a cell links the figure a
+// batch left in the plot folder when there is one, and shows no trace.
+TEST(ReportBuilder, MergedRowsLinkOnlyTheFiguresThatExist) {
+  const std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                                    ("vx_merged_report_" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir / "plots");
+  std::string error;
+  ASSERT_TRUE(
+      write_text_file((dir / "plots" / "run1.mzML__T.svg").string(), "<svg/>", &error));
+  const std::vector<Target> targets{make_target("T", 73, 1.178, {})};
+  const std::vector<BatchFile> files{{"/x/run1.mzML", "", ""}, {"/x/run2.mzML", "", ""}};
+  struct Case {
+    std::string plot_dir;
+    std::size_t n_plots;
+    std::string json;  // what the data block holds for the first cell's plot
+  };
+  const std::vector<Case> cases{
+      {(dir / "plots").string(), 2, "\"plots\":[\"../plots/run1.mzML__T.svg\",null]"},
+      {"", 0, "\"plots\":[]"},
+  };
+  for (const Case& c : cases) {
+    ReportCollector collector(0, targets);
+    const ReportModel m = collector.finish({}, files, {}, c.plot_dir,
+                                           (dir / "html" / "report.html").string());
+    ASSERT_EQ(m.plots.size(), c.n_plots);
+    if (c.n_plots > 0) {
+      EXPECT_FALSE(m.plots[0]->has_data);
+    }
+    EXPECT_NE(render_html_report(m).find(c.json), std::string::npos) << c.json;
+  }
+  std::filesystem::remove_all(dir);
 }
 
 TEST(ReportBuilder, TimesAndRoundedValues) {

@@ -6,7 +6,9 @@ hold markup, ampersands, quotes and bytes that are not UTF-8, opens the
 report from file://, and checks: the matrix has one cell per file and
 target, clicking a cell draws its trace and fit, a per-target table sorts,
 names show as text (a target named <script>alert(1)</script> never runs),
-and the browser logs no error. A screenshot goes to the work folder.
+and the browser logs no error. A screenshot goes to the work folder. Then
+`vxrun merge --report` over the batch's table: its cells show values and
+flags without trace data and link the batch's SVG figures.
 
 With --scale FILES TARGETS it builds a batch of that size instead, and prints
 the report's size and the browser's load, first-paint and scroll times.
@@ -212,6 +214,30 @@ def check_small(driver, n_files, n_targets, work):
     driver.save_screenshot(os.path.join(work, "report_screenshot.png"))
 
 
+def check_merged(driver, a, targets, work):
+    """The report vxrun merge writes from the batch's table: no trace data,
+    but each cell's values and flags, and a link to its SVG figure."""
+    report = os.path.join(work, "merged.html")
+    run = subprocess.run([a.vxrun, "merge", os.path.join(work, "results.tsv"), "-q",
+                          "--targets", targets, "--report", report,
+                          "--plot", os.path.join(work, "plots"), "--table", os.devnull],
+                         stderr=subprocess.PIPE)
+    if run.returncode not in (0, 1):
+        fail("vxrun merge exited %d: %s" % (run.returncode, run.stderr.decode(errors="replace")))
+    driver.get("file://" + os.path.abspath(report))
+    driver.find_elements(By.CSS_SELECTOR, "#matrix td.cell.ok")[1].click()
+    view = driver.find_element(By.ID, "cell-view")
+    if view.find_elements(By.CSS_SELECTOR, "svg circle.pt"):
+        fail("a merged report drew trace points it does not have")
+    if "holds no trace data" not in view.text or "solver converged" not in view.text:
+        fail("the merged cell view lacks its note or its flags: %r" % view.text)
+    href = view.find_element(By.LINK_TEXT, "the SVG figure").get_attribute("href")
+    if not href.startswith("file://") or not os.path.isfile(href[len("file://"):].replace("%20", " ")):
+        fail("the merged report links %r, not a figure beside it" % href)
+    if "not loaded" not in driver.find_element(By.TAG_NAME, "body").text:
+        fail("the merged report does not say the library was not loaded")
+
+
 SCROLL = """
     const done = arguments[arguments.length - 1];
     const box = document.querySelector('#matrix-wrap .grid-body');
@@ -283,6 +309,7 @@ def main():
         else:
             driver.get(url)
             check_small(driver, n_files, n_targets, a.work)
+            check_merged(driver, a, targets, a.work)
         errors = console_errors(driver)
         if errors:
             fail("browser console errors: %r" % errors)

@@ -736,6 +736,78 @@ TEST(Vxrun, QuantitationOfAGeneratedSequence) {
   EXPECT_EQ(plots, 3u);
 }
 
+// Quantitating merged parts gives the batch's bytes; measurement parts,
+// targets or sample lists that do not fit the table parts stop the merge
+// with the right exit code (the join's own checks are the unit tests').
+TEST(Vxrun, MergeQuantitatesLikeOneBatch) {
+  REQUIRE_CHAIN_STEPS();
+  const fs::path data = vx::testing::test_data("quant");
+  TempDir dir;
+  std::vector<std::string> files;
+  for (const auto& e : fs::directory_iterator(data)) {
+    if (e.path().string().ends_with(".mzML.gz")) files.push_back(e.path().string());
+  }
+  std::sort(files.begin(), files.end());
+  const std::string targets = data / "targets.tsv", samples = data / "samples.tsv";
+  std::vector<std::string> batch{
+      "batch",         "--targets",      targets,   "-q",
+      "--samples",     samples,          "--quant", dir / "all_q.tsv",
+      "--calibration", dir / "all_c.tsv"};
+  batch.insert(batch.end(), files.begin(), files.end());
+  ASSERT_EQ(vxrun(batch).code, 0);
+  std::vector<std::string> tables, measured;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    tables.push_back(dir / ("p" + std::to_string(i) + ".tsv"));
+    measured.push_back(dir / ("p" + std::to_string(i) + ".jsonl"));
+    ASSERT_EQ(vxrun({"batch", files[i], "--targets", targets, "-q", "--table", tables[i],
+                     "--measurements", measured[i]})
+                  .code,
+              0);
+  }
+  std::ofstream(dir / "istd_only.tsv") << "name\tmz\trt\nISTD\t152\t1.3\n";
+  std::ofstream(dir / "bad_samples.tsv") << "file\ttype\tZ\nstd1\tstandard\t1\n";
+  struct Case {
+    std::vector<std::string> extra;
+    int code;
+    std::string says;
+  };
+  std::ofstream all(dir / "all.list");
+  for (const std::string& m : measured) all << m << "\n";
+  all.close();
+  const std::string all_list = dir / "all.list";
+  const std::vector<Case> cases{
+      {{"--measurements-list", all_list}, 0, ""},
+      {{}, 64, "give their --measurements parts"},
+      {{"--measurements-list", all_list, "--measurements", measured[0]},
+       65,
+       "is also in"},
+      {{"--measurements-list", dir / "absent.list"}, 66, "absent.list"},
+      {{"--measurements", dir / "absent.jsonl"}, 66, "absent.jsonl"},
+      {{"--targets", dir / "istd_only.tsv"}, 65, "do not follow the targets table"},
+      {{"--measurements-list", all_list, "--samples", dir / "absent.tsv"},
+       66,
+       "cannot read the sample list"},
+      {{"--measurements-list", all_list, "--samples", dir / "bad_samples.tsv"},
+       65,
+       "bad_samples.tsv:1"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.says);
+    std::vector<std::string> merge{
+        "merge",   "-q",         "--targets",     targets,         "--samples",
+        samples,   "--quant",    dir / "m_q.tsv", "--calibration", dir / "m_c.tsv",
+        "--table", dir / "m.tsv"};
+    merge.insert(merge.end(), tables.begin(), tables.end());
+    merge.insert(merge.end(), c.extra.begin(), c.extra.end());
+    const ProcessRun r = vxrun(merge);
+    EXPECT_EQ(r.code, c.code) << r.err;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+    if (c.code != 0) continue;
+    EXPECT_EQ(read_file(dir / "m_q.tsv"), read_file(dir / "all_q.tsv"));
+    EXPECT_EQ(read_file(dir / "m_c.tsv"), read_file(dir / "all_c.tsv"));
+  }
+}
+
 // A sample list that cannot be used stops the batch before any file is read.
 TEST(Vxrun, SampleListProblemsStopTheBatch) {
   const fs::path data = vx::testing::test_data("quant");

@@ -3,6 +3,7 @@
 # over the same inputs: the tables and the plots must be the same bytes, a
 # second run must do nothing, touching one file or adding one must redo only
 # that file and the gather, several files per job must give the same bytes,
+# a sample list and a report must give batch's quant and calibration bytes,
 # and an exit code >= 64 must fail the job with vxrun's message in its log.
 # usage: local_workflow_test.sh SOURCE_DIR VXRUN SCRATCH_DIR
 set -euo pipefail
@@ -58,6 +59,52 @@ snakemake -s "$src/workflow/Snakefile" --cores 2 --configfile many.yaml > many.l
 [ "$(ls out_many/parts/*.tsv | wc -l)" -lt "$(ls out/parts/*.tsv | wc -l)" ] ||
   fail "files_per_job did not put several files in one job"
 compare_with_batch out_many
+
+step "samples and report: the gather quantitates as one batch does"
+# The committed quant sequence: six standards, three samples and a blank,
+# targets with qualifier ions and an internal standard.
+quant="$src/tests/data/quant"
+cat > quant.yaml <<EOF
+inputs: [$quant]
+targets: $quant/targets.tsv
+samples: $quant/samples.tsv
+quant_options: [--weighting, 1/x2]
+out: out_quant
+vxrun: $vxrun
+plots: true
+report: true
+files_per_job: 3
+EOF
+run_quant() { snakemake -s "$src/workflow/Snakefile" --cores 2 --configfile quant.yaml "$@"; }
+run_quant > quant.log 2>&1 || fail "snakemake failed" quant.log
+rm -rf qref && mkdir qref
+"$vxrun" batch "$quant" --targets "$quant/targets.tsv" -j 1 -q --table qref/results.tsv \
+  --samples "$quant/samples.tsv" --weighting 1/x2 --quant qref/quant.tsv \
+  --quant-jsonl qref/quant.jsonl --calibration qref/calibration.tsv \
+  --calibration-jsonl qref/calibration.jsonl --cal-plots qref/calibration_plots ||
+  fail "vxrun batch failed on the quant sequence"
+for f in results.tsv quant.tsv quant.jsonl calibration.tsv calibration.jsonl; do
+  cmp "qref/$f" "out_quant/$f" || fail "$f differs from vxrun batch --samples"
+done
+diff -r -x .snakemake_timestamp qref/calibration_plots out_quant/calibration_plots > /dev/null ||
+  fail "the calibration plots differ from vxrun batch --cal-plots"
+report=out_quant/report.html
+[ -s "$report" ] || fail "no report"
+grep -q 'id="vx-data"' "$report" || fail "the report has no data block"
+grep -qF '"plots":["plots/blank.mzML.gz__ISTD.svg"' "$report" ||
+  fail "the report does not link the gathered plots"
+grep -q "not loaded" "$report" || fail "the report does not say the library was not loaded"
+run_quant > quant2.log 2>&1 || fail "snakemake failed" quant2.log
+grep -q "Nothing to be done" quant2.log || fail "the second quant run did something" quant2.log
+
+step "a damaged measurement part fails the gather, naming it"
+victim=$(ls out_quant/parts/*.measurements.jsonl | head -n 1)
+head -c 50 "$victim" > damaged && cat damaged > "$victim"
+if run_quant --forcerun merge > damaged.log 2>&1; then
+  fail "a damaged measurement part did not fail the workflow" damaged.log
+fi
+grep -qF "$victim: the last line is incomplete" out_quant/logs/merge.log ||
+  fail "the gather's log does not name the damaged part" damaged.log
 
 step "exit codes from 64 fail the job, with vxrun's message in its log"
 printf 'name\tmz\trt\nbad\tseventy-three\t1.2\n' > bad_targets.tsv
