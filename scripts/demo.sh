@@ -26,10 +26,13 @@ tab="$(printf '\t')"
 LC_ALL=C awk -F "$tab" -v OFS="$tab" '
   function sig(v) { return v == "" ? "-" : sprintf("%.6g", v) }
   function fix(v, d) { return v == "" ? "-" : sprintf("%." d "f", v) }
-  NR == 1 { print "target", "mz", "status", "fit_status", "retention_time", "height",
+  function c(name) { return $(col[name]) }
+  NR == 1 { for (i = 1; i <= NF; i++) col[$i] = i
+            print "target", "mz", "status", "fit_status", "retention_time", "height",
                   "width", "area", "baseline", "r_squared", "iterations"; next }
-  { print $2, $3, $5, $9, fix($10, 4), sig($11), sig($12), sig($13), sig($14),
-          fix($15, 5), ($16 == "" ? "-" : $16) }' out/results.tsv > out/results_view.tsv
+  { print c("target"), c("mz"), c("status"), c("fit_status"), fix(c("retention_time"), 4),
+          sig(c("height")), sig(c("width")), sig(c("area")), sig(c("baseline")),
+          fix(c("r_squared"), 5), (c("iterations") == "" ? "-" : c("iterations")) }' out/results.tsv > out/results_view.tsv
 if command -v column >/dev/null 2>&1; then
   column -t -s "$tab" out/results_view.tsv
 else
