@@ -33,6 +33,12 @@
     var s = v.toPrecision(d), e = s.indexOf("e");
     return e < 0 ? trimZeros(s) : trimZeros(s.slice(0, e)) + s.slice(e);
   }
+  // A matrix cell has room for about six characters: whole numbers up to a
+  // million are written out rather than in exponent form.
+  function cellNumber(v) {
+    var a = Math.abs(v);
+    return a >= 1e4 && a < 1e6 ? String(Math.round(v)) : sig(v, 4);
+  }
   function fixed(v, d) { return v === null || v === undefined ? "" : v.toFixed(d); }
   function baseName(p) { var i = p.lastIndexOf("/"); return i < 0 ? p : p.slice(i + 1); }
   function status(r) { return r[ST]; }
@@ -300,7 +306,7 @@
     for (var t = 0; t < NT; t++) {
       var i = f * NT + t, r = D.rows[i], o = outcome(r);
       // A fit without a peak reports zeros: the cell says "no peak" instead.
-      var text = o === "failed" ? "\u2717" : o === "nopeak" || r[AREA] === null ? "\u2013" : sig(r[AREA], 4);
+      var text = o === "failed" ? "\u2717" : o === "nopeak" || r[AREA] === null ? "\u2013" : cellNumber(r[AREA]);
       var td = el("td", "cell " + o, text);
       td.dataset.i = i;
       td.title = th.textContent + " \u00b7 " + D.targets[t][0];  // the names scroll out of view
