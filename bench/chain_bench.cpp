@@ -29,8 +29,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-using vx::host::BatchFile;
-using vx::host::Target;
+using vx::host::chain::BatchFile;
+using vx::host::tables::Target;
 
 using vx::bench::data_dir;
 using vx::bench::run_generator;
@@ -88,15 +88,15 @@ fs::path large_file(std::vector<Target>& targets) {
       text.append(buf, n);
     std::fclose(in);
   }
-  const vx::host::JsonParse p = vx::host::parse_json(text);
-  const vx::host::JsonValue* compounds = p.value ? p.value->find("compounds") : nullptr;
+  const vx::host::base::JsonParse p = vx::host::base::parse_json(text);
+  const vx::host::base::JsonValue* compounds = p.value ? p.value->find("compounds") : nullptr;
   for (std::size_t i = 0; compounds != nullptr && i < compounds->items.size() && i < 20;
        ++i) {
-    const vx::host::JsonValue& c = compounds->items[i];
+    const vx::host::base::JsonValue& c = compounds->items[i];
     const double mz = c.number_at("base_peak_mz").value_or(0);
     const double rt = c.number_at("center_min").value_or(0);
     const double sigma_min = c.number_at("sigma_s").value_or(2) / 60.0;
-    Target t = vx::host::make_target(c.text_at("id").value_or("C"), mz, rt, {});
+    Target t = vx::host::tables::make_target(c.text_at("id").value_or("C"), mz, rt, {});
     t.rt_tol = 4 * sigma_min;
     t.mz_tol = 0.3;
     targets.push_back(t);
@@ -205,9 +205,9 @@ int main(int argc, char** argv) {
     const double mb = static_cast<double>(fs::file_size(small.front().path)) *
                       static_cast<double>(small.size()) / 1e6;
     const fs::path targets = write_targets(
-        {vx::host::make_target("73", 73, 1.20, {}), vx::host::make_target("147", 147, 1.30, {}),
-         vx::host::make_target("207", 207, 1.40, {}),
-         vx::host::make_target("281", 281, 1.50, {})},
+        {vx::host::tables::make_target("73", 73, 1.20, {}), vx::host::tables::make_target("147", 147, 1.30, {}),
+         vx::host::tables::make_target("207", 207, 1.40, {}),
+         vx::host::tables::make_target("281", 281, 1.50, {})},
         data_dir() / "sim_small" / "targets.tsv");
     const std::string label = vx::bench::cell("%zu SIM files of %.2f MB, 4 targets",
                                               small.size(),

@@ -120,7 +120,7 @@ void step_table(const std::vector<vx::testing::PeakVector>& vectors, int repeats
   double trace_bytes = 0.0;
   int failures = 0;
   for (const auto& v : vectors) {
-    vx::host::HostSession host;
+    vx::host::plugin::HostSession host;
     const StepValue params[] = {host.float64(v.iteration_limit),
                                 host.float64(v.tolerance), host.float64(v.target)};
     const StepValue inputs[] = {host.text(v.trace)};

@@ -103,7 +103,7 @@ std::string spectra_document(const fs::path& data) {
   }
   std::string doc;
   if (fs::exists(mzml)) {
-    vx::host::HostSession host;
+    vx::host::plugin::HostSession host;
     const StepValue params[] = {host.text(mzml.string()), host.text("")};
     const StepStatus status =
         host.run(entry_named("/GcMsMzmlIngestionStep"), params, {}, 3);
@@ -179,7 +179,7 @@ int main(int argc, char** argv) {
       offsets.size(), query.target_mz, query.tolerance, runs);
 
   const StepEntry trace = entry_named("/GcMsSimTraceExtractionStep");
-  vx::host::HostSession host;
+  vx::host::plugin::HostSession host;
   char tol_text[32];
   char target_text[32];
   std::snprintf(tol_text, sizeof tol_text, "%.17g", query.tolerance);

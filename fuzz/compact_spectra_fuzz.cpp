@@ -24,7 +24,7 @@ constexpr double kTargets[8] = {73, 73.25, 74, 100, 0, -1, 1e300, kInf};
 constexpr double kTolerances[8] = {
     0.5, 0, 0.25, 1e-9, kInf, std::numeric_limits<double>::quiet_NaN(), -1, 2};
 
-std::string traced(std::string_view doc, const vx::host::IonQuery& q, bool exact_reading) {
+std::string traced(std::string_view doc, const vx::host::chain::IonQuery& q, bool exact_reading) {
   const vx::trace::TraceQuery tq{q.mz, q.tolerance, q.exact};
   vx::trace::Trace t;
   if (exact_reading) {
@@ -41,7 +41,7 @@ std::string traced(std::string_view doc, const vx::host::IonQuery& q, bool exact
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::size_t used = 0;
   const std::size_t count = 1 + (size == 0 ? 0 : (data[used++] & 3));
-  std::vector<vx::host::IonQuery> queries;
+  std::vector<vx::host::chain::IonQuery> queries;
   for (std::size_t i = 0; i < count; ++i) {
     const uint8_t pick = used < size ? data[used++] : 0;
     queries.push_back({kTargets[(pick >> 1) & 7], kTolerances[(pick >> 4) & 7], (pick & 1) != 0});
@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (n != 0) std::memcpy(buf.get(), data + used, n);
   const std::string_view full(buf.get(), n);
 
-  const vx::host::CompactSpectra compact(full, queries);
+  const vx::host::chain::CompactSpectra compact(full, queries);
   std::string buffer;
   for (std::size_t i = 0; i < queries.size(); ++i) {
     const std::string_view doc = compact.document(compact.group_of(i), buffer);

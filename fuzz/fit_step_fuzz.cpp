@@ -44,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::unique_ptr<char[]> trace(new char[n == 0 ? 1 : n]);
   std::memcpy(trace.get(), data + head, n);
 
-  vx::host::HostSession host;
+  vx::host::plugin::HostSession host;
   const StepValue params[] = {host.float64(p[0]), host.float64(p[1]), host.float64(p[2])};
   const StepValue inputs[] = {StepValue{VX_KIND_TEXT, trace.get(), n}};
   if (host.run(fit_entry(), params, inputs, 2) != 0) std::abort();

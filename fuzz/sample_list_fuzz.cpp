@@ -20,9 +20,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view text(buf.get(), size);
   const std::vector<std::string> targets{"A", "B", "C"};
   const std::vector<std::string> paths{"d/std1.mzML", "d/s1.mzML.gz", "e/s1.mzML.gz"};
-  const vx::host::SampleListParse list = vx::host::parse_sample_list(text, targets, "s");
-  const vx::host::SampleAssignment a =
-      vx::host::assign_samples(list, paths, targets.size(), "s");
+  const vx::host::tables::SampleListParse list = vx::host::tables::parse_sample_list(text, targets, "s");
+  const vx::host::tables::SampleAssignment a =
+      vx::host::tables::assign_samples(list, paths, targets.size(), "s");
 
   std::size_t lines = 1;
   for (const char c : text) lines += c == '\n' ? 1 : 0;
@@ -34,12 +34,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
   if (a.per_file.size() != paths.size()) std::abort();
-  for (const vx::host::SampleEntry& e : a.per_file) {
+  for (const vx::host::tables::SampleEntry& e : a.per_file) {
     if (e.amounts.size() != targets.size()) std::abort();
     for (const auto& amount : e.amounts) {
       if (!amount) continue;
       if (!std::isfinite(*amount) || *amount <= 0.0) std::abort();
-      if (e.type != vx::host::SampleType::kStandard && e.type != vx::host::SampleType::kQc)
+      if (e.type != vx::host::tables::SampleType::kStandard && e.type != vx::host::tables::SampleType::kQc)
         std::abort();
     }
   }

@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::unique_ptr<char[]> buf(new char[size == 0 ? 1 : size]);
   for (size_t i = 0; i < size; ++i) buf[i] = static_cast<char>(data[i]);
   const std::string_view text(buf.get(), size);
-  const vx::host::TargetsParse p = vx::host::parse_targets(text, {}, "t.tsv");
+  const vx::host::tables::TargetsParse p = vx::host::tables::parse_targets(text, {}, "t.tsv");
 
   std::size_t lines = 1;
   for (const char c : text) lines += c == '\n' ? 1 : 0;
@@ -29,8 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
   if (p.errors.empty()) {
-    for (const vx::host::Target& t : p.targets) {
-      if (vx::host::target_problem(t)) std::abort();
+    for (const vx::host::tables::Target& t : p.targets) {
+      if (vx::host::tables::target_problem(t)) std::abort();
     }
   }
   return 0;

@@ -54,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::unique_ptr<char[]> doc(new char[n == 0 ? 1 : n]);
   if (n != 0) std::memcpy(doc.get(), data + 1, n);
 
-  vx::host::HostSession host;
+  vx::host::plugin::HostSession host;
   const StepValue params[] = {host.text(query.exact_match ? "exact_match" : ""),
                               host.float64(query.tolerance),
                               host.float64(query.target_mz)};

@@ -40,7 +40,7 @@ struct FitRun {
 inline FitRun run_fit_step(double target, double tolerance, double limit,
                            std::string_view trace) {
   static_assert(sizeof(double) == 8);
-  host::HostSession host;
+  host::plugin::HostSession host;
   const StepValue params[] = {host.float64(limit), host.float64(tolerance),
                               host.float64(target)};
   const StepValue inputs[] = {host.text(trace)};

@@ -17,8 +17,8 @@
 
 namespace {
 
-using vx::host::HostCall;
-using vx::host::HostSession;
+using vx::host::plugin::HostCall;
+using vx::host::plugin::HostSession;
 using vx::testing::FitRun;
 using vx::testing::run_fit_step;
 using vx::testing::same_bytes;

@@ -24,8 +24,8 @@ using fixtures::array_xml;
 using fixtures::base64;
 using fixtures::document_xml;
 using fixtures::spectrum_xml;
-using host::HostCall;
-using host::HostSession;
+using host::plugin::HostCall;
+using host::plugin::HostSession;
 
 StepEntry entry() { return vx::testing::step_entry("GcMsMzmlIngestionStep"); }
 

@@ -11,7 +11,7 @@
 
 namespace {
 
-using vx::host::HostSession;
+using vx::host::plugin::HostSession;
 using vx::testing::step_entry;
 
 struct OpCase {

@@ -34,7 +34,7 @@ TEST(StepFrame, EmitChainStatusRule) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.refused_slot);
-    host::HostSession host;
+    host::plugin::HostSession host;
     host.refuse_output(c.refused_slot, c.code);
     std::vector<StepValue> outputs(3);
     const auto emissions = three_texts();
@@ -62,7 +62,7 @@ StepResult one_text(const StepArgs&) {
 TEST(StepFrame, ExceptionsBecomeTheDocumentedStatus) {
   constexpr StepShape shape{.params = 0, .inputs = 0, .outputs = 1};
   for (ComputeFn f : {&throws_bad_alloc, &throws_runtime}) {
-    host::HostSession host;
+    host::plugin::HostSession host;
     StepValue out{};
     EXPECT_EQ(run_step(shape, f, host.context(), nullptr, 0, nullptr, 0, &out, 1),
               kStatusOnThrow);

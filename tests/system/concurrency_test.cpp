@@ -12,8 +12,8 @@
 
 namespace {
 
-using vx::host::HostCall;
-using vx::host::HostSession;
+using vx::host::plugin::HostCall;
+using vx::host::plugin::HostSession;
 using vx::testing::step_entry;
 
 // One step call with its values as texts; inputs are handed over as text.

@@ -16,7 +16,7 @@
 
 namespace {
 
-using vx::host::HostSession;
+using vx::host::plugin::HostSession;
 using vx::testing::step_entry;
 
 struct StepCase {

@@ -18,7 +18,7 @@
 
 namespace {
 
-using vx::host::HostSession;
+using vx::host::plugin::HostSession;
 using vx::testing::ScratchDir;
 using vx::testing::step_entry;
 

@@ -24,7 +24,7 @@
 namespace vx::trace {
 namespace {
 
-using host::HostSession;
+using host::plugin::HostSession;
 
 // The spectra document of an mzML file through the ingestion entry; empty
 // (and the test skipped) while the ingestion step still refuses every file.

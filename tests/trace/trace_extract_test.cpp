@@ -450,7 +450,7 @@ TEST(TraceExtract, LargeSingleLineDocuments) {
   EXPECT_TRUE(same_trace(fast(huge, q), t));
   {
     // The same through the step's entry, input copy and documents included.
-    host::HostSession host;
+    host::plugin::HostSession host;
     const StepValue params[] = {host.text(""), host.float64(0.5), host.float64(73)};
     const StepValue in = host.text(huge);
     ASSERT_EQ(host.run(vx::testing::step_entry("GcMsSimTraceExtractionStep"), params,

@@ -20,8 +20,8 @@ namespace {
 
 using docs::spectra_document;
 using docs::Spectrum;
-using host::HostCall;
-using host::HostSession;
+using host::plugin::HostCall;
+using host::plugin::HostSession;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 

@@ -1,0 +1,375 @@
+// Running the chain. Each step call gets a fresh HostSession; large documents
+// are moved out of it, never copied again, and the spectra document is handed
+// to the trace step straight from the caller's buffer.
+#include "chain_runner.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "compact_spectra.hpp"
+#include "host_session.hpp"
+#include "json_lite.hpp"
+#include "number_text.hpp"
+#include "step_library.hpp"
+
+namespace vx::host::chain {
+
+using base::JsonMember;
+using base::JsonParse;
+using base::JsonValue;
+using base::parse_double;
+using base::parse_integer;
+using base::parse_json;
+using plugin::HostSession;
+using plugin::StepLibrary;
+using tables::ResultRow;
+using tables::Target;
+using tables::kStatusNoSpectra;
+using tables::kStatusOk;
+using tables::kStatusStepFailed;
+
+namespace {
+
+constexpr std::string_view kIngestPrefix = "gcms.ingest.";
+constexpr std::string_view kEmptySpectra = "{\"spectra\":[]}";
+
+std::string status_message(std::string_view step, StepStatus status) {
+  std::string m = std::string(step) + " returned status " + std::to_string(status);
+  if (status == VX_STATUS_HOST_ERROR) m += " (host error)";
+  if (status == VX_STATUS_INVALID_INPUT) m += " (invalid input or internal error)";
+  return m;
+}
+
+std::string ingest_message(std::string_view reason) {
+  if (reason == "file_not_found") return "nothing exists at this path";
+  if (reason == "unsupported_encoding") {
+    return "the file cannot be read (empty, a directory, unreadable or not decodable)";
+  }
+  if (reason == "malformed_number") return "the file holds a number that cannot be read";
+  return "the ingestion step reported gcms.ingest." + std::string(reason);
+}
+
+// Appends the keys of every true member of a diagnostics document.
+void collect_flags(const JsonValue& diagnostics, std::vector<std::string>& flags) {
+  for (const JsonMember& m : diagnostics.members) {
+    if (m.value.kind == JsonValue::Kind::kBool && m.value.boolean) flags.push_back(m.key);
+  }
+}
+
+// Parses a document a step handed over; on failure sets the run's status.
+std::optional<JsonValue> read_document(std::string_view text, std::string_view what,
+                                       TargetRun& run) {
+  JsonParse p = parse_json(text);
+  if (p.value && p.value->is_object()) return std::move(p.value);
+  run.status = kStatusStepFailed;
+  run.message =
+      std::string(what) + " is not a JSON object" +
+      (p.error.empty() ? std::string()
+                       : " (" + p.error + " at byte " + std::to_string(p.offset) + ")");
+  return std::nullopt;
+}
+
+// Output 2 held a diagnostics document: the row's status is its first true
+// flag.
+void read_ingestion_diagnostics(std::string text, Ingestion& out) {
+  out.diagnostics = std::move(text);
+  const JsonParse p = parse_json(out.diagnostics);
+  out.status = kStatusStepFailed;
+  out.message = "unexpected ingestion diagnostics " + out.diagnostics;
+  if (!p.value || !p.value->is_object()) return;
+  for (const JsonMember& m : p.value->members) {
+    if (m.key.starts_with(kIngestPrefix) && m.value.kind == JsonValue::Kind::kBool &&
+        m.value.boolean) {
+      out.status = m.key.substr(kIngestPrefix.size());
+      out.message = ingest_message(out.status);
+      return;
+    }
+  }
+}
+
+// The spectrum count comes from the run summary (or an empty spectra
+// document); a file with none is flagged no_spectra.
+void count_spectra(Ingestion& out, bool spectra_empty) {
+  if (const JsonParse p = parse_json(out.run_summary); p.value) {
+    if (const auto n = p.value->number_at("spectrum_count"); n && *n >= 0) {
+      out.spectrum_count = static_cast<uint64_t>(*n);
+    }
+  }
+  if (!out.spectrum_count && spectra_empty) out.spectrum_count = 0;
+  if (out.spectrum_count == uint64_t{0}) {
+    out.status = kStatusNoSpectra;
+    out.message =
+        "the file yields no spectra (not mzML, or a form the reader does not know, "
+        "such as mzXML or namespace-prefixed elements)";
+  } else {
+    out.status = kStatusOk;
+  }
+}
+
+// Each stage below returns false, with the run's status and message set,
+// when the chain cannot go on.
+
+// The trace and the fit step alike: one input document in, the main document
+// on output 1 and the diagnostics on output 0.
+struct DocumentStep {
+  StepEntry entry;
+  std::string_view name;
+  StepStatus& status;
+  std::string& document;
+  std::string& diagnostics;
+};
+
+bool run_document_step(HostSession& session, std::span<const StepValue> params,
+                       std::string_view input, const DocumentStep& step, TargetRun& run) {
+  const StepValue inputs[] = {StepValue{VX_KIND_TEXT, input.data(), input.size()}};
+  step.status = session.run(step.entry, params, inputs, 2);
+  if (step.status != VX_STATUS_OK) {
+    run.status = kStatusStepFailed;
+    run.message = status_message(step.name, step.status);
+    return false;
+  }
+  step.document = session.take_output_text(1).value_or("");
+  step.diagnostics = session.take_output_text(0).value_or("");
+  return true;
+}
+
+bool run_trace_step(const ChainSteps& steps, std::string_view spectra,
+                    const Target& target, TargetRun& run) {
+  HostSession session;
+  const StepValue params[] = {
+      session.text(target.exact ? "exact_match" : "nominal_tolerance_da"),
+      session.float64(target.mz_tol), session.float64(target.mz)};
+  return run_document_step(
+      session, params, spectra,
+      {steps.trace, kTraceStep, run.trace_step_status, run.trace, run.trace_diagnostics},
+      run);
+}
+
+// The trace document ends with `,"matched_ion_count":N,"max_intensity":X}`.
+// Reading those two from its end spares parsing the point lists (hundreds of
+// kilobytes per target) when nobody draws them; false when the text does not
+// end that way, and the caller then reads the whole document.
+bool read_trace_tail(std::string_view text, TraceFacts& facts) {
+  constexpr std::string_view kCount = ",\"matched_ion_count\":";
+  constexpr std::string_view kMax = ",\"max_intensity\":";
+  if (text.size() < 2 || text.front() != '{' || text.back() != '}') return false;
+  const std::size_t c = text.rfind(kCount);
+  if (c == std::string_view::npos) return false;
+  const std::size_t m = text.find(kMax, c);
+  if (m == std::string_view::npos) return false;
+  const std::size_t from = c + kCount.size();
+  const auto count = parse_integer(text.substr(from, m - from));
+  const auto max = parse_double(text.substr(m + kMax.size(), text.size() - 1 - m - kMax.size()));
+  if (!count || *count < 0 || !max) return false;
+  facts.matched_ion_count = static_cast<uint64_t>(*count);
+  facts.max_intensity = *max;
+  return true;
+}
+
+bool read_trace(TargetRun& run, bool keep_points) {
+  if (keep_points || !read_trace_tail(run.trace, run.trace_facts)) {
+    const auto doc = read_document(run.trace, "the trace document", run);
+    if (!doc) return false;
+    run.trace_facts.retention_time = doc->numbers_at("retention_time");
+    run.trace_facts.intensity = doc->numbers_at("intensity");
+    if (const auto n = doc->number_at("matched_ion_count"); n && *n >= 0) {
+      run.trace_facts.matched_ion_count = static_cast<uint64_t>(*n);
+    }
+    run.trace_facts.max_intensity = doc->number_at("max_intensity");
+  }
+  const auto diag = read_document(run.trace_diagnostics, "the trace diagnostics", run);
+  if (!diag) return false;
+  collect_flags(*diag, run.flags);
+  return true;
+}
+
+bool run_fit_step(const ChainSteps& steps, const Target& target, TargetRun& run) {
+  HostSession session;
+  const StepValue params[] = {session.float64(static_cast<double>(target.max_iter)),
+                              session.float64(target.rt_tol), session.float64(target.rt)};
+  return run_document_step(
+      session, params, run.trace,
+      {steps.fit, kFitStep, run.fit_step_status, run.fit_result, run.fit_diagnostics},
+      run);
+}
+
+void read_fit(TargetRun& run) {
+  const auto doc = read_document(run.fit_result, "the fit result document", run);
+  if (!doc) return;
+  FitFacts& f = run.fit;
+  f.fit_status = doc->text_at("fit_status").value_or("");
+  f.retention_time = doc->number_at("fitted_retention_time");
+  f.height = doc->number_at("peak_height");
+  f.width = doc->number_at("peak_width");
+  f.area = doc->number_at("peak_area");
+  f.baseline = doc->number_at("baseline");
+  f.r_squared = doc->number_at("r_squared");
+  f.window_min = doc->number_at("fit_window_min");
+  f.window_max = doc->number_at("fit_window_max");
+  if (const auto n = doc->number_at("solver_iterations")) {
+    f.iterations = static_cast<int64_t>(*n);
+  }
+  f.excerpt_time = doc->numbers_at("excerpt_retention_time");
+  f.excerpt_trace = doc->numbers_at("selected_ion_trace_excerpt");
+  f.excerpt_curve = doc->numbers_at("fitted_curve_excerpt");
+  if (const auto diag = read_document(run.fit_diagnostics, "the fit diagnostics", run)) {
+    collect_flags(*diag, run.flags);
+  }
+}
+
+}  // namespace
+
+std::optional<ChainSteps> resolve_chain_steps(const StepLibrary& lib,
+                                              std::string* error) {
+  ChainSteps steps;
+  for (const auto& [name, entry] :
+       {std::pair{kIngestionStep, &steps.ingestion}, std::pair{kTraceStep, &steps.trace},
+        std::pair{kFitStep, &steps.fit}}) {
+    const auto d = lib.find(name);
+    if (!d || d->entry == nullptr) {
+      if (error != nullptr) *error = "the library has no step " + std::string(name);
+      return std::nullopt;
+    }
+    *entry = d->entry;
+  }
+  return steps;
+}
+
+Ingestion run_ingestion(const ChainSteps& steps, const std::string& path,
+                        const SpectraVisitor& visit_spectra) {
+  Ingestion out;
+  HostSession session;
+  // A diagnostics document replaces the spectra document; checking its
+  // prefix avoids parsing a spectra document of hundreds of megabytes.
+  const std::string diagnostics_prefix = "{\"" + std::string(kIngestPrefix);
+  std::optional<std::string> streamed_diagnostics;
+  bool spectra_empty = false;
+  if (visit_spectra) {
+    session.stream_output(2, [&](std::string_view text) {
+      if (text.starts_with(diagnostics_prefix)) {
+        streamed_diagnostics.emplace(text);
+        return;
+      }
+      out.spectra_handed_over = true;
+      spectra_empty = text == kEmptySpectra;
+      visit_spectra(text);
+    });
+  }
+  const StepValue params[] = {session.text(path), session.text("")};
+  out.step_status = session.run(steps.ingestion, params, {}, 3);
+  std::optional<std::string> slot2 = session.take_output_text(2);
+  if (streamed_diagnostics) slot2 = std::move(streamed_diagnostics);
+  if (out.step_status != VX_STATUS_OK || !slot2) {
+    out.spectra_handed_over = false;
+    out.status = kStatusStepFailed;
+    out.message = status_message(kIngestionStep, out.step_status);
+    if (out.step_status == VX_STATUS_OK)
+      out.message = "the ingestion step wrote no output 2";
+    return out;
+  }
+  if (slot2->starts_with(diagnostics_prefix)) {
+    read_ingestion_diagnostics(std::move(*slot2), out);
+    return out;
+  }
+  if (!visit_spectra) {
+    out.spectra = std::move(*slot2);
+    out.spectra_handed_over = true;
+    spectra_empty = out.spectra == kEmptySpectra;
+  }
+  out.chromatograms = session.take_output_text(0).value_or("");
+  out.run_summary = session.take_output_text(1).value_or("");
+  count_spectra(out, spectra_empty);
+  return out;
+}
+
+TargetRun run_target(const ChainSteps& steps, std::string_view spectra,
+                     const Target& target, bool keep_points) {
+  TargetRun run;
+  run.status = kStatusOk;
+  if (run_trace_step(steps, spectra, target, run) && read_trace(run, keep_points) &&
+      run_fit_step(steps, target, run)) {
+    if (!keep_points) std::string().swap(run.trace);
+    read_fit(run);
+  }
+  return run;
+}
+
+void run_targets(const ChainSteps& steps, std::string_view spectra,
+                 std::span<const Target> targets, std::span<TargetRun> runs,
+                 const ForEachIndex& for_each, bool keep_points,
+                 const FollowUps& follow_ups) {
+  const auto finish = [&](std::size_t t, const FollowUps::Document& document) {
+    if (follow_ups.after) follow_ups.after(t, runs[t], document);
+  };
+  if (targets.size() + follow_ups.queries.size() < kCompactFromQueries) {
+    const FollowUps::Document whole = [&](std::size_t, std::string&) { return spectra; };
+    for_each(targets.size(), [&](std::size_t t) {
+      runs[t] = run_target(steps, spectra, targets[t], keep_points);
+      finish(t, whole);
+    });
+    return;
+  }
+  std::vector<IonQuery> queries;
+  queries.reserve(targets.size() + follow_ups.queries.size());
+  for (const Target& t : targets) queries.push_back({t.mz, t.mz_tol, t.exact});
+  queries.insert(queries.end(), follow_ups.queries.begin(), follow_ups.queries.end());
+  const CompactSpectra compact(spectra, queries);
+  const FollowUps::Document follow_up = [&](std::size_t q, std::string& buffer) {
+    return compact.document(compact.group_of(targets.size() + q), buffer);
+  };
+  std::vector<std::vector<std::size_t>> members(compact.group_count());
+  for (std::size_t t = 0; t < targets.size(); ++t) members[compact.group_of(t)].push_back(t);
+  std::erase_if(members, [](const auto& m) { return m.empty(); });
+  for_each(members.size(), [&](std::size_t g) {
+    std::string buffer;
+    const std::string_view document = compact.document(compact.group_of(members[g][0]), buffer);
+    for (const std::size_t t : members[g]) {
+      runs[t] = run_target(steps, document, targets[t], keep_points);
+      finish(t, follow_up);
+    }
+  });
+}
+
+ResultRow make_problem_row(std::string_view file, const Target& target,
+                           std::string_view status, std::string_view message) {
+  ResultRow row;
+  row.file = file;
+  row.target = target.name;
+  row.mz = target.mz;
+  row.rt = target.rt;
+  row.status = status;
+  row.message = message;
+  return row;
+}
+
+ResultRow make_row(std::string_view file, const Ingestion& ingestion,
+                   const Target& target, const TargetRun* run) {
+  ResultRow row = make_problem_row(file, target, ingestion.status, ingestion.message);
+  row.spectra = ingestion.spectrum_count;
+  if (!ingestion.diagnostics.empty()) {
+    row.flags.push_back(std::string(kIngestPrefix) + ingestion.status);
+  }
+  if (run == nullptr) return row;
+  // The file's own problem (no spectra) stays the row's status: it is the
+  // cause, a failing step after it only a consequence.
+  if (run->status != kStatusOk && row.status == kStatusOk) {
+    row.status = run->status;
+    row.message = run->message;
+  } else if (run->status != kStatusOk) {
+    row.message += "; " + run->message;
+  }
+  row.trace_points = run->trace_facts.matched_ion_count;
+  row.max_intensity = run->trace_facts.max_intensity;
+  row.fit_status = run->fit.fit_status;
+  row.retention_time = run->fit.retention_time;
+  row.height = run->fit.height;
+  row.width = run->fit.width;
+  row.area = run->fit.area;
+  row.baseline = run->fit.baseline;
+  row.r_squared = run->fit.r_squared;
+  row.iterations = run->fit.iterations;
+  row.flags.insert(row.flags.end(), run->flags.begin(), run->flags.end());
+  return row;
+}
+
+}  // namespace vx::host::chain

@@ -1,0 +1,130 @@
+// The GC-MS chain as a host runs it: ingestion, then trace and fit per
+// target, through the step entries only (the library's internals are not the
+// host's business). Ingestion output 2 feeds trace input 0; trace output 1
+// feeds fit input 0. The documents are kept as handed over and read with the
+// host's own JSON reader into the facts a table row and a plot need.
+// Re-entrant: every call has its own HostSession.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "compact_spectra.hpp"
+#include "results_table.hpp"
+#include "targets.hpp"
+#include "step_library.hpp"
+#include "vx_steps.h"
+
+namespace vx::host::chain {
+
+inline constexpr std::string_view kIngestionStep = "GcMsMzmlIngestionStep";
+inline constexpr std::string_view kTraceStep = "GcMsSimTraceExtractionStep";
+inline constexpr std::string_view kFitStep = "GcMsTargetedGaussianFitStep";
+
+struct ChainSteps {
+  StepEntry ingestion = nullptr;
+  StepEntry trace = nullptr;
+  StepEntry fit = nullptr;
+};
+
+// Resolves the three steps by name; nullopt (and why in *error) when the
+// library lacks one.
+std::optional<ChainSteps> resolve_chain_steps(const plugin::StepLibrary& lib, std::string* error);
+
+struct Ingestion {
+  StepStatus step_status = 0;
+  std::string status;         // a row status: ok, no_spectra, file_not_found, ...
+  std::string message;        // for people, when status is not ok
+  std::string spectra;        // output 2 when it is the spectra document (kept)
+  std::string chromatograms;  // output 0
+  std::string run_summary;    // output 1
+  std::string diagnostics;    // output 2 when the file could not be used
+  std::optional<uint64_t> spectrum_count;
+  bool spectra_handed_over = false;  // output 2 was a spectra document
+
+  // The trace can run on it (also when it holds no spectrum).
+  [[nodiscard]] bool has_spectra_document() const { return spectra_handed_over; }
+};
+
+// Sees the spectra document while the ingestion step still holds it: the
+// view is valid only during the call.
+using SpectraVisitor = std::function<void(std::string_view spectra)>;
+
+// Runs the ingestion step on path. Without a visitor the spectra document is
+// kept in Ingestion::spectra. With one, the document is handed to the
+// visitor inside the step's output call and never copied: the visitor runs
+// the traces on it there, which saves copying hundreds of megabytes (and the
+// time the copy would hold up every trace). Ingestion::spectra then stays
+// empty; has_spectra_document() still says whether the visitor ran. A
+// diagnostics document on output 2 is never handed to the visitor.
+Ingestion run_ingestion(const ChainSteps& steps, const std::string& path,
+                        const SpectraVisitor& visit_spectra = {});
+
+struct TraceFacts {
+  std::vector<double> retention_time;
+  std::vector<double> intensity;
+  std::optional<uint64_t> matched_ion_count;
+  std::optional<double> max_intensity;
+};
+
+struct FitFacts {
+  std::string fit_status;
+  std::optional<double> retention_time, height, width, area, baseline, r_squared;
+  std::optional<double> window_min, window_max;
+  std::optional<int64_t> iterations;
+  std::vector<double> excerpt_time, excerpt_trace, excerpt_curve;
+};
+
+struct TargetRun {
+  std::string status;  // ok or step_failed
+  std::string message;
+  StepStatus trace_step_status = 0;
+  StepStatus fit_step_status = 0;
+  std::string trace, trace_diagnostics, fit_result, fit_diagnostics;
+  TraceFacts trace_facts;
+  FitFacts fit;
+  std::vector<std::string> flags;  // true diagnostics keys, trace then fit
+};
+
+// Without keep_points the run keeps what a table row needs: the trace
+// document and its point lists are dropped once the fit has read them (a
+// few hundred kilobytes per target, which add up over hundreds of targets).
+TargetRun run_target(const ChainSteps& steps, std::string_view spectra,
+                     const tables::Target& target, bool keep_points = true);
+
+// Runs every target on one spectra document into runs (runs[t] for
+// targets[t]); for_each calls its job once per index, possibly on several
+// threads. From kCompactFromQueries targets on, the document is read once
+// into compact documents (compact_spectra.hpp), one per group of targets
+// whose m/z windows overlap, and each target is traced on its group's: the
+// steps write the same bytes as from the whole document, in far less time.
+using ForEachIndex =
+    std::function<void(std::size_t n, const std::function<void(std::size_t)>& job)>;
+// Ions traced after their targets, such as qualifier ions: their queries
+// join the same compact documents, and after(t, run, document) runs on the
+// worker right after target t, where document(q, buffer) gives the text to
+// trace follow-up query q on (valid while buffer is, and only during after).
+struct FollowUps {
+  using Document = std::function<std::string_view(std::size_t q, std::string& buffer)>;
+  std::vector<IonQuery> queries;
+  std::function<void(std::size_t t, const TargetRun& run, const Document& document)> after;
+};
+void run_targets(const ChainSteps& steps, std::string_view spectra,
+                 std::span<const tables::Target> targets, std::span<TargetRun> runs,
+                 const ForEachIndex& for_each, bool keep_points = true,
+                 const FollowUps& follow_ups = {});
+
+// The table row of one file and target; run is null when the file could not
+// be used (the row then carries the ingestion's reason).
+tables::ResultRow make_row(std::string_view file, const Ingestion& ingestion,
+                   const tables::Target& target, const TargetRun* run);
+// A row for an input that never reached the ingestion step.
+tables::ResultRow make_problem_row(std::string_view file, const tables::Target& target,
+                           std::string_view status, std::string_view message);
+
+}  // namespace vx::host::chain

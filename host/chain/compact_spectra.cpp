@@ -1,0 +1,454 @@
+// Why a compact document traces to the same bytes. The trace step finds the
+// first "spectra": key, walks the array from the next '[' (escape flag,
+// in-string flag, signed brace depth), and turns each entry that opens at
+// depth 0 into at most one point: from its scan start time, its unit and the
+// pairs (m/z, intensity) at positions below the length of both lists, the
+// largest intensity above 0 among the ions inside the window. The walk
+// starts every entry in the same state (depth 0, outside any string), so an
+// entry copied byte for byte behaves the same in any array. An entry in the
+// exact layout the ingestion step writes (ten members, compact, plain
+// strings, list elements in the number writer's form) is copied with its
+// lists cut to the pairs whose m/z lies in the group's window, in their
+// order, their number texts copied verbatim: every pair the step could
+// match is still there, read to the same double, and the pairs dropped
+// could never have matched, so each entry yields the same point or none.
+// Entries in any other form are copied whole.
+#include "compact_spectra.hpp"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <numeric>
+
+namespace vx::host::chain {
+namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+// The trace step's exact-match distance.
+constexpr double kExactDistance = 1e-9;
+constexpr std::string_view kSpectraKey = "\"spectra\":";
+constexpr std::string_view kOpen = "{\"spectra\":[";
+constexpr std::string_view kClose = "]}";
+
+// Exact powers of ten (every one up to 1e22 is a double).
+constexpr std::array<double, 23> kPow10 = {
+    1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+    1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// Reads one number in the writer's form at p: -?D+(.D+)?([eE][+-]?D+)?, or
+// NaN, Infinity, -Infinity. Returns the end of the token, or nullptr when
+// the text has another form. Such a token is exactly what strtod consumes.
+// With a value pointer, the value is computed too: exactly where it takes
+// more than one rounding, otherwise within a few units in the last place,
+// which the windows' margin absorbs.
+const char* read_number(const char* p, const char* end, double* value) {
+  const char* const start = p;
+  const bool negative = p < end && *p == '-';
+  if (negative) ++p;
+  if (p < end && (*p == 'N' || *p == 'I')) {
+    const std::string_view word = *p == 'N' ? "NaN" : "Infinity";
+    if (static_cast<std::size_t>(end - p) < word.size() ||
+        std::memcmp(p, word.data(), word.size()) != 0 || (negative && *p == 'N')) {
+      return nullptr;
+    }
+    if (value != nullptr) {
+      *value = *p == 'N' ? std::numeric_limits<double>::quiet_NaN() : negative ? -kInf : kInf;
+    }
+    return p + word.size();
+  }
+  uint64_t mantissa = 0;
+  int64_t exponent = 0;
+  const auto digits = [&](bool fraction) {
+    const char* const first = p;
+    for (; p < end && is_digit(*p); ++p) {
+      if (mantissa < 100'000'000'000'000'000ULL) {
+        mantissa = mantissa * 10 + static_cast<uint64_t>(*p - '0');
+        exponent -= fraction ? 1 : 0;
+      } else if (!fraction) {
+        ++exponent;
+      }
+    }
+    return p > first;
+  };
+  if (!digits(false)) return nullptr;
+  if (p < end && *p == '.') {
+    ++p;
+    if (!digits(true)) return nullptr;
+  }
+  if (p < end && (*p == 'e' || *p == 'E')) {
+    ++p;
+    const bool minus = p < end && *p == '-';
+    if (p < end && (*p == '-' || *p == '+')) ++p;
+    int64_t e = 0;
+    const char* const first = p;
+    for (; p < end && is_digit(*p); ++p) e = std::min<int64_t>(e * 10 + (*p - '0'), 100'000);
+    if (p == first) return nullptr;
+    exponent += minus ? -e : e;
+  }
+  if (value == nullptr) return p;
+  if (exponent >= -22 && exponent <= 22) {
+    const double m = static_cast<double>(mantissa);
+    const double v = exponent >= 0 ? m * kPow10[static_cast<std::size_t>(exponent)]
+                                   : m / kPow10[static_cast<std::size_t>(-exponent)];
+    *value = negative ? -v : v;
+  } else {
+    double v = 0.0;
+    const auto r = std::from_chars(start, p, v);
+    if (r.ec != std::errc()) v = exponent > 0 ? (negative ? -kInf : kInf) : (negative ? -0.0 : 0.0);
+    *value = v;
+  }
+  return p;
+}
+
+// Which groups' windows hold an m/z: the sorted window ends cut the line
+// into cells (each end a cell of its own), each cell lists its groups.
+class WindowIndex {
+ public:
+  explicit WindowIndex(const std::vector<MzWindow>& windows) {
+    for (const MzWindow& w : windows) {
+      if (w.empty()) continue;
+      points_.push_back(w.lo);
+      points_.push_back(w.hi);
+    }
+    std::sort(points_.begin(), points_.end());
+    points_.erase(std::unique(points_.begin(), points_.end()), points_.end());
+    const std::size_t cells = 2 * points_.size() + 1;
+    std::vector<std::pair<std::size_t, std::size_t>> spans(windows.size(), {1, 0});
+    cell_begin_.assign(cells + 1, 0);
+    for (std::size_t g = 0; g < windows.size(); ++g) {
+      if (windows[g].empty()) continue;
+      spans[g] = {2 * point(windows[g].lo) + 1, 2 * point(windows[g].hi) + 1};
+      for (std::size_t c = spans[g].first; c <= spans[g].second; ++c) ++cell_begin_[c + 1];
+    }
+    std::partial_sum(cell_begin_.begin(), cell_begin_.end(), cell_begin_.begin());
+    cell_groups_.resize(cell_begin_.back());
+    std::vector<uint32_t> fill(cell_begin_.begin(), cell_begin_.end() - 1);
+    for (std::size_t g = 0; g < windows.size(); ++g) {
+      for (std::size_t c = spans[g].first; c <= spans[g].second; ++c)
+        cell_groups_[fill[c]++] = static_cast<uint32_t>(g);
+    }
+    // Unit buckets over [0, 65536) narrow the search to the ends inside
+    // the m/z's own bucket, usually none.
+    double top = 0.0;
+    for (const double x : points_) {
+      if (std::isfinite(x)) top = std::max(top, x);
+    }
+    const auto buckets = static_cast<std::size_t>(std::min(top, 65535.0)) + 1;
+    bucket_first_.resize(buckets + 1);
+    for (std::size_t b = 0; b <= buckets; ++b) bucket_first_[b] = lower(static_cast<double>(b));
+  }
+
+  std::span<const uint32_t> at(double mz) const {
+    if (std::isnan(mz)) return {};
+    std::size_t k = 0;
+    if (mz >= 0.0 && mz < static_cast<double>(bucket_first_.size() - 1)) {
+      const auto b = static_cast<std::size_t>(mz);
+      const auto first = points_.begin() + static_cast<std::ptrdiff_t>(bucket_first_[b]);
+      const auto last = points_.begin() + static_cast<std::ptrdiff_t>(bucket_first_[b + 1]);
+      k = static_cast<std::size_t>(std::lower_bound(first, last, mz) - points_.begin());
+    } else {
+      k = lower(mz);
+    }
+    const std::size_t cell = k < points_.size() && points_[k] == mz ? 2 * k + 1 : 2 * k;
+    return {cell_groups_.data() + cell_begin_[cell], cell_begin_[cell + 1] - cell_begin_[cell]};
+  }
+
+ private:
+  std::size_t lower(double x) const {
+    return static_cast<std::size_t>(std::lower_bound(points_.begin(), points_.end(), x) -
+                                    points_.begin());
+  }
+  std::size_t point(double x) const { return lower(x); }
+
+  std::vector<double> points_;
+  std::vector<uint32_t> cell_begin_;
+  std::vector<uint32_t> cell_groups_;
+  std::vector<std::size_t> bucket_first_;
+};
+
+}  // namespace
+
+MzWindow query_window(const IonQuery& q) {
+  const double tol = q.exact ? kExactDistance : q.tolerance;
+  // A NaN distance or bound matches nothing; -0.0 still matches equality.
+  if (std::isnan(q.mz) || std::isnan(tol) || tol < 0.0) return {kInf, -kInf};
+  if (!std::isfinite(q.mz) || !std::isfinite(tol)) return {-kInf, kInf};
+  const double margin = 1e-9 * (1.0 + std::fabs(q.mz) + tol);
+  return {q.mz - tol - margin, q.mz + tol + margin};
+}
+
+std::vector<std::size_t> group_queries(std::span<const IonQuery> queries,
+                                       std::vector<MzWindow>& windows) {
+  windows.clear();
+  std::vector<MzWindow> w(queries.size());
+  std::vector<std::size_t> order(queries.size());
+  for (std::size_t i = 0; i < queries.size(); ++i) w[i] = query_window(queries[i]);
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  // Windows that hold nothing have lo = +inf and sort last.
+  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    return w[a].lo < w[b].lo || (w[a].lo == w[b].lo && w[a].hi < w[b].hi);
+  });
+  std::vector<std::size_t> group(queries.size());
+  constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  std::size_t nothing = kNone;
+  double widest = 0.0;
+  for (const std::size_t i : order) {
+    if (w[i].empty()) {
+      if (nothing == kNone) {
+        nothing = windows.size();
+        windows.push_back(w[i]);
+      }
+      group[i] = nothing;
+      continue;
+    }
+    const double width = w[i].hi - w[i].lo;
+    if (!windows.empty() && w[i].lo <= windows.back().hi) {
+      MzWindow& cur = windows.back();
+      const double hi = std::max(cur.hi, w[i].hi);
+      if (hi - cur.lo <= kGroupSpan * std::max(widest, width)) {
+        cur.hi = hi;
+        widest = std::max(widest, width);
+        group[i] = windows.size() - 1;
+        continue;
+      }
+    }
+    group[i] = windows.size();
+    windows.push_back(w[i]);
+    widest = width;
+  }
+  return group;
+}
+
+// The one pass: the trace step's walk, with entries in the ingestion layout
+// read member by member and their lists filtered on the way.
+class CompactSpectra::Reader {
+ public:
+  Reader(CompactSpectra& out, const WindowIndex& index) : out_(out), index_(index) {}
+
+  void walk(std::string_view text) {
+    if (text.size() < kSpectraKey.size()) return;
+    const std::size_t key = text.find(kSpectraKey);
+    if (key == std::string_view::npos) return;
+    const std::size_t open = text.find('[', key);
+    if (open == std::string_view::npos) return;
+    bool escaped = false;
+    bool in_string = false;
+    int64_t depth = 0;
+    std::size_t entry_start = std::string_view::npos;
+    for (std::size_t i = open; i < text.size(); ++i) {
+      const char c = text[i];
+      if (escaped) {
+        escaped = false;
+      } else if (c == '\\') {
+        escaped = true;
+      } else if (c == '"') {
+        in_string = !in_string;
+      } else if (in_string) {
+        continue;
+      } else if (c == '{') {
+        if (depth == 0) {
+          if (const std::size_t size = read_layout(text, i); size != 0) {
+            i += size - 1;  // the walk is back at depth 0 after the entry
+            continue;
+          }
+          entry_start = i;
+        }
+        ++depth;
+      } else if (c == '}') {
+        --depth;
+        if (depth == 0 && entry_start != std::string_view::npos) {
+          out_.add_entry({entry_start, i + 1 - entry_start, 0, 0, 0, 0, 0});
+          entry_start = std::string_view::npos;
+        }
+      } else if (c == ']' && depth == 0) {
+        break;
+      }
+    }
+  }
+
+ private:
+  struct Pending {
+    uint32_t position;  // in the m/z list
+    uint32_t group;
+    uint32_t mz;  // offset from the entry's begin
+    uint32_t intensity;
+  };
+
+  // Reads the entry at begin if it has the ingestion layout, keeping its
+  // peaks; returns its size, or 0 (nothing kept) when it has another form.
+  std::size_t read_layout(std::string_view text, std::size_t begin) {
+    const char* const base = text.data() + begin;
+    const char* const end = text.data() + text.size();
+    const char* p = base;
+    const auto lit = [&](std::string_view s) {
+      if (static_cast<std::size_t>(end - p) < s.size() || std::memcmp(p, s.data(), s.size()) != 0)
+        return false;
+      p += s.size();
+      return true;
+    };
+    // A string without escapes or control bytes, through its closing quote.
+    const auto str = [&] {
+      for (; p < end && *p != '"'; ++p) {
+        if (*p == '\\' || static_cast<unsigned char>(*p) < 0x20) return false;
+      }
+      if (p == end) return false;
+      ++p;
+      return true;
+    };
+    const auto integer = [&] {
+      if (p < end && *p == '-') ++p;
+      const char* const first = p;
+      while (p < end && is_digit(*p)) ++p;
+      return p > first;
+    };
+    const auto number = [&] { return (p = read_number(p, end, nullptr)) != nullptr; };
+    Entry e;
+    e.begin = begin;
+    pending_.clear();
+    const auto offset = [&] { return static_cast<std::size_t>(p - base); };
+    if (!(lit("{\"index\":") && integer() && lit(",\"scan_start_time\":") && number() &&
+          lit(",\"scan_start_time_unit\":\"") && str() && lit(",\"ms_level\":") &&
+          integer() && lit(",\"spectrum_type\":\"") && str() && lit(",\"mz_array\":["))) {
+      return 0;
+    }
+    const std::size_t mz_open = offset();
+    if (!mz_list(p, end, base)) return 0;
+    const std::size_t mz_close = offset();
+    if (!lit("],\"intensity_array\":[")) return 0;
+    const std::size_t int_open = offset();
+    if (!intensity_list(p, end, base)) return 0;
+    const std::size_t int_close = offset();
+    if (!(lit("],\"mz_array_dtype\":\"") && str() && lit(",\"intensity_array_dtype\":\"") &&
+          str() && lit(",\"array_compression\":\"") && str() && lit("}"))) {
+      return 0;
+    }
+    e.size = offset();
+    if (e.size > std::numeric_limits<uint32_t>::max()) return 0;
+    e.mz_open = static_cast<uint32_t>(mz_open);
+    e.mz_close = static_cast<uint32_t>(mz_close);
+    e.int_open = static_cast<uint32_t>(int_open);
+    e.int_close = static_cast<uint32_t>(int_close);
+    const auto entry = static_cast<uint32_t>(out_.entries_.size());
+    for (const Pending& k : pending_) {
+      if (k.intensity != 0) out_.kept_[k.group].push_back({entry, k.mz, k.intensity});
+    }
+    out_.add_entry(e);
+    ++out_.compact_entries_;
+    return e.size;
+  }
+
+  // The m/z list up to its ']': notes each element whose value lies in a
+  // group's window.
+  bool mz_list(const char*& p, const char* end, const char* base) {
+    if (p < end && *p == ']') return true;
+    for (uint32_t position = 0;; ++position) {
+      double mz = 0.0;
+      const char* const first = p;
+      p = read_number(p, end, &mz);
+      if (p == nullptr || p == end) return false;
+      const auto rel = static_cast<std::size_t>(first - base);
+      if (rel > std::numeric_limits<uint32_t>::max()) return false;
+      for (const uint32_t g : index_.at(mz))
+        pending_.push_back({position, g, static_cast<uint32_t>(rel), 0});
+      if (*p == ']') return true;
+      if (*p++ != ',') return false;
+    }
+  }
+
+  // The intensity list up to its ']': finds the intensities of the noted
+  // m/z (positions beyond this list stay at 0 and are dropped).
+  bool intensity_list(const char*& p, const char* end, const char* base) {
+    if (p < end && *p == ']') return true;
+    std::size_t next = 0;
+    for (uint32_t position = 0;; ++position) {
+      const char* const first = p;
+      p = read_number(p, end, nullptr);
+      if (p == nullptr || p == end) return false;
+      for (; next < pending_.size() && pending_[next].position == position; ++next) {
+        const auto rel = static_cast<std::size_t>(first - base);
+        if (rel > std::numeric_limits<uint32_t>::max()) return false;
+        pending_[next].intensity = static_cast<uint32_t>(rel);
+      }
+      if (*p == ']') return true;
+      if (*p++ != ',') return false;
+    }
+  }
+
+  CompactSpectra& out_;
+  const WindowIndex& index_;
+  std::vector<Pending> pending_;
+};
+
+CompactSpectra::CompactSpectra(std::string_view spectra, std::span<const IonQuery> queries)
+    : text_(spectra.substr(0, std::min(spectra.size(), spectra.find('\0')))) {
+  // The trace step reads its input up to the first zero byte.
+  group_of_ = group_queries(queries, group_windows_);
+  kept_.resize(group_windows_.size());
+  const WindowIndex index(group_windows_);
+  Reader(*this, index).walk(text_);
+}
+
+void CompactSpectra::add_entry(Entry e) {
+  if (!entries_.empty()) skeleton_ += ',';
+  e.skeleton = skeleton_.size();
+  const char* const base = text_.data() + e.begin;
+  if (e.mz_open == 0) {
+    skeleton_.append(base, e.size);
+  } else {
+    skeleton_.append(base, e.mz_open);
+    skeleton_.append(base + e.mz_close, e.int_open - e.mz_close);
+    skeleton_.append(base + e.int_close, e.size - e.int_close);
+  }
+  entries_.push_back(e);
+}
+
+std::string_view CompactSpectra::document(std::size_t g, std::string& buffer) const {
+  const std::vector<Peak>& kept = kept_[g];
+  // Each kept pair adds at most two numbers of the writer's usual length.
+  buffer.clear();
+  buffer.reserve(kOpen.size() + skeleton_.size() + kClose.size() + kept.size() * 50);
+  buffer += kOpen;
+  const auto token = [&](const char* p) {
+    const char* q = p;
+    while (*q != ',' && *q != ']') ++q;  // a validated number ends at one
+    buffer.append(p, static_cast<std::size_t>(q - p));
+  };
+  // Entries without kept peaks go over in one piece with their neighbours;
+  // the lists of the others are filled in where the skeleton has them empty.
+  std::size_t copied = 0;
+  constexpr std::size_t kAhead = 16;  // peaks: their numbers lie pages apart
+  for (std::size_t k = 0; k < kept.size();) {
+    const uint32_t i = kept[k].entry;
+    const Entry& e = entries_[i];
+    const char* const base = text_.data() + e.begin;
+    const std::size_t mz_at = e.skeleton + e.mz_open;
+    const std::size_t int_at = mz_at + (e.int_open - e.mz_close);
+    buffer.append(skeleton_, copied, mz_at - copied);
+    const std::size_t first = k;
+    for (; k < kept.size() && kept[k].entry == i; ++k) {
+      if (k + kAhead < kept.size()) {
+        const Peak& ahead = kept[k + kAhead];
+        __builtin_prefetch(text_.data() + entries_[ahead.entry].begin + ahead.mz);
+        __builtin_prefetch(text_.data() + entries_[ahead.entry].begin + ahead.intensity);
+      }
+      if (k != first) buffer += ',';
+      token(base + kept[k].mz);
+    }
+    buffer.append(skeleton_, mz_at, int_at - mz_at);
+    for (std::size_t j = first; j < k; ++j) {
+      if (j != first) buffer += ',';
+      token(base + kept[j].intensity);
+    }
+    copied = int_at;
+  }
+  buffer.append(skeleton_, copied);
+  buffer += kClose;
+  return buffer;
+}
+
+}  // namespace vx::host::chain

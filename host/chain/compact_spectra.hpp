@@ -1,0 +1,103 @@
+// Compact spectra documents: one pass over the ingestion step's spectra
+// document derives, for each group of ion queries whose m/z windows overlap,
+// a document with every spectrum entry but only the peaks inside the group's
+// window. The trace step gives the same bytes from it as from the whole
+// document, at a small fraction of the cost. Never throws except
+// std::bad_alloc; never reads outside the given view.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vx::host::chain {
+
+// One ion the trace step is asked for: its parameters 2, 1 and 0.
+struct IonQuery {
+  double mz = 0.0;
+  double tolerance = 0.0;  // daltons; the trace step ignores it in exact mode
+  bool exact = false;
+};
+
+// Closed m/z interval; lo > hi holds nothing.
+struct MzWindow {
+  double lo = 0.0;
+  double hi = -1.0;
+  [[nodiscard]] bool empty() const { return !(lo <= hi); }
+};
+
+// A window that holds every m/z the trace step matches for q, widened by a
+// margin far above the rounding of its own comparison (so a value read a few
+// units in the last place off still lands inside).
+MzWindow query_window(const IonQuery& q);
+
+// From this many queries on, deriving compact documents costs less than
+// tracing the whole document once per query (bench/targets_bench.sh).
+inline constexpr std::size_t kCompactFromQueries = 3;
+
+class CompactSpectra {
+ public:
+  // Reads spectra once. The view must stay valid while documents are
+  // written; the object keeps no copy of it.
+  CompactSpectra(std::string_view spectra, std::span<const IonQuery> queries);
+
+  [[nodiscard]] std::size_t group_count() const { return group_windows_.size(); }
+  [[nodiscard]] std::size_t group_of(std::size_t query) const { return group_of_[query]; }
+  [[nodiscard]] const MzWindow& group_window(std::size_t g) const {
+    return group_windows_[g];
+  }
+  // Entries whose peaks were filtered, and entries copied as they stand.
+  [[nodiscard]] std::size_t compact_entries() const { return compact_entries_; }
+  [[nodiscard]] std::size_t verbatim_entries() const {
+    return entries_.size() - compact_entries_;
+  }
+
+  // The compact document of group g, written into buffer (its capacity is
+  // reused); returns a view of it.
+  std::string_view document(std::size_t g, std::string& buffer) const;
+
+ private:
+  struct Entry {
+    uint64_t begin = 0;     // the '{'
+    uint64_t size = 0;      // through the closing '}'
+    uint64_t skeleton = 0;  // where the entry starts in skeleton_
+    // Offsets from begin: one past each list's '[', and each list's ']'.
+    // All zero for an entry copied as it stands.
+    uint32_t mz_open = 0, mz_close = 0, int_open = 0, int_close = 0;
+  };
+  // A peak kept for a group: its entry and where its two numbers start,
+  // as offsets from the entry's begin.
+  struct Peak {
+    uint32_t entry = 0;
+    uint32_t mz = 0;
+    uint32_t intensity = 0;
+  };
+  class Reader;
+  void add_entry(Entry e);
+
+  std::string_view text_;
+  std::vector<MzWindow> group_windows_;
+  std::vector<std::size_t> group_of_;
+  std::vector<Entry> entries_;
+  std::vector<std::vector<Peak>> kept_;  // per group, in document order
+  std::size_t compact_entries_ = 0;
+  // Every entry, each compact one with its lists emptied, joined by ','.
+  // Documents are written from it rather than from the spectra document:
+  // it is read front to back, where the entries' pieces lie a page or more
+  // apart in the whole document (a cache and TLB miss each).
+  std::string skeleton_;
+};
+
+// Groups queries: sorted by window, a query joins the current group when its
+// window overlaps the group's and the group then spans at most kGroupSpan
+// times its widest member, so neighbouring unit-mass windows do not chain
+// into one group that holds the whole spectrum. Queries that match nothing
+// share one group. Returns the group of each query and each group's window.
+inline constexpr double kGroupSpan = 3.0;
+std::vector<std::size_t> group_queries(std::span<const IonQuery> queries,
+                                       std::vector<MzWindow>& windows);
+
+}  // namespace vx::host::chain

@@ -1,0 +1,113 @@
+// Command-line parsing for vxrun, on CLI11. Pure: takes the arguments,
+// returns what to do or a usage error; it never touches files, the library
+// or the terminal.
+//
+// Adding to the command line: an option of an existing command is one line
+// in that command's declare function in cli_args.cpp (plus its field here and
+// its line in the command's help text); a new command is one entry in the
+// command table there, with its own declare function and help text. Values
+// are checked where they are declared (ranges, finite numbers, non-empty
+// paths), and every usage error becomes one line naming the option.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "calibration.hpp"
+#include "targets.hpp"
+
+namespace vx::host::cli {
+
+enum class Command { kHelp, kVersion, kList, kRun, kChain, kBatch, kMerge };
+
+// One parameter or input of `vxrun run`, in slot order.
+struct StepArgument {
+  enum class Source { kText, kNumber, kFile };  // -p/-I, -n, -i
+  Source source = Source::kText;
+  std::string text;     // kText: the value; kFile: the path
+  double number = 0.0;  // kNumber
+};
+
+struct RunOptions {
+  std::string step;  // a step name or a full IRI
+  std::vector<StepArgument> params;
+  std::vector<StepArgument> inputs;
+  uint64_t outputs = 3;  // -o
+  std::string out_dir;   // -d: output slot k goes to DIR/output_k.json
+};
+
+// batch: quantitation from a sample list (all optional).
+struct QuantOptions {
+  std::string samples_file;            // --samples
+  std::string quant_path;              // --quant: TSV
+  std::string quant_jsonl_path;        // --quant-jsonl
+  std::string calibration_path;        // --calibration: TSV
+  std::string calibration_jsonl_path;  // --calibration-jsonl
+  std::string plot_dir;                // --cal-plots
+  quant::CalibrationSettings calibration;     // --model, --weighting, --through-origin
+  double blank_threshold_percent = 20.0;
+  bool settings_given = false;  // any option that only matters with an output
+
+  [[nodiscard]] bool wanted() const {
+    return !quant_path.empty() || !quant_jsonl_path.empty() || !calibration_path.empty() ||
+           !calibration_jsonl_path.empty() || !plot_dir.empty();
+  }
+};
+
+struct CliOptions {
+  Command command = Command::kHelp;
+  std::string help_topic;  // kHelp: "" (overview) or a command name
+  std::string library;     // --library PATH
+
+  // chain and batch
+  std::vector<std::string> inputs;  // chain: exactly one file; merge: the parts
+  std::optional<double> mz;
+  std::optional<double> rt;
+  tables::TargetDefaults defaults;
+  bool mz_tol_given = false;
+  std::string targets_file;
+  unsigned jobs = 0;                 // -j; 0 = one per core
+  std::string plot_dir;              // --plot
+  std::string out_dir;               // chain --out
+  std::string table_path;            // batch, merge --table ("" or "-": standard output)
+  std::string jsonl_path;            // batch, merge --jsonl
+  std::string parts_list;            // merge --list: part paths, one per line
+  std::string report_path;           // --report: the HTML report
+  bool quiet = false;                // no progress, no per-file lines
+  std::optional<bool> progress_bar;  // --progress / --no-progress
+  QuantOptions quant;                // batch, merge
+  std::string measurements_path;     // batch --measurements: qualifier fits, JSON Lines
+  std::vector<std::string> measurement_parts;  // merge --measurements (repeatable)
+  std::string measurements_list;  // merge --measurements-list: more of them, one per line
+
+  RunOptions run;  // run
+};
+
+struct CliParse {
+  CliOptions options;
+  std::string error;  // non-empty: a usage error (one line) to print with the usage
+};
+
+// args excludes the program name. Options may come in any order after the
+// command, as "--opt value" or "--opt=value" (short ones also as "-j2");
+// "--" ends the options. --library, --help and --version are accepted before
+// or after the command.
+CliParse parse_command_line(std::span<const std::string_view> args);
+
+// The usage text of a command ("" for the overview); empty for an unknown one.
+std::string_view usage_text(std::string_view command);
+
+// Quantitation runs when one of its outputs is asked for, or when a report
+// is and a sample list is given (the report then shows the curves and the
+// concentrations). Only commands that declare the options can see it true.
+bool quantitation_requested(const CliOptions& o);
+
+// Every option name a command accepts ("--mz", "-j", ...), global ones left
+// out: each must appear in the command's usage text.
+std::vector<std::string> command_option_names(std::string_view command);
+
+}  // namespace vx::host::cli

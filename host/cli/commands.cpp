@@ -1,0 +1,643 @@
+// The commands. Exit codes are decided here and only here.
+#include "commands.hpp"
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <vector>
+
+#include "batch_runner.hpp"
+#include "exit_codes.hpp"
+#include "file_io.hpp"
+#include "host_session.hpp"
+#include "measurement_parts.hpp"
+#include "number_text.hpp"
+#include "progress.hpp"
+#include "quant_outputs.hpp"
+#include "quant_report.hpp"
+#include "report_builder.hpp"
+#include "step_library.hpp"
+#include "table_merge.hpp"
+#include "trace_plot.hpp"
+
+#ifndef VX_HOST_VERSION
+#define VX_HOST_VERSION "unknown"
+#endif
+
+namespace vx::host::cli {
+
+using base::fixed_text;
+using base::general_text;
+using base::kExitCannotWrite;
+using base::kExitLibrary;
+using base::kExitNoInput;
+using base::kExitNotProcessed;
+using base::kExitOk;
+using base::kExitPartInvalid;
+using base::kExitTargetsInvalid;
+using base::kExitUsage;
+using base::read_whole_file;
+using base::safe_file_name;
+using base::shortest_text;
+using base::write_text_file;
+using plugin::HostCall;
+using plugin::HostSession;
+using plugin::StepLibrary;
+using tables::MergeOutcome;
+using tables::QualifierJoin;
+using tables::ResultRow;
+using tables::SampleAssignment;
+using tables::SampleEntry;
+using tables::TablePart;
+using tables::Target;
+using tables::TargetsParse;
+using tables::join_qualifiers;
+using tables::kStatusOk;
+using tables::make_target;
+using tables::measurements_jsonl;
+using tables::merge_tables;
+using tables::parse_targets;
+using tables::rows_follow_targets;
+using tables::table_jsonl;
+using tables::table_tsv;
+using chain::BatchFile;
+using chain::BatchOutcome;
+using chain::BatchSettings;
+using chain::ChainSteps;
+using chain::Ingestion;
+using chain::TargetRun;
+using chain::expand_inputs;
+using chain::run_batch;
+using quant::QuantOutcome;
+using figures::attach_plot_writer;
+using report::ReportCollector;
+using report::ReportFacts;
+using report::ReportModel;
+using report::add_quant_sections;
+using report::render_html_report;
+using report::utc_time_text;
+
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The targets of a chain or batch: the table, or the single --mz/--rt target.
+std::optional<std::vector<Target>> load_targets(const CliOptions& o, CommandIo& io,
+                                                int& code) {
+  if (o.targets_file.empty()) {
+    return std::vector<Target>{make_target(
+        shortest_text(*o.mz) + "@" + shortest_text(*o.rt), *o.mz, *o.rt, o.defaults)};
+  }
+  const auto text = read_whole_file(o.targets_file);
+  if (!text) {
+    io.err << "vxrun: cannot read the targets table " << o.targets_file << "\n";
+    code = kExitNoInput;
+    return std::nullopt;
+  }
+  TargetsParse parsed = parse_targets(*text, o.defaults, o.targets_file);
+  if (!parsed.errors.empty()) {
+    for (const std::string& e : parsed.errors) io.err << "vxrun: " << e << "\n";
+    code = kExitTargetsInvalid;
+    return std::nullopt;
+  }
+  return std::move(parsed.targets);
+}
+
+// The sample list for batch's quantitation, checked against the targets and
+// the files before any file is read.
+std::optional<std::vector<SampleEntry>> load_samples(const CliOptions& o,
+                                                     std::span<const Target> targets,
+                                                     std::span<const BatchFile> files,
+                                                     CommandIo& io, int& code) {
+  const std::string& path = o.quant.samples_file;
+  std::optional<std::string> text;
+  if (!path.empty() && !(text = read_whole_file(path))) {
+    io.err << "vxrun: cannot read the sample list " << path << "\n";
+    code = kExitNoInput;
+    return std::nullopt;
+  }
+  SampleAssignment a = samples_for_batch(text ? &*text : nullptr, path, targets, files);
+  if (!a.errors.empty()) {
+    for (const std::string& e : a.errors) io.err << "vxrun: " << e << "\n";
+    code = kExitTargetsInvalid;
+    return std::nullopt;
+  }
+  return std::move(a.per_file);
+}
+
+bool make_folder(const std::string& dir, CommandIo& io) {
+  if (dir.empty()) return true;
+  std::error_code ec;
+  fs::create_directories(dir, ec);
+  if (ec || !fs::is_directory(dir, ec)) {
+    io.err << "vxrun: cannot create the folder " << dir << "\n";
+    return false;
+  }
+  return true;
+}
+
+std::optional<std::string> write_documents(
+    const fs::path& dir,
+    std::initializer_list<std::pair<std::string_view, const std::string*>> docs) {
+  std::error_code ec;
+  fs::create_directories(dir, ec);
+  for (const auto& [name, text] : docs) {
+    if (text == nullptr || text->empty()) continue;
+    std::string error;
+    if (!write_text_file((dir / name).string(), *text, &error)) return error;
+  }
+  return std::nullopt;
+}
+
+int finish_code(std::span<const std::string> write_errors, std::size_t files_failed,
+                CommandIo& io) {
+  for (const std::string& e : write_errors) io.err << "vxrun: " << e << "\n";
+  if (!write_errors.empty()) return kExitCannotWrite;
+  return files_failed == 0 ? kExitOk : kExitNotProcessed;
+}
+
+int finish_code(const BatchOutcome& outcome, CommandIo& io) {
+  return finish_code(outcome.write_errors, outcome.files_failed, io);
+}
+
+// The table (standard output unless --table names a file) and the JSON
+// Lines of batch and merge; what could not be written goes to errors.
+void write_tables(const CliOptions& o, std::span<const ResultRow> rows, CommandIo& io,
+                  std::vector<std::string>& errors) {
+  const std::string table = table_tsv(rows);
+  if (o.table_path.empty() || o.table_path == "-") {
+    io.out << table;
+    io.out.flush();
+  } else {
+    std::string error;
+    if (!write_text_file(o.table_path, table, &error)) errors.push_back(error);
+  }
+  if (!o.jsonl_path.empty()) {
+    std::string error;
+    if (o.jsonl_path == "-") {
+      io.out << table_jsonl(rows);
+    } else if (!write_text_file(o.jsonl_path, table_jsonl(rows), &error)) {
+      errors.push_back(error);
+    }
+  }
+}
+
+// The paths of a merge's parts: those given, then the lines of the list.
+std::optional<std::vector<std::string>> part_paths(std::vector<std::string> paths,
+                                                   const std::string& list_path,
+                                                   CommandIo& io) {
+  if (list_path.empty()) return paths;
+  const auto list = read_whole_file(list_path);
+  if (!list) {
+    io.err << "vxrun: cannot read the list of parts " << list_path << "\n";
+    return std::nullopt;
+  }
+  std::string_view rest = *list;
+  while (!rest.empty()) {
+    std::string_view line = rest.substr(0, rest.find('\n'));
+    rest.remove_prefix(std::min(line.size() + 1, rest.size()));
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (!line.empty()) paths.emplace_back(line);
+  }
+  return paths;
+}
+
+// Every part read whole (texts owns the bytes the parts point into); false
+// after naming the first that cannot be read.
+bool read_parts(const std::vector<std::string>& paths, std::vector<std::string>& texts,
+                std::vector<TablePart>& parts, CommandIo& io) {
+  texts.reserve(paths.size());
+  for (const std::string& path : paths) {
+    auto text = read_whole_file(path);
+    if (!text) {
+      io.err << "vxrun: cannot read the part " << path << "\n";
+      return false;
+    }
+    texts.push_back(std::move(*text));
+  }
+  for (std::size_t i = 0; i < paths.size(); ++i) parts.push_back({paths[i], texts[i]});
+  return true;
+}
+
+// Writes the label of a summary line, padded so that every value starts in
+// the same column (labels may hold multi-byte UTF-8 characters such as r²).
+std::ostream& field(std::ostream& out, std::string_view label, bool nested = true) {
+  std::size_t width = nested ? 2 : 0;
+  for (const char c : label) width += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  if (nested) out << "  ";
+  out << label << std::string(width < 18 ? 18 - width : 1, ' ');
+  return out;
+}
+
+// Values for reading: retention times to 4 decimals and r² to 5, the rest
+// to 6 significant digits; the tables keep every digit.
+enum class Rounding { kSignificant6, kDecimals4, kDecimals5 };
+
+void print_value(std::ostream& out, std::string_view label,
+                 const std::optional<double>& v, Rounding rounding,
+                 std::string_view unit = "") {
+  if (!v) return;
+  field(out, label) << (rounding == Rounding::kSignificant6 ? general_text(*v, 6)
+                        : rounding == Rounding::kDecimals4  ? fixed_text(*v, 4)
+                                                            : fixed_text(*v, 5))
+                    << unit << "\n";
+}
+
+void print_summary(std::ostream& out, const ResultRow& row, const Target& t, bool first) {
+  if (first) {
+    field(out, "file", false) << row.file << "\n";
+    if (row.spectra) field(out, "spectra", false) << *row.spectra << "\n";
+  }
+  out << "\n";
+  field(out, "target", false) << t.name << ": m/z " << general_text(t.mz, 8)
+                              << (t.exact ? " exact"
+                                          : " \xC2\xB1 " + general_text(t.mz_tol, 6))
+                              << ", RT " << general_text(t.rt, 6) << " \xC2\xB1 "
+                              << general_text(t.rt_tol, 6) << " min\n";
+  if (row.status != kStatusOk)
+    field(out, "status") << row.status << ": " << row.message << "\n";
+  if (row.trace_points) {
+    field(out, "trace") << *row.trace_points << " points";
+    if (row.max_intensity)
+      out << ", max intensity " << general_text(*row.max_intensity, 6);
+    out << "\n";
+  }
+  if (!row.fit_status.empty()) {
+    field(out, "fit") << row.fit_status;
+    if (row.iterations) out << " (" << *row.iterations << " iterations)";
+    out << "\n";
+    print_value(out, "retention time", row.retention_time, Rounding::kDecimals4, " min");
+    print_value(out, "height", row.height, Rounding::kSignificant6);
+    print_value(out, "width (sigma)", row.width, Rounding::kSignificant6, " min");
+    print_value(out, "area", row.area, Rounding::kSignificant6);
+    print_value(out, "baseline", row.baseline, Rounding::kSignificant6);
+    print_value(out, "r\xC2\xB2", row.r_squared, Rounding::kDecimals5);
+  }
+  field(out, "flags");
+  for (std::size_t i = 0; i < row.flags.size(); ++i)
+    out << (i ? ", " : "") << row.flags[i];
+  if (row.flags.empty()) out << "none";
+  out << "\n";
+}
+
+// Writes each output as the step hands it over (a document is valid only
+// during that call) instead of keeping a copy of every document until the
+// step returns: the host then holds at most the inputs. Number outputs are
+// small and printed after the step, in their call order.
+int run_and_stream_outputs(HostSession& session, StepEntry entry,
+                           std::span<const StepValue> params,
+                           std::span<const StepValue> inputs, uint64_t n_outputs,
+                           const std::string& out_dir, CommandIo& io) {
+  std::string error;
+  const auto write = [&](uint64_t slot, std::string_view text) {
+    if (!error.empty()) return;  // nothing more after the first failed write
+    if (out_dir.empty()) {
+      io.out << "output " << slot << ": " << text << "\n";
+      return;
+    }
+    const std::string path =
+        (fs::path(out_dir) / ("output_" + std::to_string(slot) + ".json")).string();
+    if (!write_text_file(path, text, &error) && error.empty()) error = "cannot write " + path;
+  };
+  for (uint64_t slot = 0; slot < n_outputs; ++slot) {
+    session.stream_output(slot, [&write, slot](std::string_view text) { write(slot, text); });
+  }
+  const StepStatus status = session.run(entry, params, inputs, n_outputs);
+  for (const HostCall& c : session.calls()) {
+    if (c.kind == HostCall::Kind::kSetOutputNumber) write(c.slot, shortest_text(c.number));
+  }
+  if (!error.empty()) {
+    io.err << "vxrun: " << error << "\n";
+    return kExitCannotWrite;
+  }
+  return status;
+}
+
+// The HTML report of a chain or batch run, when --report asks for one: the
+// cell plots are gathered while the batch runs, the rest once it is done.
+class ReportRun {
+ public:
+  ReportRun(const CliOptions& o, std::size_t n_files, const std::vector<Target>& targets)
+      : options_(o),
+        collector_(o.report_path.empty() ? 0 : n_files, targets),
+        started_(std::chrono::system_clock::now()),
+        clock_(std::chrono::steady_clock::now()) {}
+
+  void attach(BatchSettings& settings) {
+    if (!options_.report_path.empty()) collector_.attach(settings);
+  }
+
+  // Writes the report, with the quantitation when there is one; a failure
+  // joins the outcome's write errors.
+  void write(std::string_view command, std::span<const BatchFile> files,
+             BatchOutcome& outcome, const CommandIo& io,
+             const QuantOutcome* quant = nullptr) {
+    if (options_.report_path.empty()) return;
+    ReportFacts facts;
+    facts.title = "vxrun " + std::string(command) + " report";
+    facts.vxrun_version = VX_HOST_VERSION;
+    facts.library_path = io.library_path;
+    facts.library_contract = io.library_contract;
+    facts.command_line = io.command_line;
+    facts.started = utc_time_text(started_);
+    facts.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - clock_).count();
+    ReportModel model = collector_.finish(std::move(facts), files, outcome.rows,
+                                          options_.plot_dir, options_.report_path);
+    if (quant != nullptr) add_quant_sections(model, *quant, quant_settings(options_.quant));
+    const std::string html = render_html_report(model);
+    std::string error;
+    if (!write_text_file(options_.report_path, html, &error))
+      outcome.write_errors.push_back(error);
+  }
+
+ private:
+  const CliOptions& options_;
+  ReportCollector collector_;
+  std::chrono::system_clock::time_point started_;
+  std::chrono::steady_clock::time_point clock_;
+};
+
+}  // namespace
+
+std::string contract_fingerprint(const StepLibrary& lib) {
+  // 64-bit FNV-1a over "iri\tdigest\n" of every step, in table order.
+  uint64_t h = 0xcbf29ce484222325ULL;
+  const auto mix = [&](std::string_view s) {
+    for (const char c : s) {
+      h ^= static_cast<unsigned char>(c);
+      h *= 0x100000001b3ULL;
+    }
+  };
+  for (const std::string& iri : lib.iris()) {
+    const auto d = lib.find(iri);
+    mix(iri);
+    mix("\t");
+    mix(d && d->contract_digest != nullptr ? d->contract_digest : "");
+    mix("\n");
+  }
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out(16, '0');
+  for (int i = 15; i >= 0; --i, h >>= 4) out[static_cast<std::size_t>(i)] = kHex[h & 15];
+  return out;
+}
+
+int run_list_command(const StepLibrary& lib, std::ostream& out) {
+  for (const std::string& iri : lib.iris()) {
+    const auto d = lib.find(iri);
+    out << iri << "\t" << (d && d->contract_digest != nullptr ? d->contract_digest : "")
+        << "\n";
+  }
+  return kExitOk;
+}
+
+int run_version_command(const StepLibrary* lib, std::string_view library_path,
+                        std::string_view load_error, std::ostream& out) {
+  out << "vxrun " << VX_HOST_VERSION << "\n";
+  out << "library " << library_path << "\n";
+  if (lib == nullptr || !lib->loaded()) {
+    out << "  not loaded: " << load_error << "\n";
+    return kExitLibrary;
+  }
+  // The library exports no version of its own: its steps' contract digests
+  // are what identifies it, summed up in one fingerprint.
+  out << "  contract set " << contract_fingerprint(*lib) << "\n";
+  out << "  steps:\n";
+  for (const std::string& iri : lib->iris()) {
+    const auto d = lib->find(iri);
+    out << "    " << iri << "  "
+        << (d && d->contract_digest != nullptr ? d->contract_digest : "") << "\n";
+  }
+  return kExitOk;
+}
+
+int run_step_command(const StepLibrary& lib, const RunOptions& run, CommandIo& io) {
+  const auto step = lib.find(run.step);
+  if (!step) {
+    io.err << "vxrun: unknown step " << run.step << "\n";
+    return kExitUsage;
+  }
+  HostSession session;
+  std::vector<StepValue> params;
+  std::vector<StepValue> inputs;
+  for (const StepArgument& a : run.params) {
+    params.push_back(a.source == StepArgument::Source::kNumber ? session.float64(a.number)
+                                                               : session.text(a.text));
+  }
+  for (const StepArgument& a : run.inputs) {
+    if (a.source != StepArgument::Source::kFile) {
+      inputs.push_back(session.text(a.text));
+      continue;
+    }
+    const auto bytes = read_whole_file(a.text);
+    if (!bytes) {
+      io.err << "vxrun: cannot read " << a.text << "\n";
+      return kExitNoInput;
+    }
+    inputs.push_back(session.text(*bytes));
+  }
+  const uint64_t n_outputs = run.outputs;
+  const std::string& out_dir = run.out_dir;
+  if (!make_folder(out_dir, io)) return kExitCannotWrite;
+  return run_and_stream_outputs(session, step->entry, params, inputs, n_outputs, out_dir,
+                                io);
+}
+
+int run_chain_command(const CliOptions& o, const ChainSteps& steps, CommandIo& io) {
+  int code = kExitOk;
+  const auto targets = load_targets(o, io, code);
+  if (!targets) return code;
+  if (!make_folder(o.out_dir, io) || !make_folder(o.plot_dir, io))
+    return kExitCannotWrite;
+
+  const std::vector<BatchFile> files{{o.inputs.front(), "", ""}};
+  ReportRun report(o, files.size(), *targets);
+  BatchSettings settings;
+  settings.targets = *targets;
+  settings.jobs = o.jobs;
+  if (!o.out_dir.empty()) {
+    const fs::path out_dir = o.out_dir;
+    const bool per_target_folders = !o.targets_file.empty();
+    settings.on_ingestion = [out_dir](std::size_t, const Ingestion& in) {
+      return write_documents(out_dir, {{kSpectraFile, &in.spectra},
+                                       {kChromatogramsFile, &in.chromatograms},
+                                       {kRunSummaryFile, &in.run_summary},
+                                       {kIngestionDiagnosticsFile, &in.diagnostics}});
+    };
+    settings.on_target = [out_dir, per_target_folders, &targets](
+                             std::size_t, std::size_t t, const TargetRun& run) {
+      const fs::path dir =
+          per_target_folders ? out_dir / safe_file_name((*targets)[t].name) : out_dir;
+      return write_documents(dir, {{kTraceFile, &run.trace},
+                                   {kTraceDiagnosticsFile, &run.trace_diagnostics},
+                                   {kFitResultFile, &run.fit_result},
+                                   {kFitDiagnosticsFile, &run.fit_diagnostics}});
+    };
+  }
+  report.attach(settings);
+  if (!o.plot_dir.empty()) attach_plot_writer(settings, files, o.plot_dir);
+  BatchOutcome outcome = run_batch(steps, files, settings);
+  for (std::size_t t = 0; t < outcome.rows.size(); ++t) {
+    print_summary(io.out, outcome.rows[t], (*targets)[t], t == 0);
+  }
+  report.write("chain", files, outcome, io);
+  return finish_code(outcome, io);
+}
+
+int run_batch_command(const CliOptions& o, const ChainSteps& steps, CommandIo& io) {
+  int code = kExitOk;
+  const auto targets = load_targets(o, io, code);
+  if (!targets) return code;
+  if (!make_folder(o.plot_dir, io)) return kExitCannotWrite;
+
+  const std::vector<BatchFile> files = expand_inputs(o.inputs);
+  std::optional<std::vector<SampleEntry>> samples;
+  if (quantitation_requested(o)) {
+    samples = load_samples(o, *targets, files, io, code);
+    if (!samples) return code;
+    if (!make_folder(o.quant.plot_dir, io)) return kExitCannotWrite;
+  }
+  Progress::Mode mode = Progress::Mode::kNone;
+  if (!o.quiet) {
+    const bool bar = o.progress_bar.value_or(io.progress_is_terminal);
+    mode = bar ? Progress::Mode::kBar : Progress::Mode::kLines;
+  }
+  Progress progress(io.progress, mode, files.size());
+  ReportRun report(o, files.size(), *targets);
+  BatchSettings settings;
+  settings.targets = *targets;
+  settings.jobs = o.jobs;
+  settings.on_file_done = [&progress](std::string_view path, std::string_view status) {
+    progress.file_done(path, status);
+  };
+  report.attach(settings);
+  if (!o.plot_dir.empty()) attach_plot_writer(settings, files, o.plot_dir);
+  BatchOutcome outcome = run_batch(steps, files, settings);
+  progress.finish();
+  std::optional<QuantOutcome> quant;
+  if (samples) quant = quantitate_batch(o.quant, *targets, *samples, outcome);
+  report.write("batch", files, outcome, io, quant ? &*quant : nullptr);
+
+  write_tables(o, outcome.rows, io, outcome.write_errors);
+  if (std::string error;
+      !o.measurements_path.empty() &&
+      !write_text_file(o.measurements_path,
+                       measurements_jsonl(outcome.rows, outcome.qualifier_fits), &error))
+    outcome.write_errors.push_back(error);
+  if (quant) write_quantitation(o.quant, *targets, *quant, outcome);
+  if (!o.quiet) {
+    io.err << "vxrun: " << files.size() << " files, " << outcome.rows.size() << " rows";
+    if (outcome.files_failed > 0)
+      io.err << ", " << outcome.files_failed << " not processed";
+    io.err << "\n";
+  }
+  return finish_code(outcome, io);
+}
+
+namespace {
+
+// The merged rows as a batch's outcome; nullopt after saying why (code set).
+std::optional<BatchOutcome> merge_parts(const CliOptions& o,
+                                        std::span<const Target> targets, CommandIo& io,
+                                        int& code) {
+  code = kExitNoInput;
+  std::vector<std::string> texts;
+  std::vector<TablePart> parts;
+  const auto paths = part_paths(o.inputs, o.parts_list, io);
+  if (!paths || !read_parts(*paths, texts, parts, io)) return std::nullopt;
+  MergeOutcome merged = merge_tables(parts);
+  // The report and the quantitation place rows by file and target index.
+  if (merged.error.empty() && !targets.empty())
+    merged.error = rows_follow_targets(merged.rows, targets);
+  if (!merged.error.empty()) {
+    io.err << "vxrun: " << merged.error << "\n";
+    code = kExitPartInvalid;
+    return std::nullopt;
+  }
+  if (!o.quiet) {
+    io.err << "vxrun: " << parts.size() << " parts, " << merged.rows.size() << " rows";
+    if (merged.files_failed > 0)
+      io.err << ", " << merged.files_failed << " files not processed";
+    io.err << "\n";
+  }
+  BatchOutcome out;
+  out.rows = std::move(merged.rows);
+  out.files_failed = merged.files_failed;
+  return out;
+}
+
+// The merged files, in the batch's order (the rows are sorted by file).
+std::vector<BatchFile> merged_files(std::span<const ResultRow> rows) {
+  std::vector<BatchFile> files;
+  for (const ResultRow& row : rows) {
+    if (files.empty() || files.back().path != row.file)
+      files.push_back({row.file, "", ""});
+  }
+  return files;
+}
+
+// The qualifier fits of the merged rows, from the measurement parts. Targets
+// without qualifier ions need none.
+bool add_qualifier_fits(const CliOptions& o, std::span<const Target> targets,
+                        BatchOutcome& outcome, CommandIo& io, int& code) {
+  code = kExitNoInput;
+  std::vector<std::string> texts;
+  std::vector<TablePart> parts;
+  const auto paths = part_paths(o.measurement_parts, o.measurements_list, io);
+  if (!paths || !read_parts(*paths, texts, parts, io)) return false;
+  bool qualifiers = false;
+  for (const Target& t : targets) qualifiers = qualifiers || !t.qualifiers.empty();
+  if (paths->empty() && !qualifiers) return true;
+  if (paths->empty()) {
+    io.err << "vxrun: the targets have qualifier ions: give their --measurements parts\n";
+    code = kExitUsage;
+    return false;
+  }
+  QualifierJoin join = join_qualifiers(outcome.rows, targets, parts);
+  if (!join.error.empty()) {
+    io.err << "vxrun: " << join.error << "\n";
+    code = kExitPartInvalid;
+    return false;
+  }
+  outcome.qualifier_fits = std::move(join.per_row);
+  return true;
+}
+
+}  // namespace
+
+int run_merge_command(const CliOptions& o, CommandIo& io) {
+  int code = kExitOk;
+  std::vector<Target> targets;
+  if (!o.targets_file.empty()) {
+    auto loaded = load_targets(o, io, code);
+    if (!loaded) return code;
+    targets = std::move(*loaded);
+  }
+  ReportRun report(o, 0, targets);  // no cell plots: the runs are gone
+  auto outcome = merge_parts(o, targets, io, code);
+  if (!outcome) return code;
+  const std::vector<BatchFile> files = merged_files(outcome->rows);
+  std::optional<std::vector<SampleEntry>> samples;
+  if (quantitation_requested(o)) {
+    if (!add_qualifier_fits(o, targets, *outcome, io, code)) return code;
+    samples = load_samples(o, targets, files, io, code);
+    if (!samples) return code;
+    if (!make_folder(o.quant.plot_dir, io)) return kExitCannotWrite;
+  }
+  write_tables(o, outcome->rows, io, outcome->write_errors);
+  // merge never loads the step library: the report says so.
+  CommandIo report_io = io;
+  report_io.library_path = "not loaded (merge reads the tables of earlier runs)";
+  report_io.library_contract.clear();
+  std::optional<QuantOutcome> quant;
+  if (samples) quant = quantitate_batch(o.quant, targets, *samples, *outcome);
+  report.write("merge", files, *outcome, report_io, quant ? &*quant : nullptr);
+  if (quant) write_quantitation(o.quant, targets, *quant, *outcome);
+  return finish_code(*outcome, io);
+}
+
+}  // namespace vx::host::cli

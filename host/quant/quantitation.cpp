@@ -1,0 +1,181 @@
+// Quantitation. Responses are worked out once per file and target, the
+// curves from the standards' responses, then every row from both. A value
+// that cannot be computed stays absent and a flag says why; no NaN is ever
+// handed on as a concentration.
+#include "quantitation.hpp"
+
+#include <cmath>
+
+namespace vx::host::quant {
+
+using tables::kFitSuccess;
+using tables::IonFit;
+using tables::Measurement;
+using tables::SampleEntry;
+using tables::SampleType;
+using tables::Target;
+using tables::sample_type_name;
+
+namespace {
+
+struct Response {
+  std::optional<double> value;
+  std::optional<double> istd_area;
+  std::string why;  // when value is absent
+};
+
+std::optional<std::size_t> index_of(std::span<const Target> targets, std::string_view name) {
+  for (std::size_t i = 0; i < targets.size(); ++i)
+    if (targets[i].name == name) return i;
+  return std::nullopt;
+}
+
+Response response_of(const Measurement& m, const Measurement* istd) {
+  Response r;
+  if (!fit_usable(m.quantifier)) {
+    r.why = "peak fit failed (" + m.quantifier.fit_status + ")";
+    return r;
+  }
+  if (istd == nullptr) {
+    r.value = m.quantifier.area;
+    return r;
+  }
+  if (!fit_usable(istd->quantifier) || !(*istd->quantifier.area > 0.0)) {
+    r.why = "internal standard fit failed (" + istd->quantifier.fit_status + ")";
+    return r;
+  }
+  r.istd_area = istd->quantifier.area;
+  r.value = *m.quantifier.area / *r.istd_area;
+  return r;
+}
+
+// The response a blank may reach: a share of the lowest level's mean response.
+std::optional<double> blank_limit(const Calibration& cal, double percent) {
+  if (cal.status != kCalOk) return std::nullopt;
+  double sum = 0.0;
+  std::size_t n = 0;
+  for (const CalibrationPoint& p : cal.points) {
+    if (!p.excluded.empty() || p.amount != cal.min_amount) continue;
+    sum += *p.response;
+    ++n;
+  }
+  if (n == 0) return std::nullopt;
+  return percent / 100.0 * sum / static_cast<double>(n);
+}
+
+void add_qualifiers(const Target& target, const Measurement& m, QuantRow& row) {
+  bool failed = false, outside = false;
+  for (std::size_t q = 0; q < target.qualifiers.size(); ++q) {
+    QualifierRatio r{target.qualifiers[q].mz, target.qualifiers[q].expected_percent, {}, false};
+    const IonFit* fit = q < m.qualifiers.size() ? &m.qualifiers[q] : nullptr;
+    if (fit_usable(m.quantifier) && *m.quantifier.area != 0.0 && fit != nullptr &&
+        fit_usable(*fit)) {
+      r.observed = *fit->area / *m.quantifier.area * 100.0;
+      r.within = std::fabs(*r.observed - r.expected) <= r.expected * target.qualifier_tol / 100.0;
+      outside = outside || !r.within;
+    } else {
+      failed = failed || fit_usable(m.quantifier);
+    }
+    row.qualifiers.push_back(r);
+  }
+  if (outside) row.flags.emplace_back(kFlagQualifierRatio);
+  if (failed) row.flags.emplace_back(kFlagQualifierFailed);
+}
+
+bool serves_as_istd(std::span<const Target> targets, std::size_t t) {
+  for (const Target& other : targets)
+    if (other.istd == targets[t].name) return true;
+  return false;
+}
+
+void add_concentration(const Calibration& cal, const SampleEntry& sample, QuantRow& row) {
+  if (cal.status == kCalInternalStandard) return;
+  if (cal.status != kCalOk) {
+    row.flags.emplace_back(kFlagNoCalibration);
+    return;
+  }
+  if (!row.response) return;
+  row.concentration = amount_for_response(cal, *row.response);
+  if (!row.concentration) {
+    row.flags.emplace_back(kFlagOutsideCurve);
+    return;
+  }
+  if (row.nominal) row.accuracy = *row.concentration / *row.nominal * 100.0;
+  // Standards make the curve; the range is a question for everything else.
+  if (sample.type == SampleType::kStandard) return;
+  if (*row.concentration < cal.min_amount) row.flags.emplace_back(kFlagBelowRange);
+  if (*row.concentration > cal.max_amount) row.flags.emplace_back(kFlagAboveRange);
+}
+
+}  // namespace
+
+bool fit_usable(const IonFit& f) {
+  return f.fit_status == kFitSuccess && f.area && std::isfinite(*f.area);
+}
+
+QuantOutcome quantitate(std::span<const Target> targets,
+                        std::span<const SampleEntry> samples,
+                        std::span<const Measurement> measured, const QuantSettings& settings) {
+  const std::size_t nt = targets.size();
+  const std::size_t nf = samples.size();
+  QuantOutcome out;
+  if (measured.size() != nf * nt) return out;
+  std::vector<Response> responses(nf * nt);
+  for (std::size_t t = 0; t < nt; ++t) {
+    const auto istd = targets[t].istd.empty() ? std::nullopt : index_of(targets, targets[t].istd);
+    for (std::size_t f = 0; f < nf; ++f) {
+      responses[f * nt + t] =
+          response_of(measured[f * nt + t], istd ? &measured[f * nt + *istd] : nullptr);
+    }
+  }
+  std::vector<bool> blank_over(nt, false);
+  for (std::size_t t = 0; t < nt; ++t) {
+    std::vector<CalibrationPoint> points;
+    for (std::size_t f = 0; f < nf; ++f) {
+      const SampleEntry& s = samples[f];
+      if (s.type != SampleType::kStandard || t >= s.amounts.size() || !s.amounts[t]) continue;
+      const Response& r = responses[f * nt + t];
+      points.push_back({s.file, *s.amounts[t], r.value, r.value ? "" : r.why, {}, {}});
+    }
+    out.calibrations.push_back(fit_calibration(std::move(points), settings.calibration));
+    if (out.calibrations.back().points.empty() && serves_as_istd(targets, t)) {
+      out.calibrations.back().status = kCalInternalStandard;
+      out.calibrations.back().message = "internal standard: not calibrated";
+    }
+    const auto limit = blank_limit(out.calibrations.back(), settings.blank_threshold_percent);
+    for (std::size_t f = 0; f < nf && limit; ++f) {
+      const auto& v = responses[f * nt + t].value;
+      if (samples[f].type == SampleType::kBlank && v && *v > *limit) blank_over[t] = true;
+    }
+  }
+  for (std::size_t f = 0; f < nf; ++f) {
+    const SampleEntry& s = samples[f];
+    for (std::size_t t = 0; t < nt; ++t) {
+      const Measurement& m = measured[f * nt + t];
+      const Response& r = responses[f * nt + t];
+      QuantRow row;
+      row.file = s.file;
+      row.sample_type = sample_type_name(s.type);
+      row.target = targets[t].name;
+      row.istd = targets[t].istd;
+      row.retention_time = m.quantifier.retention_time;
+      if (fit_usable(m.quantifier)) row.area = m.quantifier.area;
+      row.istd_area = r.istd_area;
+      row.response = r.value;
+      if (t < s.amounts.size()) row.nominal = s.amounts[t];
+      row.calibration_status = out.calibrations[t].status;
+      if (!fit_usable(m.quantifier)) row.flags.emplace_back(kFlagFitFailed);
+      if (fit_usable(m.quantifier) && !r.value) row.flags.emplace_back(kFlagIstdFailed);
+      add_concentration(out.calibrations[t], s, row);
+      add_qualifiers(targets[t], m, row);
+      const auto limit = blank_limit(out.calibrations[t], settings.blank_threshold_percent);
+      const bool blank_high = s.type == SampleType::kBlank && r.value && limit && *r.value > *limit;
+      const bool checked = s.type == SampleType::kSample || s.type == SampleType::kQc;
+      if (blank_high || (checked && blank_over[t])) row.flags.emplace_back(kFlagBlank);
+      out.rows.push_back(std::move(row));
+    }
+  }
+  return out;
+}
+
+}  // namespace vx::host::quant

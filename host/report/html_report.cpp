@@ -1,0 +1,485 @@
+// The page is written in one pass into one string. Data reaches the page in
+// two ways only: as escaped HTML text (summary, names, messages) and as
+// strings inside the JSON data block, where '<', '>' and '&' are written as
+// \u escapes so that no text can close the script element.
+#include "html_report.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <map>
+#include <variant>
+
+#include "cell_text.hpp"
+#include "number_text.hpp"
+#include "report_assets.hpp"
+#include "svg_writer.hpp"
+#include "trace_plot.hpp"
+#include "utf8.hpp"
+
+namespace vx::host::report {
+
+using tables::kFitNotRun;
+using tables::kFitSuccess;
+using base::JsonText;
+using base::append_json_number;
+using base::append_json_text;
+using base::format_general;
+using base::general_text;
+using base::kNumberTextSize;
+using base::utf8_length;
+using tables::Column;
+using tables::ResultRow;
+using tables::Target;
+using tables::result_columns;
+using tables::row_processed;
+using chain::FitFacts;
+using chain::TargetRun;
+using figures::PlotInput;
+using figures::make_plot;
+
+namespace {
+
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
+
+// Finite numbers with `digits` significant digits; anything else is null.
+void append_json_number(std::string& out, std::optional<double> v, int digits) {
+  if (!v || !std::isfinite(*v)) {
+    out += "null";
+    return;
+  }
+  char buf[kNumberTextSize];
+  out.append(buf, format_general(*v, digits, buf));
+}
+
+// Interns strings so that each flag travels once.
+class Pool {
+ public:
+  std::size_t index(const std::string& s) {
+    const auto [it, added] = index_.try_emplace(s, items_.size());
+    if (added) items_.push_back(s);
+    return it->second;
+  }
+  [[nodiscard]] const std::vector<std::string>& items() const { return items_; }
+
+ private:
+  std::map<std::string, std::size_t> index_;
+  std::vector<std::string> items_;
+};
+
+// Values shown in the report keep 10 significant digits: enough for every
+// reading and sorting, while the tables keep every digit.
+constexpr int kValueDigits = 10;
+
+// Rows follow the results table's own columns, so a column added there
+// reaches the report too. File and target are left out: a row's place says
+// them. Lists (the flags) travel as indexes into one pool of labels.
+bool in_report(const Column& c) { return c.name != "file" && c.name != "target"; }
+
+void append_cell(std::string& out, const std::string& v, Pool&) {
+  append_json_text(out, v, JsonText::kInsideHtml);
+}
+void append_cell(std::string& out, double v, Pool&) {
+  append_json_number(out, v, kValueDigits);
+}
+void append_cell(std::string& out, const std::optional<double>& v, Pool&) {
+  append_json_number(out, v, kValueDigits);
+}
+template <typename Int>
+void append_cell(std::string& out, const std::optional<Int>& v, Pool&) {
+  out += v ? std::to_string(*v) : std::string("null");
+}
+void append_cell(std::string& out, const std::vector<std::string>& v, Pool& labels) {
+  out += '[';
+  for (std::size_t i = 0; i < v.size(); ++i) {
+    if (i > 0) out += ',';
+    out += std::to_string(labels.index(v[i]));
+  }
+  out += ']';
+}
+
+void append_row(std::string& out, const ResultRow& r, Pool& labels) {
+  out += '[';
+  bool first = true;
+  for (const Column& c : result_columns()) {
+    if (!in_report(c)) continue;
+    if (!first) out += ',';
+    first = false;
+    std::visit([&](auto member) { append_cell(out, r.*member, labels); }, c.field);
+  }
+  out += ']';
+}
+
+// Plot points travel as base64 of little-endian 16-bit pairs (x, y), each a
+// fraction of the cell's range in 1/65535 steps: finer than any screen, and
+// about a quarter of the size of decimal text. Non-finite points are left out.
+struct Box {
+  double x_lo, x_hi, y_lo, y_hi;
+};
+
+uint16_t quantize(double v, double lo, double hi) {
+  const double q = hi > lo ? (v - lo) / (hi - lo) * 65535.0 : 0.0;
+  return static_cast<uint16_t>(std::lround(std::clamp(q, 0.0, 65535.0)));
+}
+
+void append_base64_points(std::string& out, const std::vector<double>& xs,
+                          const std::vector<double>& ys, const Box& b) {
+  std::string bytes;
+  for (std::size_t i = 0; i < xs.size() && i < ys.size(); ++i) {
+    if (!std::isfinite(xs[i]) || !std::isfinite(ys[i])) continue;
+    for (const uint16_t q :
+         {quantize(xs[i], b.x_lo, b.x_hi), quantize(ys[i], b.y_lo, b.y_hi)}) {
+      bytes += static_cast<char>(q & 0xFF);
+      bytes += static_cast<char>(q >> 8);
+    }
+  }
+  out += '"';
+  append_base64(out, bytes);
+  out += '"';
+}
+
+Box plot_box(const CellPlot& p) {
+  Box b{p.x_min, p.x_max, std::numeric_limits<double>::infinity(),
+        -std::numeric_limits<double>::infinity()};
+  const auto add = [&](const std::vector<double>& xs, const std::vector<double>& ys) {
+    for (std::size_t i = 0; i < xs.size() && i < ys.size(); ++i) {
+      if (!std::isfinite(xs[i]) || !std::isfinite(ys[i])) continue;
+      b.x_lo = std::min(b.x_lo, xs[i]);
+      b.x_hi = std::max(b.x_hi, xs[i]);
+      b.y_lo = std::min(b.y_lo, ys[i]);
+      b.y_hi = std::max(b.y_hi, ys[i]);
+    }
+  };
+  add(p.point_x, p.point_y);
+  add(p.curve_x, p.curve_y);
+  if (!(b.y_lo <= b.y_hi)) b.y_lo = b.y_hi = 0.0;
+  if (!std::isfinite(b.x_lo) || !std::isfinite(b.x_hi)) b.x_lo = b.x_hi = 0.0;
+  return b;
+}
+
+// [window lo, window hi, x lo, x hi, y lo, y hi, points, curve, baseline, svg],
+// or only "svg" for a cell without plot data
+void append_plot(std::string& out, const std::optional<CellPlot>& p) {
+  if (!p) {
+    out += "null";
+    return;
+  }
+  if (!p->has_data) {  // the link alone, as a string
+    append_json_text(out, p->svg_path, JsonText::kInsideHtml);
+    return;
+  }
+  const Box b = plot_box(*p);
+  out += '[';
+  for (const double v : {p->x_min, p->x_max, b.x_lo, b.x_hi, b.y_lo, b.y_hi}) {
+    append_json_number(out, v, kValueDigits);
+    out += ',';
+  }
+  append_base64_points(out, p->point_x, p->point_y, b);
+  out += ',';
+  append_base64_points(out, p->curve_x, p->curve_y, b);
+  out += ',';
+  append_json_number(out, p->baseline, kValueDigits);
+  out += ',';
+  append_json_text(out, p->svg_path, JsonText::kInsideHtml);
+  out += ']';
+}
+
+void append_targets_json(std::string& out, const std::vector<Target>& targets) {
+  out += "\"targets\":[";
+  for (std::size_t t = 0; t < targets.size(); ++t) {
+    if (t > 0) out += ',';
+    out += '[';
+    append_json_text(out, targets[t].name, JsonText::kInsideHtml);
+    out += ',';
+    append_json_number(out, targets[t].mz, kValueDigits);
+    out += ',';
+    append_json_number(out, targets[t].rt, kValueDigits);
+    out += ']';
+  }
+  out += ']';
+}
+
+void append_strings_json(std::string& out, std::string_view key,
+                         const std::vector<std::string>& items, bool readable) {
+  out += '"';
+  out += key;
+  out += "\":[";
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (i > 0) out += ',';
+    append_json_text(out, readable ? readable_flag(items[i]) : items[i],
+                     JsonText::kInsideHtml);
+  }
+  out += ']';
+}
+
+void append_data_block(std::string& out, const ReportModel& m) {
+  Pool labels;
+  std::string rows;
+  rows.reserve(m.rows.size() * 200);
+  for (std::size_t i = 0; i < m.rows.size(); ++i) {
+    if (i > 0) rows += ',';
+    append_row(rows, m.rows[i], labels);
+  }
+  std::vector<std::string> columns;
+  for (const Column& c : result_columns()) {
+    if (in_report(c)) columns.emplace_back(c.name);
+  }
+  out += "<script type=\"application/json\" id=\"vx-data\">{";
+  append_strings_json(out, "columns", columns, false);
+  out += ',';
+  append_strings_json(out, "files", m.files, false);
+  out += ',';
+  append_targets_json(out, m.targets);
+  out += ',';
+  append_strings_json(out, "labels", labels.items(), true);
+  out += ",\"rows\":[";
+  out += rows;
+  out += "],\"plots\":[";
+  for (std::size_t i = 0; i < m.plots.size(); ++i) {
+    if (i > 0) out += ',';
+    append_plot(out, m.plots[i]);
+  }
+  out += "]}</script>\n";
+}
+
+void append_fact(std::string& out, std::string_view label, std::string_view value) {
+  out += "<tr><th>";
+  out += label;
+  out += "</th><td>";
+  append_html_text(out, value);
+  out += "</td></tr>\n";
+}
+
+std::string counts_text(const std::map<std::string, std::size_t>& counts) {
+  std::string s;
+  for (const auto& [name, n] : counts) {
+    if (!s.empty()) s += ", ";
+    s += name + " " + std::to_string(n);
+  }
+  return s.empty() ? "none" : s;
+}
+
+void append_summary(std::string& out, const ReportModel& m) {
+  std::map<std::string, std::size_t> by_status;
+  std::map<std::string, std::size_t> by_fit;
+  for (const ResultRow& r : m.rows) {
+    ++by_status[r.status];
+    ++by_fit[r.fit_status.empty() ? std::string(kFitNotRun) : r.fit_status];
+  }
+  const ReportFacts& f = m.facts;
+  out += "<section id=\"summary\"><h2>Summary</h2><table class=\"facts\">\n";
+  append_fact(out, "files", std::to_string(m.files.size()));
+  append_fact(out, "targets", std::to_string(m.targets.size()));
+  append_fact(out, "rows by status", counts_text(by_status));
+  append_fact(out, "rows by fit status", counts_text(by_fit));
+  append_fact(out, "vxrun", f.vxrun_version);
+  append_fact(out, "step library", f.library_path);
+  append_fact(out, "library contract set", f.library_contract);
+  append_fact(out, "command line", f.command_line);
+  append_fact(out, "started (UTC)", f.started);
+  append_fact(out, "duration", general_text(f.seconds, 4) + " s");
+  out += "</table></section>\n";
+}
+
+void append_sections(std::string& out, const std::vector<ReportSection>& sections,
+                     std::string_view heading) {
+  for (const ReportSection& s : sections) {
+    out += '<';
+    out += heading;
+    out += '>';
+    append_html_text(out, s.title);
+    out += "</";
+    out += heading;
+    out += ">\n";
+    out += s.html;
+    out += '\n';
+  }
+}
+
+// The frames the script fills when a target is opened; the program's own
+// extra sections for the target are written here already.
+void append_targets(std::string& out, const ReportModel& m) {
+  out += "<section id=\"targets\"><h2>Targets</h2>\n";
+  for (std::size_t t = 0; t < m.targets.size(); ++t) {
+    const Target& target = m.targets[t];
+    out += "<details class=\"target\" data-t=\"" + std::to_string(t) + "\"><summary>";
+    append_html_text(out, target.name);
+    out += " <span class=\"muted\">m/z " + general_text(target.mz, 8) + ", RT " +
+           general_text(target.rt, 6) + " min</span></summary>\n";
+    out += "<div class=\"target-body\"></div>\n";
+    if (t < m.target_sections.size()) append_sections(out, m.target_sections[t], "h4");
+    out += "</details>\n";
+  }
+  out += "</section>\n";
+}
+
+void append_unprocessed(std::string& out, const ReportModel& m) {
+  const std::size_t n_targets = m.targets.size();
+  std::string items;
+  for (std::size_t f = 0; f < m.files.size() && n_targets > 0; ++f) {
+    for (std::size_t t = 0; t < n_targets && f * n_targets + t < m.rows.size(); ++t) {
+      const ResultRow& r = m.rows[f * n_targets + t];
+      if (row_processed(r)) continue;
+      items += "<tr><td>";
+      append_html_text(items, m.files[f]);
+      items += "</td><td>";
+      append_html_text(items, r.status);
+      items += "</td><td>";
+      append_html_text(items, r.message);
+      items += "</td></tr>\n";
+      break;
+    }
+  }
+  out += "<section id=\"unprocessed\"><h2>Files not processed</h2>\n";
+  if (items.empty()) {
+    out += "<p>Every file was processed.</p>";
+  } else {
+    out +=
+        "<table class=\"list\"><thead><tr><th>file</th><th>status</th><th>message</th>"
+        "</tr></thead><tbody>\n";
+    out += items;
+    out += "</tbody></table>";
+  }
+  out += "</section>\n";
+}
+
+}  // namespace
+
+void append_html_text(std::string& out, std::string_view s) {
+  for (std::size_t i = 0; i < s.size();) {
+    const auto u = static_cast<unsigned char>(s[i]);
+    if (u >= 0x80) {
+      const std::size_t n = utf8_length(s, i);
+      out.append(n == 0 ? kReplacement : s.substr(i, n));
+      i += n == 0 ? 1 : n;
+      continue;
+    }
+    switch (u) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&#39;";
+        break;
+      default:
+        out += (u >= 0x20 && u != 0x7F) ? static_cast<char>(u) : ' ';
+    }
+    ++i;
+  }
+}
+
+void append_base64(std::string& out, std::string_view bytes) {
+  static constexpr char kAlphabet[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  out.reserve(out.size() + (bytes.size() + 2) / 3 * 4);
+  for (std::size_t i = 0; i < bytes.size(); i += 3) {
+    const auto at = [&](std::size_t k) {
+      return k < bytes.size()
+                 ? static_cast<uint32_t>(static_cast<unsigned char>(bytes[k]))
+                 : 0u;
+    };
+    const uint32_t n = at(i) << 16 | at(i + 1) << 8 | at(i + 2);
+    out += kAlphabet[n >> 18 & 63];
+    out += kAlphabet[n >> 12 & 63];
+    out += i + 1 < bytes.size() ? kAlphabet[n >> 6 & 63] : '=';
+    out += i + 2 < bytes.size() ? kAlphabet[n & 63] : '=';
+  }
+}
+
+std::string readable_flag(std::string_view key) {
+  struct Known {
+    std::string_view key, text;
+  };
+  static constexpr std::array<Known, 10> kKnown{{
+      {"gcms.ingest.file_not_found", "file not found"},
+      {"gcms.ingest.unsupported_encoding", "file not readable as mzML (encoding)"},
+      {"gcms.ingest.malformed_number", "malformed number in the file"},
+      {"gcms.sim.empty_trace", "trace: no ion in the mass window"},
+      {"gcms.sim.weak_trace", "trace: weak signal"},
+      {"gcms.fit.no_local_peak", "fit: no peak in the window"},
+      {"gcms.fit.unstable_fit", "fit: unstable"},
+      {"gcms.fit.solver_converged", "fit: solver converged"},
+      {"gcms.fit.initial_height_estimate", "fit: initial height estimate"},
+      {"gcms.fit.initial_width_estimate", "fit: initial width estimate"},
+  }};
+  for (const Known& k : kKnown) {
+    if (k.key == key) return std::string(k.text);
+  }
+  // Unknown keys: the step's part and the flag name in words.
+  std::string_view rest = key.starts_with("gcms.") ? key.substr(5) : key;
+  std::string out;
+  const auto dot = rest.find('.');
+  if (dot != std::string_view::npos) {
+    out = std::string(rest.substr(0, dot)) + ": ";
+    rest = rest.substr(dot + 1);
+  }
+  for (const char c : rest) out += (c == '_' || c == '.') ? ' ' : c;
+  return out;
+}
+
+CellPlot make_cell_plot(const Target& target, const TargetRun& run) {
+  const PlotInput p = make_plot("", target, run);
+  CellPlot c;
+  c.x_min = p.x_min;
+  c.x_max = p.x_max;
+  c.point_x = p.point_x;
+  c.point_y = p.point_y;
+  c.baseline = p.baseline;
+  const FitFacts& f = run.fit;
+  const bool drawn_from_fit = f.fit_status == kFitSuccess && f.height && f.retention_time &&
+                              f.width && f.baseline && *f.width > 0.0;
+  if (!drawn_from_fit) {
+    c.curve_x = p.curve_x;
+    c.curve_y = p.curve_y;
+  }
+  return c;
+}
+
+std::string render_html_report(const ReportModel& m) {
+  std::string out;
+  out.reserve(64 * 1024 + m.rows.size() * 700);
+  out +=
+      "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n"
+      "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+      "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
+      "style-src 'unsafe-inline'; script-src 'unsafe-inline'; img-src data:\">\n"
+      "<link rel=\"icon\" href=\"data:,\">\n<title>";
+  append_html_text(out, m.facts.title);
+  out += "</title>\n<style>";
+  out += kReportCss;
+  out += "</style></head><body>\n<header><h1>";
+  append_html_text(out, m.facts.title);
+  out += "</h1></header>\n<main>\n";
+  append_summary(out, m);
+  out +=
+      "<section id=\"matrix-section\"><h2>Results: files &times; targets</h2>\n"
+      "<p class=\"legend\"><span class=\"cell ok\">peak</span> "
+      "<span class=\"cell nopeak\">no peak</span> "
+      "<span class=\"cell unstable\">unstable fit</span> "
+      "<span class=\"cell failed\">file or step failed</span> "
+      "Cells show the fitted area; click one for its trace and fit.</p>\n"
+      "<div id=\"matrix-wrap\"></div>\n"
+      "<div id=\"cell-view\" hidden></div></section>\n";
+  append_targets(out, m);
+  append_unprocessed(out, m);
+  append_sections(out, m.sections, "h2");
+  out += "</main>\n";
+  append_data_block(out, m);
+  out += "<script>";
+  out += kReportScript;
+  out += "</script>\n</body></html>\n";
+  return out;
+}
+
+}  // namespace vx::host::report

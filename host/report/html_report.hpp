@@ -1,0 +1,85 @@
+// Layer host/report (vx_host_report): the HTML report of a run. May use:
+// figures, chain, quant, tables, plugin, base.
+//
+// The HTML report of a batch: one self-contained file (inline CSS and script,
+// nothing fetched) that an analyst opens offline. It takes a plain model —
+// what ran, the files, the targets, the result rows and each cell's plot
+// data — and writes the summary and per-target frames as HTML; the results
+// go in one JSON data block that the page's own script draws from, so that
+// 500 files x 30 targets stay a few megabytes and plots are drawn only when
+// asked for. Every text from data is escaped; bytes that are not UTF-8 show
+// as U+FFFD and never break the page. Does not throw except bad_alloc.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "chain_runner.hpp"
+#include "results_table.hpp"
+#include "targets.hpp"
+
+namespace vx::host::report {
+
+// What ran, collected by the command layer.
+struct ReportFacts {
+  std::string title = "vxrun report";
+  std::string vxrun_version;
+  std::string library_path;
+  std::string library_contract;  // the contract fingerprint (the library has no version)
+  std::string command_line;
+  std::string started;  // UTC, ISO 8601
+  double seconds = 0.0;
+};
+
+// The data of one cell's trace-and-fit figure. A converged fit is drawn
+// from the row's fitted values, so only the points travel; other fits carry
+// the library's curve excerpt.
+struct CellPlot {
+  double x_min = 0.0;  // the fit window
+  double x_max = 0.0;
+  std::vector<double> point_x, point_y;
+  std::vector<double> curve_x, curve_y;  // empty when drawn from the fit
+  std::optional<double> baseline;
+  std::string svg_path;  // relative to the report, when SVG files were written
+  // false: only the SVG link is known (a report made from merged tables,
+  // whose runs are long gone); the cell shows its values and the link.
+  bool has_data = true;
+};
+
+// A piece of HTML written by the program itself (never raw data), such as a
+// calibration table: extra per-target or whole-batch sections.
+struct ReportSection {
+  std::string title;
+  std::string html;
+};
+
+struct ReportModel {
+  ReportFacts facts;
+  std::vector<std::string> files;  // input order
+  std::vector<tables::Target> targets;
+  // One per file and target, at file * targets.size() + target.
+  std::vector<tables::ResultRow> rows;
+  std::vector<std::optional<CellPlot>> plots;  // empty, or one per row
+  std::vector<std::vector<ReportSection>>
+      target_sections;                  // empty, or one list per target
+  std::vector<ReportSection> sections;  // after the per-target sections
+};
+
+std::string render_html_report(const ReportModel& model);
+
+// The plot data of one cell, from the run of its target.
+CellPlot make_cell_plot(const tables::Target& target, const chain::TargetRun& run);
+
+// A diagnostics key as words ("gcms.fit.unstable_fit" -> "fit: unstable fit").
+std::string readable_flag(std::string_view key);
+
+// Text for people: & < > " ' as entities, control bytes as blanks and
+// invalid UTF-8 as U+FFFD.
+void append_html_text(std::string& out, std::string_view s);
+
+// Standard base64 with padding (RFC 4648), as data: URLs take it.
+void append_base64(std::string& out, std::string_view bytes);
+
+}  // namespace vx::host::report
