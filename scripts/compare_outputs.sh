@@ -6,6 +6,8 @@
 # time stamps (start and seconds), which are blanked before comparing.
 # Used to show that a rework of the host leaves every output as it was.
 #   scripts/compare_outputs.sh OLD/vxrun NEW/vxrun
+# The sample files are taken from $VX_SHARED_DIR/data/mzml (default: the
+# shared folder beside this tree).
 # Each vxrun loads the plugin built beside it. Prints one line per differing
 # file and a total; exits 1 when anything differs.
 set -euo pipefail
@@ -15,7 +17,7 @@ if [[ $# -ne 2 ]]; then
 fi
 old=$(realpath "$1") new=$(realpath "$2")
 root="$(cd "$(dirname "$0")/.." && pwd)"
-shared="$root/../shared/data/mzml"
+shared="${VX_SHARED_DIR:-$root/../shared}/data/mzml"
 quant="$root/tests/data/quant"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

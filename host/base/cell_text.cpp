@@ -128,7 +128,8 @@ void RowWriter::number(std::string_view key, std::optional<double> v) {
   }
 }
 
-void RowWriter::count(std::string_view key, std::optional<uint64_t> v) {
+template <typename T>
+void RowWriter::whole(std::string_view key, std::optional<T> v) {
   if (!start(key)) return;
   if (v) {
     append_integer(out_, *v);
@@ -137,14 +138,9 @@ void RowWriter::count(std::string_view key, std::optional<uint64_t> v) {
   }
 }
 
-void RowWriter::integer(std::string_view key, std::optional<int64_t> v) {
-  if (!start(key)) return;
-  if (v) {
-    append_integer(out_, *v);
-  } else if (format_ == Format::kJsonl) {
-    out_ += "null";
-  }
-}
+void RowWriter::count(std::string_view key, std::optional<uint64_t> v) { whole(key, v); }
+
+void RowWriter::integer(std::string_view key, std::optional<int64_t> v) { whole(key, v); }
 
 void RowWriter::flag(std::string_view key, bool v) {
   if (start(key)) out_ += v ? "true" : "false";

@@ -62,6 +62,9 @@ class RowWriter {
 
  private:
   bool start(std::string_view key);  // false for the header: the key was written
+  // A whole number; absent is an empty cell or null.
+  template <typename T>
+  void whole(std::string_view key, std::optional<T> v);
   std::string& out_;
   Format format_;
   bool first_ = true;

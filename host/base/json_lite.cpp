@@ -196,53 +196,35 @@ class Parser {
         pos_ = i;
         continue;
       }
-      if (++pos_ >= text_.size()) return fail("unterminated string");
-      const char e = text_[pos_++];
-      switch (e) {
-        case '"':
-          out += '"';
-          break;
-        case '\\':
-          out += '\\';
-          break;
-        case '/':
-          out += '/';
-          break;
-        case 'b':
-          out += '\b';
-          break;
-        case 'f':
-          out += '\f';
-          break;
-        case 'n':
-          out += '\n';
-          break;
-        case 'r':
-          out += '\r';
-          break;
-        case 't':
-          out += '\t';
-          break;
-        case 'u': {
-          uint32_t code = 0;
-          if (!read_hex4(code)) return false;
-          if (code >= 0xD800 && code <= 0xDBFF) {
-            uint32_t low = 0;
-            if (text_.substr(pos_, 2) != "\\u") return fail("unpaired surrogate");
-            pos_ += 2;
-            if (!read_hex4(low)) return false;
-            if (low < 0xDC00 || low > 0xDFFF) return fail("unpaired surrogate");
-            code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
-          } else if (code >= 0xDC00 && code <= 0xDFFF) {
-            return fail("unpaired surrogate");
-          }
-          append_utf8(out, code);
-          break;
-        }
-        default:
-          return fail("invalid escape");
-      }
+      if (!parse_escape(out)) return false;
     }
+  }
+
+  // The escape after a backslash (pos_ is on the backslash).
+  bool parse_escape(std::string& out) {
+    if (++pos_ >= text_.size()) return fail("unterminated string");
+    const char e = text_[pos_++];
+    static constexpr std::string_view kFrom = "\"\\/bfnrt";
+    static constexpr std::string_view kTo = "\"\\/\b\f\n\r\t";
+    if (const std::size_t k = kFrom.find(e); k != std::string_view::npos) {
+      out += kTo[k];
+      return true;
+    }
+    if (e != 'u') return fail("invalid escape");
+    uint32_t code = 0;
+    if (!read_hex4(code)) return false;
+    if (code >= 0xD800 && code <= 0xDBFF) {
+      uint32_t low = 0;
+      if (text_.substr(pos_, 2) != "\\u") return fail("unpaired surrogate");
+      pos_ += 2;
+      if (!read_hex4(low)) return false;
+      if (low < 0xDC00 || low > 0xDFFF) return fail("unpaired surrogate");
+      code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+    } else if (code >= 0xDC00 && code <= 0xDFFF) {
+      return fail("unpaired surrogate");
+    }
+    append_utf8(out, code);
+    return true;
   }
 
   bool parse_array(JsonValue& v, std::size_t depth) {

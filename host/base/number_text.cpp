@@ -24,26 +24,24 @@ std::size_t non_finite(double value, char* buf) {
   return word.copy(buf, word.size());
 }
 
-}  // namespace
-
-std::optional<double> parse_double(std::string_view text) {
+// The whole text (blanks around it and one leading '+' allowed) as a T.
+template <typename T>
+std::optional<T> parse_whole(std::string_view text) {
   text = trim(text);
   if (!text.empty() && text.front() == '+') text.remove_prefix(1);
   if (text.empty() || text.front() == '+') return std::nullopt;
-  double value = 0.0;
+  T value{};
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
   return value;
 }
 
+}  // namespace
+
+std::optional<double> parse_double(std::string_view text) { return parse_whole<double>(text); }
+
 std::optional<int64_t> parse_integer(std::string_view text) {
-  text = trim(text);
-  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-  if (text.empty() || text.front() == '+') return std::nullopt;
-  int64_t value = 0;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
-  return value;
+  return parse_whole<int64_t>(text);
 }
 
 std::size_t format_shortest(double value, char* buf) {

@@ -85,48 +85,51 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// What a loading step gives: the value, or the exit code that says why
+// there is none (the reason has been printed by then).
+template <typename T>
+struct Loaded {
+  std::optional<T> value;
+  int code = kExitOk;
+};
+
 // The targets of a chain or batch: the table, or the single --mz/--rt target.
-std::optional<std::vector<Target>> load_targets(const CliOptions& o, CommandIo& io,
-                                                int& code) {
+Loaded<std::vector<Target>> load_targets(const CliOptions& o, CommandIo& io) {
   if (o.targets_file.empty()) {
-    return std::vector<Target>{make_target(
-        shortest_text(*o.mz) + "@" + shortest_text(*o.rt), *o.mz, *o.rt, o.defaults)};
+    return {std::vector<Target>{make_target(
+        shortest_text(*o.mz) + "@" + shortest_text(*o.rt), *o.mz, *o.rt, o.defaults)}};
   }
   const auto text = read_whole_file(o.targets_file);
   if (!text) {
     io.err << "vxrun: cannot read the targets table " << o.targets_file << "\n";
-    code = kExitNoInput;
-    return std::nullopt;
+    return {std::nullopt, kExitNoInput};
   }
   TargetsParse parsed = parse_targets(*text, o.defaults, o.targets_file);
   if (!parsed.errors.empty()) {
     for (const std::string& e : parsed.errors) io.err << "vxrun: " << e << "\n";
-    code = kExitTargetsInvalid;
-    return std::nullopt;
+    return {std::nullopt, kExitTargetsInvalid};
   }
-  return std::move(parsed.targets);
+  return {std::move(parsed.targets)};
 }
 
 // The sample list for batch's quantitation, checked against the targets and
 // the files before any file is read.
-std::optional<std::vector<SampleEntry>> load_samples(const CliOptions& o,
-                                                     std::span<const Target> targets,
-                                                     std::span<const BatchFile> files,
-                                                     CommandIo& io, int& code) {
+Loaded<std::vector<SampleEntry>> load_samples(const CliOptions& o,
+                                              std::span<const Target> targets,
+                                              std::span<const BatchFile> files,
+                                              CommandIo& io) {
   const std::string& path = o.quant.samples_file;
   std::optional<std::string> text;
   if (!path.empty() && !(text = read_whole_file(path))) {
     io.err << "vxrun: cannot read the sample list " << path << "\n";
-    code = kExitNoInput;
-    return std::nullopt;
+    return {std::nullopt, kExitNoInput};
   }
   SampleAssignment a = samples_for_batch(text ? &*text : nullptr, path, targets, files);
   if (!a.errors.empty()) {
     for (const std::string& e : a.errors) io.err << "vxrun: " << e << "\n";
-    code = kExitTargetsInvalid;
-    return std::nullopt;
+    return {std::nullopt, kExitTargetsInvalid};
   }
-  return std::move(a.per_file);
+  return {std::move(a.per_file)};
 }
 
 bool make_folder(const std::string& dir, CommandIo& io) {
@@ -448,16 +451,16 @@ int run_step_command(const StepLibrary& lib, const RunOptions& run, CommandIo& i
 }
 
 int run_chain_command(const CliOptions& o, const ChainSteps& steps, CommandIo& io) {
-  int code = kExitOk;
-  const auto targets = load_targets(o, io, code);
-  if (!targets) return code;
+  const auto loaded = load_targets(o, io);
+  if (!loaded.value) return loaded.code;
+  const std::vector<Target>& targets = *loaded.value;
   if (!make_folder(o.out_dir, io) || !make_folder(o.plot_dir, io))
     return kExitCannotWrite;
 
   const std::vector<BatchFile> files{{o.inputs.front(), "", ""}};
-  ReportRun report(o, files.size(), *targets);
+  ReportRun report(o, files.size(), targets);
   BatchSettings settings;
-  settings.targets = *targets;
+  settings.targets = targets;
   settings.jobs = o.jobs;
   if (!o.out_dir.empty()) {
     const fs::path out_dir = o.out_dir;
@@ -471,7 +474,7 @@ int run_chain_command(const CliOptions& o, const ChainSteps& steps, CommandIo& i
     settings.on_target = [out_dir, per_target_folders, &targets](
                              std::size_t, std::size_t t, const TargetRun& run) {
       const fs::path dir =
-          per_target_folders ? out_dir / safe_file_name((*targets)[t].name) : out_dir;
+          per_target_folders ? out_dir / safe_file_name(targets[t].name) : out_dir;
       return write_documents(dir, {{kTraceFile, &run.trace},
                                    {kTraceDiagnosticsFile, &run.trace_diagnostics},
                                    {kFitResultFile, &run.fit_result},
@@ -482,34 +485,60 @@ int run_chain_command(const CliOptions& o, const ChainSteps& steps, CommandIo& i
   if (!o.plot_dir.empty()) attach_plot_writer(settings, files, o.plot_dir);
   BatchOutcome outcome = run_batch(steps, files, settings);
   for (std::size_t t = 0; t < outcome.rows.size(); ++t) {
-    print_summary(io.out, outcome.rows[t], (*targets)[t], t == 0);
+    print_summary(io.out, outcome.rows[t], targets[t], t == 0);
   }
   report.write("chain", files, outcome, io);
   return finish_code(outcome, io);
 }
 
+namespace {
+
+// What batch and merge do once they hold the rows: quantitate when asked,
+// write the report, the tables, the measurement parts and the quantitation
+// outputs, and decide the exit code. report_io is what the report says
+// about the run (merge loads no library).
+void finish_rows(const CliOptions& o, std::string_view command,
+                 std::span<const Target> targets, std::span<const BatchFile> files,
+                 const std::optional<std::vector<SampleEntry>>& samples,
+                 BatchOutcome& outcome, ReportRun& report, CommandIo& io,
+                 const CommandIo& report_io) {
+  std::optional<QuantOutcome> quant;
+  if (samples) quant = quantitate_batch(o.quant, targets, *samples, outcome);
+  report.write(command, files, outcome, report_io, quant ? &*quant : nullptr);
+  write_tables(o, outcome.rows, io, outcome.write_errors);
+  if (std::string error;
+      !o.measurements_path.empty() &&
+      !write_text_file(o.measurements_path,
+                       measurements_jsonl(outcome.rows, outcome.qualifier_fits), &error))
+    outcome.write_errors.push_back(error);
+  if (quant) write_quantitation(o.quant, targets, *quant, outcome);
+}
+
+Progress::Mode progress_mode(const CliOptions& o, const CommandIo& io) {
+  if (o.quiet) return Progress::Mode::kNone;
+  const bool bar = o.progress_bar.value_or(io.progress_is_terminal);
+  return bar ? Progress::Mode::kBar : Progress::Mode::kLines;
+}
+
+}  // namespace
+
 int run_batch_command(const CliOptions& o, const ChainSteps& steps, CommandIo& io) {
-  int code = kExitOk;
-  const auto targets = load_targets(o, io, code);
-  if (!targets) return code;
+  const auto loaded = load_targets(o, io);
+  if (!loaded.value) return loaded.code;
+  const std::vector<Target>& targets = *loaded.value;
   if (!make_folder(o.plot_dir, io)) return kExitCannotWrite;
 
   const std::vector<BatchFile> files = expand_inputs(o.inputs);
-  std::optional<std::vector<SampleEntry>> samples;
+  Loaded<std::vector<SampleEntry>> samples;
   if (quantitation_requested(o)) {
-    samples = load_samples(o, *targets, files, io, code);
-    if (!samples) return code;
+    samples = load_samples(o, targets, files, io);
+    if (!samples.value) return samples.code;
     if (!make_folder(o.quant.plot_dir, io)) return kExitCannotWrite;
   }
-  Progress::Mode mode = Progress::Mode::kNone;
-  if (!o.quiet) {
-    const bool bar = o.progress_bar.value_or(io.progress_is_terminal);
-    mode = bar ? Progress::Mode::kBar : Progress::Mode::kLines;
-  }
-  Progress progress(io.progress, mode, files.size());
-  ReportRun report(o, files.size(), *targets);
+  Progress progress(io.progress, progress_mode(o, io), files.size());
+  ReportRun report(o, files.size(), targets);
   BatchSettings settings;
-  settings.targets = *targets;
+  settings.targets = targets;
   settings.jobs = o.jobs;
   settings.on_file_done = [&progress](std::string_view path, std::string_view status) {
     progress.file_done(path, status);
@@ -518,17 +547,7 @@ int run_batch_command(const CliOptions& o, const ChainSteps& steps, CommandIo& i
   if (!o.plot_dir.empty()) attach_plot_writer(settings, files, o.plot_dir);
   BatchOutcome outcome = run_batch(steps, files, settings);
   progress.finish();
-  std::optional<QuantOutcome> quant;
-  if (samples) quant = quantitate_batch(o.quant, *targets, *samples, outcome);
-  report.write("batch", files, outcome, io, quant ? &*quant : nullptr);
-
-  write_tables(o, outcome.rows, io, outcome.write_errors);
-  if (std::string error;
-      !o.measurements_path.empty() &&
-      !write_text_file(o.measurements_path,
-                       measurements_jsonl(outcome.rows, outcome.qualifier_fits), &error))
-    outcome.write_errors.push_back(error);
-  if (quant) write_quantitation(o.quant, *targets, *quant, outcome);
+  finish_rows(o, "batch", targets, files, samples.value, outcome, report, io, io);
   if (!o.quiet) {
     io.err << "vxrun: " << files.size() << " files, " << outcome.rows.size() << " rows";
     if (outcome.files_failed > 0)
@@ -540,23 +559,20 @@ int run_batch_command(const CliOptions& o, const ChainSteps& steps, CommandIo& i
 
 namespace {
 
-// The merged rows as a batch's outcome; nullopt after saying why (code set).
-std::optional<BatchOutcome> merge_parts(const CliOptions& o,
-                                        std::span<const Target> targets, CommandIo& io,
-                                        int& code) {
-  code = kExitNoInput;
+// The merged rows as a batch's outcome, or the exit code after saying why.
+Loaded<BatchOutcome> merge_parts(const CliOptions& o, std::span<const Target> targets,
+                                 CommandIo& io) {
   std::vector<std::string> texts;
   std::vector<TablePart> parts;
   const auto paths = part_paths(o.inputs, o.parts_list, io);
-  if (!paths || !read_parts(*paths, texts, parts, io)) return std::nullopt;
+  if (!paths || !read_parts(*paths, texts, parts, io)) return {std::nullopt, kExitNoInput};
   MergeOutcome merged = merge_tables(parts);
   // The report and the quantitation place rows by file and target index.
   if (merged.error.empty() && !targets.empty())
     merged.error = rows_follow_targets(merged.rows, targets);
   if (!merged.error.empty()) {
     io.err << "vxrun: " << merged.error << "\n";
-    code = kExitPartInvalid;
-    return std::nullopt;
+    return {std::nullopt, kExitPartInvalid};
   }
   if (!o.quiet) {
     io.err << "vxrun: " << parts.size() << " parts, " << merged.rows.size() << " rows";
@@ -567,7 +583,7 @@ std::optional<BatchOutcome> merge_parts(const CliOptions& o,
   BatchOutcome out;
   out.rows = std::move(merged.rows);
   out.files_failed = merged.files_failed;
-  return out;
+  return {std::move(out)};
 }
 
 // The merged files, in the batch's order (the rows are sorted by file).
@@ -581,63 +597,57 @@ std::vector<BatchFile> merged_files(std::span<const ResultRow> rows) {
 }
 
 // The qualifier fits of the merged rows, from the measurement parts. Targets
-// without qualifier ions need none.
-bool add_qualifier_fits(const CliOptions& o, std::span<const Target> targets,
-                        BatchOutcome& outcome, CommandIo& io, int& code) {
-  code = kExitNoInput;
+// without qualifier ions need none. Returns the exit code (kExitOk: go on).
+int add_qualifier_fits(const CliOptions& o, std::span<const Target> targets,
+                       BatchOutcome& outcome, CommandIo& io) {
   std::vector<std::string> texts;
   std::vector<TablePart> parts;
   const auto paths = part_paths(o.measurement_parts, o.measurements_list, io);
-  if (!paths || !read_parts(*paths, texts, parts, io)) return false;
+  if (!paths || !read_parts(*paths, texts, parts, io)) return kExitNoInput;
   bool qualifiers = false;
   for (const Target& t : targets) qualifiers = qualifiers || !t.qualifiers.empty();
-  if (paths->empty() && !qualifiers) return true;
+  if (paths->empty() && !qualifiers) return kExitOk;
   if (paths->empty()) {
     io.err << "vxrun: the targets have qualifier ions: give their --measurements parts\n";
-    code = kExitUsage;
-    return false;
+    return kExitUsage;
   }
   QualifierJoin join = join_qualifiers(outcome.rows, targets, parts);
   if (!join.error.empty()) {
     io.err << "vxrun: " << join.error << "\n";
-    code = kExitPartInvalid;
-    return false;
+    return kExitPartInvalid;
   }
   outcome.qualifier_fits = std::move(join.per_row);
-  return true;
+  return kExitOk;
 }
 
 }  // namespace
 
 int run_merge_command(const CliOptions& o, CommandIo& io) {
-  int code = kExitOk;
   std::vector<Target> targets;
   if (!o.targets_file.empty()) {
-    auto loaded = load_targets(o, io, code);
-    if (!loaded) return code;
-    targets = std::move(*loaded);
+    auto loaded = load_targets(o, io);
+    if (!loaded.value) return loaded.code;
+    targets = std::move(*loaded.value);
   }
   ReportRun report(o, 0, targets);  // no cell plots: the runs are gone
-  auto outcome = merge_parts(o, targets, io, code);
-  if (!outcome) return code;
-  const std::vector<BatchFile> files = merged_files(outcome->rows);
-  std::optional<std::vector<SampleEntry>> samples;
+  auto merged = merge_parts(o, targets, io);
+  if (!merged.value) return merged.code;
+  BatchOutcome& outcome = *merged.value;
+  const std::vector<BatchFile> files = merged_files(outcome.rows);
+  Loaded<std::vector<SampleEntry>> samples;
   if (quantitation_requested(o)) {
-    if (!add_qualifier_fits(o, targets, *outcome, io, code)) return code;
-    samples = load_samples(o, targets, files, io, code);
-    if (!samples) return code;
+    if (const int code = add_qualifier_fits(o, targets, outcome, io); code != kExitOk)
+      return code;
+    samples = load_samples(o, targets, files, io);
+    if (!samples.value) return samples.code;
     if (!make_folder(o.quant.plot_dir, io)) return kExitCannotWrite;
   }
-  write_tables(o, outcome->rows, io, outcome->write_errors);
   // merge never loads the step library: the report says so.
   CommandIo report_io = io;
   report_io.library_path = "not loaded (merge reads the tables of earlier runs)";
   report_io.library_contract.clear();
-  std::optional<QuantOutcome> quant;
-  if (samples) quant = quantitate_batch(o.quant, targets, *samples, *outcome);
-  report.write("merge", files, *outcome, report_io, quant ? &*quant : nullptr);
-  if (quant) write_quantitation(o.quant, targets, *quant, *outcome);
-  return finish_code(*outcome, io);
+  finish_rows(o, "merge", targets, files, samples.value, outcome, report, io, report_io);
+  return finish_code(outcome, io);
 }
 
 }  // namespace vx::host::cli

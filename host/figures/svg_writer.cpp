@@ -284,33 +284,24 @@ void SvgWriter::vertical_text(double x, double y, std::string_view content,
 
 void SvgWriter::line(double x1, double y1, double x2, double y2, std::string_view style,
                      std::string_view css_class) {
-  out_ += "<line";
-  if (!css_class.empty()) ((out_ += " class=\"") += css_class) += '"';
-  attr("x1", x1);
-  attr("y1", y1);
-  attr("x2", x2);
-  attr("y2", y2);
-  if (!style.empty()) (out_ += ' ') += style;
-  out_ += "/>\n";
+  element("line", {{"x1", x1}, {"y1", y1}, {"x2", x2}, {"y2", y2}}, style, css_class);
 }
 
 void SvgWriter::rect(double x, double y, double w, double h, std::string_view style) {
-  out_ += "<rect";
-  attr("x", x);
-  attr("y", y);
-  attr("width", w);
-  attr("height", h);
+  element("rect", {{"x", x}, {"y", y}, {"width", w}, {"height", h}}, style, {});
+}
+
+void SvgWriter::element(std::string_view tag, std::initializer_list<Coordinate> coords,
+                        std::string_view style, std::string_view css_class) {
+  (out_ += '<') += tag;
+  if (!css_class.empty()) ((out_ += " class=\"") += css_class) += '"';
+  for (const auto& [name, v] : coords) attr(name, v);
   if (!style.empty()) (out_ += ' ') += style;
   out_ += "/>\n";
 }
 
 void SvgWriter::circle(double cx, double cy, double r, std::string_view style) {
-  out_ += "<circle";
-  attr("cx", cx);
-  attr("cy", cy);
-  attr("r", r);
-  if (!style.empty()) (out_ += ' ') += style;
-  out_ += "/>\n";
+  element("circle", {{"cx", cx}, {"cy", cy}, {"r", r}}, style, {});
 }
 
 void SvgWriter::axes(const PlotArea& area, std::string_view x_label,

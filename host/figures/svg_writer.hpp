@@ -16,6 +16,8 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <initializer_list>
+#include <utility>
 #include <vector>
 
 namespace vx::host::figures {
@@ -111,6 +113,10 @@ class SvgWriter {
  private:
   void coord(double v);
   void attr(std::string_view name, double v);
+  // An empty element with coordinate attributes, then the style text.
+  using Coordinate = std::pair<std::string_view, double>;
+  void element(std::string_view tag, std::initializer_list<Coordinate> coords,
+               std::string_view style, std::string_view css_class);
   void escaped(std::string_view s);
 
   std::string out_;

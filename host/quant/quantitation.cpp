@@ -113,6 +113,37 @@ bool fit_usable(const IonFit& f) {
   return f.fit_status == kFitSuccess && f.area && std::isfinite(*f.area);
 }
 
+namespace {
+
+// The row of one file and target; blank_over says whether a blank of the
+// batch was over the limit for this target (a sample or QC is flagged then).
+QuantRow quant_row(const Target& target, std::size_t t, const SampleEntry& s,
+                   const Measurement& m, const Response& r, const Calibration& cal,
+                   bool blank_over, double blank_threshold_percent) {
+  QuantRow row;
+  row.file = s.file;
+  row.sample_type = sample_type_name(s.type);
+  row.target = target.name;
+  row.istd = target.istd;
+  row.retention_time = m.quantifier.retention_time;
+  if (fit_usable(m.quantifier)) row.area = m.quantifier.area;
+  row.istd_area = r.istd_area;
+  row.response = r.value;
+  if (t < s.amounts.size()) row.nominal = s.amounts[t];
+  row.calibration_status = cal.status;
+  if (!fit_usable(m.quantifier)) row.flags.emplace_back(kFlagFitFailed);
+  if (fit_usable(m.quantifier) && !r.value) row.flags.emplace_back(kFlagIstdFailed);
+  add_concentration(cal, s, row);
+  add_qualifiers(target, m, row);
+  const auto limit = blank_limit(cal, blank_threshold_percent);
+  const bool blank_high = s.type == SampleType::kBlank && r.value && limit && *r.value > *limit;
+  const bool checked = s.type == SampleType::kSample || s.type == SampleType::kQc;
+  if (blank_high || (checked && blank_over)) row.flags.emplace_back(kFlagBlank);
+  return row;
+}
+
+}  // namespace
+
 QuantOutcome quantitate(std::span<const Target> targets,
                         std::span<const SampleEntry> samples,
                         std::span<const Measurement> measured, const QuantSettings& settings) {
@@ -151,28 +182,9 @@ QuantOutcome quantitate(std::span<const Target> targets,
   for (std::size_t f = 0; f < nf; ++f) {
     const SampleEntry& s = samples[f];
     for (std::size_t t = 0; t < nt; ++t) {
-      const Measurement& m = measured[f * nt + t];
-      const Response& r = responses[f * nt + t];
-      QuantRow row;
-      row.file = s.file;
-      row.sample_type = sample_type_name(s.type);
-      row.target = targets[t].name;
-      row.istd = targets[t].istd;
-      row.retention_time = m.quantifier.retention_time;
-      if (fit_usable(m.quantifier)) row.area = m.quantifier.area;
-      row.istd_area = r.istd_area;
-      row.response = r.value;
-      if (t < s.amounts.size()) row.nominal = s.amounts[t];
-      row.calibration_status = out.calibrations[t].status;
-      if (!fit_usable(m.quantifier)) row.flags.emplace_back(kFlagFitFailed);
-      if (fit_usable(m.quantifier) && !r.value) row.flags.emplace_back(kFlagIstdFailed);
-      add_concentration(out.calibrations[t], s, row);
-      add_qualifiers(targets[t], m, row);
-      const auto limit = blank_limit(out.calibrations[t], settings.blank_threshold_percent);
-      const bool blank_high = s.type == SampleType::kBlank && r.value && limit && *r.value > *limit;
-      const bool checked = s.type == SampleType::kSample || s.type == SampleType::kQc;
-      if (blank_high || (checked && blank_over[t])) row.flags.emplace_back(kFlagBlank);
-      out.rows.push_back(std::move(row));
+      out.rows.push_back(quant_row(targets[t], t, s, measured[f * nt + t],
+                                   responses[f * nt + t], out.calibrations[t],
+                                   blank_over[t], settings.blank_threshold_percent));
     }
   }
   return out;
