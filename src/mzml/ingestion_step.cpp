@@ -74,9 +74,8 @@ class SpectraDocument {
     const auto consumed = static_cast<double>(done_end - first_begin_);
     const auto rest =
         static_cast<double>(span.document_size - std::min(done_end, span.document_size));
-    double projected =
-        static_cast<double>(w_.size()) * (1.0 + rest / consumed) * 1.0625 +
-        static_cast<double>(bound);
+    double projected = static_cast<double>(w_.size()) * (1.0 + rest / consumed) * 1.0625 +
+                       static_cast<double>(bound);
     projected =
         std::min(projected, 8.0 * static_cast<double>(span.document_size) + 4096.0);
     // At least half again the current size, so a poor projection still
@@ -92,6 +91,13 @@ class SpectraDocument {
 };
 
 }  // namespace
+
+std::string incomplete_file_document(std::string_view reason) {
+  common::JsonWriter w;
+  w.reserve(kIncompleteFilePrefix.size() + reason.size() + 8);
+  w.raw(kIncompleteFilePrefix).string(reason).raw("}");
+  return w.take();
+}
 
 void append_spectrum_entry(common::JsonWriter& w, const MzmlSpectrum& s) {
   w.raw("{\"index\":").integer(s.index);
@@ -152,18 +158,23 @@ registry::StepResult compute_ingestion(const registry::StepArgs& args) {
 
   SpectraDocument spectra;
   std::string summary;
+  ReadProblem problem;
   bool read = false;
   try {
     read = read_mzml_file(
         path,
         [&spectra](MzmlSpectrum& s, const SpectrumSpan& span) { spectra.add(s, span); },
-        summary);
+        summary, &problem);
   } catch (const std::invalid_argument&) {
     // A number in the file that does not convert: reported, not a status.
     return diagnostics(kMalformedNumberDocument);
   } catch (const std::out_of_range&) {
     return diagnostics(kMalformedNumberDocument);
   }
+  // The spectra written so far are dropped: a cut file must never pass for
+  // a complete run with its late peaks "not found".
+  if (!read && problem.incomplete)
+    return diagnostics(incomplete_file_document(problem.reason));
   if (!read) return diagnostics(kUnsupportedEncodingDocument);
 
   registry::StepResult r;
