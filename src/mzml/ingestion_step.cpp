@@ -74,8 +74,9 @@ class SpectraDocument {
     const auto consumed = static_cast<double>(done_end - first_begin_);
     const auto rest =
         static_cast<double>(span.document_size - std::min(done_end, span.document_size));
-    double projected = static_cast<double>(w_.size()) * (1.0 + rest / consumed) * 1.0625 +
-                       static_cast<double>(bound);
+    double projected =
+        static_cast<double>(w_.size()) * (1.0 + rest / consumed) * 1.0625 +
+        static_cast<double>(bound);
     projected =
         std::min(projected, 8.0 * static_cast<double>(span.document_size) + 4096.0);
     // At least half again the current size, so a poor projection still

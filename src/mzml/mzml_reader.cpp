@@ -60,8 +60,8 @@ bool map_file(int fd, std::size_t size, ByteBuffer& out) {
   void* const p = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
   if (p == MAP_FAILED) return false;
   (void)::madvise(p, size, MADV_SEQUENTIAL);
-  out.mapped =
-      std::unique_ptr<const char, Unmap>(static_cast<const char*>(p), Unmap{size});
+  out.mapped = std::unique_ptr<const char, Unmap>(static_cast<const char*>(p),
+                                                              Unmap{size});
   out.size = size;
   return true;
 }

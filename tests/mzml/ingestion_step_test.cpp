@@ -463,8 +463,7 @@ TEST_F(IngestionStep, DocumentBufferIsSizedToTheDocument) {
   for (const char* sample :
        {"sim_tiny.mzML", "fullscan_tiny.zlib.mzML", "fullscan_tiny.mzML.gz"}) {
     SCOPED_TRACE(sample);
-    const std::string path =
-        vx::testing::test_data(std::string("mzml/") + sample).string();
+    const std::string path = vx::testing::test_data(std::string("mzml/") + sample).string();
     const StepValue params[] = {host_.text(path), host_.text("")};
     const registry::StepArgs args{host_.context(), params, {}};
     const registry::StepResult result = compute_ingestion(args);
