@@ -6,6 +6,7 @@
 // grows with the spectra count, never with the data.
 #include "mzml/completeness.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <optional>
 
