@@ -1,6 +1,7 @@
 // The mzML reader on in-memory documents (plain or gzip): any bytes give a
-// result or one of the standard conversion errors, never a crash, and the
-// spectra it reports are counted in the summary.
+// result or one of the standard conversion errors, never a crash; the
+// spectra it reports are counted in the summary, and a read refused as
+// incomplete always says why while a complete one reports no problem.
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -14,6 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::copy(data, data + size, buf.get());
   std::size_t seen = 0;
   std::string summary;
+  vx::mzml::ReadProblem problem;
   try {
     const bool ok = vx::mzml::read_mzml_bytes(
         std::string_view(buf.get(), size), "fuzz.mzML",
@@ -22,7 +24,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           if (s.array_compression != "none") std::abort();
           ++seen;
         },
-        summary);
+        summary, &problem);
+    if (ok ? problem.incomplete || !problem.reason.empty()
+           : problem.incomplete == problem.reason.empty()) {
+      std::abort();
+    }
     if (ok && summary.find("\"spectrum_count\":" + std::to_string(seen) + ",") ==
                   std::string::npos) {
       std::abort();

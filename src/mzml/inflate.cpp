@@ -65,7 +65,24 @@ bool has_gzip_magic(std::string_view bytes) {
          static_cast<unsigned char>(bytes[1]) == 0x8b;
 }
 
-bool gunzip(std::string_view bytes, ByteBuffer& out) {
+namespace {
+
+// True when the member header at the start of bytes is one gzip writes:
+// method 8 (DEFLATE) and no reserved flag bits. A header that is itself cut
+// short counts as sound as far as it goes, so a copy stopped within its
+// ten header bytes is a cut file, not an unknown format.
+bool sound_gzip_header(std::string_view bytes) {
+  const auto byte = [&bytes](std::size_t i) {
+    return static_cast<unsigned char>(bytes[i]);
+  };
+  if (bytes.size() > 2 && byte(2) != 8) return false;
+  if (bytes.size() > 3 && (byte(3) & 0xE0) != 0) return false;
+  return true;
+}
+
+}  // namespace
+
+GunzipResult gunzip(std::string_view bytes, ByteBuffer& out) {
   std::unique_ptr<libdeflate_decompressor, void (*)(libdeflate_decompressor*)> d(
       libdeflate_alloc_decompressor(), libdeflate_free_decompressor);
   if (!d) throw std::bad_alloc();
@@ -99,7 +116,13 @@ bool gunzip(std::string_view bytes, ByteBuffer& out) {
       out_pos += used_out;
       continue;
     }
-    if (r != LIBDEFLATE_INSUFFICIENT_SPACE || buf.size >= cap) return false;
+    if (r != LIBDEFLATE_INSUFFICIENT_SPACE) {
+      // libdeflate says only "bad data", whether the input stops early or
+      // is damaged; behind a sound header either means the file is not whole.
+      return sound_gzip_header(bytes.substr(in_pos)) ? GunzipResult::kCut
+                                                     : GunzipResult::kRefused;
+    }
+    if (buf.size >= cap) return GunzipResult::kRefused;
     const auto bigger =
         static_cast<std::size_t>(std::min<uint64_t>(uint64_t{buf.size} * 2, cap));
     auto grown = std::make_unique_for_overwrite<char[]>(bigger);
@@ -108,10 +131,10 @@ bool gunzip(std::string_view bytes, ByteBuffer& out) {
     buf.data = std::move(grown);
     buf.size = bigger;
   }
-  if (in_pos == 0) return false;
+  if (in_pos == 0) return GunzipResult::kRefused;
   buf.size = out_pos;
   out = std::move(buf);
-  return true;
+  return GunzipResult::kInflated;
 }
 
 }  // namespace vx::mzml

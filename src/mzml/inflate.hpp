@@ -70,9 +70,18 @@ inline constexpr uint64_t kMaxGunzippedSize = uint64_t{1} << 32;
 // True when bytes start with the gzip magic bytes 1f 8b.
 bool has_gzip_magic(std::string_view bytes);
 
+// What gunzip made of its bytes.
+enum class GunzipResult {
+  kInflated,  // every member inflated into out
+  kCut,       // a member with a sound header does not inflate: the stream ends
+              // early (an interrupted copy) or is damaged; DEFLATE cannot tell
+  kRefused,   // no gzip header this library reads, or an output larger than
+              // kMaxGunzippedSize
+};
+
 // Inflates every gzip member of bytes into out (trailing bytes that do not
-// start another member are ignored, as gzip itself does). False for corrupt
-// data or an output larger than kMaxGunzippedSize.
-bool gunzip(std::string_view bytes, ByteBuffer& out);
+// start another member are ignored, as gzip itself does). out is set only
+// for kInflated.
+GunzipResult gunzip(std::string_view bytes, ByteBuffer& out);
 
 }  // namespace vx::mzml

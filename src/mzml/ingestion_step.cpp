@@ -93,6 +93,13 @@ class SpectraDocument {
 
 }  // namespace
 
+std::string incomplete_file_document(std::string_view reason) {
+  common::JsonWriter w;
+  w.reserve(kIncompleteFilePrefix.size() + reason.size() + 8);
+  w.raw(kIncompleteFilePrefix).string(reason).raw("}");
+  return w.take();
+}
+
 void append_spectrum_entry(common::JsonWriter& w, const MzmlSpectrum& s) {
   w.raw("{\"index\":").integer(s.index);
   w.raw(",\"scan_start_time\":").number(s.scan_start_time);
@@ -152,18 +159,23 @@ registry::StepResult compute_ingestion(const registry::StepArgs& args) {
 
   SpectraDocument spectra;
   std::string summary;
+  ReadProblem problem;
   bool read = false;
   try {
     read = read_mzml_file(
         path,
         [&spectra](MzmlSpectrum& s, const SpectrumSpan& span) { spectra.add(s, span); },
-        summary);
+        summary, &problem);
   } catch (const std::invalid_argument&) {
     // A number in the file that does not convert: reported, not a status.
     return diagnostics(kMalformedNumberDocument);
   } catch (const std::out_of_range&) {
     return diagnostics(kMalformedNumberDocument);
   }
+  // The spectra written so far are dropped: a cut file must never pass for
+  // a complete run with its late peaks "not found".
+  if (!read && problem.incomplete)
+    return diagnostics(incomplete_file_document(problem.reason));
   if (!read) return diagnostics(kUnsupportedEncodingDocument);
 
   registry::StepResult r;

@@ -1,8 +1,8 @@
 // GcMsMzmlIngestionStep: tests that something exists at the path of
 // parameter 0, reads the mzML file there, and writes the spectra document to
 // output 2, the chromatograms document to output 0 and the run summary to
-// output 1, in that order. A missing, unreadable or malformed file gives a
-// one-flag diagnostics document on output 2 alone.
+// output 1, in that order. A missing, unreadable, malformed or incomplete
+// file gives a diagnostics document on output 2 alone, its flag first.
 #pragma once
 
 #include <string_view>
@@ -23,6 +23,10 @@ inline constexpr std::string_view kUnsupportedEncodingDocument =
     "{\"gcms.ingest.unsupported_encoding\":true}";
 inline constexpr std::string_view kMalformedNumberDocument =
     "{\"gcms.ingest.malformed_number\":true}";
+// An incomplete file's document is this prefix, the reason as a JSON string
+// and "}": {"gcms.ingest.incomplete_file":true,"reason":"..."}.
+inline constexpr std::string_view kIncompleteFilePrefix =
+    "{\"gcms.ingest.incomplete_file\":true,\"reason\":";
 inline constexpr std::string_view kChromatogramsDocument = "{\"chromatograms\":[]}";
 
 // What the existence test found at a path.
@@ -37,6 +41,9 @@ PathProbe classify_status_error(std::error_code ec);
 
 // The existence test of the step; never throws except std::bad_alloc.
 PathProbe probe_path(std::string_view path);
+
+// The incomplete-file diagnostics document with reason escaped.
+std::string incomplete_file_document(std::string_view reason);
 
 // Appends one spectrum's entry of the spectra document (no separator).
 void append_spectrum_entry(common::JsonWriter& w, const MzmlSpectrum& s);

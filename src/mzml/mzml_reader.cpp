@@ -15,6 +15,7 @@
 
 #include "common/json_writer.hpp"
 #include "mzml/binary_array.hpp"
+#include "mzml/completeness.hpp"
 #include "mzml/conversions.hpp"
 #include "mzml/param_groups.hpp"
 #include "mzml/xml_scan.hpp"
@@ -135,8 +136,32 @@ void read_spectrum_params(std::string_view spectrum_text, const ParamGroups& gro
   });
 }
 
+constexpr std::string_view kGzipCut = "the gzip stream ends early or is damaged";
+
+bool report_incomplete(ReadProblem* problem, std::string reason) {
+  if (problem != nullptr) {
+    problem->incomplete = true;
+    problem->reason = std::move(reason);
+  }
+  return false;
+}
+
+// Inflates a gzip file into out; a stream that stops early is reported.
+bool inflate_gzip(std::string_view bytes, ByteBuffer& out, ReadProblem* problem) {
+  switch (gunzip(bytes, out)) {
+    case GunzipResult::kInflated:
+      return true;
+    case GunzipResult::kCut:
+      return report_incomplete(problem, std::string(kGzipCut));
+    case GunzipResult::kRefused:
+      break;
+  }
+  return false;
+}
+
 bool read_document(std::string_view doc, std::string_view path,
-                   const SpectrumVisitor& visit, std::string& run_summary_json) {
+                   const SpectrumVisitor& visit, std::string& run_summary_json,
+                   ReadProblem* problem) {
   if (doc.empty()) return false;
 
   // The source file name: a sourceFile anywhere after "<fileDescription>".
@@ -164,6 +189,7 @@ bool read_document(std::string_view doc, std::string_view path,
   MzmlSpectrum record;
   uint32_t count = 0;
   std::size_t offset = 0;
+  std::size_t first_spectrum = kNpos;
   for (;;) {
     std::size_t end = 0;
     const std::string_view spectrum = find_element(doc, "spectrum", offset, end);
@@ -188,9 +214,18 @@ bool read_document(std::string_view doc, std::string_view path,
     }
     ++count;
     const auto begin = static_cast<std::size_t>(spectrum.data() - doc.data());
+    if (first_spectrum == kNpos) first_spectrum = begin;
     visit(record, SpectrumSpan{begin, end, doc.size()});
     offset = end;
   }
+
+  // Checked after the walk, which a cut file passes through quietly: the
+  // checks look at the head, tail and index only, and the count needs it.
+  std::string missing = missing_parts(doc, SpectraSeen{.run = run,
+                                                       .first_spectrum = first_spectrum,
+                                                       .resume = offset,
+                                                       .count = count});
+  if (!missing.empty()) return report_incomplete(problem, std::move(missing));
 
   common::JsonWriter w;
   w.reserve(160 + source_name.size() + path.size() + start_time.size());
@@ -205,42 +240,41 @@ bool read_document(std::string_view doc, std::string_view path,
 
 }  // namespace
 
-bool load_mzml_file(std::string_view path, ByteBuffer& out) {
+bool load_mzml_file(std::string_view path, ByteBuffer& out, ReadProblem* problem) {
   ByteBuffer raw;
   if (!read_file_bytes(path, raw)) return false;
   if (!has_gzip_magic(raw.view())) {
     out = std::move(raw);
     return true;
   }
-  ByteBuffer inflated;
-  if (!gunzip(raw.view(), inflated)) return false;
-  out = std::move(inflated);
-  return true;
+  return inflate_gzip(raw.view(), out, problem);
 }
 
 bool read_mzml_file(std::string_view path, const SpectrumVisitor& visit,
-                    std::string& run_summary_json) {
+                    std::string& run_summary_json, ReadProblem* problem) {
   ByteBuffer doc;
-  if (!load_mzml_file(path, doc)) return false;
-  return read_document(doc.view(), path, visit, run_summary_json);
+  if (!load_mzml_file(path, doc, problem)) return false;
+  return read_document(doc.view(), path, visit, run_summary_json, problem);
 }
 
 bool read_mzml_file(std::string_view path, std::vector<MzmlSpectrum>& spectra,
-                    std::string& run_summary_json) {
+                    std::string& run_summary_json, ReadProblem* problem) {
   return read_mzml_file(
       path,
       [&spectra](MzmlSpectrum& s, const SpectrumSpan&) {
         spectra.push_back(std::move(s));
       },
-      run_summary_json);
+      run_summary_json, problem);
 }
 
 bool read_mzml_bytes(std::string_view bytes, std::string_view path,
-                     const SpectrumVisitor& visit, std::string& run_summary_json) {
-  if (!has_gzip_magic(bytes)) return read_document(bytes, path, visit, run_summary_json);
+                     const SpectrumVisitor& visit, std::string& run_summary_json,
+                     ReadProblem* problem) {
+  if (!has_gzip_magic(bytes))
+    return read_document(bytes, path, visit, run_summary_json, problem);
   ByteBuffer inflated;
-  if (!gunzip(bytes, inflated)) return false;
-  return read_document(inflated.view(), path, visit, run_summary_json);
+  if (!inflate_gzip(bytes, inflated, problem)) return false;
+  return read_document(inflated.view(), path, visit, run_summary_json, problem);
 }
 
 }  // namespace vx::mzml

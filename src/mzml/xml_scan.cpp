@@ -102,6 +102,11 @@ std::size_t find_text(std::string_view text, std::string_view pattern, std::size
   return text.find(pattern, from);
 }
 
+std::size_t find_start_tag(std::string_view text, std::string_view tag,
+                           std::size_t start) {
+  return locate_start_tag(text, tag, start);
+}
+
 std::string_view find_element(std::string_view text, std::string_view tag,
                               std::size_t start, std::size_t& end_out) {
   const StartTag s = start_tag(text, tag, start);

@@ -18,6 +18,11 @@ constexpr bool is_tag_delimiter(unsigned char c) {
 // First occurrence of pattern in text at or after from; npos when absent.
 std::size_t find_text(std::string_view text, std::string_view pattern, std::size_t from);
 
+// Offset of the first start tag "<tag" followed by a delimiter (or by the end
+// of the text) at or after start; npos when absent. The tag need not end.
+std::size_t find_start_tag(std::string_view text, std::string_view tag,
+                           std::size_t start);
+
 // The whole text of the first element named tag whose start tag begins at or
 // after start ("<tag" followed by a delimiter or the end of the text), up to
 // and including its end tag "</tag>" or its self-closing '>'. end_out gets

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "host_session.hpp"
+#include "mzml/inflate.hpp"
 #include "mzml/mzml_reader.hpp"
 #include "mzml_fixtures.hpp"
 #include "test_support.hpp"
@@ -40,7 +42,6 @@ std::vector<uint64_t> output_slots(const HostSession& host) {
 
 class IngestionStep : public ::testing::Test {
  protected:
-
   std::string write(const std::string& name, std::string_view bytes) {
     return scratch_.write(name, bytes).string();
   }
@@ -107,13 +108,156 @@ TEST_F(IngestionStep, PathsThatExistButCannotBeRead) {
   const std::string paths[] = {
       dir_.string(),
       write("empty.mzML", ""),
-      write("bad.gz", "\x1f\x8b\x08\x00 not deflate data at all"),
+      // gzip magic with a method other than DEFLATE: not a format read here.
+      write("bad.gz", "\x1f\x8b\x09\x00 not deflate data at all"),
   };
   for (const std::string& p : paths) {
     SCOPED_TRACE(p);
     expect_diagnostics(p, kUnsupportedEncodingDocument);
     EXPECT_EQ(host_.output_text(2)->size(), 41u);
   }
+}
+
+// The sample files whose cut copies the truncation table makes: every mzML
+// and mzML.gz of the test data, and of the shared sample folder when present.
+std::vector<std::filesystem::path> sample_files() {
+  std::vector<std::filesystem::path> out;
+  for (const auto& folder :
+       {vx::testing::test_data("mzml"), vx::testing::shared_file("data/mzml"),
+        vx::testing::shared_file("data/mzml/public")}) {
+    if (folder.empty()) continue;
+    for (const auto& e : std::filesystem::directory_iterator(folder)) {
+      const std::string name = e.path().filename().string();
+      if (name.ends_with(".mzML") || name.ends_with(".mzML.gz")) out.push_back(e.path());
+    }
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+std::string gzip_text(std::string_view text) {
+  return fixtures::as_text(
+      fixtures::compress(fixtures::as_bytes(text), fixtures::Wrap::kGzip));
+}
+
+// An interrupted copy of any sample file, plain or gzip (the cut document
+// compressed, or the compressed file cut), gives the incomplete-file
+// document and never a spectra document: reading it as far as it went made
+// a shorter run pass for the whole one.
+TEST_F(IngestionStep, CutSampleFilesAreIncomplete) {
+  const auto files = sample_files();
+  ASSERT_GE(files.size(), 29u);
+  for (const auto& file : files) {
+    std::string doc = vx::testing::read_file(file);
+    if (has_gzip_magic(doc)) {
+      ByteBuffer inflated;
+      ASSERT_EQ(gunzip(doc, inflated), GunzipResult::kInflated) << file;
+      doc.assign(inflated.view());
+    }
+    const std::size_t last = doc.find_last_not_of(" \t\r\n");
+    ASSERT_NE(last, std::string::npos);
+    const std::string whole_gz = gzip_text(doc);
+    const struct {
+      const char* at;
+      double share;
+    } cuts[] = {{"10 %", 0.1}, {"50 %", 0.5}, {"90 %", 0.9}, {"last byte", -1.0}};
+    for (const auto& cut : cuts) {
+      // The bytes kept of size: the share, or all but the last one.
+      const auto keep = [&cut](std::size_t size) {
+        return cut.share < 0
+                   ? size - 1
+                   : static_cast<std::size_t>(cut.share * static_cast<double>(size));
+      };
+      // Trailing white space is no content: the document is cut within its
+      // last non-white byte and what precedes it.
+      const std::string cut_doc = doc.substr(0, keep(last + 1));
+      const std::string variants[][2] = {
+          {"plain", cut_doc},
+          {"gzip of the cut", gzip_text(cut_doc)},
+          {"cut of the gzip", whole_gz.substr(0, keep(whole_gz.size()))},
+      };
+      for (const auto& [kind, bytes] : variants) {
+        SCOPED_TRACE(file.filename().string() + ", " + cut.at + ", " + kind);
+        EXPECT_EQ(run(write("cut.mzML", bytes)), VX_STATUS_OK);
+        EXPECT_EQ(output_slots(host_), std::vector<uint64_t>{2});
+        EXPECT_TRUE(host_.output_text(2).value_or("").starts_with(kIncompleteFilePrefix))
+            << host_.output_text(2).value_or("").substr(0, 200);
+      }
+    }
+  }
+}
+
+// The other outcomes of the completeness checks, with the exact document
+// the host receives.
+TEST_F(IngestionStep, IncompleteFileDocuments) {
+  const std::string one = spectrum_xml("", "");
+  const std::string head = "<?xml version=\"1.0\"?>\n<mzML>\n<run>\n";
+  const auto counted = [&head](int declared, const std::string& spectra) {
+    return head + "<spectrumList count=\"" + std::to_string(declared) + "\">\n" + spectra;
+  };
+  const std::string closed = "</spectrumList>\n</run>\n</mzML>\n";
+  const auto indexed = [](const std::string& offset, const std::string& list_offset) {
+    const std::string inner = document_xml(spectrum_xml("id=\"s1\"", ""));
+    return "<?xml version=\"1.0\"?>\n<indexedmzML>\n" +
+           inner.substr(inner.find("<mzML")) +
+           "<indexList count=\"1\"><index name=\"spectrum\"><offset idRef=\"s1\">" +
+           offset + "</offset></index></indexList>\n<indexListOffset>" + list_offset +
+           "</indexListOffset>\n</indexedmzML>\n";
+  };
+  const struct {
+    const char* name;
+    std::string bytes;
+    std::string want;  // the diagnostics document; empty: a complete read
+  } cases[] = {
+      {"closed, count reached", counted(2, one + one) + closed, ""},
+      {"closed, no count", document_xml(one + one), ""},
+      {"more spectra than declared", counted(1, one + one) + closed, ""},
+      {"trailing blanks, comment and instruction",
+       document_xml(one) + " \r\n\t<!-- copied -->\n<?done?>\n\n", ""},
+      {"end tag with a blank", head + "</run></mzML \n>", ""},
+      {"byte order mark", "\xEF\xBB\xBF" + document_xml(one), ""},
+      {"not XML at all", "no markup here", ""},
+      {"mzXML, whole", "<?xml version=\"1.0\"?>\n<mzXML><msRun/></mzXML>\n", ""},
+      {"index inside the file", indexed("40", "300"), ""},
+      {"count not reached, properly closed", counted(3, one) + closed,
+       R"j({"gcms.ingest.incomplete_file":true,"reason":"1 of 3 spectra"})j"},
+      {"count not reached, cut between spectra", counted(211, one + one),
+       R"j({"gcms.ingest.incomplete_file":true,"reason":"2 of 211 spectra; the document ends before </mzML>"})j"},
+      {"cut inside a spectrum", counted(3, one) + "<spectrum index=\"1\"><cvP",
+       R"j({"gcms.ingest.incomplete_file":true,"reason":"1 of 3 spectra; spectrum 2 is cut off; the document ends before </mzML>"})j"},
+      {"indexed, cut in the index", indexed("40", "300").substr(0, 290),
+       R"j({"gcms.ingest.incomplete_file":true,"reason":"the document ends before </indexedmzML>"})j"},
+      {"offset past the end", indexed("99999", "300"),
+       R"j({"gcms.ingest.incomplete_file":true,"reason":"the index points past the end of the file (offset 99999, file 311 bytes)"})j"},
+      {"index list offset past the end", indexed("40", "308"),
+       R"j({"gcms.ingest.incomplete_file":true,"reason":"the index points past the end of the file (offset 308, file 308 bytes)"})j"},
+      {"prolog only", "<?xml version=\"1.0\"?>\n",
+       R"j({"gcms.ingest.incomplete_file":true,"reason":"the document ends before its root element"})j"},
+      {"cut in the root start tag", "<?xml version=\"1.0\"?>\n<indexedmzML xmlns=\"ht",
+       R"j({"gcms.ingest.incomplete_file":true,"reason":"the document ends inside the start tag of its root element"})j"},
+      {"mzXML, cut", "<?xml version=\"1.0\"?>\n<mzXML><msRun>",
+       R"j({"gcms.ingest.incomplete_file":true,"reason":"the document ends before </mzXML>"})j"},
+      {"root name escaped", "<a\"b\\c>",
+       R"j({"gcms.ingest.incomplete_file":true,"reason":"the document ends before </a\"b\\c>"})j"},
+      {"gzip header cut", std::string("\x1f\x8b\x08", 3),
+       R"j({"gcms.ingest.incomplete_file":true,"reason":"the gzip stream ends early or is damaged"})j"},
+      {"gzip data damaged", "\x1f\x8b\x08\x00 not deflate data at all",
+       R"j({"gcms.ingest.incomplete_file":true,"reason":"the gzip stream ends early or is damaged"})j"},
+      {"empty file", "", std::string(kUnsupportedEncodingDocument)},
+      {"gzip of nothing", gzip_text(""), std::string(kUnsupportedEncodingDocument)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = write("c.mzML", c.bytes);
+    if (c.want.empty()) {
+      EXPECT_EQ(run(path), VX_STATUS_OK);
+      EXPECT_EQ(output_slots(host_), (std::vector<uint64_t>{2, 0, 1}));
+    } else {
+      expect_diagnostics(path, c.want);
+    }
+  }
+  EXPECT_EQ(incomplete_file_document("tab\there"),
+            R"j({"gcms.ingest.incomplete_file":true,"reason":"tab\there"})j");
 }
 
 TEST_F(IngestionStep, StatusErrorsOtherThanAbsenceAreUnusable) {
