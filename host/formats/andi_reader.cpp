@@ -338,8 +338,13 @@ std::optional<Failure> read_open(int nc, AndiRun& run) {
     const auto to = from + static_cast<std::ptrdiff_t>(count[i]);
     s.mz_array.assign(mz.begin() + from, mz.begin() + to);
     s.intensity_array.assign(intensity.begin() + from, intensity.begin() + to);
-    s.mz_array_dtype = dtype_name(mass->type);
-    s.intensity_array_dtype = dtype_name(inten->type);
+    // An empty scan keeps the dtypes the mzML ingestion reports for an
+    // empty array (an empty binary element is read as no array at all), so
+    // the same spectra give the same document from either format.
+    if (count[i] != 0) {
+      s.mz_array_dtype = dtype_name(mass->type);
+      s.intensity_array_dtype = dtype_name(inten->type);
+    }
   }
   return std::nullopt;
 }

@@ -39,8 +39,10 @@ struct AndiSpectrum {
   std::string spectrum_type = "centroid spectrum";
   std::vector<double> mz_array;
   std::vector<double> intensity_array;
+  // The stored type ("float32", "float64", "int16", ...); an empty scan
+  // keeps these defaults, which the mzML ingestion gives an empty array.
   std::string mz_array_dtype = "float64";
-  std::string intensity_array_dtype = "float64";
+  std::string intensity_array_dtype = "float32";
   std::string array_compression = "none";
 };
 

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -119,7 +120,9 @@ void append_array(std::string& out, Encoder& enc, std::span<const double> values
                   std::string_view dtype, bool mz) {
   const bool narrow = dtype == "float32" && fits_float32(values);
   std::string b64;
-  enc.encode(values, narrow, b64);
+  // An empty array is an empty binary element: a zlib stream of no bytes
+  // is not something every reader accepts (OpenMS refuses it).
+  if (!values.empty()) enc.encode(values, narrow, b64);
   out.append("<binaryDataArray arrayLength=\"");
   append_integer(out, static_cast<int64_t>(values.size()));
   out.append("\" encodedLength=\"");
@@ -165,6 +168,22 @@ void write_spectrum(std::string& out, Encoder& enc, const AndiSpectrum& s,
   out.append("</binaryDataArrayList>\n</spectrum>\n");
 }
 
+// The SHA-1 of the converted file, which the sourceFile element carries;
+// nullopt when it cannot be read again.
+std::optional<std::string> file_sha1(std::string_view path) {
+  const std::string name(path);
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(name.c_str(), "rb"),
+                                                          &std::fclose);
+  if (f == nullptr) return std::nullopt;
+  Sha1 sha;
+  std::vector<char> buf(1 << 20);
+  std::size_t n = 0;
+  while ((n = std::fread(buf.data(), 1, buf.size(), f.get())) > 0)
+    sha.update(std::string_view(buf.data(), n));
+  if (std::ferror(f.get()) != 0) return std::nullopt;
+  return sha.hex_digest();
+}
+
 std::string_view base_name(std::string_view path) {
   const std::size_t slash = path.find_last_of('/');
   return slash == std::string_view::npos ? path : path.substr(slash + 1);
@@ -195,7 +214,15 @@ void write_all(Sink& sink, const AndiRun& run, std::string_view source_path) {
     head.append(
         "\">\n"
         R"(<cvParam cvRef="MS" accession="MS:1000776" name="scan number only nativeID format" value=""/>)"
-        "\n</sourceFile>\n</sourceFileList>\n");
+        "\n"
+        R"(<cvParam cvRef="MS" accession="MS:1002441" name="Andi-MS format" value=""/>)"
+        "\n");
+    if (const std::optional<std::string> sha = file_sha1(source_path)) {
+      head.append(R"(<cvParam cvRef="MS" accession="MS:1000569" name="SHA-1" value=")")
+          .append(*sha)
+          .append("\"/>\n");
+    }
+    head.append("</sourceFile>\n</sourceFileList>\n");
   }
   head.append(R"(</fileDescription>
 <softwareList count="1">

@@ -83,20 +83,21 @@ TEST(AndiReader, StoredTypesAndQuirksDecodeToTheIngestionDocument) {
                          "]}"});
   }
   {
-    // Empty scans at the start, middle and end; unsorted m/z kept as stored.
+    // Empty scans at the start, middle and end (the dtypes of an empty mzML
+    // array); unsorted m/z kept as stored.
     AndiSpec s;
     add_scan(s, 0.5, {}, {});
     add_scan(s, 1, {60, 40, 50}, {1, 2, 3});
     add_scan(s, 1.5, {}, {});
     cases.push_back({"empty scans, unsorted m/z", s,
                      "{\"spectra\":[" +
-                         entry("0.5", "second", "centroid spectrum", "[]", "[]", "float32",
+                         entry("0.5", "second", "centroid spectrum", "[]", "[]", "float64",
                                "float32", 0) +
                          "," +
                          entry("1", "second", "centroid spectrum", "[60,40,50]", "[1,2,3]",
                                "float32", "float32", 1) +
                          "," +
-                         entry("1.5", "second", "centroid spectrum", "[]", "[]", "float32",
+                         entry("1.5", "second", "centroid spectrum", "[]", "[]", "float64",
                                "float32", 2) +
                          "]}"});
   }
