@@ -3,7 +3,8 @@
 # does nothing for packages already present).
 set -eu
 packages="cmake g++ make pkg-config googletest libgtest-dev libgmock-dev
-  libdeflate-dev libmsnumpress-dev libcli11-dev locales
+  libdeflate-dev libmsnumpress-dev libcli11-dev libnetcdf-dev locales
+  netcdf-bin topp
   python3-numpy python3-pymzml librsvg2-bin clang libclang-rt-14-dev binutils
   python3-pytest python3-pandas python3-matplotlib
   snakemake slurm-wlm munge
