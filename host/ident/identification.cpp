@@ -16,8 +16,8 @@ bool finite(const std::optional<double>& v) { return v && std::isfinite(*v); }
 
 }  // namespace
 
-IdentificationReference reference_from_standards(std::span<const TargetMeasurement> standards,
-                                                 const TableReference& table) {
+IdentificationReference reference_from_standards(
+    std::span<const TargetMeasurement> standards, const TableReference& table) {
   IdentificationReference ref;
   double rt_sum = 0.0;
   int rt_n = 0;
@@ -44,7 +44,8 @@ IdentificationReference reference_from_standards(std::span<const TargetMeasureme
   return ref;
 }
 
-IdentificationResult identify(const TargetMeasurement& m, const IdentificationReference& ref,
+IdentificationResult identify(const TargetMeasurement& m,
+                              const IdentificationReference& ref,
                               const IdentificationCriteria& criteria) {
   IdentificationResult r;
   r.rt_reference = ref.rt;
@@ -80,7 +81,8 @@ IdentificationResult identify(const TargetMeasurement& m, const IdentificationRe
   const auto low_sn = [&](const std::optional<double>& sn) {
     return sn && !(*sn >= criteria.min_sn);  // NaN S/N fails as well
   };
-  if (low_sn(m.quantifier_sn) || std::any_of(m.qualifier_sn.begin(), m.qualifier_sn.end(), low_sn)) {
+  if (low_sn(m.quantifier_sn) ||
+      std::any_of(m.qualifier_sn.begin(), m.qualifier_sn.end(), low_sn)) {
     r.failed.push_back(kFlagQualifierSn);
   }
 

@@ -72,22 +72,24 @@ struct TableReference {
 // with a finite rt, for a qualifier when it also has a finite ratio for it);
 // table values fill whatever no standard gives. The result has one ratio
 // per table qualifier.
-IdentificationReference reference_from_standards(std::span<const TargetMeasurement> standards,
-                                                 const TableReference& table);
+IdentificationReference reference_from_standards(
+    std::span<const TargetMeasurement> standards, const TableReference& table);
 
 struct IdentificationResult {
   bool identified = false;
   std::vector<std::string_view> failed;  // the kFlag… constants, in the order above
   std::optional<double> rt_reference;
-  std::optional<double> rt_shift;  // rt − rt_reference
+  std::optional<double> rt_shift;                       // rt − rt_reference
   std::vector<std::optional<double>> reference_ratios;  // per qualifier
-  std::vector<std::optional<double>> ratio_deviation;   // per qualifier, % of its reference
+  // Per qualifier: (ratio − reference) / reference × 100.
+  std::vector<std::optional<double>> ratio_deviation;
 };
 
 // Checks one measurement. A reference without rt fails rt_shift (the time
 // cannot be confirmed); a qualifier whose reference ratio is absent or not
 // positive is not checked, since no deviation can be computed from it.
-IdentificationResult identify(const TargetMeasurement& m, const IdentificationReference& ref,
+IdentificationResult identify(const TargetMeasurement& m,
+                              const IdentificationReference& ref,
                               const IdentificationCriteria& criteria = {});
 
 }  // namespace vx::host::ident

@@ -16,14 +16,16 @@ double median_of(std::vector<double> v) {
   std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(mid), v.end());
   const double upper = v[mid];
   if (v.size() % 2 == 1) return upper;
-  const double lower = *std::max_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(mid));
+  const double lower =
+      *std::max_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(mid));
   return 0.5 * (lower + upper);
 }
 
 std::string fixed(double v, int decimals) {
   // Warnings are for people; a short fixed form reads better than 17 digits.
   char buf[64];
-  const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
+  const auto [end, ec] =
+      std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
   return ec == std::errc{} ? std::string(buf, end) : std::string("?");
 }
 
@@ -85,7 +87,8 @@ LadderFind find_ladder(std::span<const double> rt, std::span<const double> inten
 
   out.baseline = median_of(y);
   std::vector<double> deviation(y.size());
-  for (std::size_t i = 0; i < y.size(); ++i) deviation[i] = std::fabs(y[i] - out.baseline);
+  for (std::size_t i = 0; i < y.size(); ++i)
+    deviation[i] = std::fabs(y[i] - out.baseline);
   out.noise = 1.4826 * median_of(std::move(deviation));
   const double top = *std::max_element(y.begin(), y.end()) - out.baseline;
   out.threshold = out.baseline + std::max(options.threshold_sigmas * out.noise,
@@ -109,7 +112,8 @@ LadderFind find_ladder(std::span<const double> rt, std::span<const double> inten
     LadderPeak p;
     p.rt = t[apex];
     if (apex > 0 && apex + 1 < y.size()) {
-      p.rt = parabola_apex(t[apex - 1], y[apex - 1], t[apex], y[apex], t[apex + 1], y[apex + 1]);
+      p.rt = parabola_apex(t[apex - 1], y[apex - 1], t[apex], y[apex], t[apex + 1],
+                           y[apex + 1]);
     }
     p.height = y[apex] - out.baseline;
     out.peaks.push_back(p);
@@ -141,8 +145,9 @@ LadderFind find_ladder(std::span<const double> rt, std::span<const double> inten
         const std::size_t a = kept[g];
         const std::size_t b = kept[g + 1];
         const std::size_t drop = out.peaks[a].height < out.peaks[b].height ? g : g + 1;
-        out.warnings.push_back("extra peak at " + fixed(out.peaks[kept[drop]].rt, 3) +
-                               " min is too close to its neighbour to be an alkane; not numbered");
+        out.warnings.push_back(
+            "extra peak at " + fixed(out.peaks[kept[drop]].rt, 3) +
+            " min is too close to its neighbour to be an alkane; not numbered");
         kept.erase(kept.begin() + static_cast<std::ptrdiff_t>(drop));
         dropped = true;
         break;
@@ -160,7 +165,8 @@ LadderFind find_ladder(std::span<const double> rt, std::span<const double> inten
     if (std::fabs(ratio - static_cast<double>(steps)) > options.irregular_gap) {
       out.warnings.push_back("irregular gap of " + fixed(ratio, 2) + " spacings after C" +
                              std::to_string(carbon) + " at " +
-                             fixed(out.peaks[kept[g]].rt, 3) + " min; check the numbering");
+                             fixed(out.peaks[kept[g]].rt, 3) +
+                             " min; check the numbering");
     }
     for (long s = 1; s < steps; ++s) {
       const int missing = carbon + static_cast<int>(s);

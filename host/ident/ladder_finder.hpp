@@ -28,8 +28,8 @@
 namespace vx::host::ident {
 
 struct LadderFinderOptions {
-  double threshold_sigmas = 5.0;        // k in the threshold
-  double min_relative_height = 0.02;    // of the tallest point above baseline
+  double threshold_sigmas = 5.0;      // k in the threshold
+  double min_relative_height = 0.02;  // of the tallest point above baseline
   // |gap / spacing − round(gap / spacing)| above this is warned about as an
   // irregular gap (the numbering may be off by one there).
   double irregular_gap = 0.3;

@@ -44,7 +44,8 @@ std::optional<double> parse_retention_index(std::string_view v) {
   for (std::string_view label : {"SemiStdNP=", "StdNP="}) {
     std::size_t at = v.find(label);
     // "StdNP=" also occurs inside "SemiStdNP="; only a whole label counts.
-    while (at != std::string_view::npos && at > 0 && v[at - 1] != ' ' && v[at - 1] != '\t') {
+    while (at != std::string_view::npos && at > 0 && v[at - 1] != ' ' &&
+           v[at - 1] != '\t') {
       at = v.find(label, at + 1);
     }
     if (at == std::string_view::npos) continue;
@@ -59,7 +60,8 @@ std::optional<double> parse_retention_time(std::string_view v) {
   const std::size_t end = v.find_first_of(" \t");
   const auto x = detail::parse_number(v.substr(0, end));
   if (!x) return std::nullopt;
-  const std::string_view unit = end == std::string_view::npos ? "" : detail::trim(v.substr(end));
+  const std::string_view unit =
+      end == std::string_view::npos ? "" : detail::trim(v.substr(end));
   if (unit.empty() || detail::same_ignoring_case(unit, "min")) return x;
   if (detail::same_ignoring_case(unit, "s") || detail::same_ignoring_case(unit, "sec")) {
     return *x / 60.0;
@@ -103,9 +105,13 @@ class Reader {
         error(no, "line " + quoted_excerpt(detail::trim(text)) + " outside an entry");
         return;
       }
-      if (p_.num_peaks) {
-        fail(no, "more peaks than Num Peaks (" + std::to_string(*p_.num_peaks) + ") in entry " +
-                     quoted_excerpt(p_.entry.name));
+      const std::string_view t = detail::trim(text);
+      const bool numeric = (t.front() >= '0' && t.front() <= '9') || t.front() == '.';
+      if (!numeric) {
+        fail(no, "line " + quoted_excerpt(t) + " is neither a field nor a peak");
+      } else if (p_.num_peaks) {
+        fail(no, "more peaks than Num Peaks (" + std::to_string(*p_.num_peaks) +
+                     ") in entry " + quoted_excerpt(p_.entry.name));
       } else {
         fail(no, "peak line before Num Peaks in entry " + quoted_excerpt(p_.entry.name));
       }
@@ -133,7 +139,8 @@ class Reader {
       if (p_.num_peaks) {
         fail(no, "Num Peaks twice in entry " + quoted_excerpt(p_.entry.name));
       } else if (!n || *n < 0 || *n > kMaxMspPeaks) {
-        fail(no, "Num Peaks " + quoted_excerpt(value) + " is not a whole number from 0 to 100000");
+        fail(no, "Num Peaks " + quoted_excerpt(value) +
+                     " is not a whole number from 0 to 100000");
       } else if (!p_.has_name) {
         fail(p_.entry.line, "entry without NAME");
       } else {
@@ -143,15 +150,18 @@ class Reader {
       }
     } else if (k == "retentionindex" || k == "ri") {
       p_.entry.retention_index = parse_retention_index(value);
-      if (!p_.entry.retention_index) fail(no, "retention index " + quoted_excerpt(value) + " is not a number");
+      if (!p_.entry.retention_index)
+        fail(no, "retention index " + quoted_excerpt(value) + " is not a number");
     } else if (k == "retentiontime" || k == "rt") {
       p_.entry.retention_time = parse_retention_time(value);
       if (!p_.entry.retention_time) {
-        fail(no, "retention time " + quoted_excerpt(value) + " is not a number of minutes or seconds");
+        fail(no, "retention time " + quoted_excerpt(value) +
+                     " is not a number of minutes or seconds");
       }
     } else if (k == "precursormz") {
       p_.entry.precursor_mz = detail::parse_number(value);
-      if (!p_.entry.precursor_mz) fail(no, "precursor m/z " + quoted_excerpt(value) + " is not a number");
+      if (!p_.entry.precursor_mz)
+        fail(no, "precursor m/z " + quoted_excerpt(value) + " is not a number");
     } else {
       p_.entry.fields.emplace_back(std::string(key), std::string(value));
     }
@@ -164,7 +174,8 @@ class Reader {
       if (!p_.has_name) {
         error(p_.entry.line, "entry without NAME");
       } else if (!p_.num_peaks) {
-        error(p_.entry.line, "entry " + quoted_excerpt(p_.entry.name) + " has no Num Peaks");
+        error(p_.entry.line,
+              "entry " + quoted_excerpt(p_.entry.name) + " has no Num Peaks");
       } else if (static_cast<long long>(p_.entry.peaks.size()) < *p_.num_peaks) {
         error(no, "entry " + quoted_excerpt(p_.entry.name) + " ends after " +
                       std::to_string(p_.entry.peaks.size()) + " of its " +
@@ -195,7 +206,8 @@ class Reader {
       out_.errors.push_back(line_error(source_, no, what));
     } else if (out_.errors.size() == kMaxMspErrors) {
       out_.errors.push_back(std::string(source_) + ": more than " +
-                            std::to_string(kMaxMspErrors) + " errors; the rest are not listed");
+                            std::to_string(kMaxMspErrors) +
+                            " errors; the rest are not listed");
     }
   }
 
@@ -228,8 +240,8 @@ class Reader {
         continue;
       }
       std::size_t end = i;
-      while (end < text.size() && text[end] != ' ' && text[end] != '\t' && text[end] != ';' &&
-             text[end] != '"' && text[end] != '\r') {
+      while (end < text.size() && text[end] != ' ' && text[end] != '\t' &&
+             text[end] != ';' && text[end] != '"' && text[end] != '\r') {
         ++end;
       }
       const std::string_view token = text.substr(i, end - i);
@@ -253,8 +265,8 @@ class Reader {
         return;
       }
       if (!collecting_peaks()) {
-        fail(no, "more peaks than Num Peaks (" + std::to_string(*p_.num_peaks) + ") in entry " +
-                     quoted_excerpt(p_.entry.name));
+        fail(no, "more peaks than Num Peaks (" + std::to_string(*p_.num_peaks) +
+                     ") in entry " + quoted_excerpt(p_.entry.name));
         return;
       }
       p_.entry.peaks.push_back({*mz, *v});

@@ -45,7 +45,8 @@ struct LibraryEntry {
   std::optional<double> retention_time;
   std::optional<double> precursor_mz;
   std::vector<LibraryPeak> peaks;  // as listed
-  std::vector<std::pair<std::string, std::string>> fields;  // other fields, key and value as written
+  std::vector<std::pair<std::string, std::string>>
+      fields;  // other fields, key and value as written
 };
 
 struct MspParse {

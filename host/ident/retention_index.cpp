@@ -18,8 +18,9 @@ namespace {
 template <typename Position>
 std::size_t bracket(std::span<const Alkane> ladder, double x, Position position) {
   // First alkane whose position exceeds x; the bracket starts one before it.
-  const auto it = std::upper_bound(ladder.begin(), ladder.end(), x,
-                                   [&](double v, const Alkane& a) { return v < position(a); });
+  const auto it =
+      std::upper_bound(ladder.begin(), ladder.end(), x,
+                       [&](double v, const Alkane& a) { return v < position(a); });
   const auto after = static_cast<std::size_t>(it - ladder.begin());
   if (after == 0) return 0;
   return std::min(after - 1, ladder.size() - 2);
@@ -31,21 +32,23 @@ double carbon_index(const Alkane& a) { return 100.0 * a.carbon; }
 
 std::optional<std::string> ladder_problem(std::span<const Alkane> ladder) {
   if (ladder.size() < 2) {
-    return "a ladder needs at least two alkanes (it has " + std::to_string(ladder.size()) + ")";
+    return "a ladder needs at least two alkanes (it has " +
+           std::to_string(ladder.size()) + ")";
   }
   for (std::size_t i = 0; i < ladder.size(); ++i) {
     const Alkane& a = ladder[i];
     if (a.carbon < kMinCarbon || a.carbon > kMaxCarbon) {
       return "carbon number " + std::to_string(a.carbon) + " is outside 1..200";
     }
-    if (!std::isfinite(a.rt)) return "C" + std::to_string(a.carbon) + " has no finite time";
+    if (!std::isfinite(a.rt))
+      return "C" + std::to_string(a.carbon) + " has no finite time";
     if (i > 0 && a.carbon <= ladder[i - 1].carbon) {
       return "carbon numbers must increase (C" + std::to_string(a.carbon) + " after C" +
              std::to_string(ladder[i - 1].carbon) + ")";
     }
     if (i > 0 && !(a.rt > ladder[i - 1].rt)) {
-      return "times must increase (C" + std::to_string(a.carbon) + " does not elute after C" +
-             std::to_string(ladder[i - 1].carbon) + ")";
+      return "times must increase (C" + std::to_string(a.carbon) +
+             " does not elute after C" + std::to_string(ladder[i - 1].carbon) + ")";
     }
   }
   return std::nullopt;
@@ -57,12 +60,14 @@ std::optional<RetentionIndex> retention_index(std::span<const Alkane> ladder, do
   const Alkane& lo = ladder[i];
   const Alkane& hi = ladder[i + 1];
   RetentionIndex r;
-  r.value = 100.0 * (lo.carbon + (hi.carbon - lo.carbon) * (rt - lo.rt) / (hi.rt - lo.rt));
+  r.value =
+      100.0 * (lo.carbon + (hi.carbon - lo.carbon) * (rt - lo.rt) / (hi.rt - lo.rt));
   r.extrapolated = rt < ladder.front().rt || rt > ladder.back().rt;
   return r;
 }
 
-std::optional<RetentionTime> retention_time_at(std::span<const Alkane> ladder, double ri) {
+std::optional<RetentionTime> retention_time_at(std::span<const Alkane> ladder,
+                                               double ri) {
   if (!std::isfinite(ri) || ladder_problem(ladder)) return std::nullopt;
   const std::size_t i = bracket(ladder, ri, carbon_index);
   const Alkane& lo = ladder[i];
@@ -106,7 +111,8 @@ LadderParse parse_ladder(std::string_view text, std::string_view source) {
     std::size_t start = 0;
     while (true) {
       const std::size_t end = l.find(delimiter, start);
-      cells.push_back(detail::trim(l.substr(start, end == std::string_view::npos ? end : end - start)));
+      cells.push_back(detail::trim(
+          l.substr(start, end == std::string_view::npos ? end : end - start)));
       if (end == std::string_view::npos) break;
       start = end + 1;
     }
@@ -130,18 +136,20 @@ LadderParse parse_ladder(std::string_view text, std::string_view source) {
           slot = &rt_col;
         } else {
           out.errors.push_back(line_error(source, line_no,
-                                          "unknown column " + detail::quoted_excerpt(cells[c]) +
+                                          "unknown column " +
+                                              detail::quoted_excerpt(cells[c]) +
                                               " (a ladder has carbon and rt)"));
           continue;
         }
         if (*slot >= 0) {
-          out.errors.push_back(line_error(source, line_no,
-                                          "column " + detail::quoted_excerpt(cells[c]) + " twice"));
+          out.errors.push_back(line_error(
+              source, line_no, "column " + detail::quoted_excerpt(cells[c]) + " twice"));
         }
         *slot = static_cast<int>(c);
       }
       if (carbon_col < 0 || rt_col < 0) {
-        out.errors.push_back(line_error(source, line_no, "the header needs carbon and rt columns"));
+        out.errors.push_back(
+            line_error(source, line_no, "the header needs carbon and rt columns"));
         return out;
       }
       continue;
@@ -149,7 +157,8 @@ LadderParse parse_ladder(std::string_view text, std::string_view source) {
     split(line);
     if (cells.size() != columns) {
       out.errors.push_back(line_error(source, line_no,
-                                      std::to_string(cells.size()) + " cells where the header has " +
+                                      std::to_string(cells.size()) +
+                                          " cells where the header has " +
                                           std::to_string(columns)));
       continue;
     }
@@ -180,10 +189,10 @@ LadderParse parse_ladder(std::string_view text, std::string_view source) {
         continue;
       }
       if (!(a.rt > prev.rt)) {
-        out.errors.push_back(line_error(source, line_no,
-                                        "times must increase: C" + std::to_string(a.carbon) +
-                                            " does not elute after C" +
-                                            std::to_string(prev.carbon)));
+        out.errors.push_back(
+            line_error(source, line_no,
+                       "times must increase: C" + std::to_string(a.carbon) +
+                           " does not elute after C" + std::to_string(prev.carbon)));
         continue;
       }
     }

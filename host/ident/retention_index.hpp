@@ -66,10 +66,10 @@ std::optional<RetentionTime> retention_time_at(std::span<const Alkane> ladder, d
 // symmetric around rt; rt_tol is the larger half so the symmetric window a
 // target row holds covers both ends.
 struct RtWindow {
-  double rt = 0.0;      // time of ri
-  double rt_lo = 0.0;   // time of ri − ri_tol
-  double rt_hi = 0.0;   // time of ri + ri_tol
-  double rt_tol = 0.0;  // max(rt − rt_lo, rt_hi − rt)
+  double rt = 0.0;            // time of ri
+  double rt_lo = 0.0;         // time of ri − ri_tol
+  double rt_hi = 0.0;         // time of ri + ri_tol
+  double rt_tol = 0.0;        // max(rt − rt_lo, rt_hi − rt)
   bool extrapolated = false;  // any of the three outside the ladder
 };
 // nullopt for an unusable ladder, a non-finite ri or a negative or

@@ -13,7 +13,9 @@ int to_score(double fraction) {
   return static_cast<int>(std::lround(std::clamp(fraction, 0.0, 1.0) * 999.0));
 }
 
-double at(const UnitSpectrum& s, std::size_t m) { return m < s.by_mass.size() ? s.by_mass[m] : 0.0; }
+double at(const UnitSpectrum& s, std::size_t m) {
+  return m < s.by_mass.size() ? s.by_mass[m] : 0.0;
+}
 
 std::size_t nearest(std::span<const double> times, double t) {
   const auto it = std::lower_bound(times.begin(), times.end(), t);
@@ -29,7 +31,8 @@ bool UnitSpectrum::empty() const {
   return std::none_of(by_mass.begin(), by_mass.end(), [](double v) { return v > 0.0; });
 }
 
-UnitSpectrum bin_unit_mass(std::span<const double> mz, std::span<const double> intensity) {
+UnitSpectrum bin_unit_mass(std::span<const double> mz,
+                           std::span<const double> intensity) {
   UnitSpectrum s;
   const std::size_t n = std::min(mz.size(), intensity.size());
   for (std::size_t i = 0; i < n; ++i) {
@@ -45,8 +48,9 @@ UnitSpectrum bin_unit_mass(std::span<const double> mz, std::span<const double> i
   return s;
 }
 
-std::optional<double> match_fraction(const UnitSpectrum& unknown, const UnitSpectrum& library,
-                                     bool reverse, const MatchWeights& w) {
+std::optional<double> match_fraction(const UnitSpectrum& unknown,
+                                     const UnitSpectrum& library, bool reverse,
+                                     const MatchWeights& w) {
   if (unknown.empty() || library.empty()) return std::nullopt;
   const std::size_t n = std::max(unknown.by_mass.size(), library.by_mass.size());
   double cross = 0.0;
@@ -69,7 +73,8 @@ std::optional<double> match_fraction(const UnitSpectrum& unknown, const UnitSpec
   return cross * cross / (uu * ll);
 }
 
-std::optional<MatchScore> match_score(const UnitSpectrum& unknown, const UnitSpectrum& library,
+std::optional<MatchScore> match_score(const UnitSpectrum& unknown,
+                                      const UnitSpectrum& library,
                                       const MatchWeights& w) {
   const auto f = match_fraction(unknown, library, false, w);
   const auto r = match_fraction(unknown, library, true, w);
@@ -91,8 +96,8 @@ UnitSpectrum background_subtracted(const ScanSpectrum& apex, const ScanSpectrum&
 
 std::optional<PeakScans> peak_scans(std::span<const double> scan_times, double center,
                                     double sigma, double k) {
-  if (scan_times.empty() || !std::isfinite(center) || !std::isfinite(sigma) || !(sigma > 0.0) ||
-      !std::isfinite(k) || k < 0.0) {
+  if (scan_times.empty() || !std::isfinite(center) || !std::isfinite(sigma) ||
+      !(sigma > 0.0) || !std::isfinite(k) || k < 0.0) {
     return std::nullopt;
   }
   PeakScans p;

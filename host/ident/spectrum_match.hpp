@@ -49,9 +49,11 @@ struct MatchWeights {
 };
 
 // The dot product F (0..1) before scaling; nullopt when either spectrum is
-// empty (or, for the reverse form, the library spectrum is).
-std::optional<double> match_fraction(const UnitSpectrum& unknown, const UnitSpectrum& library,
-                                     bool reverse, const MatchWeights& w = {});
+// empty. The reverse form is 0 when the unknown has none of the library's
+// ions.
+std::optional<double> match_fraction(const UnitSpectrum& unknown,
+                                     const UnitSpectrum& library, bool reverse,
+                                     const MatchWeights& w = {});
 
 struct MatchScore {
   int forward = 0;  // 0..999
@@ -60,7 +62,8 @@ struct MatchScore {
 
 // Both scores; nullopt when either spectrum is empty: an empty spectrum has
 // no score, which is not the same as a score of 0.
-std::optional<MatchScore> match_score(const UnitSpectrum& unknown, const UnitSpectrum& library,
+std::optional<MatchScore> match_score(const UnitSpectrum& unknown,
+                                      const UnitSpectrum& library,
                                       const MatchWeights& w = {});
 
 // One scan of a full-scan run, as plain lists.

@@ -7,7 +7,9 @@
 namespace vx::host::ident::detail {
 namespace {
 
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
+bool is_blank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
+}
 
 char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -64,7 +66,8 @@ bool Lines::next(std::string_view& line, std::size_t& line_no) {
   return true;
 }
 
-std::string line_error(std::string_view source, std::size_t line_no, std::string_view what) {
+std::string line_error(std::string_view source, std::size_t line_no,
+                       std::string_view what) {
   std::string e(source);
   e += ':';
   e += std::to_string(line_no);

@@ -37,7 +37,8 @@ class Lines {
 };
 
 // "SOURCE:LINE: what", the form every reader's errors take.
-std::string line_error(std::string_view source, std::size_t line_no, std::string_view what);
+std::string line_error(std::string_view source, std::size_t line_no,
+                       std::string_view what);
 
 // A value cut for an error message: at most 40 bytes, so a binary file fed
 // by mistake does not make a megabyte of error text.

@@ -28,24 +28,40 @@ TEST(IdentBadInput, DamagedMspEntriesAreErrorsNamingTheLine) {
   const Case cases[] = {
       {"fewer peaks", "Name: X\nNum Peaks: 3\n41 1\n42 2\n",
        "lib:9: entry 'X' ends after 2 of its 3 peaks (Num Peaks on line 6)"},
-      {"more peaks", "Name: X\nNum Peaks: 1\n41 1\n42 2\n", "lib:8: more peaks than Num Peaks (1)"},
-      {"more pairs on one line", "Name: X\nNum Peaks: 1\n41 1; 42 2\n", "lib:7: more peaks than Num Peaks (1)"},
-      {"non-numeric intensity", "Name: X\nNum Peaks: 1\n41 abc\n", "lib:7: peak value 'abc' is not a number"},
-      {"non-numeric m/z", "Name: X\nNum Peaks: 1\nx41 1\n", "lib:7: peak value 'x41' is not a number"},
-      {"m/z without intensity", "Name: X\nNum Peaks: 2\n41 1 42\n", "lib:7: peak m/z without its intensity"},
-      {"negative intensity", "Name: X\nNum Peaks: 1\n41 -1\n", "lib:7: peak intensity '-1' is negative"},
+      {"more peaks", "Name: X\nNum Peaks: 1\n41 1\n42 2\n",
+       "lib:8: more peaks than Num Peaks (1)"},
+      {"more pairs on one line", "Name: X\nNum Peaks: 1\n41 1; 42 2\n",
+       "lib:7: more peaks than Num Peaks (1)"},
+      {"non-numeric intensity", "Name: X\nNum Peaks: 1\n41 abc\n",
+       "lib:7: peak value 'abc' is not a number"},
+      {"non-numeric m/z", "Name: X\nNum Peaks: 1\nx41 1\n",
+       "lib:7: peak value 'x41' is not a number"},
+      {"m/z without intensity", "Name: X\nNum Peaks: 2\n41 1 42\n",
+       "lib:7: peak m/z without its intensity"},
+      {"negative intensity", "Name: X\nNum Peaks: 1\n41 -1\n",
+       "lib:7: peak intensity '-1' is negative"},
       {"zero m/z", "Name: X\nNum Peaks: 1\n0 5\n", "lib:7: peak m/z '0' is not positive"},
-      {"unterminated annotation", "Name: X\nNum Peaks: 1\n41 1 \"abc\n", "lib:7: unterminated quoted"},
-      {"missing name", "Formula: C6H14\nNum Peaks: 1\n41 1\n", "lib:5: entry without NAME"},
+      {"unterminated annotation", "Name: X\nNum Peaks: 1\n41 1 \"abc\n",
+       "lib:7: unterminated quoted"},
+      {"missing name", "Formula: C6H14\nNum Peaks: 1\n41 1\n",
+       "lib:5: entry without NAME"},
       {"empty name", "Name:\nNum Peaks: 1\n41 1\n", "lib:5: empty NAME"},
       {"missing Num Peaks", "Name: X\n41 1\n", "lib:6: peak line before Num Peaks"},
-      {"no peaks and no count", "Name: X\nFormula: C\n", "lib:5: entry 'X' has no Num Peaks"},
-      {"count not a number", "Name: X\nNum Peaks: three\n41 1\n", "lib:6: Num Peaks 'three'"},
+      {"stray text", "Name: X\nNum Peaks: 1\n41 1\nsee above\n",
+       "lib:8: line 'see above' is neither"},
+      {"no peaks and no count", "Name: X\nFormula: C\n",
+       "lib:5: entry 'X' has no Num Peaks"},
+      {"count not a number", "Name: X\nNum Peaks: three\n41 1\n",
+       "lib:6: Num Peaks 'three'"},
       {"count negative", "Name: X\nNum Peaks: -1\n", "lib:6: Num Peaks '-1'"},
-      {"absurd count", "Name: X\nNum Peaks: 99999999999\n", "lib:6: Num Peaks '99999999999'"},
-      {"bad RI", "Name: X\nRI: about 1200\nNum Peaks: 1\n41 1\n", "lib:6: retention index 'about 1200'"},
-      {"bad RT unit", "Name: X\nRT: 5 hours\nNum Peaks: 1\n41 1\n", "lib:6: retention time '5 hours'"},
-      {"next entry before the peaks end", "Name: X\nNum Peaks: 2\n41 1\nNAME: Y\nNum Peaks: 1\n9 9\n",
+      {"absurd count", "Name: X\nNum Peaks: 99999999999\n",
+       "lib:6: Num Peaks '99999999999'"},
+      {"bad RI", "Name: X\nRI: about 1200\nNum Peaks: 1\n41 1\n",
+       "lib:6: retention index 'about 1200'"},
+      {"bad RT unit", "Name: X\nRT: 5 hours\nNum Peaks: 1\n41 1\n",
+       "lib:6: retention time '5 hours'"},
+      {"next entry before the peaks end",
+       "Name: X\nNum Peaks: 2\n41 1\nNAME: Y\nNum Peaks: 1\n9 9\n",
        "lib:8: entry 'X' ends after 1 of its 2 peaks"},
   };
   for (const Case& c : cases) {
@@ -60,7 +76,8 @@ TEST(IdentBadInput, DamagedMspEntriesAreErrorsNamingTheLine) {
     EXPECT_EQ(p.entries.back().name, "Good");
   }
   // The list cut short by the end of the file names the last line.
-  EXPECT_EQ(parse_msp("Name: X\nNum Peaks: 2\n41 1", "lib").errors.at(0).substr(0, 6), "lib:3:");
+  EXPECT_EQ(parse_msp("Name: X\nNum Peaks: 2\n41 1", "lib").errors.at(0).substr(0, 6),
+            "lib:3:");
   // A file that is no library at all stops at a bounded number of errors.
   std::string junk;
   for (int i = 0; i < 1000; ++i) junk += "junk line\n";
@@ -107,10 +124,12 @@ TEST(IdentBadInput, LaddersIndicesAndSpectraThatCannotBeUsed) {
 
   // Empty spectra have no score (not a score of 0).
   const UnitSpectrum empty;
-  const UnitSpectrum zeros = bin_unit_mass(std::vector<double>{41, 43}, std::vector<double>{0, 0});
+  const UnitSpectrum zeros =
+      bin_unit_mass(std::vector<double>{41, 43}, std::vector<double>{0, 0});
   const UnitSpectrum junk = bin_unit_mass(std::vector<double>{kNan, -3, 0.2, 9000},
                                           std::vector<double>{1, 1, 1, 1});
-  const UnitSpectrum some = bin_unit_mass(std::vector<double>{41}, std::vector<double>{1});
+  const UnitSpectrum some =
+      bin_unit_mass(std::vector<double>{41}, std::vector<double>{1});
   for (const UnitSpectrum* s : {&empty, &zeros, &junk}) {
     EXPECT_TRUE(s->empty());
     EXPECT_FALSE(match_score(*s, some));

@@ -60,7 +60,8 @@ TEST(IdentEndToEnd, LadderIndexLibraryMatchAndCriteria) {
   for (double x = 8.84; x < 9.24; x += 0.01) {
     const double g = gauss(x, apex_rt, 0.02);
     scan_times.push_back(x);
-    scan_in.push_back({3000, 1500, 3000 + 9e4 * g, 3.6e4 * g, 2.25e4 * g, 3.6e3 * g, 800});
+    scan_in.push_back(
+        {3000, 1500, 3000 + 9e4 * g, 3.6e4 * g, 2.25e4 * g, 3.6e3 * g, 800});
   }
   const auto scans = peak_scans(scan_times, apex_rt, 0.02);
   ASSERT_TRUE(scans);
@@ -69,7 +70,9 @@ TEST(IdentEndToEnd, LadderIndexLibraryMatchAndCriteria) {
   int best = -1;
   const LibraryEntry* hit = nullptr;
   for (const LibraryEntry& e : lib.entries) {
-    if (!e.retention_index || std::fabs(*e.retention_index - ri->value) > kDefaultRiTolerance) continue;
+    if (!e.retention_index ||
+        std::fabs(*e.retention_index - ri->value) > kDefaultRiTolerance)
+      continue;
     std::vector<double> lmz, lin;
     for (const LibraryPeak& p : e.peaks) lmz.push_back(p.mz), lin.push_back(p.intensity);
     const auto s = match_score(spectrum, bin_unit_mass(lmz, lin));

@@ -25,7 +25,8 @@ TargetMeasurement measured(double rt, std::vector<std::optional<double>> ratios,
 }
 
 TEST(Identification, ReferencesAreMeansOverDetectedStandards) {
-  std::vector<TargetMeasurement> standards{measured(10.00, {40.0, 20.0}), measured(10.04, {44.0, {}}),
+  std::vector<TargetMeasurement> standards{measured(10.00, {40.0, 20.0}),
+                                           measured(10.04, {44.0, {}}),
                                            measured(10.02, {42.0, 22.0})};
   standards.push_back(TargetMeasurement{});  // not detected: left out
   standards.back().rt = 99.0;
@@ -36,8 +37,9 @@ TEST(Identification, ReferencesAreMeansOverDetectedStandards) {
   EXPECT_NEAR(*ref.rt, 10.02, 1e-12);
   ASSERT_EQ(ref.qualifier_ratios.size(), 3u);
   EXPECT_NEAR(*ref.qualifier_ratios[0], 42.0, 1e-12);
-  EXPECT_NEAR(*ref.qualifier_ratios[1], 21.0, 1e-12);  // the standard without it is left out
-  EXPECT_EQ(ref.qualifier_ratios[2], 5.0);             // no standard has it: the table's
+  EXPECT_NEAR(*ref.qualifier_ratios[1], 21.0,
+              1e-12);                       // the standard without it is left out
+  EXPECT_EQ(ref.qualifier_ratios[2], 5.0);  // no standard has it: the table's
 
   const IdentificationReference fallback = reference_from_standards({}, table);
   EXPECT_EQ(fallback.standards, 0);
@@ -77,9 +79,12 @@ TEST(Identification, CriteriaTable) {
       {"quantifier S/N below 3", low_quant_sn, {kFlagQualifierSn}},
       {"S/N not measured is not checked", unmeasured_sn, {}},
       {"not detected", TargetMeasurement{}, {kFlagNotDetected}},
-      {"poor library match", measured(10.0, {40.0, 20.0}, 650.0), {kFlagSpectrumMismatch}},
+      {"poor library match",
+       measured(10.0, {40.0, 20.0}, 650.0),
+       {kFlagSpectrumMismatch}},
       {"match exactly at 700 passes", measured(10.0, {40.0, 20.0}, 700.0), {}},
-      {"every criterion at once", everything,
+      {"every criterion at once",
+       everything,
        {kFlagRtShift, kFlagIonRatio, kFlagQualifierSn, kFlagSpectrumMismatch}},
   };
   for (const Case& c : cases) {

@@ -20,7 +20,8 @@ struct Generated {
 
 // C8 at 3 min, then gaps of spacing0 + drift·i minutes; alkanes in `drop`
 // are left out of the trace; `extra` adds a small peak at that time.
-Generated generate(double spacing0, double drift, std::set<int> drop, double extra = -1.0) {
+Generated generate(double spacing0, double drift, std::set<int> drop,
+                   double extra = -1.0) {
   Generated g;
   double t = 3.0;
   for (int c = 8; c <= 20; ++c) {
@@ -74,7 +75,8 @@ TEST(LadderFinder, NumbersGeneratedLaddersAndNamesMissingAlkanes) {
     for (int m : c.missing) {
       bool named = false;
       for (const std::string& w : f.warnings) {
-        named |= w.find("missing alkane C" + std::to_string(m) + " ") != std::string::npos;
+        named |=
+            w.find("missing alkane C" + std::to_string(m) + " ") != std::string::npos;
       }
       EXPECT_TRUE(named) << "no warning names C" << m;
     }

@@ -29,7 +29,8 @@ vx::host::ident::UnitSpectrum read_spectrum(const std::string& line) {
 
 std::string g17(double x) {
   char buf[32];
-  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::general, 17);
+  auto [end, ec] =
+      std::to_chars(buf, buf + sizeof buf, x, std::chars_format::general, 17);
   return std::string(buf, end);
 }
 

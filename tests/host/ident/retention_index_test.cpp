@@ -11,8 +11,8 @@ namespace vx::host::ident {
 namespace {
 
 // C10..C14 with uneven spacing, and an even-only pair C16, C18.
-const std::vector<Alkane> kLadder{{10, 5.0}, {11, 6.0}, {12, 7.5}, {13, 9.0}, {14, 10.0},
-                                  {16, 12.0}, {18, 14.0}};
+const std::vector<Alkane> kLadder{{10, 5.0},  {11, 6.0},  {12, 7.5}, {13, 9.0},
+                                  {14, 10.0}, {16, 12.0}, {18, 14.0}};
 
 TEST(RetentionIndex, VanDenDoolKratzInsideAndOutsideTheLadder) {
   struct Case {
@@ -101,7 +101,8 @@ TEST(LadderTable, ErrorsNameTheLine) {
       {"carbon\trt\n10\tnan\n11\t6\n", "l:2: rt 'nan'"},
       {"carbon\trt\n10\t5\n10\t6\n", "l:3: carbon numbers must increase: C10 after C10"},
       {"carbon\trt\n11\t5\n10\t6\n", "l:3: carbon numbers must increase: C10 after C11"},
-      {"carbon\trt\n10\t5\n11\t5\n", "l:3: times must increase: C11 does not elute after C10"},
+      {"carbon\trt\n10\t5\n11\t5\n",
+       "l:3: times must increase: C11 does not elute after C10"},
       {"carbon\trt\n10\t5\n11\t4\n", "l:3: times must increase"},
   };
   for (const Case& c : cases) {

@@ -25,13 +25,17 @@ TEST(SpectrumMatch, WeightedDotProductValues) {
     int forward, reverse;
   };
   const Case cases[] = {
-      {"identical", spectrum({41, 43, 57}, {10, 50, 100}), spectrum({41, 43, 57}, {10, 50, 100}), 999, 999},
-      {"scaled copy", spectrum({41, 43, 57}, {1e3, 5e3, 1e4}), spectrum({41, 43, 57}, {10, 50, 100}), 999, 999},
+      {"identical", spectrum({41, 43, 57}, {10, 50, 100}),
+       spectrum({41, 43, 57}, {10, 50, 100}), 999, 999},
+      {"scaled copy", spectrum({41, 43, 57}, {1e3, 5e3, 1e4}),
+       spectrum({41, 43, 57}, {10, 50, 100}), 999, 999},
       {"nothing shared", spectrum({41}, {10}), spectrum({43}, {10}), 0, 0},
       // F = 50^6 / (50^6 + 100^6) = 1/65 both ways: the unknown lacks 100.
-      {"unknown lacks a library ion", spectrum({50}, {100}), spectrum({50, 100}, {100, 100}), 15, 15},
+      {"unknown lacks a library ion", spectrum({50}, {100}),
+       spectrum({50, 100}, {100, 100}), 15, 15},
       // Forward 50^6 / (50^6 + 60^6) = 0.2509; reverse sees mass 50 only.
-      {"extra ion in the unknown", spectrum({50, 60}, {100, 100}), spectrum({50}, {100}), 251, 999},
+      {"extra ion in the unknown", spectrum({50, 60}, {100, 100}), spectrum({50}, {100}),
+       251, 999},
       // Two ions binned to 50 (49.7 and 50.2) sum to the library's 100.
       {"ions summed into a nominal bin", spectrum({49.7, 50.2, 60.1}, {60, 40, 100}),
        spectrum({50, 60}, {100, 100}), 999, 999},
@@ -61,8 +65,8 @@ TEST(SpectrumMatch, BackgroundSubtractedApexAndItsScans) {
   const auto p = peak_scans(times, 1.031, 0.006);
   ASSERT_TRUE(p);
   EXPECT_EQ(p->apex, 3u);
-  EXPECT_EQ(p->start, 1u);  // 1.013
-  EXPECT_EQ(p->end, 5u);    // 1.049
+  EXPECT_EQ(p->start, 1u);                            // 1.013
+  EXPECT_EQ(p->end, 5u);                              // 1.049
   EXPECT_EQ(peak_scans(times, 0.5, 0.1)->start, 0u);  // clamped to the run
 }
 
@@ -83,7 +87,8 @@ TEST(SpectrumMatch, FindsKnownCompoundsInGeneratedFullScanSpectra) {
     const int n = ion_count(rng);
     for (int i = 0; i < n; ++i) {
       c.mz.push_back(std::round(mass(rng)));
-      c.intensity.push_back(999.0 * std::pow(unit(rng), 3.0));  // few large ions, many small
+      c.intensity.push_back(999.0 *
+                            std::pow(unit(rng), 3.0));  // few large ions, many small
     }
     binned.push_back(bin_unit_mass(c.mz, c.intensity));
   }
@@ -108,13 +113,15 @@ TEST(SpectrumMatch, FindsKnownCompoundsInGeneratedFullScanSpectra) {
       std::vector<double> apex_in;
       for (std::size_t i = 0; i < c.mz.size(); ++i) {
         apex_mz.push_back(c.mz[i] + 0.2 * (unit(rng) - 0.5));
-        apex_in.push_back(std::max(0.0, height * c.intensity[i] / 999.0 * (1.0 + rel_noise(rng))));
+        apex_in.push_back(
+            std::max(0.0, height * c.intensity[i] / 999.0 * (1.0 + rel_noise(rng))));
       }
       background(apex_mz, apex_in);
       std::vector<double> s_mz, s_in, e_mz, e_in;
       background(s_mz, s_in);
       background(e_mz, e_in);
-      const UnitSpectrum unknown = background_subtracted({apex_mz, apex_in}, {s_mz, s_in}, {e_mz, e_in});
+      const UnitSpectrum unknown =
+          background_subtracted({apex_mz, apex_in}, {s_mz, s_in}, {e_mz, e_in});
       const int right = match_score(unknown, binned[k])->forward;
       ++trials;
       high += right >= 800 ? 1 : 0;
@@ -128,7 +135,8 @@ TEST(SpectrumMatch, FindsKnownCompoundsInGeneratedFullScanSpectra) {
       // The same ions with their intensities shuffled among them.
       std::vector<double> shuffled = c.intensity;
       std::shuffle(shuffled.begin(), shuffled.end(), rng);
-      shuffled_lower += match_score(unknown, bin_unit_mass(c.mz, shuffled))->forward < right ? 1 : 0;
+      shuffled_lower +=
+          match_score(unknown, bin_unit_mass(c.mz, shuffled))->forward < right ? 1 : 0;
     }
   }
   RecordProperty("trials", trials);
