@@ -346,6 +346,7 @@ PeakDecision decide_peak(const TraceView& trace, const FitView& fit,
     if (d.points_across < static_cast<std::size_t>(std::max(opt.min_points, 0))) {
       d.flags |= kTooFewPoints;
     }
+    if (f->c - lo < 2.0 * f->s || hi - f->c < 2.0 * f->s) d.flags |= kAtWindowEdge;
     d.detected = (d.flags & (kFitNotConverged | kInvalidFitValues | kNoPeakInWindow |
                              kTooFewPoints | kBelowMinSn)) == 0;
   }

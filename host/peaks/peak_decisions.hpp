@@ -30,18 +30,25 @@
 //   c outside the window, H ≤ 0, σ ≤ 0, or 2.355·σ (the FWHM) wider than the
 //   window. too_few_points: fewer than min_points trace points within c ± 2σ.
 //   below_min_sn: S/N < min_sn (a zero noise never sets it).
+//   peak_at_window_edge (does not decide detection): c within 2σ of a window
+//   bound, so part of the peak the fit was judged on lies outside the window.
+// Integration baseline B. The median intensity of the noise points (window or
+//   widened window) when they were enough, else the fitted b: where the
+//   Gaussian is the wrong shape the fit misplaces b (a tailing peak at τ/σ = 2
+//   pulls it about 0.6 noise SD low, +6 % area), the median does not.
+//   baseline_from_noise_region = false integrates above b instead.
 // Bounds. The trace is smoothed by a centred moving average of 2h + 1 points,
 //   h = clamp(round(σ / (2·dt)), 1, 10). The apex is the highest smoothed point
 //   within c ± 2σ (the point nearest c when none lies there). From the apex the
 //   walk goes outwards, point by point, and stops at the first of: the
-//   smoothed signal at or below b + return_sigmas·noise (a baseline bound, at
+//   smoothed signal at or below B + return_sigmas·noise (a baseline bound, at
 //   that point); the smoothed signal rising more than valley_sigmas·noise above
 //   the lowest smoothed value met so far on this side (a valley bound, at that
 //   lowest point); the end of the trace (a trace_end bound).
-// Integrated area. Trapezoid sum of (y − b) over the raw points from
+// Integrated area. Trapezoid sum of (y − B) over the raw points from
 //   peak_start to peak_end, intensity × minutes like the fitted area.
-// Asymmetry. On the smoothed trace, apex height A = S(apex) − b; the level is
-//   b + 0.1·A; the front and back times where the smoothed trace crosses it
+// Asymmetry. On the smoothed trace, apex height A = S(apex) − B; the level is
+//   B + 0.1·A; the front and back times where the smoothed trace crosses it
 //   are interpolated linearly between the points around the crossing, the apex
 //   time by a parabola through the apex and its neighbours. asymmetry = (back −
 //   apex) / (apex − front). tailing when asymmetry > tailing_asymmetry.
@@ -104,6 +111,7 @@ enum PeakFlag : std::uint32_t {
   kTailing = 1U << 7,
   kCoelution = 1U << 8,
   kEmptyTrace = 1U << 9,
+  kAtWindowEdge = 1U << 10,
 };
 
 struct FlagName {
@@ -120,6 +128,7 @@ inline constexpr FlagName kFlagNames[] = {
     {kNonFinitePoints, "non_finite_points"},
     {kTailing, "tailing"},
     {kCoelution, "coelution"},
+    {kAtWindowEdge, "peak_at_window_edge"},
     {kEmptyTrace, "empty_trace"},
 };
 
