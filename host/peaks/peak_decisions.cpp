@@ -74,30 +74,52 @@ double model(const Fitted& f, double t) {
   return f.b + f.h * std::exp(-0.5 * z * z);
 }
 
-// Noise from first differences of adjacent points in [lo, hi] outside the
-// exclusion zone, and the median level of those points; empty with fewer than
-// min_diffs differences.
+// The noise region's measurement: the SD of first differences of adjacent
+// noise points, and the median level of those points.
 struct NoiseRegion {
   double sd;
   double level;
+  bool beyond_window;  // some noise point lies outside the fit window
 };
-std::optional<NoiseRegion> difference_noise(const Points& p, double lo, double hi,
-                                            const std::optional<Fitted>& f,
-                                            double exclusion, std::size_t min_diffs) {
-  const auto is_noise = [&](std::size_t i) {
-    if (p.t[i] < lo || p.t[i] > hi) return false;
-    return !f || std::fabs(p.t[i] - f->c) > exclusion * f->s;
-  };
+
+// 1.4826·MAD first, then the RMS of the differences within 3.5 of those SDs
+// (rescaled for the cut normal tails): the MAD keeps a spike or the edge of a
+// peak out, the RMS then uses every ordinary point, which halves the spread
+// of the MAD on the same points.
+double clipped_sd(std::vector<double>& d) {
+  std::vector<double> copy = d;
+  const double mad_sd = robust_sd(copy);
+  if (!(mad_sd > 0.0)) return mad_sd;
+  constexpr double kCut = 3.5;
+  constexpr double kCutVariance = 0.99389;  // variance of N(0,1) cut at ±3.5
+  double ss = 0.0;
+  std::size_t n = 0;
+  for (double x : d) {
+    if (std::fabs(x) <= kCut * mad_sd) {
+      ss += x * x;
+      ++n;
+    }
+  }
+  if (n == 0) return mad_sd;
+  return std::sqrt(ss / (static_cast<double>(n) * kCutVariance));
+}
+
+std::optional<NoiseRegion> difference_noise(const Points& p,
+                                            const std::vector<char>& is_noise,
+                                            double lo, double hi,
+                                            std::size_t min_diffs) {
   std::vector<double> d, level;
   d.reserve(p.t.size());
   level.reserve(p.t.size());
+  bool beyond = false;
   for (std::size_t i = 0; i < p.t.size(); ++i) {
-    if (!is_noise(i)) continue;
+    if (is_noise[i] == 0) continue;
     level.push_back(p.y[i]);
-    if (i > 0 && is_noise(i - 1)) d.push_back((p.y[i] - p.y[i - 1]) / std::sqrt(2.0));
+    if (p.t[i] < lo || p.t[i] > hi) beyond = true;
+    if (i > 0 && is_noise[i - 1] != 0) d.push_back((p.y[i] - p.y[i - 1]) / std::sqrt(2.0));
   }
   if (d.size() < min_diffs || d.empty()) return std::nullopt;
-  return NoiseRegion{robust_sd(d), median_of(level)};
+  return NoiseRegion{clipped_sd(d), median_of(level), beyond};
 }
 
 std::vector<double> moving_average(const std::vector<double>& y, std::size_t h) {
@@ -111,6 +133,51 @@ std::vector<double> moving_average(const std::vector<double>& y, std::size_t h) 
     s[i] = sum / static_cast<double>(e - a + 1);
   }
   return s;
+}
+
+// The noise region: the window and two window widths on either side, less
+// the fitted peak (|t − c| ≤ exclusion·σ) and less every other peak found in
+// it. Other peaks are points whose smoothed intensity stands more than
+// kPeakMaskSigmas smoothed-noise SDs above the region's median level, widened
+// by exclusion·σ (the same reach as the fitted peak's exclusion, which keeps a
+// neighbour's flanks and a tail out too). The noise and the level are then
+// measured on what is left; without a clean enough remainder, on the region
+// before masking.
+constexpr double kPeakMaskSigmas = 4.0;
+std::optional<NoiseRegion> masked_noise(const Points& p, double lo, double hi, double dt,
+                                        const std::optional<Fitted>& f,
+                                        const DecisionOptions& opt,
+                                        std::size_t min_diffs) {
+  const double reach = 2.0 * (hi - lo);
+  const std::size_t n = p.t.size();
+  std::vector<char> keep(n, 0);
+  for (std::size_t i = 0; i < n; ++i) {
+    const bool in_region = p.t[i] >= lo - reach && p.t[i] <= hi + reach;
+    const bool in_peak = f && std::fabs(p.t[i] - f->c) <= opt.exclusion_sigmas * f->s;
+    keep[i] = in_region && !in_peak ? 1 : 0;
+  }
+  const auto first = difference_noise(p, keep, lo, hi, min_diffs);
+  if (!first || !(first->sd > 0.0) || !(dt > 0.0)) return first;
+
+  const double h_real = f ? std::clamp(std::round(f->s / (2.0 * dt)), 1.0, 10.0) : 2.0;
+  const auto h = static_cast<std::size_t>(h_real);
+  const std::vector<double> s = moving_average(p.y, h);
+  const double above = first->level + kPeakMaskSigmas * first->sd / std::sqrt(2.0 * h_real + 1.0);
+  const double widen = f ? opt.exclusion_sigmas * f->s : (2.0 * h_real + 1.0) * dt;
+  // Distance (in minutes) to the nearest point above the level, one pass each way.
+  std::vector<char> clean = keep;
+  double last = -std::numeric_limits<double>::infinity();
+  for (std::size_t i = 0; i < n; ++i) {
+    if (keep[i] != 0 && s[i] > above) last = p.t[i];
+    if (p.t[i] - last <= widen) clean[i] = 0;
+  }
+  last = std::numeric_limits<double>::infinity();
+  for (std::size_t i = n; i-- > 0;) {
+    if (keep[i] != 0 && s[i] > above) last = p.t[i];
+    if (last - p.t[i] <= widen) clean[i] = 0;
+  }
+  if (auto second = difference_noise(p, clean, lo, hi, min_diffs)) return second;
+  return first;
 }
 
 struct Bound {
@@ -307,15 +374,10 @@ PeakDecision decide_peak(const TraceView& trace, const FitView& fit,
   // Noise.
   const auto min_diffs = static_cast<std::size_t>(std::max(opt.min_noise_points - 1, 1));
   std::optional<double> region_level;
-  if (auto n = difference_noise(p, lo, hi, shape, opt.exclusion_sigmas, min_diffs)) {
+  if (auto n = masked_noise(p, lo, hi, dt, shape, opt, min_diffs)) {
     d.noise = n->sd;
     region_level = n->level;
-    d.noise_source = NoiseSource::kWindow;
-  } else if (auto w = difference_noise(p, lo - (hi - lo), hi + (hi - lo), shape,
-                                       opt.exclusion_sigmas, min_diffs)) {
-    d.noise = w->sd;
-    region_level = w->level;
-    d.noise_source = NoiseSource::kWidenedWindow;
+    d.noise_source = n->beyond_window ? NoiseSource::kWidenedWindow : NoiseSource::kWindow;
   } else if (shape) {
     double ss = 0.0;
     std::size_t count = 0;

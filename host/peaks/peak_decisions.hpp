@@ -14,15 +14,21 @@
 //   a non-finite time or intensity is left out (flag non_finite_points). The
 //   window is [window_min, window_max] (the whole trace when either is absent).
 //   dt is the median scan interval of the trace.
-// Noise. Noise points are window points with |t − c| > exclusion_sigmas·σ
-//   (every window point when the fit values are unusable). With fewer than
-//   min_noise_points of them, the region widens to the window plus one window
-//   width on either side. The noise is 1.4826·MAD of the first differences of
-//   trace-adjacent noise points divided by √2: differencing removes the
-//   baseline level and any slow drift, the MAD ignores spikes and the edge of a
-//   neighbouring peak. With fewer than min_noise_points − 1 differences still,
-//   the noise is the RMS of the fit residuals over the window (n − 4 degrees of
-//   freedom) and noise_source says so.
+// Noise. The noise region is the window and two window widths on either
+//   side, less the fitted peak (|t − c| ≤ exclusion_sigmas·σ) and less every
+//   other peak in it: points whose moving average (the smoothing below)
+//   stands more than 4 smoothed-noise SDs above the region's median, widened
+//   by exclusion_sigmas·σ on both sides, so a neighbour's flanks and a long
+//   tail stay out too. The noise is measured on the first differences of
+//   trace-adjacent noise points divided by √2 (differencing removes the
+//   baseline level and any slow drift): 1.4826·MAD first, then the RMS of the
+//   differences within 3.5 of those SDs, rescaled for the cut tails (the MAD
+//   keeps spikes and peak edges out, the RMS then uses every ordinary point).
+//   Without min_noise_points − 1 differences left after masking, the region
+//   before masking is used; without them there either, the noise is the RMS
+//   of the fit residuals over the window (n − 4 degrees of freedom).
+//   noise_source says which (kWidenedWindow when noise points lie outside the
+//   window).
 // S/N. signal_to_noise = H / noise; empty when the noise is 0 (flag
 //   noise_not_measured) or H is unusable.
 // Detection. detected when the fit converged, its values are finite, none of
@@ -32,11 +38,12 @@
 //   below_min_sn: S/N < min_sn (a zero noise never sets it).
 //   peak_at_window_edge (does not decide detection): c within 2σ of a window
 //   bound, so part of the peak the fit was judged on lies outside the window.
-// Integration baseline B. The median intensity of the noise points (window or
-//   widened window) when they were enough, else the fitted b: where the
+// Integration baseline B. The median intensity of the noise points (the
+//   masked region above) when they were enough, else the fitted b: where the
 //   Gaussian is the wrong shape the fit misplaces b (a tailing peak at τ/σ = 2
-//   pulls it about 0.6 noise SD low, +6 % area), the median does not.
-//   baseline_from_noise_region = false integrates above b instead.
+//   pulls it about 0.6 noise SD low, +6 % area), and a neighbour or a tail
+//   left in the region would lift the median (−3 % area); the masked median
+//   has neither. baseline_from_noise_region = false integrates above b.
 // Bounds. The trace is smoothed by a centred moving average of 2h + 1 points,
 //   h = clamp(round(σ / (2·dt)), 1, 10). The apex is the highest smoothed point
 //   within c ± 2σ (the point nearest c when none lies there). From the apex the
