@@ -4,6 +4,8 @@
 // never throws anything but allocation failure.
 #include "peak_decisions.hpp"
 
+#include "component_fit.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -296,6 +298,48 @@ int count_cores(const std::vector<double>& y, std::size_t first, std::size_t las
   return cores;
 }
 
+// Two coeluting peaks against one tailing peak. Over c ± kShapeSigmas·σ, a
+// two-Gaussian fit (one shared width) and an EMG fit are compared: a shoulder
+// leaves the EMG a residual the pair does not have, while a tail is fitted as
+// well by the EMG as by the pair. Both fits are skipped when the single
+// Gaussian already leaves no room for the gain (its residual sum within
+// gain − 2·√(2n) noise variances of n), which is the usual case.
+constexpr double kShapeSigmas = 6.0;
+struct ShapeTest {
+  bool coelution = false;
+  std::optional<double> component_area;  // the component nearer the target
+};
+ShapeTest shape_test(const Points& p, const Fitted& f, double noise, double target,
+                     bool already_coeluting, const DecisionOptions& opt) {
+  ShapeTest out;
+  std::vector<double> t, y;
+  double chi2 = 0.0;
+  for (std::size_t i = 0; i < p.t.size(); ++i) {
+    if (std::fabs(p.t[i] - f.c) > kShapeSigmas * f.s) continue;
+    t.push_back(p.t[i]);
+    y.push_back(p.y[i]);
+    const double r = (p.y[i] - model(f, p.t[i])) / noise;
+    chi2 += r * r;
+  }
+  const auto n = static_cast<double>(t.size());
+  const bool room = chi2 > n + opt.coelution_rss_gain - 2.0 * std::sqrt(2.0 * n);
+  if (!room && !already_coeluting) return out;
+  const GaussianStart start{f.c, f.h, f.s, f.b};
+  const auto pair = fit_two_gaussians(t, y, start);
+  if (!pair) return out;
+  if (!already_coeluting && pair->height[0] > 0.0 && pair->height[1] > 0.0) {
+    if (const auto emg = fit_emg(t, y, start)) {
+      out.coelution = (emg->rss - pair->rss) / (noise * noise) > opt.coelution_rss_gain;
+    }
+  }
+  const int near = std::fabs(pair->center[0] - target) <= std::fabs(pair->center[1] - target)
+                       ? 0
+                       : 1;
+  const double area = pair->area(near);
+  if (std::isfinite(area) && area > 0.0) out.component_area = area;
+  return out;
+}
+
 }  // namespace
 
 std::optional<double> integrate_above(std::span<const double> times,
@@ -343,8 +387,9 @@ PeakDecision decide_peak(const TraceView& trace, const FitView& fit,
 
   double lo = *std::min_element(p.t.begin(), p.t.end());
   double hi = *std::max_element(p.t.begin(), p.t.end());
-  if (finite(fit.window_min) && finite(fit.window_max) &&
-      *fit.window_min <= *fit.window_max) {
+  const bool has_window = finite(fit.window_min) && finite(fit.window_max) &&
+                          *fit.window_min <= *fit.window_max;
+  if (has_window) {
     lo = *fit.window_min;
     hi = *fit.window_max;
   }
@@ -414,6 +459,9 @@ PeakDecision decide_peak(const TraceView& trace, const FitView& fit,
   }
   if (!shape) return d;
   f = shape;
+  // The target is the window's middle (the window is the target ± the
+  // tolerance); without a window, the fitted center.
+  const double target = has_window ? 0.5 * (lo + hi) : f->c;
 
   // Bounds, area, asymmetry and coelution need a scan interval.
   if (p.t.size() < 2 || !(dt > 0.0)) return d;
@@ -460,6 +508,11 @@ PeakDecision decide_peak(const TraceView& trace, const FitView& fit,
     const auto m = static_cast<std::size_t>(
         std::clamp(std::round(opt.core_width_sigmas * f->s / dt), 2.0, 25.0));
     coeluting = count_cores(p.y, left.index, right.index, m, noise, opt.core_sigmas) >= 2;
+  }
+  if (noise_positive && (!coeluting || opt.deconvolve)) {
+    const ShapeTest st = shape_test(p, *f, noise, target, coeluting, opt);
+    coeluting = coeluting || st.coelution;
+    if (opt.deconvolve && coeluting) d.component_area = st.component_area;
   }
   if (coeluting) d.flags |= kCoelution;
   return d;

@@ -104,6 +104,12 @@ struct DecisionOptions {
   double core_sigmas = 4.0;
   double core_width_sigmas = 0.7;
   bool baseline_from_noise_region = true;
+  // Coelution when the EMG's residual sum exceeds the two-Gaussian fit's by
+  // more than this many noise variances.
+  double coelution_rss_gain = 25.0;
+  // Report the target component's area of the two-Gaussian fit when the peak
+  // is flagged coelution.
+  bool deconvolve = false;
 };
 
 // One bit per flag; kFlagNames gives the text a table writes.
@@ -154,6 +160,7 @@ struct PeakDecision {
   std::optional<double> peak_start, peak_end;  // minutes
   std::optional<double> integration_baseline;  // intensity
   std::optional<double> asymmetry;             // As at 10 % height
+  std::optional<double> component_area;        // deconvolve: target component
   NoiseSource noise_source = NoiseSource::kNone;
   BoundKind start_kind = BoundKind::kNone, end_kind = BoundKind::kNone;
   std::size_t points_across = 0;  // trace points within c ± 2σ
