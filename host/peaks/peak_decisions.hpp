@@ -38,12 +38,14 @@
 //   below_min_sn: S/N < min_sn (a zero noise never sets it).
 //   peak_at_window_edge (does not decide detection): c within 2σ of a window
 //   bound, so part of the peak the fit was judged on lies outside the window.
-// Integration baseline B. The median intensity of the noise points (the
-//   masked region above) when they were enough, else the fitted b: where the
-//   Gaussian is the wrong shape the fit misplaces b (a tailing peak at τ/σ = 2
-//   pulls it about 0.6 noise SD low, +6 % area), and a neighbour or a tail
-//   left in the region would lift the median (−3 % area); the masked median
-//   has neither. baseline_from_noise_region = false integrates above b.
+// Integration baseline B. The level of the noise points (the masked region
+//   above) when they were enough: the mean of those within 3.5 noise SDs of
+//   their median (the median alone wastes a third of the points, and its
+//   error times the peak's width is area). Else the fitted b. The fit
+//   misplaces b where the Gaussian is the wrong shape (a tailing peak at
+//   τ/σ = 2 pulls it about 0.6 noise SD low, +6 % area), and a neighbour or a
+//   tail left in the region would lift the level (−3 % area); the masked
+//   level has neither. baseline_from_noise_region = false integrates above b.
 // Bounds. The trace is smoothed by a centred moving average of 2h + 1 points,
 //   h = clamp(round(σ / (2·dt)), 1, 10). The apex is the highest smoothed point
 //   within c ± 2σ (the point nearest c when none lies there). From the apex the
@@ -67,7 +69,19 @@
 //   noise·‖weights‖), and two cores are separate when the derivative rises more
 //   than core_sigmas·s above the shallower of them in between. A single peak,
 //   tailing or not, has one core; two peaks too close for a valley still have
-//   two.
+//   two. Failing both, the shape test: over the points within c ± 6σ, a fit of
+//   two Gaussians of one shared width and a fit of an exponentially modified
+//   Gaussian (both on a constant baseline, component_fit.hpp) are compared, and
+//   coelution is set when (RSS_EMG − RSS_pair) / noise² > coelution_rss_gain
+//   with both pair heights positive. A shoulder leaves the EMG a residual the
+//   pair does not have; a tail is fitted as well by the EMG as by the pair.
+//   Both fits are skipped when the single Gaussian's own χ² = Σ((y − model) /
+//   noise)² over those n points is at most n + coelution_rss_gain − 2·√(2n):
+//   then neither can gain enough.
+// Deconvolution (deconvolve = true, coelution set, noise measured):
+//   component_area is the area h·σ·√(2π) of the pair component whose center
+//   is nearer the target, the window's middle (the fitted center without a
+//   window); empty when that height is not positive or the pair fit fails.
 #pragma once
 
 #include <cstddef>
