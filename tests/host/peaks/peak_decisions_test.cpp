@@ -41,8 +41,7 @@ struct FamilyCase {
   bool coelution;
   bool tailing;
   // Relative, on integrated_area; 0: not checked. The noise alone spreads it
-  // by about 1 % SD at 50 x SD; a neighbour or a long tail in the noise region
-  // lifts the integration baseline (about -3 % in the bench), hence 0.07 there.
+  // by about 1 % SD at 50 x SD, about 2 % under a long tail (the bench).
   double area_tolerance;
 };
 
@@ -60,6 +59,13 @@ TEST(PeakDecisions, FamiliesDecideAsMeasured) {
        true,
        false,
        0},
+      {"pair Rs 0.5 1:0.5 (a shoulder only the shape test sees)",
+       {{kH, 1.0, s, 0}, {0.5 * kH, 1.0 + 2 * s, s, 0}},
+       20,
+       true,
+       true,
+       false,
+       0},
       {"pair Rs 0.8 1:0.5",
        {{kH, 1.0, s, 0}, {0.5 * kH, 1.0 + 3.2 * s, s, 0}},
        16,
@@ -73,9 +79,9 @@ TEST(PeakDecisions, FamiliesDecideAsMeasured) {
        true,
        false,
        false,
-       0.07},
+       0.04},
       {"EMG tau/sigma 0.5", {{kH, 1.0, s, 0.5 * s}}, 18, true, false, false, 0.05},
-      {"EMG tau/sigma 2", {{kH, 1.0, s, 2 * s}}, 19, true, false, true, 0.07},
+      {"EMG tau/sigma 2", {{kH, 1.0, s, 2 * s}}, 19, true, false, true, 0.05},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -94,8 +100,44 @@ TEST(PeakDecisions, FamiliesDecideAsMeasured) {
     if (c.detected && c.peaks.size() == 1 && c.peaks.front().tau == 0) {
       ASSERT_TRUE(d.signal_to_noise.has_value());
       const double want = c.peaks.front().height / tp::kNoiseSd;
-      EXPECT_GT(*d.signal_to_noise, 0.6 * want);
-      EXPECT_LT(*d.signal_to_noise, 1.5 * want);
+      EXPECT_GT(*d.signal_to_noise, 0.7 * want);
+      EXPECT_LT(*d.signal_to_noise, 1.3 * want);
+    }
+  }
+}
+
+// With deconvolve, a flagged pair reports the area of the component nearer
+// the target (within 10 %, about 1 % SD in the bench) whichever side the
+// neighbour is on; an unflagged peak reports none.
+TEST(PeakDecisions, DeconvolveReportsTheTargetComponent) {
+  const double s = tp::kSigma;
+  struct Case {
+    const char* name;
+    std::vector<tp::Component> peaks;  // the target first
+    bool has_component;
+  };
+  const Case cases[] = {
+      {"Rs 0.5 1:1", {{kH, 1.0, s, 0}, {kH, 1.0 + 2 * s, s, 0}}, true},
+      {"Rs 0.5 1:0.5", {{kH, 1.0, s, 0}, {0.5 * kH, 1.0 + 2 * s, s, 0}}, true},
+      {"Rs 0.8 1:0.5, neighbour earlier",
+       {{kH, 1.0, s, 0}, {0.5 * kH, 1.0 - 3.2 * s, s, 0}},
+       true},
+      {"Rs 0.5, larger neighbour", {{0.5 * kH, 1.0, s, 0}, {kH, 1.0 + 2 * s, s, 0}}, true},
+      {"single peak", {{kH, 1.0, s, 0}}, false},
+      {"EMG tau/sigma 2", {{kH, 1.0, s, 2 * s}}, false},
+  };
+  vx::host::peaks::DecisionOptions opt;
+  opt.deconvolve = true;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto trace = tp::make_trace(c.peaks, tp::kNoiseSd, 41);
+    const auto d = tp::decide(trace, tp::fit_like_the_step(trace), opt);
+    SCOPED_TRACE(joined(d));
+    EXPECT_EQ(d.has(vx::host::peaks::kCoelution), c.has_component);
+    ASSERT_EQ(d.component_area.has_value(), c.has_component);
+    if (c.has_component) {
+      const double truth = c.peaks.front().area();
+      EXPECT_NEAR(*d.component_area, truth, 0.1 * truth);
     }
   }
 }
@@ -131,7 +173,8 @@ TEST(PeakDecisions, ZeroNoiseGivesNoSnButDetects) {
 
 bool all_numbers_finite(const PeakDecision& d) {
   for (const auto& v : {d.noise, d.signal_to_noise, d.integrated_area, d.peak_start,
-                        d.peak_end, d.asymmetry, d.integration_baseline}) {
+                        d.peak_end, d.asymmetry, d.integration_baseline,
+                        d.component_area}) {
     if (v && !std::isfinite(*v)) return false;
   }
   return true;
@@ -185,7 +228,9 @@ TEST(PeakDecisions, BadInputsEndInAFlag) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const PeakDecision d = decide_peak({c.t, c.y}, c.fit);
+    vx::host::peaks::DecisionOptions deconvolve;
+    deconvolve.deconvolve = true;
+    const PeakDecision d = decide_peak({c.t, c.y}, c.fit, deconvolve);
     SCOPED_TRACE(joined(d));
     if (c.detected >= 0) {
       EXPECT_EQ(d.detected, c.detected == 1);
