@@ -227,8 +227,8 @@ int main(int argc, char** argv) {
     const int n = std::max(10, reps / 4);
     const auto a = pair_cases(0.5, 1.0, n), b = pair_cases(0.5, 0.5, n),
                c = pair_cases(0.8, 1.0, n), e = pair_cases(0.8, 0.5, n),
-               r = pair_cases(2.5, 1.0, n), m5 = emg_cases(0.5, n), m1 = emg_cases(1.0, n),
-               m2 = emg_cases(2.0, n);
+               r = pair_cases(2.5, 1.0, n), m5 = emg_cases(0.5, n),
+               m1 = emg_cases(1.0, n), m2 = emg_cases(2.0, n);
     for (double gain : {10.0, 25.0, 50.0, 100.0}) {
       DecisionOptions o = def;
       o.coelution_rss_gain = gain;
@@ -236,9 +236,11 @@ int main(int argc, char** argv) {
         const auto sm = summarise(v, o);
         return pct(sm.coelution, sm.n);
       };
-      std::printf("| %.0f | %.0f / %.0f / %.0f / %.0f | %.0f | %.0f | %.0f | %.0f / %.0f / %.0f |\n",
-                  gain, co(a), co(b), co(c), co(e), co(r), co(ladder[2]), co(ladder[4]),
-                  co(m5), co(m1), co(m2));
+      std::printf(
+          "| %.0f | %.0f / %.0f / %.0f / %.0f | %.0f | %.0f | %.0f | %.0f / %.0f / %.0f "
+          "|\n",
+          gain, co(a), co(b), co(c), co(e), co(r), co(ladder[2]), co(ladder[4]), co(m5),
+          co(m1), co(m2));
     }
   }
 
@@ -304,8 +306,9 @@ int main(int argc, char** argv) {
                fmt("%.1f %%", pct(nz.detected, nz.n)), pct(nz.detected, nz.n) <= 5.0);
     for (std::size_t i = 2; i < ladder.size(); ++i) {
       const auto l = summarise(ladder[i], def);
-      target_row(i == 2 ? "detection >= 95 % at >= 10 x SD" : "", fmt("%.0f x SD", ks[i]).c_str(),
-                 fmt("%.1f %%", pct(l.detected, l.n)), pct(l.detected, l.n) >= 95.0);
+      target_row(i == 2 ? "detection >= 95 % at >= 10 x SD" : "",
+                 fmt("%.0f x SD", ks[i]).c_str(), fmt("%.1f %%", pct(l.detected, l.n)),
+                 pct(l.detected, l.n) >= 95.0);
     }
     for (std::size_t i = 3; i < ladder.size(); ++i) {
       const auto l = summarise(ladder[i], def);
@@ -320,9 +323,11 @@ int main(int argc, char** argv) {
     dec.deconvolve = true;
     std::vector<Summary> close;
     for (double rs : {0.5, 0.8}) {
-      for (double ratio : {1.0, 0.5}) close.push_back(summarise(pair_cases(rs, ratio, reps / 2), dec));
+      for (double ratio : {1.0, 0.5})
+        close.push_back(summarise(pair_cases(rs, ratio, reps / 2), dec));
     }
-    const char* pair_names[] = {"Rs 0.5, 1:1", "Rs 0.5, 1:0.5", "Rs 0.8, 1:1", "Rs 0.8, 1:0.5"};
+    const char* pair_names[] = {"Rs 0.5, 1:1", "Rs 0.5, 1:0.5", "Rs 0.8, 1:1",
+                                "Rs 0.8, 1:0.5"};
     for (std::size_t i = 0; i < close.size(); ++i) {
       const auto& sm = close[i];
       target_row(i == 0 ? "every pair at Rs <= 0.8 flagged coelution" : "",
@@ -339,12 +344,12 @@ int main(int argc, char** argv) {
     for (double ratio : {1.0, 0.5}) {
       const auto sm = summarise(pair_cases(2.5, ratio, reps / 2), def);
       const double in = share_within(sm.int_err, sm.n, -3.0, 3.0);
-      const bool ok = sm.coelution == 0 && std::fabs(quantile(sm.int_err, 0.5)) <= 3.0 &&
-                      in >= 95.0;
-      target_row(ratio == 1.0 ? "Rs 2.5: no flag, area within 3 %" : "",
-                 fmt("1:%.1f: coelution, within 3 %%, median [min, max] %%", ratio).c_str(),
-                 fmt("%.1f %%, %.1f %%, ", pct(sm.coelution, sm.n), in) + range(sm.int_err),
-                 ok);
+      const bool ok =
+          sm.coelution == 0 && std::fabs(quantile(sm.int_err, 0.5)) <= 3.0 && in >= 95.0;
+      target_row(
+          ratio == 1.0 ? "Rs 2.5: no flag, area within 3 %" : "",
+          fmt("1:%.1f: coelution, within 3 %%, median [min, max] %%", ratio).c_str(),
+          fmt("%.1f %%, %.1f %%, ", pct(sm.coelution, sm.n), in) + range(sm.int_err), ok);
     }
     double previous = 0.0;
     bool rising = true;
@@ -356,9 +361,10 @@ int main(int argc, char** argv) {
       const auto& sm = emg[i];
       const double in = share_within(sm.int_err, sm.n, -3.0, 3.0);
       const bool ok = std::fabs(quantile(sm.int_err, 0.5)) <= 3.0 && in >= 95.0;
-      target_row(i == 0 ? "integrated_area within 3 % for every EMG peak" : "",
-                 fmt("tau/sigma %.1f: within 3 %%, median [min, max] %%", ratios[i]).c_str(),
-                 fmt("%.1f %%, ", in) + range(sm.int_err), ok);
+      target_row(
+          i == 0 ? "integrated_area within 3 % for every EMG peak" : "",
+          fmt("tau/sigma %.1f: within 3 %%, median [min, max] %%", ratios[i]).c_str(),
+          fmt("%.1f %%, ", in) + range(sm.int_err), ok);
     }
     for (std::size_t i = 0; i < emg.size(); ++i) {
       const auto& sm = emg[i];

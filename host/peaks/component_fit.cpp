@@ -201,16 +201,18 @@ std::optional<EmgFit> fit_emg(std::span<const double> t, std::span<const double>
   if (!n) return std::nullopt;
   // A tail shifts the apex later than the Gaussian part's center and narrows
   // the Gaussian part; the starts span short to long tails.
-  constexpr Params<5> kStarts[] = {
-      {0.0, 1.0, -0.2, 0.9, 0.3}, {0.0, 1.0, -0.5, 0.75, 0.8}, {0.0, 1.0, -0.8, 0.6, 1.6}};
+  constexpr Params<5> kStarts[] = {{0.0, 1.0, -0.2, 0.9, 0.3},
+                                   {0.0, 1.0, -0.5, 0.75, 0.8},
+                                   {0.0, 1.0, -0.8, 0.6, 1.6}};
   std::optional<EmgFit> best;
   for (const auto& s : kStarts) {
     Params<5> p = s;
     const Solution sol = levenberg_marquardt<5>(*n, p, EmgModel{});
     if (!sol.ok || (best && sol.rss * start.height * start.height >= best->rss)) continue;
-    best = EmgFit{start.baseline + start.height * p[0], start.height * p[1],
-                  start.center + start.width * p[2], start.width * std::fabs(p[3]),
-                  start.width * std::fabs(p[4]), sol.rss * start.height * start.height};
+    best = EmgFit{
+        start.baseline + start.height * p[0], start.height * p[1],
+        start.center + start.width * p[2],    start.width * std::fabs(p[3]),
+        start.width * std::fabs(p[4]),        sol.rss * start.height * start.height};
   }
   return best;
 }

@@ -4,11 +4,11 @@
 // never throws anything but allocation failure.
 #include "peak_decisions.hpp"
 
-#include "component_fit.hpp"
-
 #include <algorithm>
 #include <cmath>
 #include <limits>
+
+#include "component_fit.hpp"
 
 namespace vx::host::peaks {
 
@@ -124,9 +124,8 @@ double clipped_mean(std::vector<double>& v, double sd) {
 }
 
 std::optional<NoiseRegion> difference_noise(const Points& p,
-                                            const std::vector<char>& is_noise,
-                                            double lo, double hi,
-                                            std::size_t min_diffs) {
+                                            const std::vector<char>& is_noise, double lo,
+                                            double hi, std::size_t min_diffs) {
   std::vector<double> d, level;
   d.reserve(p.t.size());
   level.reserve(p.t.size());
@@ -135,7 +134,8 @@ std::optional<NoiseRegion> difference_noise(const Points& p,
     if (is_noise[i] == 0) continue;
     level.push_back(p.y[i]);
     if (p.t[i] < lo || p.t[i] > hi) beyond = true;
-    if (i > 0 && is_noise[i - 1] != 0) d.push_back((p.y[i] - p.y[i - 1]) / std::sqrt(2.0));
+    if (i > 0 && is_noise[i - 1] != 0)
+      d.push_back((p.y[i] - p.y[i - 1]) / std::sqrt(2.0));
   }
   if (d.size() < min_diffs || d.empty()) return std::nullopt;
   const double sd = clipped_sd(d);
@@ -182,7 +182,8 @@ std::optional<NoiseRegion> masked_noise(const Points& p, double lo, double hi, d
   const double h_real = f ? std::clamp(std::round(f->s / (2.0 * dt)), 1.0, 10.0) : 2.0;
   const auto h = static_cast<std::size_t>(h_real);
   const std::vector<double> s = moving_average(p.y, h);
-  const double above = first->level + kPeakMaskSigmas * first->sd / std::sqrt(2.0 * h_real + 1.0);
+  const double above =
+      first->level + kPeakMaskSigmas * first->sd / std::sqrt(2.0 * h_real + 1.0);
   const double widen = f ? opt.exclusion_sigmas * f->s : (2.0 * h_real + 1.0) * dt;
   // Distance (in minutes) to the nearest point above the level, one pass each way.
   std::vector<char> clean = keep;
@@ -350,9 +351,8 @@ ShapeTest shape_test(const Points& p, const Fitted& f, double noise, double targ
       out.coelution = (emg->rss - pair->rss) / (noise * noise) > opt.coelution_rss_gain;
     }
   }
-  const int near = std::fabs(pair->center[0] - target) <= std::fabs(pair->center[1] - target)
-                       ? 0
-                       : 1;
+  const int near =
+      std::fabs(pair->center[0] - target) <= std::fabs(pair->center[1] - target) ? 0 : 1;
   const double area = pair->area(near);
   if (std::isfinite(area) && area > 0.0) out.component_area = area;
   return out;
@@ -440,7 +440,8 @@ PeakDecision decide_peak(const TraceView& trace, const FitView& fit,
   if (auto n = masked_noise(p, lo, hi, dt, shape, opt, min_diffs)) {
     d.noise = n->sd;
     region_level = n->level;
-    d.noise_source = n->beyond_window ? NoiseSource::kWidenedWindow : NoiseSource::kWindow;
+    d.noise_source =
+        n->beyond_window ? NoiseSource::kWidenedWindow : NoiseSource::kWindow;
   } else if (shape) {
     double ss = 0.0;
     std::size_t count = 0;

@@ -122,7 +122,9 @@ TEST(PeakDecisions, DeconvolveReportsTheTargetComponent) {
       {"Rs 0.8 1:0.5, neighbour earlier",
        {{kH, 1.0, s, 0}, {0.5 * kH, 1.0 - 3.2 * s, s, 0}},
        true},
-      {"Rs 0.5, larger neighbour", {{0.5 * kH, 1.0, s, 0}, {kH, 1.0 + 2 * s, s, 0}}, true},
+      {"Rs 0.5, larger neighbour",
+       {{0.5 * kH, 1.0, s, 0}, {kH, 1.0 + 2 * s, s, 0}},
+       true},
       {"single peak", {{kH, 1.0, s, 0}}, false},
       {"EMG tau/sigma 2", {{kH, 1.0, s, 2 * s}}, false},
   };
@@ -172,9 +174,9 @@ TEST(PeakDecisions, ZeroNoiseGivesNoSnButDetects) {
 }
 
 bool all_numbers_finite(const PeakDecision& d) {
-  for (const auto& v : {d.noise, d.signal_to_noise, d.integrated_area, d.peak_start,
-                        d.peak_end, d.asymmetry, d.integration_baseline,
-                        d.component_area}) {
+  for (const auto& v :
+       {d.noise, d.signal_to_noise, d.integrated_area, d.peak_start, d.peak_end,
+        d.asymmetry, d.integration_baseline, d.component_area}) {
     if (v && !std::isfinite(*v)) return false;
   }
   return true;
