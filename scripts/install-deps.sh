@@ -6,7 +6,7 @@ packages="cmake g++ make pkg-config googletest libgtest-dev libgmock-dev
   libdeflate-dev libmsnumpress-dev libcli11-dev libnetcdf-dev locales
   netcdf-bin topp
   python3-numpy python3-pymzml librsvg2-bin clang libclang-rt-14-dev binutils
-  python3-pytest python3-pandas python3-matplotlib
+  python3-pytest python3-pandas python3-matplotlib python3-scipy
   snakemake slurm-wlm munge
   chromium chromium-driver python3-selenium"
 missing=""
