@@ -86,7 +86,7 @@ def test_single_target_named_as_vxrun_names_it(lib, example, vxrun, tmp_path):
 def test_targets_from_a_table_read_with_pandas(lib, example, source_dir):
     table = pd.read_csv(source_dir / "examples/targets.tsv", sep="\t", comment="#")
     table["exact"] = ["no", "false", "0", "n", "N", "False", "no", "y"]
-    targets = vx_steps._batch.as_targets(table)
+    targets = vx_steps._targets.as_targets(table)
     assert [t.exact for t in targets] == [False] * 7 + [True]
     assert (targets[0].name, targets[0].mz, targets[0].rt_tol) == ("P01", 73.0, 0.1)
 
@@ -136,7 +136,7 @@ def test_call_outputs_equal_vxrun_run(lib, vxrun, tmp_path, step, params, inputs
     for slot, value in enumerate(result.outputs):
         expected = (tmp_path / f"output_{slot}.json").read_bytes()
         got = value if isinstance(value, bytes) else \
-            vx_steps._batch.shortest_text(value).encode()
+            vx_steps._targets.shortest_text(value).encode()
         assert got == expected, slot
 
 
@@ -155,4 +155,4 @@ def test_number_names_are_written_as_vxrun_writes_numbers(vxrun):
     for v in values:
         out = vxrun("run", "OperationStepDemo", "-p", "sum", "-I", repr(v), "-I", "0",
                     "-o", 1).stdout.decode()
-        assert out == f"output 0: {vx_steps._batch.shortest_text(v)}\n", v
+        assert out == f"output 0: {vx_steps._targets.shortest_text(v)}\n", v
