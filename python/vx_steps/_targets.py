@@ -236,7 +236,7 @@ def _from_frame(column: str, value: Any) -> Any:
     """A DataFrame cell: text is read as a table cell, anything else is taken
     as the value it is (a float max_iter must be whole)."""
     if isinstance(value, str):
-        return _from_text(column, value)
+        return _from_text(column, value.strip(_BLANKS))
     if column in ("name", "istd"):
         return str(value)
     if column == "max_iter" and not (math.isfinite(float(value))
@@ -249,15 +249,16 @@ class _Reader:
     """One table or frame: its columns, then one target per row, every error
     as "SOURCE:LINE: what" (all of them, then one DocumentError)."""
 
-    def __init__(self, source: str):
+    def __init__(self, source: str, separator: str = ":"):
         self.source = source
+        self.separator = separator
         self.errors: list[str] = []
         self.targets: list[Target] = []
         self.lines: list[Any] = []
         self.columns: list[str] = []
 
     def error(self, line: Any, what: str) -> None:
-        self.errors.append(f"{self.source}:{line}: {what}")
+        self.errors.append(f"{self.source}{self.separator}{line}: {what}")
 
     def header(self, line: Any, names: Sequence[str]) -> bool:
         """False when the rows cannot be read (the errors say why)."""
@@ -329,7 +330,7 @@ class _Reader:
 
 def _absent(cell: Any) -> bool:
     if isinstance(cell, str):
-        return cell == ""
+        return cell.strip(_BLANKS) == ""  # table cells are read trimmed
     return cell is None or (isinstance(cell, float) and math.isnan(cell))
 
 
@@ -367,11 +368,14 @@ def read_targets(path: PathArg) -> list[Target]:
 def frame_targets(frame: Any) -> list[Target]:
     """The targets of a pandas DataFrame whose columns are those of a
     targets table; errors name the row by its index label."""
-    reader = _Reader("the targets DataFrame")
+    reader = _Reader("the targets DataFrame", " ")
     if not reader.header("header", [str(c) for c in frame.columns]):
         raise DocumentError("\n".join(reader.errors))
     for label, row in zip(frame.index, frame.itertuples(index=False, name=None)):
-        reader.row(f"row {label}", row, _from_frame)
+        # A row without any value is what a blank or comment line of a table
+        # becomes in pandas: skipped, as the table skips the line.
+        if not all(_absent(cell) for cell in row):
+            reader.row(f"row {label}", row, _from_frame)
     return reader.finish("end")
 
 

@@ -156,3 +156,31 @@ def test_number_names_are_written_as_vxrun_writes_numbers(vxrun):
         out = vxrun("run", "OperationStepDemo", "-p", "sum", "-I", repr(v), "-I", "0",
                     "-o", 1).stdout.decode()
         assert out == f"output 0: {vx_steps._targets.shortest_text(v)}\n", v
+
+
+# One table per spelling vxrun accepts: each must give vxrun's own rows, read
+# from the file and from a pandas DataFrame of the same table.
+TABLES = {
+    "tsv_bom_crlf_comments": ("\ufeff# peaks\r\nname\tmz\trt\trt_tol\texact\tmax_iter\r\n"
+                              "\r\nP01\t73\t1.178\t0.1\tno\t100\r\n"
+                              "  # a comment line\r\nP03\t147\t+1.1869\t0.1\tN\t\r\n"),
+    "csv_quoted_aliases": ('Compound,M/Z,Retention_Time,MZ_TOLERANCE\n'
+                           '"P01, first",73,1.178,0.3\n"say ""P06""",207,1.4348,\n'),
+    "quantitation_columns": ("name\tmz\trt\trt_tol\tqualifiers\tmz_tol_ppm\tistd\n"
+                             "ISTD\t147\t1.1869\t0.1\t\t\t\n"
+                             "A\t73\t1.178\t0.1\t147:35;207:12.5\t2000\tISTD\n"),
+    "unnamed_targets": "mz,rt\n73,1.178\n1e2,2.5e-01\n",
+}
+
+
+@pytest.mark.parametrize("table", sorted(TABLES))
+def test_targets_table_path_and_frame_give_vxrun_rows(lib, example, vxrun, tmp_path, table):
+    path = tmp_path / ("targets.tsv" if "\t" in TABLES[table] else "targets.csv")
+    path.write_bytes(TABLES[table].encode())
+    vxrun("batch", example, "--targets", path, "-q", "--jsonl", tmp_path / "rows.jsonl")
+    theirs = read_jsonl(tmp_path / "rows.jsonl")
+    assert vx_steps.batch_rows(example, path, jobs=1, library=lib) == theirs
+    assert vx_steps.batch_rows(example, str(path), jobs=1, library=lib) == theirs
+    sep = "\t" if path.suffix == ".tsv" else ","
+    frame = pd.read_csv(path, sep=sep, comment="#", encoding="utf-8-sig")
+    assert vx_steps.batch_rows(example, frame, jobs=1, library=lib) == theirs
