@@ -24,8 +24,9 @@ from ._abi import CallResult
 from ._batch import COLUMNS, Row, batch, batch_rows, expand_inputs, to_frame
 from ._chain import Fit, Library, Run, Trace
 from ._documents import (FIT_SUCCESS, FLAG_EMPTY_TRACE, FLAG_NO_LOCAL_PEAK,
-                         FLAG_UNSTABLE_FIT, ROW_NO_MZML_FILES, ROW_NO_SPECTRA, ROW_OK,
-                         ROW_STEP_FAILED)
+                         FLAG_UNSTABLE_FIT, ROW_FILE_NOT_FOUND, ROW_MALFORMED_NUMBER,
+                         ROW_NO_MZML_FILES, ROW_NO_SPECTRA, ROW_OK, ROW_STEP_FAILED,
+                         ROW_UNSUPPORTED_ENCODING)
 from ._library import CONTRACT_DIGESTS, StepInfo
 from ._targets import Qualifier, Target, read_targets
 from .errors import (DocumentError, EmptyTraceError, FitError, FlagError, IngestError,
@@ -35,7 +36,8 @@ __all__ = [
     "open", "Library", "StepInfo", "CallResult", "Run", "Trace", "Fit", "Target",
     "Qualifier", "Row", "batch", "batch_rows", "expand_inputs", "read_targets", "to_frame",
     "COLUMNS", "CONTRACT_DIGESTS", "ROW_OK", "ROW_STEP_FAILED", "ROW_NO_SPECTRA",
-    "ROW_NO_MZML_FILES", "FLAG_EMPTY_TRACE", "FLAG_NO_LOCAL_PEAK", "FLAG_UNSTABLE_FIT",
+    "ROW_NO_MZML_FILES", "ROW_FILE_NOT_FOUND", "ROW_UNSUPPORTED_ENCODING",
+    "ROW_MALFORMED_NUMBER", "FLAG_EMPTY_TRACE", "FLAG_NO_LOCAL_PEAK", "FLAG_UNSTABLE_FIT",
     "FIT_SUCCESS", "VxStepsError", "LibraryError", "StepError", "FlagError",
     "IngestError", "NoSpectraError", "EmptyTraceError", "FitError", "DocumentError",
 ]

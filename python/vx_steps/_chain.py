@@ -11,7 +11,7 @@ from dataclasses import dataclass, field
 from typing import TYPE_CHECKING, Any, Optional, Union
 
 from . import _abi
-from ._documents import (FIT_SUCCESS, FLAG_EMPTY_TRACE, FLAG_MASS_WINDOW, FLAG_MEANINGS,
+from ._documents import (FIT_SUCCESS, FLAG_EMPTY_TRACE, MASS_WINDOW, FLAG_MEANINGS,
                          FLAG_NO_LOCAL_PEAK, FLAG_UNSTABLE_FIT, INGESTION, FIT, TRACE,
                          NO_SPECTRA_MESSAGE, ROW_NO_SPECTRA, ROW_OK, Ingestion,
                          check_fit_values, check_trace_values, fit_documents,
@@ -87,7 +87,7 @@ class Run:
         if check and trace.flags.get(FLAG_EMPTY_TRACE) is True:
             raise EmptyTraceError(
                 FLAG_EMPTY_TRACE, FLAG_MEANINGS[FLAG_EMPTY_TRACE] +
-                f" {trace.flags.get(FLAG_MASS_WINDOW, '')}", trace)
+                f" {trace.flags.get(MASS_WINDOW, '')}", trace)
         return trace
 
     def __repr__(self) -> str:

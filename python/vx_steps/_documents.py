@@ -31,13 +31,18 @@ ROW_OK = "ok"
 ROW_STEP_FAILED = "step_failed"
 ROW_NO_SPECTRA = "no_spectra"
 ROW_NO_MZML_FILES = "no_mzml_files"
+# The ingestion's failure flags, gcms.ingest.<reason>; the reason is the status.
+ROW_FILE_NOT_FOUND = "file_not_found"
+ROW_UNSUPPORTED_ENCODING = "unsupported_encoding"
+ROW_MALFORMED_NUMBER = "malformed_number"
 
 # The diagnostics flags that mean failure, and the fit status of a fit.
 FLAG_EMPTY_TRACE = "gcms.sim.empty_trace"
-FLAG_MASS_WINDOW = "gcms.sim.mass_window"
 FLAG_NO_LOCAL_PEAK = "gcms.fit.no_local_peak"
 FLAG_UNSTABLE_FIT = "gcms.fit.unstable_fit"
 FIT_SUCCESS = "success"
+# Not a flag: the trace diagnostics' member that states the mass window.
+MASS_WINDOW = "gcms.sim.mass_window"
 
 NO_SPECTRA_MESSAGE = ("the file yields no spectra (not mzML, or a form the reader "
                       "does not know, such as mzXML or namespace-prefixed elements)")
@@ -45,18 +50,18 @@ FLAG_MEANINGS = {
     FLAG_EMPTY_TRACE: "no spectrum holds an ion in the mass window",
     FLAG_NO_LOCAL_PEAK: "the fit window holds no trace point",
     FLAG_UNSTABLE_FIT: ("the fit did not settle: fewer than 4 points in the "
-                              "window, no rise above its minimum, or a solver that "
-                              "did not converge within the iteration limit"),
+                        "window, no rise above its minimum, or a solver that "
+                        "did not converge within the iteration limit"),
 }
 
 
 def ingest_message(reason: str) -> str:
     """What a gcms.ingest flag means, in the words of vxrun's table."""
     return {
-        "file_not_found": "nothing exists at this path",
-        "unsupported_encoding":
+        ROW_FILE_NOT_FOUND: "nothing exists at this path",
+        ROW_UNSUPPORTED_ENCODING:
             "the file cannot be read (empty, a directory, unreadable or not decodable)",
-        "malformed_number": "the file holds a number that cannot be read",
+        ROW_MALFORMED_NUMBER: "the file holds a number that cannot be read",
     }.get(reason, "the ingestion step reported gcms.ingest." + reason)
 
 
