@@ -6,12 +6,14 @@
 #   out/results.tsv    the full table (one row per file and target, every digit)
 #   out/results.jsonl  the same rows as JSON Lines
 #   out/report.html    the HTML report: open it in a browser
-# BUILD_DIR overrides the build folder (default build/release).
+# BUILD_DIR overrides the build folder (default build/release). Only the build
+# packages are installed and only vxrun and the library are built: the test
+# suite's stack is scripts/test.sh's business.
 set -eu
 cd "$(dirname "$0")/.."
 build="${BUILD_DIR:-build/release}"
 sh scripts/install-deps.sh
-cmake --preset release -B "$build" >/dev/null
+cmake --preset release -B "$build" -DVX_BUILD_TESTS=OFF -DVX_BUILD_BENCH=OFF >/dev/null
 cmake --build "$build" --target vxrun -j 2 >/dev/null
 mkdir -p out
 status=0

@@ -4,7 +4,7 @@
 # under ThreadSanitizer. Ends with one line that adds up all three runs.
 set -eu
 cd "$(dirname "$0")/.."
-sh scripts/install-deps.sh
+sh scripts/install-deps.sh --test
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 run_ctest() {

@@ -38,6 +38,7 @@ constexpr std::string_view kOverview =
     "  batch INPUTS... --targets T   run the chain on many files in parallel: table + "
     "plots\n"
     "  merge PARTS... --table T      join the batch tables of parts of a sequence\n"
+    "  inputs INPUTS...              list the files batch would read for INPUTS\n"
     "  list                          list the steps (IRI and contract digest)\n"
     "  run STEP [options]            call one step with given parameters and inputs\n"
     "  help [COMMAND]                this text, or a command's options\n"
@@ -193,6 +194,17 @@ constexpr std::string_view kMergeUsage =
     "targets table or the sample list cannot be read, 73 an output cannot be\n"
     "written. Every error names the part.\n";
 
+constexpr std::string_view kInputsUsage =
+    "usage: vxrun inputs INPUTS...\n"
+    "\n"
+    "Prints, one per line, the inputs 'vxrun batch' would read for the same\n"
+    "INPUTS (files, folders, quoted glob patterns), in its order: sorted by\n"
+    "path, without duplicates. A folder without .mzML or .mzML.gz files and a\n"
+    "pattern that matches nothing are printed as given: batch gives them rows\n"
+    "that say so. Workflow engines use it to split a sequence into jobs.\n"
+    "\n"
+    "exit code: 0, or 64 when no INPUTS are given.\n";
+
 constexpr std::string_view kListUsage =
     "usage: vxrun list\n"
     "\n"
@@ -218,10 +230,11 @@ struct Topic {
   std::string_view name;
   std::string_view text;
 };
-constexpr std::array<Topic, 6> kTopics{{{"", kOverview},
+constexpr std::array<Topic, 7> kTopics{{{"", kOverview},
                                         {"chain", kChainUsage},
                                         {"batch", kBatchUsage},
                                         {"merge", kMergeUsage},
+                                        {"inputs", kInputsUsage},
                                         {"list", kListUsage},
                                         {"run", kRunUsage}}};
 
@@ -375,6 +388,10 @@ void declare_merge(CLI::App& cmd, CliOptions& o) {
   path_option(cmd, "--measurements-list", "a file", o.measurements_list);
 }
 
+void declare_inputs(CLI::App& cmd, CliOptions& o) {
+  cmd.add_option("inputs", o.inputs)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+}
+
 // Commands without arguments still collect them, to say so.
 void declare_no_arguments(CLI::App& cmd, CliOptions& o) {
   cmd.add_option("arguments", o.inputs)
@@ -406,6 +423,7 @@ void declare_help(CLI::App& cmd, CliOptions& o) { cmd.add_option("topic", o.help
 // The post-parse checks that tie several options together.
 std::string check_chain_or_batch(const CliOptions& o);
 std::string check_merge(const CliOptions& o);
+std::string check_inputs(const CliOptions& o);
 std::string check_quant_outputs(const CliOptions& o);
 std::string check_no_arguments(const CliOptions& o);
 std::string check_run(const CliOptions& o);
@@ -418,10 +436,11 @@ struct CommandEntry {
   std::string (*check)(const CliOptions&);
 };
 
-constexpr std::array<CommandEntry, 7> kCommands{{
+constexpr std::array<CommandEntry, 8> kCommands{{
     {"chain", Command::kChain, declare_chain, check_chain_or_batch},
     {"batch", Command::kBatch, declare_batch, check_chain_or_batch},
     {"merge", Command::kMerge, declare_merge, check_merge},
+    {"inputs", Command::kInputs, declare_inputs, check_inputs},
     {"list", Command::kList, declare_no_arguments, check_no_arguments},
     {"run", Command::kRun, declare_run, check_run},
     {"help", Command::kHelp, declare_help, check_help},
@@ -482,6 +501,11 @@ std::string check_merge(const CliOptions& o) {
   if ((o.quant.wanted() || !o.report_path.empty()) && o.targets_file.empty())
     return "--report and the quantitation outputs of merge need --targets";
   return check_standard_output(o);
+}
+
+// The same refusal as batch's, so a caller sees one exit code for both.
+std::string check_inputs(const CliOptions& o) {
+  return o.inputs.empty() ? "inputs needs input files" : "";
 }
 
 std::string check_no_arguments(const CliOptions& o) {

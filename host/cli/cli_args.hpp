@@ -22,7 +22,7 @@
 
 namespace vx::host::cli {
 
-enum class Command { kHelp, kVersion, kList, kRun, kChain, kBatch, kMerge };
+enum class Command { kHelp, kVersion, kList, kRun, kChain, kBatch, kMerge, kInputs };
 
 // One parameter or input of `vxrun run`, in slot order.
 struct StepArgument {

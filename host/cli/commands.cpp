@@ -650,4 +650,12 @@ int run_merge_command(const CliOptions& o, CommandIo& io) {
   return finish_code(outcome, io);
 }
 
+// The very expansion batch runs, so a workflow that splits a sequence into
+// jobs reads the same files in the same order as one batch would.
+int run_inputs_command(const CliOptions& o, CommandIo& io) {
+  for (const BatchFile& f : expand_inputs(o.inputs)) io.out << f.path << '\n';
+  io.out.flush();
+  return io.out ? kExitOk : kExitCannotWrite;
+}
+
 }  // namespace vx::host::cli

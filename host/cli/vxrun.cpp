@@ -60,6 +60,7 @@ int run(int argc, char** argv) {
   const std::vector<std::string_view> words(argv, argv + argc);
   io.command_line = command_line_text(words);
   if (o.command == Command::kMerge) return run_merge_command(o, io);
+  if (o.command == Command::kInputs) return run_inputs_command(o, io);
 
   const std::string path =
       o.library.empty() ? StepLibrary::default_path(argv[0]) : o.library;

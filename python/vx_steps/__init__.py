@@ -9,6 +9,7 @@ functions, as any host does::
     trace = run.trace(73, tol=0.3)
     fit = trace.fit(1.178, rt_tol=0.1)
     table = vx_steps.batch(["data/"], [vx_steps.Target(73, 1.178, "P01")], jobs=2)
+    table = vx_steps.batch("data/", "examples/targets.tsv")   # vxrun's targets table
 
 Step calls release the GIL, so threads calling the library run in parallel.
 numpy is needed for traces; pandas only for batch().
@@ -19,17 +20,26 @@ from __future__ import annotations
 import os
 from typing import Union
 
-from ._batch import COLUMNS, Target, batch, batch_rows, expand_inputs, to_frame
-from ._chain import Fit, Run, Trace
-from ._library import CONTRACT_DIGESTS, CallResult, Library, StepInfo
-from .errors import (EmptyTraceError, FitError, FlagError, IngestError, LibraryError,
-                     NoSpectraError, StepError, VxStepsError)
+from ._abi import CallResult
+from ._batch import COLUMNS, Row, batch, batch_rows, expand_inputs, to_frame
+from ._chain import Fit, Library, Run, Trace
+from ._documents import (FIT_SUCCESS, FLAG_EMPTY_TRACE, FLAG_NO_LOCAL_PEAK,
+                         FLAG_UNSTABLE_FIT, ROW_FILE_NOT_FOUND, ROW_MALFORMED_NUMBER,
+                         ROW_NO_MZML_FILES, ROW_NO_SPECTRA, ROW_OK, ROW_STEP_FAILED,
+                         ROW_UNSUPPORTED_ENCODING)
+from ._library import CONTRACT_DIGESTS, StepInfo
+from ._targets import Qualifier, Target, read_targets
+from .errors import (DocumentError, EmptyTraceError, FitError, FlagError, IngestError,
+                     LibraryError, NoSpectraError, StepError, VxStepsError)
 
 __all__ = [
     "open", "Library", "StepInfo", "CallResult", "Run", "Trace", "Fit", "Target",
-    "batch", "batch_rows", "expand_inputs", "to_frame", "COLUMNS", "CONTRACT_DIGESTS",
-    "VxStepsError", "LibraryError", "StepError", "FlagError", "IngestError",
-    "NoSpectraError", "EmptyTraceError", "FitError",
+    "Qualifier", "Row", "batch", "batch_rows", "expand_inputs", "read_targets", "to_frame",
+    "COLUMNS", "CONTRACT_DIGESTS", "ROW_OK", "ROW_STEP_FAILED", "ROW_NO_SPECTRA",
+    "ROW_NO_MZML_FILES", "ROW_FILE_NOT_FOUND", "ROW_UNSUPPORTED_ENCODING",
+    "ROW_MALFORMED_NUMBER", "FLAG_EMPTY_TRACE", "FLAG_NO_LOCAL_PEAK", "FLAG_UNSTABLE_FIT",
+    "FIT_SUCCESS", "VxStepsError", "LibraryError", "StepError", "FlagError",
+    "IngestError", "NoSpectraError", "EmptyTraceError", "FitError", "DocumentError",
 ]
 
 

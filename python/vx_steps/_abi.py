@@ -84,9 +84,12 @@ TextSink = Callable[[RawText], None]
 
 
 @dataclass
-class CallOutcome:
+class CallResult:
+    """What a step call gave: its status and, per output slot, the text
+    (bytes) or number (float) the step handed over, or None."""
+
     status: int
-    outputs: list = field(default_factory=list)  # bytes | float | None per slot
+    outputs: list[Union[bytes, float, None]] = field(default_factory=list)
 
 
 def _fill(slot: StepValue, value: Value, keep: list) -> None:
@@ -190,7 +193,7 @@ class _Call:
 
 
 def call_entry(entry, params: Sequence[Value], inputs: Sequence[Value],
-               n_outputs: int, sinks: Optional[dict[int, TextSink]] = None) -> CallOutcome:
+               n_outputs: int, sinks: Optional[dict[int, TextSink]] = None) -> CallResult:
     """Calls a step entry with fresh output slots; re-raises, after the step
     has returned, any error raised while taking its outputs."""
     if n_outputs < 0:
@@ -203,4 +206,4 @@ def call_entry(entry, params: Sequence[Value], inputs: Sequence[Value],
                    call.outputs, n_outputs)
     if call.error is not None:
         raise call.error
-    return CallOutcome(int(status), call.received)
+    return CallResult(int(status), call.received)

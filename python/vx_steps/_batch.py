@@ -11,117 +11,50 @@ import os
 import threading
 from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass, field
-from typing import Any, Iterable, Optional, Sequence, Union
+from typing import TYPE_CHECKING, Any, Callable, Iterable, Optional, TypedDict, Union
 
 from . import _abi
-from ._chain import (FIT, TRACE, INGEST_PREFIX, Ingestion, check_fit_values,
-                     check_trace_values, fit_documents, ingest_documents, number,
-                     read_object, status_message, trace_documents, true_flags)
-from ._library import Library
+from ._chain import Library
+from ._documents import (FIT, INGEST_PREFIX, ROW_NO_MZML_FILES, ROW_OK, ROW_STEP_FAILED,
+                         TRACE, Ingestion, fit_documents, ingest_documents, number,
+                         read_object, status_message, trace_documents, true_flags)
+from ._library import StepLibrary
+from ._targets import PathArg, Target, TargetLike, as_targets
 from .errors import VxStepsError
 
-COLUMNS = ("file", "target", "mz", "rt", "status", "spectra", "trace_points",
-           "max_intensity", "fit_status", "retention_time", "height", "width",
-           "area", "baseline", "r_squared", "iterations", "flags", "message")
+if TYPE_CHECKING:
+    import pandas as pd
+
+class Row(TypedDict):
+    """One row of a batch table, as ``json.loads`` reads a line of ``vxrun
+    batch --jsonl``: None for an absent value, flags a list."""
+
+    file: str
+    target: str
+    mz: Optional[float]
+    rt: Optional[float]
+    status: str
+    spectra: Optional[int]
+    trace_points: Optional[int]
+    max_intensity: Optional[float]
+    fit_status: Optional[str]
+    retention_time: Optional[float]
+    height: Optional[float]
+    width: Optional[float]
+    area: Optional[float]
+    baseline: Optional[float]
+    r_squared: Optional[float]
+    iterations: Optional[int]
+    flags: list[str]
+    message: str
+
+
+COLUMNS = tuple(Row.__annotations__)
 _INTEGER_COLUMNS = ("spectra", "trace_points", "iterations")
-
-
-@dataclass
-class Target:
-    """A compound to look for: m/z and retention time (minutes), the m/z
-    tolerance (daltons) or an exact match, the fit window's half-width
-    (minutes) and the solver's iteration limit. Without a name it is called
-    "<mz>@<rt>", as vxrun names its --mz/--rt target."""
-
-    mz: float
-    rt: float
-    name: Optional[str] = None
-    mz_tol: float = 0.5
-    rt_tol: float = 0.3
-    exact: bool = False
-    max_iter: int = 100
-
-    def __post_init__(self) -> None:
-        self.mz, self.rt = float(self.mz), float(self.rt)
-        self.mz_tol, self.rt_tol = float(self.mz_tol), float(self.rt_tol)
-        check_trace_values(self.mz, self.mz_tol)
-        check_fit_values(self.rt, self.rt_tol, self.max_iter)
-        self.max_iter = int(self.max_iter)
-        self.exact = _truth(self.exact)
-        if self.name is None:
-            self.name = shortest_text(self.mz) + "@" + shortest_text(self.rt)
-
-
-def _truth(value: Any) -> bool:
-    """exact as a targets table may spell it (true/false, yes/no, 1/0, y/n)."""
-    if isinstance(value, str):
-        word = value.strip().lower()
-        if word in ("true", "yes", "1", "y"):
-            return True
-        if word in ("false", "no", "0", "n"):
-            return False
-        raise ValueError(f"exact must be true or false, not {value!r}")
-    return bool(value)
-
-
-TargetLike = Union[Target, dict, Sequence[Any]]
-
-
-def shortest_text(value: float) -> str:
-    """The shortest text that reads back to value, plain or in exponent form
-    (at least two exponent digits), whichever is shorter, plain on a tie:
-    the form vxrun writes numbers in."""
-    if math.isnan(value):
-        return "NaN"
-    if math.isinf(value):
-        return "Infinity" if value > 0 else "-Infinity"
-    sign = "-" if math.copysign(1.0, value) < 0 else ""
-    mantissa, _, exp = repr(abs(value)).partition("e")
-    whole, _, frac = mantissa.partition(".")
-    digits = (whole + frac).lstrip("0")
-    point = len(whole) + int(exp or 0) - (len(whole + frac) - len((whole + frac).lstrip("0")))
-    digits = digits.rstrip("0")
-    if not digits:
-        return sign + "0"
-    if point <= 0:
-        plain = "0." + "0" * -point + digits
-    elif point >= len(digits):
-        plain = digits + "0" * (point - len(digits))
-    else:
-        plain = digits[:point] + "." + digits[point:]
-    e = point - 1
-    sci = digits[0] + ("." + digits[1:] if len(digits) > 1 else "") + \
-        ("e-" if e < 0 else "e+") + f"{abs(e):02d}"
-    return sign + (plain if len(plain) <= len(sci) else sci)
-
-
-def as_targets(targets: Union[Iterable[TargetLike], Any]) -> list[Target]:
-    """Targets from Target objects, dicts with Target's field names,
-    (mz, rt) or (name, mz, rt) tuples, or a pandas DataFrame with those
-    columns."""
-    if hasattr(targets, "to_dict") and hasattr(targets, "columns"):
-        targets = [{k: v for k, v in row.items() if not _missing(v)}
-                   for row in targets.to_dict("records")]
-    out = []
-    for t in targets:
-        if isinstance(t, Target):
-            out.append(t)
-        elif isinstance(t, dict):
-            out.append(Target(**t))
-        elif len(t) == 3:
-            out.append(Target(t[1], t[2], name=str(t[0])))
-        else:
-            out.append(Target(*t))
-    if not out:
-        raise ValueError("no targets given")
-    names = [t.name for t in out]
-    if len(set(names)) != len(names):
-        raise ValueError("target names must be unique")
-    return out
-
-
-def _missing(v: Any) -> bool:
-    return v is None or (isinstance(v, float) and math.isnan(v))
+_FLOAT_COLUMNS = ("mz", "rt", "max_intensity", "retention_time", "height", "width",
+                  "area", "baseline", "r_squared")
+TargetsArg = Union[Iterable[TargetLike], PathArg, Any]
+FilesArg = Union[Iterable[PathArg], PathArg]
 
 
 @dataclass
@@ -136,7 +69,7 @@ def _mzml_name(name: str) -> bool:
     return lower.endswith(".mzml") or lower.endswith(".mzml.gz")
 
 
-def expand_inputs(inputs: Iterable[Union[str, "os.PathLike[str]"]]) -> list[BatchFile]:
+def expand_inputs(inputs: FilesArg) -> list[BatchFile]:
     """Files from paths, folders (their .mzML and .mzML.gz entries, any
     letter case, not recursive) and glob patterns, sorted by path without
     duplicates. A folder without such files gives one entry that says so; a
@@ -153,7 +86,7 @@ def expand_inputs(inputs: Iterable[Union[str, "os.PathLike[str]"]]) -> list[Batc
                 message = "the folder holds no .mzML or .mzML.gz file"
             except OSError as e:
                 found, message = [], "cannot list the folder: " + (e.strerror or str(e))
-            files += [BatchFile(p) for p in found] or [BatchFile(arg, "no_mzml_files", message)]
+            files += [BatchFile(p) for p in found] or [BatchFile(arg, ROW_NO_MZML_FILES, message)]
             continue
         if not os.path.lexists(arg) and any(c in arg for c in "*?["):
             matches = sorted(glob.glob(arg))
@@ -171,7 +104,7 @@ def expand_inputs(inputs: Iterable[Union[str, "os.PathLike[str]"]]) -> list[Batc
 
 @dataclass
 class TargetRun:
-    status: str = "ok"
+    status: str = ROW_OK
     message: str = ""
     trace_points: Optional[int] = None
     max_intensity: Optional[float] = None
@@ -179,7 +112,7 @@ class TargetRun:
     flags: list = field(default_factory=list)
 
 
-def run_target(lib: Library, spectra: _abi.Value, target: Target) -> TargetRun:
+def run_target(lib: StepLibrary, spectra: _abi.Value, target: Target) -> TargetRun:
     """Trace and fit of one target on a spectra document, as vxrun runs them:
     a failing step or an unreadable document ends the run with step_failed."""
     run = TargetRun()
@@ -199,7 +132,7 @@ def run_target(lib: Library, spectra: _abi.Value, target: Target) -> TargetRun:
         run.fit = read_object(res.outputs[1] or b"", "the fit result document")
         run.flags += true_flags(read_object(res.outputs[0] or b"", "the fit diagnostics"))
     except VxStepsError as e:
-        run.status, run.message = "step_failed", str(e)
+        run.status, run.message = ROW_STEP_FAILED, str(e)
     return run
 
 
@@ -207,14 +140,15 @@ def _finite(v: Optional[float]) -> Optional[float]:
     return v if v is not None and math.isfinite(v) else None
 
 
-def problem_row(file: str, target: Target, status: str, message: str) -> dict:
-    row: dict = dict.fromkeys(COLUMNS)
-    row.update(file=file, target=target.name, mz=_finite(target.mz),
-               rt=_finite(target.rt), status=status, flags=[], message=message)
-    return row
+def problem_row(file: str, target: Target, status: str, message: str) -> Row:
+    return Row(file=file, target=target.name or "", mz=_finite(target.mz),
+               rt=_finite(target.rt), status=status, spectra=None, trace_points=None,
+               max_intensity=None, fit_status=None, retention_time=None, height=None,
+               width=None, area=None, baseline=None, r_squared=None, iterations=None,
+               flags=[], message=message)
 
 
-def make_row(file: str, ing: Ingestion, target: Target, run: Optional[TargetRun]) -> dict:
+def make_row(file: str, ing: Ingestion, target: Target, run: Optional[TargetRun]) -> Row:
     """One table row; run is None when the file could not be used."""
     row = problem_row(file, target, ing.status, ing.message)
     row["spectra"] = ing.spectrum_count
@@ -224,9 +158,9 @@ def make_row(file: str, ing: Ingestion, target: Target, run: Optional[TargetRun]
         return row
     # The file's own problem (no spectra) stays the row's status: it is the
     # cause, a failing step after it only a consequence.
-    if run.status != "ok" and row["status"] == "ok":
+    if run.status != ROW_OK and row["status"] == ROW_OK:
         row["status"], row["message"] = run.status, run.message
-    elif run.status != "ok":
+    elif run.status != ROW_OK:
         row["message"] += "; " + run.message
     fit = run.fit
     iterations = number(fit, "solver_iterations")
@@ -254,7 +188,7 @@ class _Helpers:
         self.pool, self.extra = pool, extra
         self.slots = threading.Semaphore(extra + 1)
 
-    def run_all(self, n: int, work) -> None:
+    def run_all(self, n: int, work: Callable[[int], None]) -> None:
         lock = threading.Lock()
         state = {"next": 0, "active": 0}
         done = threading.Condition(lock)
@@ -289,8 +223,8 @@ class _Helpers:
             done.wait_for(lambda: state["active"] == 0)
 
 
-def _file_rows(lib: Library, f: BatchFile, targets: list[Target],
-               helpers: _Helpers) -> list[dict]:
+def _file_rows(lib: StepLibrary, f: BatchFile, targets: list[Target],
+               helpers: _Helpers) -> list[Row]:
     if f.problem:
         return [problem_row(f.path, t, f.problem, f.message) for t in targets]
     runs: list[Optional[TargetRun]] = [None] * len(targets)
@@ -307,12 +241,11 @@ def _file_rows(lib: Library, f: BatchFile, targets: list[Target],
             for i, t in enumerate(targets)]
 
 
-def batch_rows(files: Union[Iterable[Union[str, "os.PathLike[str]"]], str],
-               targets: Union[Iterable[TargetLike], Any], jobs: int = 2,
-               library: Union[Library, str, None] = None) -> list[dict]:
+def batch_rows(files: FilesArg, targets: TargetsArg, jobs: int = 2,
+               library: Union[StepLibrary, PathArg, None] = None) -> list[Row]:
     """The rows of batch() as dicts (None for absent values, flags a list),
     equal to ``json.loads`` of each line of ``vxrun batch --jsonl``."""
-    lib = library if isinstance(library, Library) else Library(library)
+    lib = library if isinstance(library, StepLibrary) else Library(library)
     wanted = as_targets(targets)
     inputs = expand_inputs(files)
     jobs = max(1, int(jobs) if jobs else (os.cpu_count() or 1))
@@ -323,18 +256,20 @@ def batch_rows(files: Union[Iterable[Union[str, "os.PathLike[str]"]], str],
         # second pool, which is only ever helped, never waited for.
         with ThreadPoolExecutor(jobs - 1) as spare, ThreadPoolExecutor(jobs) as pool:
             helpers = _Helpers(spare, jobs - 1)
-            def job(f: BatchFile) -> list[dict]:
+            def job(f: BatchFile) -> list[Row]:
                 with helpers.slots:
                     return _file_rows(lib, f, wanted, helpers)
             per_file = list(pool.map(job, inputs))
     return [row for rows in per_file for row in rows]
 
 
-def batch(files: Union[Iterable[Union[str, "os.PathLike[str]"]], str],
-          targets: Union[Iterable[TargetLike], Any], jobs: int = 2,
-          library: Union[Library, str, None] = None):
+def batch(files: FilesArg, targets: TargetsArg, jobs: int = 2,
+          library: Union[StepLibrary, PathArg, None] = None) -> "pd.DataFrame":
     """Runs the chain on every file and target on ``jobs`` threads (0: one
-    per core) and returns a pandas DataFrame with the columns of ``vxrun
+    per core). ``files`` are paths, folders and glob patterns (one, or an
+    iterable of them); ``targets`` a targets table's path (TSV or CSV, read
+    as vxrun reads it), a pandas DataFrame with a targets table's columns, or
+    Target objects, dicts or tuples. Returns a pandas DataFrame with the columns of ``vxrun
     batch``: file, target, mz, rt, status, spectra, trace_points,
     max_intensity, fit_status, retention_time, height, width, area,
     baseline, r_squared, iterations, flags (a list), message. A file that
@@ -343,14 +278,13 @@ def batch(files: Union[Iterable[Union[str, "os.PathLike[str]"]], str],
     return to_frame(batch_rows(files, targets, jobs, library))
 
 
-def to_frame(rows: list[dict]):
+def to_frame(rows: Iterable[Row]) -> "pd.DataFrame":
     """A DataFrame of table rows (from batch_rows or vxrun's JSON Lines)."""
     import pandas as pd
 
-    frame = pd.DataFrame.from_records(rows, columns=list(COLUMNS))
+    frame = pd.DataFrame.from_records(list(rows), columns=list(COLUMNS))
     for c in _INTEGER_COLUMNS:
         frame[c] = frame[c].astype("Int64")
-    for c in ("mz", "rt", "max_intensity", "retention_time", "height", "width",
-              "area", "baseline", "r_squared"):
+    for c in _FLOAT_COLUMNS:
         frame[c] = frame[c].astype("float64")
     return frame

@@ -1,4 +1,5 @@
-"""Finding, loading and checking the step library."""
+"""Finding, loading and checking the step library, and calling its steps.
+The GC-MS chain on top of it (Library.ingest) lives in _chain."""
 
 from __future__ import annotations
 
@@ -41,15 +42,6 @@ class StepInfo:
     digest: str
 
 
-@dataclass
-class CallResult:
-    """What a step call gave: its status and, per output slot, the text
-    (bytes) or number (float) the step handed over, or None."""
-
-    status: int
-    outputs: list
-
-
 def candidate_paths(path: PathArg = None) -> list[tuple[str, str]]:
     """Where the library is looked for, in order, each with where the
     candidate came from: the argument, $VX_STEPS_LIBRARY, the plugin folder
@@ -85,7 +77,7 @@ def _load(path: PathArg) -> tuple[ctypes.CDLL, str]:
         raise LibraryError(f"cannot load the step library {where} ({source}): {e}") from e
 
 
-class Library:
+class StepLibrary:
     """A loaded step library. Thread-safe: it holds only the resolved,
     constant step table, and every call has its own host context."""
 
@@ -144,7 +136,7 @@ class Library:
 
     def call(self, step: str, params: Sequence[_abi.Value] = (),
              inputs: Sequence[_abi.Value] = (), n_outputs: int = 3,
-             check: bool = True) -> CallResult:
+             check: bool = True) -> _abi.CallResult:
         """Calls any step by name or IRI.
 
         Values: ``str``, ``bytes`` and paths are text; ``float`` is a 64-bit
@@ -156,22 +148,14 @@ class Library:
         outcome = self.call_raw(step, params, inputs, n_outputs)
         if check and outcome.status != _abi.STATUS_OK:
             raise StepError(self.step(step).name, outcome.status)
-        return CallResult(outcome.status, outcome.outputs)
+        return outcome
 
     def call_raw(self, step: str, params: Sequence[_abi.Value],
                  inputs: Sequence[_abi.Value], n_outputs: int,
-                 sinks: Optional[dict] = None) -> _abi.CallOutcome:
+                 sinks: Optional[dict[int, _abi.TextSink]] = None) -> _abi.CallResult:
         """One call, no status check; sinks see output texts in place."""
         return _abi.call_entry(self._entries[self.step(step).name], params, inputs,
                                n_outputs, sinks)
-
-    def ingest(self, path: Union[str, "os.PathLike[str]"]) -> "Run":
-        """Reads an mzML file (plain, indexed or gzip-compressed): the run
-        summary, and the spectra document kept as bytes. Raises IngestError
-        (file_not_found, unsupported_encoding, malformed_number), its
-        subclass NoSpectraError, or StepError."""
-        from ._chain import Run
-        return Run.ingest(self, path)
 
     def __repr__(self) -> str:
         return f"<vx_steps.Library {self.path!r}>"

@@ -14,6 +14,12 @@ class LibraryError(VxStepsError):
     the library this package was written for (its contract digests differ)."""
 
 
+class DocumentError(VxStepsError):
+    """A document a step wrote, or a table the caller gave, cannot be read:
+    not a JSON object where one is expected, or a targets table that breaks
+    the rules vxrun reads it by (the message names the source and line)."""
+
+
 class StepError(VxStepsError):
     """A step returned a status other than 0.
 

@@ -86,7 +86,7 @@ def test_single_target_named_as_vxrun_names_it(lib, example, vxrun, tmp_path):
 def test_targets_from_a_table_read_with_pandas(lib, example, source_dir):
     table = pd.read_csv(source_dir / "examples/targets.tsv", sep="\t", comment="#")
     table["exact"] = ["no", "false", "0", "n", "N", "False", "no", "y"]
-    targets = vx_steps._batch.as_targets(table)
+    targets = vx_steps._targets.as_targets(table)
     assert [t.exact for t in targets] == [False] * 7 + [True]
     assert (targets[0].name, targets[0].mz, targets[0].rt_tol) == ("P01", 73.0, 0.1)
 
@@ -136,7 +136,7 @@ def test_call_outputs_equal_vxrun_run(lib, vxrun, tmp_path, step, params, inputs
     for slot, value in enumerate(result.outputs):
         expected = (tmp_path / f"output_{slot}.json").read_bytes()
         got = value if isinstance(value, bytes) else \
-            vx_steps._batch.shortest_text(value).encode()
+            vx_steps._targets.shortest_text(value).encode()
         assert got == expected, slot
 
 
@@ -155,4 +155,32 @@ def test_number_names_are_written_as_vxrun_writes_numbers(vxrun):
     for v in values:
         out = vxrun("run", "OperationStepDemo", "-p", "sum", "-I", repr(v), "-I", "0",
                     "-o", 1).stdout.decode()
-        assert out == f"output 0: {vx_steps._batch.shortest_text(v)}\n", v
+        assert out == f"output 0: {vx_steps._targets.shortest_text(v)}\n", v
+
+
+# One table per spelling vxrun accepts: each must give vxrun's own rows, read
+# from the file and from a pandas DataFrame of the same table.
+TABLES = {
+    "tsv_bom_crlf_comments": ("\ufeff# peaks\r\nname\tmz\trt\trt_tol\texact\tmax_iter\r\n"
+                              "\r\nP01\t73\t1.178\t0.1\tno\t100\r\n"
+                              "  # a comment line\r\nP03\t147\t+1.1869\t0.1\tN\t\r\n"),
+    "csv_quoted_aliases": ('Compound,M/Z,Retention_Time,MZ_TOLERANCE\n'
+                           '"P01, first",73,1.178,0.3\n"say ""P06""",207,1.4348,\n'),
+    "quantitation_columns": ("name\tmz\trt\trt_tol\tqualifiers\tmz_tol_ppm\tistd\n"
+                             "ISTD\t147\t1.1869\t0.1\t\t\t\n"
+                             "A\t73\t1.178\t0.1\t147:35;207:12.5\t2000\tISTD\n"),
+    "unnamed_targets": "mz,rt\n73,1.178\n1e2,2.5e-01\n",
+}
+
+
+@pytest.mark.parametrize("table", sorted(TABLES))
+def test_targets_table_path_and_frame_give_vxrun_rows(lib, example, vxrun, tmp_path, table):
+    path = tmp_path / ("targets.tsv" if "\t" in TABLES[table] else "targets.csv")
+    path.write_bytes(TABLES[table].encode())
+    vxrun("batch", example, "--targets", path, "-q", "--jsonl", tmp_path / "rows.jsonl")
+    theirs = read_jsonl(tmp_path / "rows.jsonl")
+    assert vx_steps.batch_rows(example, path, jobs=1, library=lib) == theirs
+    assert vx_steps.batch_rows(example, str(path), jobs=1, library=lib) == theirs
+    sep = "\t" if path.suffix == ".tsv" else ","
+    frame = pd.read_csv(path, sep=sep, comment="#", encoding="utf-8-sig")
+    assert vx_steps.batch_rows(example, frame, jobs=1, library=lib) == theirs

@@ -112,3 +112,41 @@ def test_numbers_pass_as_their_kind(lib):
 def test_unchecked_call_reports_the_status(lib):
     result = lib.call("OperationStepDemo", ["sum"], [b"1"], 1, check=False)
     assert result.status == 2 and result.outputs == [None]
+
+
+# Malformed targets tables: the package refuses each with the very lines
+# vxrun prints for it (source and line number included), before any step runs.
+BAD_TABLES = [
+    "name\tmz\trt\tcolour\nA\t73\t1.2\tred\n",                # unknown column
+    "name,mz,rt\n\"A,73,1.2\n",                               # unterminated quote
+    "name\tmz\nA\t73\n",                                      # no rt column
+    "name\tmz\trt\nA\tseventy\t1.2\n# note\nB\t73\t\n",      # bad number, rt missing
+    "name\tmz\trt\tmax_iter\nA\t73\t1.2\t2.5\nB\t73\t1\t0\n",  # iteration limits
+    "name\tmz\trt\texact\nA\t73\t1.2\tmaybe\nA\t74\t1.2\tyes\nA\t75\t1\t1\n",
+    "name\tmz\trt\tmz_tol\tmz_tol_ppm\nA\t73\t1.2\t0.3\t10\n",  # both tolerances
+    "name\tmz\trt\tqualifiers\tistd\nA\t73\t1.2\t147\tB\nB\t74\t1\t\tA\nC\t75\t1\t\tX\n",
+    "name\tmz\trt\n\n# only comments\n",                     # no targets
+    "\ufeff# nothing but a comment\r\n\r\n",                   # no header
+]
+
+
+@pytest.mark.parametrize("text", BAD_TABLES)
+def test_bad_targets_table_names_lines_as_vxrun_does(lib, vxrun, tmp_path, example, text):
+    path = tmp_path / "targets.tsv"
+    path.write_bytes(text.encode())
+    done = vxrun("batch", example, "--targets", path, "-q", check=False)
+    assert done.returncode == 65
+    theirs = [line.removeprefix("vxrun: ") for line in done.stderr.decode().splitlines()]
+    with pytest.raises(vx_steps.DocumentError) as caught:
+        vx_steps.batch_rows(example, path, library=lib)
+    assert str(caught.value).splitlines() == theirs
+
+
+def test_bad_targets_frame_names_the_row(lib, example):
+    import pandas as pd
+    frame = pd.DataFrame({"name": ["A", "B"], "mz": [73.0, 74.0], "rt": [1.2, None],
+                          "qualifiers": ["147:35", None]})
+    with pytest.raises(vx_steps.DocumentError, match="DataFrame row 1: mz and rt"):
+        vx_steps.batch_rows(example, frame, library=lib)
+    with pytest.raises(vx_steps.DocumentError, match="unknown column 'colour'"):
+        vx_steps.batch_rows(example, frame.assign(colour=1), library=lib)

@@ -15,7 +15,7 @@ fail() {
 # named like mzML, an empty folder, and a targets table. A missing file is
 # named in the configuration only.
 make_inputs() {
-  local dir=$1 gen="$src/../shared/tools/gen_gcms_mzml.py"
+  local dir=$1 gen="${VX_SHARED_DIR:-$src/../shared}/tools/gen_gcms_mzml.py"
   [ -x "$gen" ] || fail "the generator $gen is not there"
   rm -rf "$dir"
   mkdir -p "$dir/data" "$dir/more" "$dir/empty"

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -335,6 +336,32 @@ TEST(Commands, BatchExitCodes) {
     const CommandRun r = run_command(c.args);
     EXPECT_EQ(r.code, c.code) << r.err;
   }
+}
+
+// A workflow splits a sequence with `vxrun inputs`: its lines must be the
+// paths batch reads, in batch's order, whatever order the inputs came in.
+TEST(Commands, InputsPrintsTheFilesBatchReads) {
+  TempDir dir;
+  fs::create_directories(dir.path / "runs");
+  fs::create_directories(dir.path / "empty");
+  for (const char* f : {"runs/b.mzML", "runs/a.mzML.gz", "g1.mzML"}) {
+    std::ofstream(dir.path / f) << "x";
+  }
+  const std::vector<std::string> inputs{dir / "runs", dir / "missing.mzML", dir / "g*.mzML",
+                                        dir / "empty", dir / "runs/b.mzML"};
+  std::string want;
+  for (const BatchFile& f : expand_inputs(inputs)) want += f.path + "\n";
+  const std::vector<std::string_view> views{"inputs", inputs[0], inputs[1], inputs[2],
+                                            inputs[3], inputs[4]};
+  const CliParse p = parse_command_line(views);
+  ASSERT_EQ(p.error, "");
+  ASSERT_EQ(p.options.command, Command::kInputs);
+  std::ostringstream out;
+  std::ostringstream err;
+  CommandIo io{out, err, nullptr, false};
+  EXPECT_EQ(run_inputs_command(p.options, io), kExitOk);
+  EXPECT_EQ(out.str(), want);
+  EXPECT_EQ(std::count(want.begin(), want.end(), '\n'), 5);  // b.mzML once
 }
 
 TEST(Commands, BatchWritesTableJsonlAndPlots) {

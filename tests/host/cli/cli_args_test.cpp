@@ -75,6 +75,7 @@ TEST(CliArgs, HelpForEveryCommand) {
                         {"list --help", "list"},
                         {"run --help", "run"},
                         {"merge a.tsv --help", "merge"},
+                        {"inputs data --help", "inputs"},
                         {"run OperationStepDemo -p x -h", "run"},
                         {"--version --help", ""}};
   for (const Case& c : cases) {
@@ -140,6 +141,8 @@ TEST(CliArgs, UsageErrors) {
       {"chain f --mz -73 --rt 5", "m/z must be a positive"},
       {"chain f --mz 73 --rt 5 --table t.tsv", "unknown option --table"},
       {"batch --targets t.tsv", "needs input files"},
+      {"inputs", "needs input files"},
+      {"inputs data --targets t.tsv", "unknown option --targets"},
       {"merge --table t.tsv", "needs part tables"},
       {"merge a.tsv --targets t.tsv --mz 3", "unknown option --mz"},
       {"merge a.tsv --report r.html", "need --targets"},
@@ -196,7 +199,7 @@ TEST(CliArgs, UsageErrors) {
 // Whoever adds an option also documents it: each one a command accepts is in
 // that command's help text.
 TEST(CliArgs, HelpTextListsEveryOption) {
-  for (const char* command : {"chain", "batch", "merge", "list", "run"}) {
+  for (const char* command : {"chain", "batch", "merge", "inputs", "list", "run"}) {
     SCOPED_TRACE(command);
     const std::string_view text = usage_text(command);
     for (const std::string& name : command_option_names(command)) {
