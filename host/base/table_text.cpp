@@ -60,22 +60,24 @@ bool split_line(std::string_view line, char delimiter, std::vector<std::string>&
   }
 }
 
-TableLines::TableLines(std::string_view text) : text_(text) {
+TextLines::TextLines(std::string_view text) : text_(text) {
   if (text_.substr(0, 3) == "\xEF\xBB\xBF") text_.remove_prefix(3);
 }
 
+bool TextLines::next(std::string_view& line, std::size_t& line_no) {
+  if (pos_ >= text_.size()) return false;
+  const std::size_t nl = text_.find('\n', pos_);
+  line = text_.substr(pos_, nl == std::string_view::npos ? std::string_view::npos : nl - pos_);
+  pos_ = nl == std::string_view::npos ? text_.size() : nl + 1;
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  line_no = ++line_no_;
+  return true;
+}
+
 bool TableLines::next(std::string_view& line, std::size_t& line_no) {
-  while (pos_ < text_.size()) {
-    const std::size_t nl = text_.find('\n', pos_);
-    line = text_.substr(pos_,
-                        nl == std::string_view::npos ? std::string_view::npos : nl - pos_);
-    pos_ = nl == std::string_view::npos ? text_.size() : nl + 1;
-    ++line_no_;
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  while (lines_.next(line, line_no)) {
     const std::string_view t = trim_blanks(line);
-    if (t.empty() || t.front() == '#') continue;
-    line_no = line_no_;
-    return true;
+    if (!t.empty() && t.front() != '#') return true;
   }
   return false;
 }

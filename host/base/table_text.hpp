@@ -18,12 +18,13 @@ bool same_ignoring_case(std::string_view a, std::string_view b);
 // false for an unterminated quote.
 bool split_line(std::string_view line, char delimiter, std::vector<std::string>& cells);
 
-// Walks the lines of a table text: strips a UTF-8 byte-order mark once, CR
-// before LF, and skips blank lines and lines starting with '#'.
-class TableLines {
+// Walks every line of a text, blank ones included: strips a UTF-8 byte-order
+// mark once and a CR before each LF (or at the end). Readers whose blank
+// lines mean something (.msp entries end at one) use it directly.
+class TextLines {
  public:
-  explicit TableLines(std::string_view text);
-  // The next content line and its 1-based number; false at the end.
+  explicit TextLines(std::string_view text);
+  // The next line and its 1-based number; false at the end.
   bool next(std::string_view& line, std::size_t& line_no);
   [[nodiscard]] std::size_t last_line() const { return line_no_; }
 
@@ -31,6 +32,19 @@ class TableLines {
   std::string_view text_;
   std::size_t pos_ = 0;
   std::size_t line_no_ = 0;
+};
+
+// The content lines of a table text: as TextLines, but blank lines and lines
+// starting with '#' are skipped.
+class TableLines {
+ public:
+  explicit TableLines(std::string_view text) : lines_(text) {}
+  // The next content line and its 1-based number; false at the end.
+  bool next(std::string_view& line, std::size_t& line_no);
+  [[nodiscard]] std::size_t last_line() const { return lines_.last_line(); }
+
+ private:
+  TextLines lines_;
 };
 
 }  // namespace vx::host::base

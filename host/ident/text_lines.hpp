@@ -1,8 +1,7 @@
-// Line and number reading shared by the identification readers (ladder
-// tables, .msp libraries). Internal to vx_host_ident: the layer depends on
-// the standard library only, so it carries its own few helpers instead of
-// reaching up into the host's table code. Views in, views out; locale-free;
-// never reads outside the given view.
+// Line and number reading for the identification readers (ladder tables,
+// .msp libraries): the base layer's line walker and cell helpers, plus the
+// two error-text helpers every reader here formats its messages with.
+// Views in, views out; locale-free; never reads outside the given view.
 #pragma once
 
 #include <cstddef>
@@ -10,31 +9,19 @@
 #include <string>
 #include <string_view>
 
+#include "number_text.hpp"
+#include "table_text.hpp"
+
 namespace vx::host::ident::detail {
 
-std::string_view trim(std::string_view s);
-bool same_ignoring_case(std::string_view a, std::string_view b);
+using Lines = base::TextLines;
+using base::parse_integer;
+using base::same_ignoring_case;
+inline std::string_view trim(std::string_view s) { return base::trim_blanks(s); }
 
-// The whole of s as a finite number (std::from_chars, so no locale and no
-// errno); a leading '+' is accepted because spreadsheets write one.
+// The whole of s as a finite number: a library's "NaN" or "inf" is an error
+// to report, not a value to carry into a score.
 std::optional<double> parse_number(std::string_view s);
-// The whole of s as a decimal integer.
-std::optional<long long> parse_integer(std::string_view s);
-
-// Walks the lines of a text: strips a UTF-8 byte-order mark once and a CR
-// before each LF (or at the end). Every line is returned, blank ones too;
-// callers decide what a blank line means.
-class Lines {
- public:
-  explicit Lines(std::string_view text);
-  // The next line and its 1-based number; false at the end.
-  bool next(std::string_view& line, std::size_t& line_no);
-
- private:
-  std::string_view text_;
-  std::size_t pos_ = 0;
-  std::size_t line_no_ = 0;
-};
 
 // "SOURCE:LINE: what", the form every reader's errors take.
 std::string line_error(std::string_view source, std::size_t line_no,
