@@ -21,6 +21,7 @@
 #include "report_builder.hpp"
 #include "step_library.hpp"
 #include "table_merge.hpp"
+#include "table_text.hpp"
 #include "trace_plot.hpp"
 
 #ifndef VX_HOST_VERSION
@@ -199,11 +200,10 @@ std::optional<std::vector<std::string>> part_paths(std::vector<std::string> path
     io.err << "vxrun: cannot read the list of parts " << list_path << "\n";
     return std::nullopt;
   }
-  std::string_view rest = *list;
-  while (!rest.empty()) {
-    std::string_view line = rest.substr(0, rest.find('\n'));
-    rest.remove_prefix(std::min(line.size() + 1, rest.size()));
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  base::TextLines lines(*list);
+  std::string_view line;
+  std::size_t number = 0;
+  while (lines.next(line, number)) {
     if (!line.empty()) paths.emplace_back(line);
   }
   return paths;

@@ -6,6 +6,7 @@
 
 #include "cell_text.hpp"
 #include "json_lite.hpp"
+#include "table_text.hpp"
 
 namespace vx::host::tables {
 
@@ -83,9 +84,10 @@ std::string read_part(const TablePart& part, std::size_t p, std::map<Key, Found>
   std::string_view rest = part.text;
   if (!rest.empty() && rest.back() != '\n')
     return "the last line is incomplete (no line end): the part was cut short";
-  for (std::size_t n = 1; !rest.empty(); ++n) {
-    const std::string_view line = rest.substr(0, rest.find('\n'));
-    rest.remove_prefix(line.size() + 1);
+  base::TextLines lines(rest);
+  std::string_view line;
+  std::size_t n = 0;
+  while (lines.next(line, n)) {
     Record r;
     if (std::string e = read_record(line, r); !e.empty())
       return "line " + std::to_string(n) + ": " + e;

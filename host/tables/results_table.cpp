@@ -11,6 +11,7 @@
 #include "cell_text.hpp"
 #include "json_lite.hpp"
 #include "number_text.hpp"
+#include "table_text.hpp"
 
 namespace vx::host::tables {
 
@@ -185,13 +186,10 @@ bool json_read(const JsonValue& j, std::vector<std::string>& v) {
 // Calls read(line, line_number) for each non-empty line, without its CR.
 template <typename Read>
 void for_each_line(std::string_view text, Read&& read) {
+  base::TextLines lines(text);
+  std::string_view line;
   std::size_t number = 0;
-  while (!text.empty()) {
-    const std::size_t end = std::min(text.find('\n'), text.size());
-    std::string_view line = text.substr(0, end);
-    text.remove_prefix(std::min(end + 1, text.size()));
-    ++number;
-    if (line.ends_with('\r')) line.remove_suffix(1);
+  while (lines.next(line, number)) {
     if (!line.empty() && !read(line, number)) return;
   }
 }

@@ -16,11 +16,17 @@ namespace vx::host::tables {
 // Limits the host enforces before a step ever sees a value.
 inline constexpr int64_t kMaxIterationLimit = 10000;
 
+// The command line's defaults for a target's empty cells, written once here:
+// a Target starts from them too.
+inline constexpr double kDefaultMzTolerance = 0.5;  // daltons
+inline constexpr double kDefaultRtTolerance = 0.3;  // minutes, the fit window's half-width
+inline constexpr int64_t kDefaultIterationLimit = 100;
+
 struct TargetDefaults {
-  double mz_tol = 0.5;  // daltons
-  double rt_tol = 0.3;  // minutes
-  bool exact = false;   // exact m/z match instead of the tolerance window
-  int64_t max_iter = 100;
+  double mz_tol = kDefaultMzTolerance;
+  double rt_tol = kDefaultRtTolerance;
+  bool exact = false;  // exact m/z match instead of the tolerance window
+  int64_t max_iter = kDefaultIterationLimit;
 };
 
 // A qualifier ion: its m/z and its expected area in % of the quantifier's.
@@ -35,10 +41,10 @@ struct Target {
   std::string name;
   double mz = 0.0;
   double rt = 0.0;
-  double mz_tol = 0.5;  // Da; with mz_tol_ppm, the ppm tolerance at mz
-  double rt_tol = 0.3;
+  double mz_tol = kDefaultMzTolerance;  // Da; with mz_tol_ppm, the ppm tolerance at mz
+  double rt_tol = kDefaultRtTolerance;
   bool exact = false;
-  int64_t max_iter = 100;
+  int64_t max_iter = kDefaultIterationLimit;
   std::vector<Qualifier> qualifiers;
   double qualifier_tol = kDefaultQualifierTolerance;
   std::optional<double> mz_tol_ppm;  // set: the m/z window scales with each ion's m/z
