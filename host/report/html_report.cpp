@@ -159,8 +159,13 @@ Box plot_box(const CellPlot& p) {
   return b;
 }
 
-// [window lo, window hi, x lo, x hi, y lo, y hi, points, curve, baseline, svg],
-// or only "svg" for a cell without plot data
+// A cell's plot is an array in the order of kPlotFields, which the data
+// block lists by name (as it lists the row columns) so that the page finds
+// each field by name; a cell without plot data is only its SVG link.
+constexpr std::array<std::string_view, 10> kPlotFields = {
+    "window_lo", "window_hi", "x_lo", "x_hi", "y_lo", "y_hi",
+    "points", "curve", "baseline", "svg"};
+
 void append_plot(std::string& out, const std::optional<CellPlot>& p) {
   if (!p) {
     out += "null";
@@ -228,6 +233,9 @@ void append_data_block(std::string& out, const ReportModel& m) {
   }
   out += "<script type=\"application/json\" id=\"vx-data\">{";
   append_strings_json(out, "columns", columns, false);
+  out += ',';
+  append_strings_json(out, "plot_fields",
+                      std::vector<std::string>(kPlotFields.begin(), kPlotFields.end()), false);
   out += ',';
   append_strings_json(out, "files", m.files, false);
   out += ',';

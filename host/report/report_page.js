@@ -12,6 +12,9 @@
   var ST = C.status, FIT = C.fit_status, RT = C.retention_time, HEIGHT = C.height,
       WIDTH = C.width, AREA = C.area, BASE = C.baseline, R2 = C.r_squared,
       ITER = C.iterations, POINTS = C.trace_points, FLAGS = C.flags, MSG = C.message;
+  // A cell plot's fields by name, as the data block lists them.
+  var P = {};
+  D.plot_fields.forEach(function (name, i) { P[name] = i; });
 
   function el(tag, cls, text) {
     var e = document.createElement(tag);
@@ -142,19 +145,19 @@
     var bin = atob(b64), xs = [], ys = [];
     for (var i = 0; i + 3 < bin.length; i += 4) {
       var qx = bin.charCodeAt(i) | bin.charCodeAt(i + 1) << 8, qy = bin.charCodeAt(i + 2) | bin.charCodeAt(i + 3) << 8;
-      xs.push(p[2] + (p[3] - p[2]) * qx / 65535);
-      ys.push(p[4] + (p[5] - p[4]) * qy / 65535);
+      xs.push(p[P.x_lo] + (p[P.x_hi] - p[P.x_lo]) * qx / 65535);
+      ys.push(p[P.y_lo] + (p[P.y_hi] - p[P.y_lo]) * qy / 65535);
     }
     return [xs, ys];
   }
 
   // The trace and fit of one cell.
   function fitCurve(r, p) {
-    if (fitStatus(r) !== "success" || p[7].length) return points(p[7], p);
+    if (fitStatus(r) !== "success" || p[P.curve].length) return points(p[P.curve], p);
     var xs = [], ys = [], h = r[HEIGHT], c = r[RT], w = r[WIDTH], b = r[BASE];
     if ([h, c, w, b].some(function (v) { return v === null; }) || !(w > 0)) return [[], []];
     for (var i = 0; i <= 200; i++) {
-      var x = p[0] + (p[1] - p[0]) * i / 200, z = (x - c) / w;
+      var x = p[P.window_lo] + (p[P.window_hi] - p[P.window_lo]) * i / 200, z = (x - c) / w;
       xs.push(x);
       ys.push(h * Math.exp(-0.5 * z * z) + b);
     }
@@ -173,7 +176,7 @@
   function showCell(i) {
     var f = Math.floor(i / NT), t = i % NT, r = D.rows[i], p = D.plots.length ? D.plots[i] : null;
     // A plain string is the link to a cell's SVG figure without its plot data.
-    var svg = typeof p === "string" ? p : p && p[9];
+    var svg = typeof p === "string" ? p : p && p[P.svg];
     if (typeof p === "string") p = null;
     var view = document.getElementById("cell-view");
     view.replaceChildren();
@@ -187,9 +190,9 @@
     view.appendChild(el("p", "muted", D.files[f]));
     var body = el("div", "cell-body");
     if (p) {
-      var pts = points(p[6], p);
-      body.appendChild(chart({ w: 560, h: 300, x: [p[0], p[1]], xs: pts[0], ys: pts[1],
-        lines: [fitCurve(r, p)], baseline: p[8], xLabel: "retention time (min)", yLabel: "intensity" }));
+      var pts = points(p[P.points], p);
+      body.appendChild(chart({ w: 560, h: 300, x: [p[P.window_lo], p[P.window_hi]], xs: pts[0], ys: pts[1],
+        lines: [fitCurve(r, p)], baseline: p[P.baseline], xLabel: "retention time (min)", yLabel: "intensity" }));
     } else if (svg || !D.plots.length) {
       body.appendChild(el("p", "noplot", "This report holds no trace data" +
         (svg ? ": see the SVG figure." : ".")));
