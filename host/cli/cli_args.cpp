@@ -373,7 +373,7 @@ void declare_batch(CLI::App& cmd, CliOptions& o) {
 }
 
 void declare_merge(CLI::App& cmd, CliOptions& o) {
-  cmd.add_option("parts", o.inputs)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  cmd.add_option("parts", o.parts)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   path_option(cmd, "--list", "a file", o.parts_list);
   path_option(cmd, "--table", "a file", o.table_path);
   path_option(cmd, "--jsonl", "a file", o.jsonl_path);
@@ -394,7 +394,7 @@ void declare_inputs(CLI::App& cmd, CliOptions& o) {
 
 // Commands without arguments still collect them, to say so.
 void declare_no_arguments(CLI::App& cmd, CliOptions& o) {
-  cmd.add_option("arguments", o.inputs)
+  cmd.add_option("arguments", o.stray)
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
 }
 
@@ -490,7 +490,7 @@ std::string check_quant_outputs(const CliOptions& o) {
 }
 
 std::string check_merge(const CliOptions& o) {
-  if (o.inputs.empty() && o.parts_list.empty())
+  if (o.parts.empty() && o.parts_list.empty())
     return "merge needs part tables (or --list FILE)";
   if (std::string e = check_quant_outputs(o); !e.empty()) return e;
   const bool measurements = !o.measurement_parts.empty() || !o.measurements_list.empty();
@@ -509,7 +509,7 @@ std::string check_inputs(const CliOptions& o) {
 }
 
 std::string check_no_arguments(const CliOptions& o) {
-  if (o.inputs.empty()) return {};
+  if (o.stray.empty()) return {};
   return std::string(o.command == Command::kList ? "list" : "version") +
          " takes no arguments";
 }

@@ -64,7 +64,9 @@ struct CliOptions {
   std::string library;     // --library PATH
 
   // chain and batch
-  std::vector<std::string> inputs;  // chain: exactly one file; merge: the parts
+  std::vector<std::string> inputs;  // input files: chain exactly one; batch, inputs any
+  std::vector<std::string> parts;   // merge: the result tables of earlier runs
+  std::vector<std::string> stray;   // list, version: arguments they do not take
   std::optional<double> mz;
   std::optional<double> rt;
   tables::TargetDefaults defaults;

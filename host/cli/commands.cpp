@@ -564,7 +564,7 @@ Loaded<BatchOutcome> merge_parts(const CliOptions& o, std::span<const Target> ta
                                  CommandIo& io) {
   std::vector<std::string> texts;
   std::vector<TablePart> parts;
-  const auto paths = part_paths(o.inputs, o.parts_list, io);
+  const auto paths = part_paths(o.parts, o.parts_list, io);
   if (!paths || !read_parts(*paths, texts, parts, io)) return {std::nullopt, kExitNoInput};
   MergeOutcome merged = merge_tables(parts);
   // The report and the quantitation place rows by file and target index.
