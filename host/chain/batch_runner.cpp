@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <mutex>
 
+#include "review.hpp"
 #include "thread_pool.hpp"
 
 namespace vx::host::chain {
@@ -129,6 +130,12 @@ std::vector<Measurement> batch_measurements(const BatchOutcome& outcome) {
     q.fit_status = row_processed(row) ? row.fit_status : row.status;
     q.area = row.area;
     q.retention_time = row.retention_time;
+    // A peak rejected in review is not measured, whatever the fit found.
+    out[i].review = row.review;
+    if (row.review == tables::kReviewReject) {
+      q.fit_status = tables::kReviewReject;
+      q.area.reset();
+    }
     if (i < outcome.qualifier_fits.size()) out[i].qualifiers = outcome.qualifier_fits[i];
   }
   return out;

@@ -142,10 +142,16 @@ constexpr std::string_view kBatchUsage =
     "  --measurements FILE  the qualifier ions' fits, one JSON line per file and\n"
     "                     target: what 'vxrun merge --samples' needs besides the\n"
     "                     table to quantitate parts of a sequence\n"
+    "  --amount-unit U    the unit of the amounts (ng/mL, ...), written in every\n"
+    "                     concentration header of the report\n"
+    "  --qc-limits PCT    QC accuracy limit in the report: 100 +- PCT % (20)\n"
+    "  --review FILE      the analyst's decisions (review.tsv exported from the\n"
+    "                     report): rejected peaks are not detected, manual\n"
+    "                     integrations replace the area; rows say so (review)\n"
     "\n"
     "table columns: file, target, mz, rt, status, spectra, trace_points,\n"
     "max_intensity, fit_status, retention_time, height, width, area, baseline,\n"
-    "r_squared, iterations, flags, message. status is ok, no_spectra,\n"
+    "r_squared, iterations, flags, message, review, review_digest. status is ok, no_spectra,\n"
     "file_not_found, unsupported_encoding, malformed_number, no_mzml_files or\n"
     "step_failed; flags lists every diagnostics flag that was true.\n"
     "\n"
@@ -184,6 +190,9 @@ constexpr std::string_view kMergeUsage =
     "                     repeatable, one per table part; needed when a target\n"
     "                     has qualifier ions\n"
     "  --measurements-list FILE  more of them, one path per line\n"
+    "  --amount-unit U, --qc-limits PCT  as in batch\n"
+    "  --review FILE      the analyst's decisions: rejections only (a manual\n"
+    "                     integration needs the traces: give it to batch)\n"
     "\n"
     "exit code: 0 when every file of the parts was processed, 1 when at least\n"
     "one was not (as the batch would say), 64 usage error, 65 a part is not a\n"
@@ -359,6 +368,11 @@ void declare_quant_options(CLI::App& cmd, QuantOptions& q) {
     q.blank_threshold_percent = v;
     q.settings_given = true;
   });
+  value_option(cmd, "--amount-unit", "a unit such as ng/mL",
+               [&q](const std::string& v) { q.amount_unit = v; })
+      ->check(non_empty());
+  number_option(cmd, "--qc-limits", "a percentage of 0 or more", 0.0,
+                [&q](double v) { q.qc_limit_percent = v; });
 }
 
 void declare_batch(CLI::App& cmd, CliOptions& o) {
@@ -370,6 +384,7 @@ void declare_batch(CLI::App& cmd, CliOptions& o) {
   flag(cmd, "--no-progress", [&o] { o.progress_bar = false; });
   declare_quant_options(cmd, o.quant);
   path_option(cmd, "--measurements", "a file", o.measurements_path);
+  path_option(cmd, "--review", "a file", o.review_path);
 }
 
 void declare_merge(CLI::App& cmd, CliOptions& o) {
@@ -386,6 +401,7 @@ void declare_merge(CLI::App& cmd, CliOptions& o) {
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
       ->check(non_empty());
   path_option(cmd, "--measurements-list", "a file", o.measurements_list);
+  path_option(cmd, "--review", "a file", o.review_path);
 }
 
 void declare_inputs(CLI::App& cmd, CliOptions& o) {

@@ -50,6 +50,8 @@ struct QuantOptions {
   std::string plot_dir;                // --cal-plots
   quant::CalibrationSettings calibration;     // --model, --weighting, --through-origin
   double blank_threshold_percent = 20.0;
+  std::string amount_unit;        // --amount-unit: shown with every concentration
+  double qc_limit_percent = 20.0;  // --qc-limits: QC accuracy within 100 ± this
   bool settings_given = false;  // any option that only matters with an output
 
   [[nodiscard]] bool wanted() const {
@@ -87,6 +89,7 @@ struct CliOptions {
   std::string measurements_list;  // merge --measurements-list: more of them, one per line
 
   RunOptions run;  // run
+  std::string review_path;  // batch, merge --review: the analyst's decisions
 };
 
 struct CliParse {

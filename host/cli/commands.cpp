@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <sstream>
 #include <vector>
 
@@ -13,11 +14,13 @@
 #include "exit_codes.hpp"
 #include "file_io.hpp"
 #include "host_session.hpp"
+#include "injection_order.hpp"
 #include "measurement_parts.hpp"
 #include "number_text.hpp"
 #include "progress.hpp"
 #include "quant_outputs.hpp"
 #include "quant_report.hpp"
+#include "review.hpp"
 #include "report_builder.hpp"
 #include "step_library.hpp"
 #include "table_merge.hpp"
@@ -38,6 +41,7 @@ using base::kExitNoInput;
 using base::kExitNotProcessed;
 using base::kExitOk;
 using base::kExitPartInvalid;
+using base::kExitReviewInvalid;
 using base::kExitTargetsInvalid;
 using base::kExitUsage;
 using base::read_whole_file;
@@ -111,6 +115,26 @@ Loaded<std::vector<Target>> load_targets(const CliOptions& o, CommandIo& io) {
     return {std::nullopt, kExitTargetsInvalid};
   }
   return {std::move(parsed.targets)};
+}
+
+// The review decisions of --review, checked against the batch's files and
+// targets before any file is read, so that a typo costs no run.
+Loaded<tables::ReviewRead> load_review(const CliOptions& o, std::span<const BatchFile> files,
+                                       std::span<const Target> targets, CommandIo& io) {
+  if (o.review_path.empty()) return {tables::ReviewRead{}};
+  const auto text = read_whole_file(o.review_path);
+  if (!text) {
+    io.err << "vxrun: cannot read the review " << o.review_path << "\n";
+    return {std::nullopt, kExitNoInput};
+  }
+  std::vector<std::string> paths;
+  for (const BatchFile& f : files) paths.push_back(f.path);
+  tables::ReviewRead r = tables::read_review(*text, o.review_path, paths, targets);
+  if (!r.errors.empty()) {
+    for (const std::string& e : r.errors) io.err << "vxrun: " << e << "\n";
+    return {std::nullopt, kExitReviewInvalid};
+  }
+  return {std::move(r)};
 }
 
 // The sample list for batch's quantitation, checked against the targets and
@@ -334,6 +358,10 @@ class ReportRun {
     if (!options_.report_path.empty()) collector_.attach(settings);
   }
 
+  // What the report shows of the sequence besides the rows.
+  const tables::ReviewRead* review = nullptr;
+  std::vector<std::size_t> sample_lines;  // per file; empty without a sample list
+
   // Writes the report, with the quantitation when there is one; a failure
   // joins the outcome's write errors.
   void write(std::string_view command, std::span<const BatchFile> files,
@@ -352,6 +380,7 @@ class ReportRun {
     ReportModel model = collector_.finish(std::move(facts), files, outcome.rows,
                                           options_.plot_dir, options_.report_path);
     if (quant != nullptr) add_quant_sections(model, *quant, quant_settings(options_.quant));
+    add_sequence(model, files, quant);
     const std::string html = render_html_report(model);
     std::string error;
     if (!write_text_file(options_.report_path, html, &error))
@@ -359,6 +388,42 @@ class ReportRun {
   }
 
  private:
+  void add_sequence(ReportModel& m, std::span<const BatchFile> files,
+                    const QuantOutcome* quant) const {
+    std::vector<std::optional<std::string>> starts;
+    if (sample_lines.empty()) {
+      for (const BatchFile& f : files) starts.push_back(chain::file_start_time(f.path));
+    }
+    const chain::InjectionOrder order =
+        chain::injection_order(files, options_.inputs, sample_lines, starts);
+    m.injection_order = order.order;
+    m.order_source = order.source;
+    m.amount_unit = options_.quant.amount_unit;
+    m.qc_limit_percent = options_.quant.qc_limit_percent;
+    const quant::QuantSettings qs = quant_settings(options_.quant);
+    m.istd_low_percent = qs.istd_low_percent;
+    m.istd_high_percent = qs.istd_high_percent;
+    if (quant != nullptr && !m.targets.empty()) {
+      const std::size_t nt = m.targets.size();
+      for (std::size_t i = 0; i < quant->rows.size(); ++i) {
+        const quant::QuantRow& r = quant->rows[i];
+        if (i % nt == 0) m.sample_types.push_back(r.sample_type);
+        m.concentrations.push_back(r.concentration);
+        m.accuracies.push_back(r.accuracy);
+        for (const std::string& f : r.flags)
+          if (f == quant::kFlagIstdOutOfRange) m.istd_out_of_range.push_back(i);
+      }
+      for (std::size_t t = 0; t < nt && t < quant->calibrations.size(); ++t)
+        if (quant->calibrations[t].status == quant::kCalInternalStandard)
+          m.istd_targets.push_back(t);
+    }
+    if (review != nullptr && !review->digest.empty()) {
+      m.review = review->entries;
+      m.review_digest = review->digest;
+      m.review_source = options_.review_path;
+    }
+  }
+
   const CliOptions& options_;
   ReportCollector collector_;
   std::chrono::system_clock::time_point started_;
@@ -497,6 +562,50 @@ namespace {
 // write the report, the tables, the measurement parts and the quantitation
 // outputs, and decide the exit code. report_io is what the report says
 // about the run (merge loads no library).
+// The trace of each row a review integrates by hand is at hand only while
+// the batch runs: its area is taken there, on the worker that ran it.
+void attach_manual_integration(BatchSettings& settings, const tables::ReviewRead& review,
+                               std::size_t n_targets,
+                               std::vector<std::optional<double>>& areas) {
+  areas.assign(review.entries.size(), std::nullopt);
+  std::map<std::size_t, std::size_t> entry_of_row;
+  for (std::size_t i = 0; i < review.entries.size(); ++i) {
+    const tables::ReviewEntry& e = review.entries[i];
+    if (e.action == tables::kReviewIntegrate)
+      entry_of_row.emplace(e.file_index * n_targets + e.target_index, i);
+  }
+  if (entry_of_row.empty()) return;
+  settings.on_target = [&review, &areas, n_targets, rows = std::move(entry_of_row),
+                        next = std::move(settings.on_target)](
+                           std::size_t f, std::size_t t, const TargetRun& run) {
+    if (const auto it = rows.find(f * n_targets + t); it != rows.end()) {
+      const tables::ReviewEntry& e = review.entries[it->second];
+      areas[it->second] =
+          tables::manual_area(run.trace_facts.retention_time, run.trace_facts.intensity,
+                              run.fit.baseline, *e.start_rt, *e.end_rt);
+    }
+    return next ? next(f, t, run) : std::nullopt;
+  };
+}
+
+// Applies a loaded review to the rows; false after naming the decisions
+// that could not be applied.
+bool apply_loaded_review(const CliOptions& o, const tables::ReviewRead& review,
+                         std::size_t n_targets, std::span<const std::optional<double>> areas,
+                         BatchOutcome& outcome, CommandIo& io) {
+  if (o.review_path.empty()) return true;
+  const std::vector<std::string> errors =
+      tables::apply_review(outcome.rows, n_targets, review, areas, o.review_path);
+  for (const std::string& e : errors) io.err << "vxrun: " << e << "\n";
+  return errors.empty();
+}
+
+// The terminal's last line: how many rows ask for a look.
+void print_row_counts(std::ostream& err, std::span<const ResultRow> rows) {
+  const tables::RowCounts c = tables::count_rows(rows);
+  err << ", " << c.flagged << " flagged, " << c.not_detected << " not detected";
+}
+
 void finish_rows(const CliOptions& o, std::string_view command,
                  std::span<const Target> targets, std::span<const BatchFile> files,
                  const std::optional<std::vector<SampleEntry>>& samples,
@@ -535,26 +644,37 @@ int run_batch_command(const CliOptions& o, const ChainSteps& steps, CommandIo& i
     if (!samples.value) return samples.code;
     if (!make_folder(o.quant.plot_dir, io)) return kExitCannotWrite;
   }
+  const auto review = load_review(o, files, targets, io);
+  if (!review.value) return review.code;
   Progress progress(io.progress, progress_mode(o, io), files.size());
   ReportRun report(o, files.size(), targets);
+  report.review = &*review.value;
+  if (samples.value)
+    for (const SampleEntry& s : *samples.value) report.sample_lines.push_back(s.line);
   BatchSettings settings;
   settings.targets = targets;
   settings.jobs = o.jobs;
   settings.on_file_done = [&progress](std::string_view path, std::string_view status) {
     progress.file_done(path, status);
   };
+  std::vector<std::optional<double>> manual_areas;
+  attach_manual_integration(settings, *review.value, targets.size(), manual_areas);
   report.attach(settings);
   if (!o.plot_dir.empty()) attach_plot_writer(settings, files, o.plot_dir);
   BatchOutcome outcome = run_batch(steps, files, settings);
   progress.finish();
+  const bool reviewed =
+      apply_loaded_review(o, *review.value, targets.size(), manual_areas, outcome, io);
   finish_rows(o, "batch", targets, files, samples.value, outcome, report, io, io);
   if (!o.quiet) {
     io.err << "vxrun: " << files.size() << " files, " << outcome.rows.size() << " rows";
     if (outcome.files_failed > 0)
       io.err << ", " << outcome.files_failed << " not processed";
+    print_row_counts(io.err, outcome.rows);
     io.err << "\n";
   }
-  return finish_code(outcome, io);
+  const int code = finish_code(outcome, io);
+  return reviewed || code == kExitCannotWrite ? code : kExitReviewInvalid;
 }
 
 namespace {
@@ -643,6 +763,20 @@ int run_merge_command(const CliOptions& o, CommandIo& io) {
     if (!make_folder(o.quant.plot_dir, io)) return kExitCannotWrite;
   }
   // merge never loads the step library: the report says so.
+  const auto review = load_review(o, files, targets, io);
+  if (!review.value) return review.code;
+  // The traces are gone after the batch: only rejections can be applied here.
+  for (const tables::ReviewEntry& e : review.value->entries) {
+    if (e.action != tables::kReviewIntegrate) continue;
+    io.err << "vxrun: " << o.review_path << ":" << e.line
+           << ": a manual integration needs the trace: give the review to vxrun batch\n";
+    return kExitReviewInvalid;
+  }
+  if (!apply_loaded_review(o, *review.value, targets.size(), {}, outcome, io))
+    return kExitReviewInvalid;
+  report.review = &*review.value;
+  if (samples.value)
+    for (const SampleEntry& s : *samples.value) report.sample_lines.push_back(s.line);
   CommandIo report_io = io;
   report_io.library_path = "not loaded (merge reads the tables of earlier runs)";
   report_io.library_contract.clear();

@@ -6,6 +6,8 @@
 
 #include <cmath>
 
+#include "review.hpp"
+
 namespace vx::host::quant {
 
 using tables::kFitSuccess;
@@ -131,7 +133,11 @@ QuantRow quant_row(const Target& target, std::size_t t, const SampleEntry& s,
   row.response = r.value;
   if (t < s.amounts.size()) row.nominal = s.amounts[t];
   row.calibration_status = cal.status;
-  if (!fit_usable(m.quantifier)) row.flags.emplace_back(kFlagFitFailed);
+  row.review = m.review;
+  if (m.quantifier.fit_status == tables::kReviewReject)
+    row.flags.emplace_back(kFlagRejected);
+  else if (!fit_usable(m.quantifier))
+    row.flags.emplace_back(kFlagFitFailed);
   if (fit_usable(m.quantifier) && !r.value) row.flags.emplace_back(kFlagIstdFailed);
   add_concentration(cal, s, row);
   add_qualifiers(target, m, row);
@@ -140,6 +146,40 @@ QuantRow quant_row(const Target& target, std::size_t t, const SampleEntry& s,
   const bool checked = s.type == SampleType::kSample || s.type == SampleType::kQc;
   if (blank_high || (checked && blank_over)) row.flags.emplace_back(kFlagBlank);
   return row;
+}
+
+// An internal standard's area in each file against the mean of its areas in
+// the standards: a file outside the limits (a missed injection, a matrix
+// effect) is flagged on the standard's row and on every row it is the
+// response of, since their concentrations move with it.
+void flag_istd_range(std::span<const Target> targets, std::span<const SampleEntry> samples,
+                     std::span<const Measurement> measured, const QuantSettings& settings,
+                     std::vector<QuantRow>& rows) {
+  const std::size_t nt = targets.size();
+  const std::size_t nf = samples.size();
+  for (std::size_t i = 0; i < nt; ++i) {
+    if (!serves_as_istd(targets, i)) continue;
+    double sum = 0.0;
+    std::size_t n = 0;
+    for (std::size_t f = 0; f < nf; ++f) {
+      const IonFit& q = measured[f * nt + i].quantifier;
+      if (samples[f].type != SampleType::kStandard || !fit_usable(q)) continue;
+      sum += *q.area;
+      ++n;
+    }
+    if (n == 0 || !(sum > 0.0)) continue;
+    const double mean = sum / static_cast<double>(n);
+    for (std::size_t f = 0; f < nf; ++f) {
+      const IonFit& q = measured[f * nt + i].quantifier;
+      if (!fit_usable(q)) continue;  // already flagged as failed
+      const double pct = *q.area / mean * 100.0;
+      if (pct >= settings.istd_low_percent && pct <= settings.istd_high_percent) continue;
+      for (std::size_t t = 0; t < nt; ++t) {
+        if (t == i || targets[t].istd == targets[i].name)
+          rows[f * nt + t].flags.emplace_back(kFlagIstdOutOfRange);
+      }
+    }
+  }
 }
 
 }  // namespace
@@ -187,6 +227,7 @@ QuantOutcome quantitate(std::span<const Target> targets,
                                    blank_over[t], settings.blank_threshold_percent));
     }
   }
+  flag_istd_range(targets, samples, measured, settings, out.rows);
   return out;
 }
 

@@ -32,6 +32,10 @@ inline constexpr std::string_view kFlagQualifierRatio = "qualifier_ratio_out_of_
 inline constexpr std::string_view kFlagQualifierFailed = "qualifier_fit_failed";
 inline constexpr std::string_view kFlagBlank = "blank_above_threshold";
 inline constexpr std::string_view kFlagOutsideCurve = "response_outside_curve";
+// The analyst rejected the quantifier's peak in review.
+inline constexpr std::string_view kFlagRejected = "rejected_in_review";
+// The internal standard's area is outside its limits in this file.
+inline constexpr std::string_view kFlagIstdOutOfRange = "istd_out_of_range";
 
 // A fit counts when it succeeded with a finite area.
 bool fit_usable(const tables::IonFit& f);
@@ -41,6 +45,10 @@ struct QuantSettings {
   // A blank is flagged when its response exceeds this % of the mean response
   // of the lowest calibrated level.
   double blank_threshold_percent = 20.0;
+  // An internal standard's area must lie within these % of its mean area in
+  // the standards.
+  double istd_low_percent = 50.0;
+  double istd_high_percent = 150.0;
 };
 
 struct QualifierRatio {
@@ -65,6 +73,7 @@ struct QuantRow {
   std::string calibration_status;
   std::vector<QualifierRatio> qualifiers;
   std::vector<std::string> flags;
+  std::string review;  // the row's review action (reject, integrate), "" when none
 };
 
 struct QuantOutcome {

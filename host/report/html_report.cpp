@@ -219,6 +219,63 @@ void append_strings_json(std::string& out, std::string_view key,
   out += ']';
 }
 
+template <typename List, typename Each>
+void append_list_json(std::string& out, std::string_view key, const List& items, Each each) {
+  out += ",\"";
+  out += key;
+  out += "\":[";
+  bool first = true;
+  for (const auto& v : items) {
+    if (!first) out += ',';
+    first = false;
+    each(v);
+  }
+  out += ']';
+}
+
+// The sequence order, the quantitation facts the page plots and the review
+// decisions, after the rows and plots so that a page that does not know
+// them reads the block as before.
+void append_sequence_json(std::string& out, const ReportModel& m) {
+  const auto index = [&](std::size_t v) { out += std::to_string(v); };
+  const auto number = [&](const std::optional<double>& v) {
+    append_json_number(out, v, kValueDigits);
+  };
+  const auto text = [&](const std::string& s) {
+    append_json_text(out, s, JsonText::kInsideHtml);
+  };
+  append_list_json(out, "order", m.injection_order, index);
+  out += ",\"order_source\":";
+  text(m.order_source);
+  append_list_json(out, "sample_types", m.sample_types, text);
+  append_list_json(out, "conc", m.concentrations, number);
+  append_list_json(out, "accuracy", m.accuracies, number);
+  append_list_json(out, "istd_out", m.istd_out_of_range, index);
+  append_list_json(out, "istd_targets", m.istd_targets, index);
+  out += ",\"unit\":";
+  text(m.amount_unit);
+  out += ",\"qc_limit\":";
+  number(m.qc_limit_percent);
+  out += ",\"istd_limits\":[";
+  number(m.istd_low_percent);
+  out += ',';
+  number(m.istd_high_percent);
+  out += ']';
+  append_list_json(out, "review", m.review, [&](const tables::ReviewEntry& e) {
+    out += '[' + std::to_string(e.file_index) + ',' + std::to_string(e.target_index) + ',';
+    text(e.action);
+    out += ',';
+    number(e.start_rt);
+    out += ',';
+    number(e.end_rt);
+    for (const std::string* s : {&e.reason, &e.reviewer, &e.time}) {
+      out += ',';
+      text(*s);
+    }
+    out += ']';
+  });
+}
+
 void append_data_block(std::string& out, const ReportModel& m) {
   Pool labels;
   std::string rows;
@@ -249,7 +306,9 @@ void append_data_block(std::string& out, const ReportModel& m) {
     if (i > 0) out += ',';
     append_plot(out, m.plots[i]);
   }
-  out += "]}</script>\n";
+  out += ']';
+  append_sequence_json(out, m);
+  out += "}</script>\n";
 }
 
 void append_fact(std::string& out, std::string_view label, std::string_view value) {
@@ -288,6 +347,11 @@ void append_summary(std::string& out, const ReportModel& m) {
   append_fact(out, "command line", f.command_line);
   append_fact(out, "started (UTC)", f.started);
   append_fact(out, "duration", general_text(f.seconds, 4) + " s");
+  if (!m.order_source.empty()) append_fact(out, "injection order", m.order_source);
+  if (!m.review_digest.empty())
+    append_fact(out, "review applied",
+                m.review_source + " (SHA-1 " + m.review_digest + ", " +
+                    std::to_string(m.review.size()) + " decisions)");
   out += "</table></section>\n";
 }
 
@@ -321,6 +385,43 @@ void append_targets(std::string& out, const ReportModel& m) {
     out += "</details>\n";
   }
   out += "</section>\n";
+}
+
+// Every override the review made, with who made it, when and why: what a
+// reader signing the results must see beside them.
+void append_audit(std::string& out, const ReportModel& m) {
+  out += "<section id=\"audit\"><h2>Audit</h2>\n";
+  if (m.review_digest.empty()) {
+    out += "<p>No review was applied: every value is as the chain measured it.</p>";
+    out += "</section>\n";
+    return;
+  }
+  out += "<p>Review file ";
+  append_html_text(out, m.review_source);
+  out += ", SHA-1 <code>" + m.review_digest + "</code>.</p>\n";
+  out +=
+      "<table class=\"list audit\"><thead><tr><th>file</th><th>target</th>"
+      "<th>action</th><th>start (min)</th><th>end (min)</th><th>reason</th>"
+      "<th>reviewer</th><th>time</th><th>review line</th></tr></thead><tbody>\n";
+  for (const tables::ReviewEntry& e : m.review) {
+    out += "<tr><td>";
+    append_html_text(out, e.file_index < m.files.size() ? m.files[e.file_index] : e.file);
+    out += "</td><td>";
+    append_html_text(out, e.target_index < m.targets.size() ? m.targets[e.target_index].name
+                                                          : e.target);
+    out += "</td><td>";
+    append_html_text(out, e.action);
+    out += "</td><td>";
+    if (e.start_rt) out += general_text(*e.start_rt, 6);
+    out += "</td><td>";
+    if (e.end_rt) out += general_text(*e.end_rt, 6);
+    for (const std::string* s : {&e.reason, &e.reviewer, &e.time}) {
+      out += "</td><td>";
+      append_html_text(out, *s);
+    }
+    out += "</td><td>" + std::to_string(e.line) + "</td></tr>\n";
+  }
+  out += "</tbody></table></section>\n";
 }
 
 void append_unprocessed(std::string& out, const ReportModel& m) {
@@ -482,6 +583,7 @@ std::string render_html_report(const ReportModel& m) {
   append_targets(out, m);
   append_unprocessed(out, m);
   append_sections(out, m.sections, "h2");
+  append_audit(out, m);
   out += "</main>\n";
   append_data_block(out, m);
   out += "<script>";

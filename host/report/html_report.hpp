@@ -18,6 +18,7 @@
 
 #include "chain_runner.hpp"
 #include "results_table.hpp"
+#include "review.hpp"
 #include "targets.hpp"
 
 namespace vx::host::report {
@@ -65,6 +66,24 @@ struct ReportModel {
   std::vector<std::vector<ReportSection>>
       target_sections;                  // empty, or one list per target
   std::vector<ReportSection> sections;  // after the per-target sections
+  // The sequence: file indexes in injection order and where that order came
+  // from; empty: the files' own order.
+  std::vector<std::size_t> injection_order;
+  std::string order_source;
+  // Quantitation facts the page draws (empty without a quantitation):
+  // per file its sample type, per row its concentration and accuracy, and
+  // the rows whose internal standard is out of range.
+  std::vector<std::string> sample_types;
+  std::vector<std::optional<double>> concentrations, accuracies;
+  std::vector<std::size_t> istd_out_of_range;
+  std::vector<std::size_t> istd_targets;  // targets that are internal standards
+  std::string amount_unit;
+  double qc_limit_percent = 20.0;
+  double istd_low_percent = 50.0, istd_high_percent = 150.0;
+  // The review applied to the rows (listed in the Audit section).
+  std::vector<tables::ReviewEntry> review;
+  std::string review_digest;
+  std::string review_source;
 };
 
 std::string render_html_report(const ReportModel& model);

@@ -34,6 +34,8 @@ using quant::kFlagFitFailed;
 using quant::kFlagIstdFailed;
 using quant::kFlagOutsideCurve;
 using quant::kFlagQualifierRatio;
+using quant::kFlagRejected;
+using quant::kFlagIstdOutOfRange;
 using quant::model_name;
 using quant::weighting_name;
 using figures::render_calibration_svg;
@@ -216,7 +218,7 @@ std::string readable_quant_flag(std::string_view key) {
   struct Known {
     std::string_view key, text;
   };
-  static constexpr std::array<Known, 13> kKnown{{
+  static constexpr std::array<Known, 15> kKnown{{
       {kFlagFitFailed, "quantifier fit failed"},
       {kFlagIstdFailed, "internal standard fit failed"},
       {kFlagBelowRange, "below the calibrated range"},
@@ -224,6 +226,8 @@ std::string readable_quant_flag(std::string_view key) {
       {kFlagQualifierRatio, "qualifier ratio out of tolerance"},
       {kFlagBlank, "blank above the threshold"},
       {kFlagOutsideCurve, "response outside the curve"},
+      {kFlagRejected, "rejected in review"},
+      {kFlagIstdOutOfRange, "internal standard area out of range"},
       {kCalOk, "ok"},
       {kCalNoStandards, "no standards"},
       {kCalTooFewLevels, "too few levels"},

@@ -15,6 +15,22 @@
   // A cell plot's fields by name, as the data block lists them.
   var P = {};
   D.plot_fields.forEach(function (name, i) { P[name] = i; });
+  // The sequence and quantitation facts; a report without them has empty lists.
+  var ORDER = D.order && D.order.length === NF ? D.order : [];
+  if (!ORDER.length) for (var o0 = 0; o0 < NF; o0++) ORDER.push(o0);
+  var CONC = D.conc && D.conc.length === NF * NT ? D.conc : null;
+  var UNIT = D.unit || "";
+  // Columns another build may add; read by name and absent here.
+  var DETECTION = C.detection;
+  // Decisions made in this page, by row index; kept in the browser's storage
+  // under the report's title and file count, so reopening the report keeps them.
+  var STORE = "vx-review:" + document.title + ":" + NF + "x" + NT;
+  var decisions = {};
+  try { decisions = JSON.parse(localStorage.getItem(STORE) || "{}") || {}; } catch (e) { decisions = {}; }
+  var applied = {}, matrixRefresh = null;
+  (D.review || []).forEach(function (e) {
+    applied[e[0] * NT + e[1]] = { action: e[2], start: e[3], end: e[4], reason: e[5], reviewer: e[6], time: e[7] };
+  });
 
   function el(tag, cls, text) {
     var e = document.createElement(tag);
@@ -48,6 +64,8 @@
   function fitStatus(r) { return r[FIT] || ""; }
   function outcome(r) {
     if (status(r) !== "ok") return "failed";
+    if (C.review !== undefined && r[C.review] === "reject") return "nopeak";
+    if (DETECTION !== undefined && r[DETECTION] === "not_detected") return "nopeak";
     var f = fitStatus(r);
     return f === "success" ? "ok" : f === "unstable_fit" ? "unstable" : "nopeak";
   }
@@ -88,7 +106,7 @@
     var L = 62, R = 12, T = 10, B = 40, w = o.w, h = o.h;
     var pw = w - L - R, ph = h - T - B;
     var xr = o.x && o.x[1] > o.x[0] ? o.x : range([o.xs]);
-    var yr = range([o.ys].concat(o.lines.map(function (l) { return l[1]; })), [o.baseline]);
+    var yr = range([o.ys].concat(o.lines.map(function (l) { return l[1]; })), [o.baseline].concat(o.limits || []));
     function sx(x) { return L + (x - xr[0]) / (xr[1] - xr[0]) * pw; }
     function sy(y) { return T + ph - (y - yr[0]) / (yr[1] - yr[0]) * ph; }
     var s = svgEl("svg", { width: w, height: h, viewBox: "0 0 " + w + " " + h, "class": "chart" });
@@ -115,6 +133,13 @@
     yl.textContent = o.yLabel;
     s.appendChild(yl);
     var g = svgEl("g", {});
+    if (o.shade && o.shade[1] > o.shade[0])  // integration bounds
+      g.appendChild(svgEl("rect", { x: sx(o.shade[0]), y: T, width: sx(o.shade[1]) - sx(o.shade[0]),
+        height: ph, fill: "#ffd54f", "fill-opacity": 0.35, "class": "bounds" }));
+    (o.limits || []).forEach(function (v) {
+      g.appendChild(svgEl("line", { x1: L, x2: L + pw, y1: sy(v), y2: sy(v), stroke: "#c0392b",
+        "stroke-dasharray": "4 3", "class": "limit" }));
+    });
     if (o.baseline !== null && o.baseline !== undefined && isFinite(o.baseline))
       g.appendChild(svgEl("line", { x1: L, x2: L + pw, y1: sy(o.baseline), y2: sy(o.baseline),
         stroke: "#2a9d3a", "stroke-dasharray": "6 4", "class": "baseline" }));
@@ -122,7 +147,9 @@
     if (o.connect) g.appendChild(polyline(o.xs, o.ys, sx, sy, "#9db7e0", "link"));
     for (var i = 0; i < o.xs.length; i++) {
       if (o.xs[i] === null || o.ys[i] === null) continue;
-      g.appendChild(svgEl("circle", { cx: sx(o.xs[i]), cy: sy(o.ys[i]), r: o.r || 3, fill: "#1f5fbf", "class": "pt" }));
+      var bad = o.bad && o.bad[i];
+      g.appendChild(svgEl("circle", { cx: sx(o.xs[i]), cy: sy(o.ys[i]), r: o.r || 3, fill: bad ? "#c0392b" : "#1f5fbf",
+        "class": bad ? "pt out" : "pt" }));
     }
     s.appendChild(g);
     return s;
@@ -191,8 +218,10 @@
     var body = el("div", "cell-body");
     if (p) {
       var pts = points(p[P.points], p);
+      var dec = decisions[i] || applied[i];
       body.appendChild(chart({ w: 560, h: 300, x: [p[P.window_lo], p[P.window_hi]], xs: pts[0], ys: pts[1],
-        lines: [fitCurve(r, p)], baseline: p[P.baseline], xLabel: "retention time (min)", yLabel: "intensity" }));
+        lines: [fitCurve(r, p)], baseline: p[P.baseline], xLabel: "retention time (min)", yLabel: "intensity",
+        shade: dec && dec.action === "integrate" ? [dec.start, dec.end] : null }));
     } else if (svg || !D.plots.length) {
       body.appendChild(el("p", "noplot", "This report holds no trace data" +
         (svg ? ": see the SVG figure." : ".")));
@@ -208,6 +237,7 @@
     });
     body.appendChild(tbl);
     view.appendChild(body);
+    view.appendChild(reviewForm(i, f, t, r));
     if (svg) {
       var a = el("a", null, "the SVG figure");
       // Only relative paths are linked: a scheme would not be a file beside the report.
@@ -302,33 +332,47 @@
     return { head: headTable, body: bodyTable, headRow: hr, refresh: refresh };
   }
 
-  function matrixRow(f) {
-    var tr = el("tr"), th = el("th", "fname", baseName(D.files[f]));
+  function matrixRow(k) {
+    var f = ORDER[k], tr = el("tr"), th = el("th", "fname", baseName(D.files[f]));
     th.title = D.files[f];
     tr.appendChild(th);
     for (var t = 0; t < NT; t++) {
       var i = f * NT + t, r = D.rows[i], o = outcome(r);
       // A fit without a peak reports zeros: the cell says "no peak" instead.
-      var text = o === "failed" ? "\u2717" : o === "nopeak" || r[AREA] === null ? "\u2013" : cellNumber(r[AREA]);
-      var td = el("td", "cell " + o, text);
+      var text = cellText(i, r, o);
+      var td = el("td", "cell " + o + (decisions[i] ? " reviewed" : ""), text);
       td.dataset.i = i;
       td.title = th.textContent + " \u00b7 " + D.targets[t][0];  // the names scroll out of view
       tr.appendChild(td);
     }
     return tr;
   }
+  // A cell says what a reader needs: the concentration when there is one
+  // (the area otherwise), n.d. when no peak was detected, "unstable" for a
+  // fit that did not settle (its numbers are not a result), a cross for a
+  // file or step that failed.
+  function cellText(i, r, o) {
+    if (o === "failed") return "\u2717";
+    if (o === "nopeak") return "n.d.";
+    if (o === "unstable") return "unstable";
+    var v = CONC ? CONC[i] : r[AREA];
+    if (CONC && v === null && D.istd_targets.indexOf(i % NT) >= 0) v = r[AREA];
+    return v === null ? "\u2013" : cellNumber(v);
+  }
   function buildMatrix() {
     var heads = [el("th", "corner", "file \\ target")];
     D.targets.forEach(function (t) {
-      var th = el("th", "tname", t[0]);
+      // Whole names, wrapped: six targets sharing a prefix must not look alike.
+      var th = el("th", "tname", t[0] + (CONC && UNIT ? " (" + UNIT + ")" : ""));
       th.title = t[0] + " (m/z " + sig(t[1], 8) + ", RT " + sig(t[2], 6) + ")";
       heads.push(th);
     });
-    var widths = [200].concat(D.targets.map(function () { return 64; }));
+    var widths = [200].concat(D.targets.map(function () { return 84; }));
     var g = grid(document.getElementById("matrix-wrap"), "matrix", widths, heads, NF, matrixRow);
     g.head.id = "matrix-head";
     g.body.id = "matrix";
     g.body.dataset.cells = NF * NT;
+    matrixRefresh = g.refresh;
     g.body.addEventListener("click", function (e) {
       var td = e.target.closest("td[data-i]");
       if (td) showCell(Number(td.dataset.i));
@@ -371,16 +415,17 @@
   // only fits that found a peak are drawn.
   function trendPlots(t) {
     var rts = [], areas = [], xs = [];
-    for (var f = 0; f < NF; f++) {
-      var r = D.rows[f * NT + t], good = outcome(r) === "ok";
-      xs.push(f + 1);
+    var plots = el("div", "trend");
+    if (NF < 2) return plots;  // one file draws no sequence
+    for (var k = 0; k < NF; k++) {
+      var f = ORDER[k], r = D.rows[f * NT + t], good = outcome(r) === "ok";
+      xs.push(k + 1);
       rts.push(good ? r[RT] : null);
       areas.push(good ? r[AREA] : null);
     }
-    var plots = el("div", "trend");
     [[rts, "RT (min)", "fitted retention time (drift)"], [areas, "area", "area"]].forEach(function (p) {
       var fig = el("figure");
-      fig.appendChild(chart({ w: 420, h: 200, xs: xs, ys: p[0], lines: [], xLabel: "file (input order)",
+      fig.appendChild(chart({ w: 420, h: 200, xs: xs, ys: p[0], lines: [], xLabel: "injection (" + (D.order_source || "input order") + ")",
         yLabel: p[1], connect: true, r: 2 }));
       fig.appendChild(el("figcaption", null, p[2]));
       plots.appendChild(fig);
@@ -437,7 +482,160 @@
     });
   }
 
+  // ---- Review: the analyst's decisions, kept in this browser, exported as review.tsv ----
+  // Decisions already applied by vxrun --review, by row.
+  function refreshMatrix() { if (matrixRefresh) matrixRefresh(); }
+  function saveDecisions() {
+    try { localStorage.setItem(STORE, JSON.stringify(decisions)); } catch (e) { /* private mode: kept in the page only */ }
+    refreshMatrix();
+    var n = Object.keys(decisions).length, c = document.getElementById("review-count");
+    if (c) c.textContent = n + (n === 1 ? " decision" : " decisions") + " in this browser";
+  }
+  function reviewForm(i, f, t, r) {
+    var box = el("div", "review-form"), d = decisions[i] || {};
+    box.appendChild(el("h4", null, "Review this peak"));
+    if (applied[i]) box.appendChild(el("p", "muted", "Applied in this report: " + applied[i].action +
+      (applied[i].reason ? " (" + applied[i].reason + ")" : "") + " by " + applied[i].reviewer));
+    function input(label, cls, value, type) {
+      var l = el("label", null, label + " "), x = el("input", cls);
+      x.type = type || "text";
+      x.value = value === undefined || value === null ? "" : value;
+      l.appendChild(x);
+      box.appendChild(l);
+      return x;
+    }
+    var p = D.plots.length ? D.plots[i] : null;
+    var lo = d.start !== undefined ? d.start : p && typeof p !== "string" ? p[P.window_lo] : "";
+    var hi = d.end !== undefined ? d.end : p && typeof p !== "string" ? p[P.window_hi] : "";
+    var start = input("start (min)", "rv-start", lo, "number"), end = input("end (min)", "rv-end", hi, "number");
+    start.step = end.step = "0.001";
+    var reason = input("reason", "rv-reason", d.reason), who = input("reviewer", "rv-reviewer", d.reviewer || reviewerName());
+    var msg = el("p", "rv-msg");
+    function decide(action) {
+      if (!reason.value.trim()) { msg.textContent = "Give a reason: it goes into the audit."; return; }
+      if (!who.value.trim()) { msg.textContent = "Give the reviewer's name."; return; }
+      var dec = { file: D.files[f], target: D.targets[t][0], action: action, reason: reason.value,
+        reviewer: who.value, time: new Date().toISOString() };
+      if (action === "integrate") {
+        var a = parseFloat(start.value), b = parseFloat(end.value);
+        if (!(a < b)) { msg.textContent = "The start must come before the end."; return; }
+        dec.start = a;
+        dec.end = b;
+      }
+      try { localStorage.setItem(STORE + ":reviewer", who.value); } catch (e) { /* kept for this page only */ }
+      decisions[i] = dec;
+      saveDecisions();
+      showCell(i);
+    }
+    var rej = el("button", "rv-reject", "Reject peak"), integ = el("button", "rv-integrate", "Integrate between");
+    var undo = el("button", "rv-undo", "Undo");
+    rej.addEventListener("click", function () { decide("reject"); });
+    integ.addEventListener("click", function () { decide("integrate"); });
+    undo.addEventListener("click", function () { delete decisions[i]; saveDecisions(); showCell(i); });
+    [rej, integ, undo, msg].forEach(function (b) { box.appendChild(b); });
+    if (decisions[i]) box.appendChild(el("p", "rv-state", "Decided here: " + decisions[i].action + " \u2014 not yet applied; export and rerun with --review."));
+    return box;
+  }
+  function reviewerName() { try { return localStorage.getItem(STORE + ":reviewer") || ""; } catch (e) { return ""; } }
+  // Cells as the results table writes them: tab, line feed, carriage return
+  // and backslash escaped, so a reason can hold anything and stays one line.
+  function tsvCell(s) {
+    return String(s).replace(/\\/g, "\\\\").replace(/\t/g, "\\t").replace(/\n/g, "\\n").replace(/\r/g, "\\r");
+  }
+  function reviewTsv() {
+    var lines = ["file\ttarget\taction\tstart_rt\tend_rt\treason\treviewer\ttime"];
+    Object.keys(decisions).map(Number).sort(function (a, b) { return a - b; }).forEach(function (k) {
+      var d = decisions[k];
+      lines.push([d.file, d.target, d.action, d.start === undefined ? "" : d.start, d.end === undefined ? "" : d.end,
+        d.reason, d.reviewer, d.time].map(tsvCell).join("\t"));
+    });
+    return lines.join("\n") + "\n";
+  }
+  function buildReviewBar() {
+    var bar = el("div", "review-bar");
+    bar.id = "review-bar";
+    var exp = el("button", "rv-export", "Export review.tsv");
+    exp.addEventListener("click", function () {
+      var url = URL.createObjectURL(new Blob([reviewTsv()], { type: "text/tab-separated-values" }));
+      var a = el("a");
+      a.href = url;
+      a.download = "review.tsv";
+      document.body.appendChild(a);
+      a.click();
+      a.remove();
+      setTimeout(function () { URL.revokeObjectURL(url); }, 1000);
+    });
+    var clear = el("button", "rv-clear", "Forget decisions");
+    clear.addEventListener("click", function () { decisions = {}; saveDecisions(); });
+    bar.appendChild(el("span", null, "Review: click a cell, reject its peak or integrate it by hand with a reason. "));
+    bar.appendChild(exp);
+    bar.appendChild(clear);
+    bar.appendChild(el("span", "muted", ""));
+    bar.lastChild.id = "review-count";
+    var sec = document.getElementById("matrix-section");
+    sec.insertBefore(bar, document.getElementById("matrix-wrap"));
+    saveDecisions();
+  }
+
+  // ---- Sequence QC: internal standards against their limits, QCs against theirs ----
+  function buildSequenceQc() {
+    var sec = el("section", null);
+    sec.id = "sequence-qc";
+    sec.appendChild(el("h2", null, "Sequence QC"));
+    var box = el("div", "trend");
+    sec.appendChild(box);
+    var types = D.sample_types || [], lim = D.istd_limits || [50, 150], qc = D.qc_limit || 20;
+    var out = {};
+    (D.istd_out || []).forEach(function (i) { out[i] = true; });
+    if (NF < 2) {
+      sec.appendChild(el("p", "muted", "One file: no sequence to plot."));
+    } else {
+      (D.istd_targets || []).forEach(function (t) {
+        var areas = [], xs = [];
+        for (var k = 0; k < NF; k++) {
+          var r = D.rows[ORDER[k] * NT + t];
+          xs.push(k + 1);
+          areas.push(outcome(r) === "ok" ? r[AREA] : null);
+        }
+        var sum = 0, n = 0;
+        for (var k2 = 0; k2 < NF; k2++) if (types[ORDER[k2]] === "standard" && areas[k2] !== null) { sum += areas[k2]; n++; }
+        if (!n) return;
+        var mean = sum / n, pct = areas.map(function (a) { return a === null ? null : a / mean * 100; });
+        var bad = pct.map(function (v, k3) { return v !== null && (v < lim[0] || v > lim[1]) || !!out[ORDER[k3] * NT + t]; });
+        var fig = el("figure", "istd-chart");
+        fig.appendChild(chart({ w: 420, h: 200, xs: xs, ys: pct, lines: [], limits: lim, bad: bad,
+          xLabel: "injection", yLabel: "% of standards' mean", connect: true, r: 3 }));
+        fig.appendChild(el("figcaption", null, "internal standard " + D.targets[t][0] + ": area, limits " + lim[0] + "\u2013" + lim[1] + " %"));
+        box.appendChild(fig);
+      });
+      if (CONC && D.accuracy && D.accuracy.length === NF * NT) {
+        for (var t = 0; t < NT; t++) {
+          var xs2 = [], ys2 = [], any = false;
+          for (var k4 = 0; k4 < NF; k4++) {
+            var f = ORDER[k4];
+            if (types[f] !== "qc") continue;
+            xs2.push(k4 + 1);
+            ys2.push(D.accuracy[f * NT + t]);
+            any = any || D.accuracy[f * NT + t] !== null;
+          }
+          if (!any) continue;
+          var fig2 = el("figure", "qc-chart");
+          fig2.appendChild(chart({ w: 420, h: 200, xs: xs2, ys: ys2, lines: [], limits: [100 - qc, 100 + qc],
+            bad: ys2.map(function (v) { return v !== null && Math.abs(v - 100) > qc; }),
+            xLabel: "injection", yLabel: "QC accuracy (%)", connect: true, r: 3 }));
+          fig2.appendChild(el("figcaption", null, D.targets[t][0] + ": QC accuracy, limits 100 \u00b1 " + qc + " %"));
+          box.appendChild(fig2);
+        }
+      }
+      if (!box.children.length) sec.appendChild(el("p", "muted", "No internal standard or QC sample to chart."));
+    }
+    var ms = document.getElementById("matrix-section");
+    ms.parentNode.insertBefore(sec, ms.nextSibling);
+  }
+
   buildMatrix();
+  buildSequenceQc();
+  buildReviewBar();
   Array.prototype.forEach.call(document.querySelectorAll("details.target"), function (d) {
     d.addEventListener("toggle", function () {
       if (d.open && !d.dataset.built) {

@@ -34,6 +34,7 @@ struct IonFit {
 struct Measurement {
   IonFit quantifier;
   std::vector<IonFit> qualifiers;  // in the target's qualifier order
+  std::string review = {};         // the row's review action, "" when none
 };
 
 // One line per row; qualifier_fits has one entry per row (missing ones are

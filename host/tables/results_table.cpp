@@ -51,6 +51,8 @@ constexpr auto kColumns = std::to_array<Column>({
     {"iterations", &ResultRow::iterations},
     {"flags", &ResultRow::flags},
     {"message", &ResultRow::message},
+    {"review", &ResultRow::review, true},
+    {"review_digest", &ResultRow::review_digest, true},
 });
 
 constexpr auto kColumnNames = [] {

@@ -59,6 +59,8 @@ struct ResultRow {
   std::optional<int64_t> iterations;
   std::vector<std::string> flags;  // diagnostics keys that were true
   std::string message;             // why, for people, when status is not ok
+  std::string review;         // the analyst's override: "", reject or integrate
+  std::string review_digest;  // SHA-1 of the review file applied, "" without one
 
   bool operator==(const ResultRow&) const = default;
 };

@@ -149,6 +149,57 @@ def check_quant(driver, sequence):
              % (len(samples), len(standards), n_files))
 
 
+HOSTILE = "<img src=x onerror=alert(2)> & \"q\""
+
+
+def check_review(driver, vxrun, work, sequence, report):
+    """The review loop: reject a peak in the page, export review.tsv, rerun
+    with --review; the concentration goes, the audit lists the override and a
+    hostile reason stays text."""
+    cell = driver.find_element(By.CSS_SELECTOR, "#matrix td.cell.ok")
+    i = int(cell.get_attribute("data-i"))
+    cell.click()
+    driver.find_element(By.CSS_SELECTOR, ".rv-reason").send_keys(HOSTILE)
+    driver.find_element(By.CSS_SELECTOR, ".rv-reviewer").send_keys("tester")
+    driver.save_screenshot(os.path.join(work, "review_cell.png"))
+    driver.find_element(By.CSS_SELECTOR, ".rv-reject").click()
+    # The download's bytes, caught where the page makes its blob.
+    driver.execute_script("URL.createObjectURL = function (b) { window.__vxBlob = b; return 'about:blank'; };"
+                          "HTMLAnchorElement.prototype.click = function () {};")
+    driver.find_element(By.CSS_SELECTOR, ".rv-export").click()
+    tsv = driver.execute_async_script("arguments[0]; window.__vxBlob.text().then(arguments[arguments.length - 1]);")
+    lines = tsv.strip("\n").split("\n")
+    if lines[0] != "file\ttarget\taction\tstart_rt\tend_rt\treason\treviewer\ttime" or len(lines) != 2:
+        fail("exported review.tsv is not one decision under the header: %r" % tsv)
+    if "\treject\t" not in lines[1] or HOSTILE not in lines[1]:
+        fail("exported decision lacks the action or the reason: %r" % lines[1])
+    review = os.path.join(work, "review.tsv")
+    with open(review, "w", encoding="utf-8") as f:
+        f.write(tsv)
+    reviewed = os.path.join(work, "reviewed_report.html")
+    quant_tsv = os.path.join(work, "reviewed_quant.tsv")
+    run_vxrun([vxrun, "batch", sequence, "-q", "--targets", os.path.join(sequence, "targets.tsv"),
+               "--samples", os.path.join(sequence, "samples.tsv"), "--report", reviewed,
+               "--quant", quant_tsv, "--review", review, "--amount-unit", "ng/mL",
+               "--table", os.path.join(work, "reviewed_results.tsv")])
+    with open(quant_tsv, encoding="utf-8") as f:
+        rows = [l.rstrip("\n").split("\t") for l in f]
+    head = rows[0]
+    row = rows[1 + i]
+    if row[head.index("review")] != "reject" or row[head.index("concentration")] != "":
+        fail("the rejected row still has a concentration or no review mark: %r" % row)
+    driver.get("file://" + os.path.abspath(reviewed))
+    no_alert(driver)
+    audit = driver.find_element(By.ID, "audit").text
+    if HOSTILE not in audit or "tester" not in audit:
+        fail("the audit section does not list the override as text: %r" % audit)
+    if driver.find_elements(By.CSS_SELECTOR, "#audit img"):
+        fail("the hostile reason became markup")
+    if "ng/mL" not in driver.find_element(By.ID, "matrix-head").text:
+        fail("concentration headers lack the unit")
+    driver.save_screenshot(os.path.join(work, "review_audit.png"))
+
+
 def column_values(driver, details, col):
     return driver.execute_script(
         "return Array.from(arguments[0].querySelectorAll('.rows tr[data-i]'))"
@@ -316,6 +367,7 @@ def main():
         if quant:
             driver.get("file://" + os.path.abspath(quant))
             check_quant(driver, a.quant)
+            check_review(driver, a.vxrun, a.work, a.quant, quant)
             errors = console_errors(driver)
             if errors:
                 fail("browser console errors on the quantitation report: %r" % errors)
