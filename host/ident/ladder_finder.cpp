@@ -6,6 +6,8 @@
 #include <charconv>
 #include <cmath>
 #include <cstddef>
+#include <optional>
+#include <string>
 
 namespace vx::host::ident {
 namespace {
@@ -51,40 +53,40 @@ double local_spacing(const std::vector<double>& gaps, std::size_t i) {
   return median_of(std::move(around));
 }
 
-}  // namespace
+struct Trace {
+  std::vector<double> t, y;
+};
 
-LadderFind find_ladder(std::span<const double> rt, std::span<const double> intensity,
-                       int first_carbon, const LadderFinderOptions& options) {
-  LadderFind out;
-  if (rt.size() != intensity.size()) {
-    out.warnings.push_back("times and intensities differ in length");
-    return out;
-  }
-  if (first_carbon < kMinCarbon || first_carbon > kMaxCarbon) {
-    out.warnings.push_back("the first carbon number must be from 1 to 200");
-    return out;
-  }
-  std::vector<double> t;
-  std::vector<double> y;
-  t.reserve(rt.size());
-  y.reserve(rt.size());
+// A point with a non-finite time or intensity is a gap in the recording, not
+// a signal, so it is left out rather than failing the whole trace.
+Trace finite_trace(std::span<const double> rt, std::span<const double> intensity) {
+  Trace tr;
+  tr.t.reserve(rt.size());
+  tr.y.reserve(rt.size());
   for (std::size_t i = 0; i < rt.size(); ++i) {
     if (std::isfinite(rt[i]) && std::isfinite(intensity[i])) {
-      t.push_back(rt[i]);
-      y.push_back(intensity[i]);
+      tr.t.push_back(rt[i]);
+      tr.y.push_back(intensity[i]);
     }
   }
-  if (t.size() < 3) {
-    out.warnings.push_back("fewer than three trace points: no ladder");
-    return out;
-  }
-  for (std::size_t i = 1; i < t.size(); ++i) {
-    if (!(t[i] > t[i - 1])) {
-      out.warnings.push_back("retention times do not increase: no ladder");
-      return out;
-    }
-  }
+  return tr;
+}
 
+// Why the trace cannot hold a ladder: the apex refinement needs three
+// points, and runs and gaps mean nothing unless the times increase.
+std::optional<std::string> trace_problem(const std::vector<double>& t) {
+  if (t.size() < 3) return "fewer than three trace points: no ladder";
+  for (std::size_t i = 1; i < t.size(); ++i) {
+    if (!(t[i] > t[i - 1])) return "retention times do not increase: no ladder";
+  }
+  return std::nullopt;
+}
+
+// Baseline, robust noise and threshold into out. The relative floor keeps
+// a very quiet trace from splitting every alkane's shoulder into peaks.
+// False when nothing rises above the baseline.
+bool set_threshold(const std::vector<double>& y, const LadderFinderOptions& options,
+                   LadderFind& out) {
   out.baseline = median_of(y);
   std::vector<double> deviation(y.size());
   for (std::size_t i = 0; i < y.size(); ++i)
@@ -93,12 +95,14 @@ LadderFind find_ladder(std::span<const double> rt, std::span<const double> inten
   const double top = *std::max_element(y.begin(), y.end()) - out.baseline;
   out.threshold = out.baseline + std::max(options.threshold_sigmas * out.noise,
                                           options.min_relative_height * top);
-  if (!(top > 0.0)) {
-    out.warnings.push_back("the trace is flat: no ladder");
-    return out;
-  }
+  return top > 0.0;
+}
 
-  // One peak per run of points above the threshold.
+// One peak per run of points above the threshold, at its highest point
+// refined by a parabola (scans are coarse next to an alkane's width).
+void pick_peaks(const Trace& tr, LadderFind& out) {
+  const std::vector<double>& t = tr.t;
+  const std::vector<double>& y = tr.y;
   for (std::size_t i = 0; i < y.size();) {
     if (!(y[i] > out.threshold)) {
       ++i;
@@ -119,27 +123,28 @@ LadderFind find_ladder(std::span<const double> rt, std::span<const double> inten
     out.peaks.push_back(p);
     i = j;
   }
-  if (out.peaks.size() < 2) {
-    out.warnings.push_back("found " + std::to_string(out.peaks.size()) +
-                           " peak(s) above the threshold: a ladder needs two alkanes");
-    return out;
-  }
+}
 
-  // Extra peaks first: a peak much closer to its neighbour than the local
-  // spacing cannot be the next alkane. The smaller one of such a pair drops
-  // out, and the gaps are taken again, until none is left.
+// The gaps between consecutive kept peaks (indices into peaks).
+std::vector<double> gaps_between(const std::vector<LadderPeak>& peaks,
+                                 const std::vector<std::size_t>& kept) {
+  std::vector<double> gaps;
+  for (std::size_t i = 1; i < kept.size(); ++i) {
+    gaps.push_back(peaks[kept[i]].rt - peaks[kept[i - 1]].rt);
+  }
+  return gaps;
+}
+
+// Extra peaks first: a peak much closer to its neighbour than the local
+// spacing cannot be the next alkane. The smaller one of such a pair drops
+// out, and the gaps are taken again, until none is left. Returns the
+// indices of the peaks kept, in time order.
+std::vector<std::size_t> drop_extra_peaks(LadderFind& out) {
   std::vector<std::size_t> kept(out.peaks.size());
   for (std::size_t i = 0; i < kept.size(); ++i) kept[i] = i;
-  std::vector<double> gaps;
-  auto take_gaps = [&] {
-    gaps.clear();
-    for (std::size_t i = 1; i < kept.size(); ++i) {
-      gaps.push_back(out.peaks[kept[i]].rt - out.peaks[kept[i - 1]].rt);
-    }
-  };
   for (bool dropped = true; dropped && kept.size() > 2;) {
     dropped = false;
-    take_gaps();
+    const std::vector<double> gaps = gaps_between(out.peaks, kept);
     for (std::size_t g = 0; g < gaps.size(); ++g) {
       if (gaps[g] < 0.5 * local_spacing(gaps, g)) {
         const std::size_t a = kept[g];
@@ -154,8 +159,15 @@ LadderFind find_ladder(std::span<const double> rt, std::span<const double> inten
       }
     }
   }
-  take_gaps();
+  return kept;
+}
 
+// Numbers the kept peaks from first_carbon: a gap of about k local spacings
+// skips k − 1 carbon numbers, each reported missing, so the peaks after a
+// missing alkane keep their true numbers.
+void number_peaks(LadderFind& out, const std::vector<std::size_t>& kept, int first_carbon,
+                  const LadderFinderOptions& options) {
+  const std::vector<double> gaps = gaps_between(out.peaks, kept);
   int carbon = first_carbon;
   out.peaks[kept[0]].carbon = carbon;
   for (std::size_t g = 0; g < gaps.size(); ++g) {
@@ -182,6 +194,37 @@ LadderFind find_ladder(std::span<const double> rt, std::span<const double> inten
     }
     out.peaks[kept[g + 1]].carbon = carbon;
   }
+}
+
+}  // namespace
+
+LadderFind find_ladder(std::span<const double> rt, std::span<const double> intensity,
+                       int first_carbon, const LadderFinderOptions& options) {
+  LadderFind out;
+  if (rt.size() != intensity.size()) {
+    out.warnings.push_back("times and intensities differ in length");
+    return out;
+  }
+  if (first_carbon < kMinCarbon || first_carbon > kMaxCarbon) {
+    out.warnings.push_back("the first carbon number must be from 1 to 200");
+    return out;
+  }
+  const Trace tr = finite_trace(rt, intensity);
+  if (auto problem = trace_problem(tr.t)) {
+    out.warnings.push_back(std::move(*problem));
+    return out;
+  }
+  if (!set_threshold(tr.y, options, out)) {
+    out.warnings.push_back("the trace is flat: no ladder");
+    return out;
+  }
+  pick_peaks(tr, out);
+  if (out.peaks.size() < 2) {
+    out.warnings.push_back("found " + std::to_string(out.peaks.size()) +
+                           " peak(s) above the threshold: a ladder needs two alkanes");
+    return out;
+  }
+  number_peaks(out, drop_extra_peaks(out), first_carbon, options);
   for (const LadderPeak& p : out.peaks) {
     if (p.carbon > 0) out.alkanes.push_back({p.carbon, p.rt});
   }

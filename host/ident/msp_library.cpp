@@ -101,69 +101,11 @@ class Reader {
       return;
     }
     if (!field) {
-      if (!p_.active) {
-        error(no, "line " + quoted_excerpt(detail::trim(text)) + " outside an entry");
-        return;
-      }
-      const std::string_view t = detail::trim(text);
-      const bool numeric = (t.front() >= '0' && t.front() <= '9') || t.front() == '.';
-      if (!numeric) {
-        fail(no, "line " + quoted_excerpt(t) + " is neither a field nor a peak");
-      } else if (p_.num_peaks) {
-        fail(no, "more peaks than Num Peaks (" + std::to_string(*p_.num_peaks) +
-                     ") in entry " + quoted_excerpt(p_.entry.name));
-      } else {
-        fail(no, "peak line before Num Peaks in entry " + quoted_excerpt(p_.entry.name));
-      }
-      return;
-    }
-    if (k == "name") {
-      if (p_.active) finish(no);
-      start(no);
-      if (value.empty()) {
-        fail(no, "empty NAME");
-        return;
-      }
-      p_.entry.name = std::string(value);
-      p_.has_name = true;
-      return;
-    }
-    if (!p_.active) start(no);
-    if (collecting_peaks()) {
-      // A field where peaks should continue: the list was cut short.
-      finish(no);
-      start(no);
-    }
-    if (k == "numpeaks") {
-      const auto n = detail::parse_integer(value);
-      if (p_.num_peaks) {
-        fail(no, "Num Peaks twice in entry " + quoted_excerpt(p_.entry.name));
-      } else if (!n || *n < 0 || *n > kMaxMspPeaks) {
-        fail(no, "Num Peaks " + quoted_excerpt(value) +
-                     " is not a whole number from 0 to 100000");
-      } else if (!p_.has_name) {
-        fail(p_.entry.line, "entry without NAME");
-      } else {
-        p_.num_peaks = *n;
-        p_.num_peaks_line = no;
-        p_.entry.peaks.reserve(static_cast<std::size_t>(*n));
-      }
-    } else if (k == "retentionindex" || k == "ri") {
-      p_.entry.retention_index = parse_retention_index(value);
-      if (!p_.entry.retention_index)
-        fail(no, "retention index " + quoted_excerpt(value) + " is not a number");
-    } else if (k == "retentiontime" || k == "rt") {
-      p_.entry.retention_time = parse_retention_time(value);
-      if (!p_.entry.retention_time) {
-        fail(no, "retention time " + quoted_excerpt(value) +
-                     " is not a number of minutes or seconds");
-      }
-    } else if (k == "precursormz") {
-      p_.entry.precursor_mz = detail::parse_number(value);
-      if (!p_.entry.precursor_mz)
-        fail(no, "precursor m/z " + quoted_excerpt(value) + " is not a number");
+      stray_line(text, no);
+    } else if (k == "name") {
+      name_field(value, no);
     } else {
-      p_.entry.fields.emplace_back(std::string(key), std::string(value));
+      other_field(k, key, value, no);
     }
   }
 
@@ -191,6 +133,86 @@ class Reader {
   MspParse take() { return std::move(out_); }
 
  private:
+  // A line that is neither a field nor an expected peak line. The message
+  // tells a peak line past the count, or before it, from plain stray text,
+  // since those are the usual ways a hand-edited entry goes wrong.
+  void stray_line(std::string_view text, std::size_t no) {
+    if (!p_.active) {
+      error(no, "line " + quoted_excerpt(detail::trim(text)) + " outside an entry");
+      return;
+    }
+    const std::string_view t = detail::trim(text);
+    const bool numeric = (t.front() >= '0' && t.front() <= '9') || t.front() == '.';
+    if (!numeric) {
+      fail(no, "line " + quoted_excerpt(t) + " is neither a field nor a peak");
+    } else if (p_.num_peaks) {
+      fail(no, "more peaks than Num Peaks (" + std::to_string(*p_.num_peaks) +
+                   ") in entry " + quoted_excerpt(p_.entry.name));
+    } else {
+      fail(no, "peak line before Num Peaks in entry " + quoted_excerpt(p_.entry.name));
+    }
+  }
+
+  // Name: always starts a new entry, even without a blank line before it.
+  void name_field(std::string_view value, std::size_t no) {
+    if (p_.active) finish(no);
+    start(no);
+    if (value.empty()) {
+      fail(no, "empty NAME");
+      return;
+    }
+    p_.entry.name = std::string(value);
+    p_.has_name = true;
+  }
+
+  // Every field but Name:; k is the normalised key. Fields the library does
+  // not interpret are kept as written.
+  void other_field(const std::string& k, std::string_view key, std::string_view value,
+                   std::size_t no) {
+    if (!p_.active) start(no);
+    if (collecting_peaks()) {
+      // A field where peaks should continue: the list was cut short.
+      finish(no);
+      start(no);
+    }
+    if (k == "numpeaks") {
+      num_peaks_field(value, no);
+    } else if (k == "retentionindex" || k == "ri") {
+      p_.entry.retention_index = parse_retention_index(value);
+      if (!p_.entry.retention_index)
+        fail(no, "retention index " + quoted_excerpt(value) + " is not a number");
+    } else if (k == "retentiontime" || k == "rt") {
+      p_.entry.retention_time = parse_retention_time(value);
+      if (!p_.entry.retention_time) {
+        fail(no, "retention time " + quoted_excerpt(value) +
+                     " is not a number of minutes or seconds");
+      }
+    } else if (k == "precursormz") {
+      p_.entry.precursor_mz = detail::parse_number(value);
+      if (!p_.entry.precursor_mz)
+        fail(no, "precursor m/z " + quoted_excerpt(value) + " is not a number");
+    } else {
+      p_.entry.fields.emplace_back(std::string(key), std::string(value));
+    }
+  }
+
+  // The peak count is what tells peak lines from the next entry's text, so
+  // it is taken once, bounded, and only for an entry with a name.
+  void num_peaks_field(std::string_view value, std::size_t no) {
+    const auto n = detail::parse_integer(value);
+    if (p_.num_peaks) {
+      fail(no, "Num Peaks twice in entry " + quoted_excerpt(p_.entry.name));
+    } else if (!n || *n < 0 || *n > kMaxMspPeaks) {
+      fail(no, "Num Peaks " + quoted_excerpt(value) +
+                   " is not a whole number from 0 to 100000");
+    } else if (!p_.has_name) {
+      fail(p_.entry.line, "entry without NAME");
+    } else {
+      p_.num_peaks = *n;
+      p_.num_peaks_line = no;
+      p_.entry.peaks.reserve(static_cast<std::size_t>(*n));
+    }
+  }
   bool collecting_peaks() const {
     return p_.num_peaks && static_cast<long long>(p_.entry.peaks.size()) < *p_.num_peaks;
   }

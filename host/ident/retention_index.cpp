@@ -28,6 +28,125 @@ std::size_t bracket(std::span<const Alkane> ladder, double x, Position position)
 
 double carbon_index(const Alkane& a) { return 100.0 * a.carbon; }
 
+using detail::line_error;
+
+// One ladder file, line by line: the first content line is the header, which
+// fixes the delimiter and where carbon and rt are; every later one is an
+// alkane. A bad row is reported and skipped so one pass lists every error.
+class LadderReader {
+ public:
+  explicit LadderReader(std::string_view source) : source_(source) {}
+
+  // False when the header lacks carbon or rt: no row can be read then.
+  bool header(std::string_view line, std::size_t line_no) {
+    delimiter_ = line.find('\t') != std::string_view::npos ? '\t' : ',';
+    split(line);
+    columns_ = cells_.size();
+    for (std::size_t c = 0; c < cells_.size(); ++c) {
+      int* slot = nullptr;
+      if (detail::same_ignoring_case(cells_[c], "carbon")) {
+        slot = &carbon_col_;
+      } else if (detail::same_ignoring_case(cells_[c], "rt") ||
+                 detail::same_ignoring_case(cells_[c], "retention_time")) {
+        slot = &rt_col_;
+      } else {
+        out_.errors.push_back(line_error(source_, line_no,
+                                         "unknown column " +
+                                             detail::quoted_excerpt(cells_[c]) +
+                                             " (a ladder has carbon and rt)"));
+        continue;
+      }
+      if (*slot >= 0) {
+        out_.errors.push_back(line_error(
+            source_, line_no, "column " + detail::quoted_excerpt(cells_[c]) + " twice"));
+      }
+      *slot = static_cast<int>(c);
+    }
+    if (carbon_col_ < 0 || rt_col_ < 0) {
+      out_.errors.push_back(
+          line_error(source_, line_no, "the header needs carbon and rt columns"));
+      return false;
+    }
+    return true;
+  }
+
+  void row(std::string_view line, std::size_t line_no) {
+    split(line);
+    if (cells_.size() != columns_) {
+      out_.errors.push_back(line_error(source_, line_no,
+                                       std::to_string(cells_.size()) +
+                                           " cells where the header has " +
+                                           std::to_string(columns_)));
+      return;
+    }
+    const std::string_view carbon_cell = cells_[static_cast<std::size_t>(carbon_col_)];
+    const std::string_view rt_cell = cells_[static_cast<std::size_t>(rt_col_)];
+    const auto carbon = detail::parse_integer(carbon_cell);
+    const auto rt = detail::parse_number(rt_cell);
+    if (!carbon || *carbon < kMinCarbon || *carbon > kMaxCarbon) {
+      out_.errors.push_back(line_error(source_, line_no,
+                                       "carbon " + detail::quoted_excerpt(carbon_cell) +
+                                           " is not a whole number from 1 to 200"));
+      return;
+    }
+    if (!rt || *rt < 0.0) {
+      out_.errors.push_back(line_error(source_, line_no,
+                                       "rt " + detail::quoted_excerpt(rt_cell) +
+                                           " is not a finite number of minutes >= 0"));
+      return;
+    }
+    append(Alkane{static_cast<int>(*carbon), *rt}, line_no);
+  }
+
+  LadderParse take() { return std::move(out_); }
+
+ private:
+  // The cells of one line, trimmed; an empty last cell after a trailing
+  // delimiter counts, so such a row is caught by the cell count.
+  void split(std::string_view l) {
+    cells_.clear();
+    std::size_t start = 0;
+    while (true) {
+      const std::size_t end = l.find(delimiter_, start);
+      cells_.push_back(detail::trim(
+          l.substr(start, end == std::string_view::npos ? end : end - start)));
+      if (end == std::string_view::npos) break;
+      start = end + 1;
+    }
+  }
+
+  // The index arithmetic brackets by binary search, so both carbon numbers
+  // and times must increase; a row that breaks either is left out.
+  void append(const Alkane& a, std::size_t line_no) {
+    if (!out_.alkanes.empty()) {
+      const Alkane& prev = out_.alkanes.back();
+      if (a.carbon <= prev.carbon) {
+        out_.errors.push_back(line_error(source_, line_no,
+                                         "carbon numbers must increase: C" +
+                                             std::to_string(a.carbon) + " after C" +
+                                             std::to_string(prev.carbon)));
+        return;
+      }
+      if (!(a.rt > prev.rt)) {
+        out_.errors.push_back(
+            line_error(source_, line_no,
+                       "times must increase: C" + std::to_string(a.carbon) +
+                           " does not elute after C" + std::to_string(prev.carbon)));
+        return;
+      }
+    }
+    out_.alkanes.push_back(a);
+  }
+
+  std::string_view source_;
+  LadderParse out_;
+  char delimiter_ = '\t';
+  int carbon_col_ = -1;
+  int rt_col_ = -1;
+  std::size_t columns_ = 0;
+  std::vector<std::string_view> cells_;
+};
+
 }  // namespace
 
 std::optional<std::string> ladder_problem(std::span<const Alkane> ladder) {
@@ -95,109 +214,24 @@ std::optional<RtWindow> rt_window_for_ri(std::span<const Alkane> ladder, double 
 }
 
 LadderParse parse_ladder(std::string_view text, std::string_view source) {
-  using detail::line_error;
-  LadderParse out;
+  LadderReader reader(source);
   detail::Lines lines(text);
   std::string_view line;
   std::size_t line_no = 0;
-  char delimiter = '\t';
-  int carbon_col = -1;
-  int rt_col = -1;
-  std::size_t columns = 0;
-  bool header_seen = false;
-  std::vector<std::string_view> cells;
-  auto split = [&](std::string_view l) {
-    cells.clear();
-    std::size_t start = 0;
-    while (true) {
-      const std::size_t end = l.find(delimiter, start);
-      cells.push_back(detail::trim(
-          l.substr(start, end == std::string_view::npos ? end : end - start)));
-      if (end == std::string_view::npos) break;
-      start = end + 1;
-    }
-  };
   std::size_t last_line = 0;
+  bool header_seen = false;
   while (lines.next(line, line_no)) {
     last_line = line_no;
     const std::string_view content = detail::trim(line);
     if (content.empty() || content.front() == '#') continue;
-    if (!header_seen) {
-      header_seen = true;
-      delimiter = line.find('\t') != std::string_view::npos ? '\t' : ',';
-      split(line);
-      columns = cells.size();
-      for (std::size_t c = 0; c < cells.size(); ++c) {
-        int* slot = nullptr;
-        if (detail::same_ignoring_case(cells[c], "carbon")) {
-          slot = &carbon_col;
-        } else if (detail::same_ignoring_case(cells[c], "rt") ||
-                   detail::same_ignoring_case(cells[c], "retention_time")) {
-          slot = &rt_col;
-        } else {
-          out.errors.push_back(line_error(source, line_no,
-                                          "unknown column " +
-                                              detail::quoted_excerpt(cells[c]) +
-                                              " (a ladder has carbon and rt)"));
-          continue;
-        }
-        if (*slot >= 0) {
-          out.errors.push_back(line_error(
-              source, line_no, "column " + detail::quoted_excerpt(cells[c]) + " twice"));
-        }
-        *slot = static_cast<int>(c);
-      }
-      if (carbon_col < 0 || rt_col < 0) {
-        out.errors.push_back(
-            line_error(source, line_no, "the header needs carbon and rt columns"));
-        return out;
-      }
+    if (header_seen) {
+      reader.row(line, line_no);
       continue;
     }
-    split(line);
-    if (cells.size() != columns) {
-      out.errors.push_back(line_error(source, line_no,
-                                      std::to_string(cells.size()) +
-                                          " cells where the header has " +
-                                          std::to_string(columns)));
-      continue;
-    }
-    const std::string_view carbon_cell = cells[static_cast<std::size_t>(carbon_col)];
-    const std::string_view rt_cell = cells[static_cast<std::size_t>(rt_col)];
-    const auto carbon = detail::parse_integer(carbon_cell);
-    const auto rt = detail::parse_number(rt_cell);
-    if (!carbon || *carbon < kMinCarbon || *carbon > kMaxCarbon) {
-      out.errors.push_back(line_error(source, line_no,
-                                      "carbon " + detail::quoted_excerpt(carbon_cell) +
-                                          " is not a whole number from 1 to 200"));
-      continue;
-    }
-    if (!rt || *rt < 0.0) {
-      out.errors.push_back(line_error(source, line_no,
-                                      "rt " + detail::quoted_excerpt(rt_cell) +
-                                          " is not a finite number of minutes >= 0"));
-      continue;
-    }
-    const Alkane a{static_cast<int>(*carbon), *rt};
-    if (!out.alkanes.empty()) {
-      const Alkane& prev = out.alkanes.back();
-      if (a.carbon <= prev.carbon) {
-        out.errors.push_back(line_error(source, line_no,
-                                        "carbon numbers must increase: C" +
-                                            std::to_string(a.carbon) + " after C" +
-                                            std::to_string(prev.carbon)));
-        continue;
-      }
-      if (!(a.rt > prev.rt)) {
-        out.errors.push_back(
-            line_error(source, line_no,
-                       "times must increase: C" + std::to_string(a.carbon) +
-                           " does not elute after C" + std::to_string(prev.carbon)));
-        continue;
-      }
-    }
-    out.alkanes.push_back(a);
+    header_seen = true;
+    if (!reader.header(line, line_no)) return reader.take();
   }
+  LadderParse out = reader.take();
   if (!header_seen) {
     out.errors.push_back(std::string(source) + ": no header row (carbon, rt)");
   } else if (out.errors.empty() && out.alkanes.size() < 2) {

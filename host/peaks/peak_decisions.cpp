@@ -358,6 +358,187 @@ ShapeTest shape_test(const Points& p, const Fitted& f, double noise, double targ
   return out;
 }
 
+// The fit window: the reported one when both bounds are finite and ordered;
+// else the whole trace, which is what such a fit was judged on.
+struct Window {
+  double lo, hi;
+  bool given;
+};
+
+Window fit_window(const Points& p, const FitView& fit) {
+  Window w{*std::min_element(p.t.begin(), p.t.end()),
+           *std::max_element(p.t.begin(), p.t.end()), false};
+  w.given = finite(fit.window_min) && finite(fit.window_max) &&
+            *fit.window_min <= *fit.window_max;
+  if (w.given) {
+    w.lo = *fit.window_min;
+    w.hi = *fit.window_max;
+  }
+  return w;
+}
+
+// peak: the fit when it describes a peak in the window. shape: what the
+// bounds, area, asymmetry and coelution look at; also a fit too wide for the
+// window (two merged peaks fit that way), its width clamped to the window.
+struct FitReading {
+  std::optional<Fitted> peak, shape;
+};
+
+FitReading read_fit(const FitView& fit, const Window& w, std::uint32_t& flags) {
+  FitReading r;
+  if (!(finite(fit.center) && finite(fit.height) && finite(fit.width) &&
+        finite(fit.baseline))) {
+    flags |= kInvalidFitValues;
+    return r;
+  }
+  const Fitted v{*fit.center, *fit.height, *fit.width, *fit.baseline};
+  const bool in_window = v.c >= w.lo && v.c <= w.hi;
+  if (v.s > 0.0 && v.h > 0.0 && in_window && kFwhmPerSigma * v.s <= w.hi - w.lo) {
+    r.peak = v;
+    r.shape = v;
+    return r;
+  }
+  flags |= kNoPeakInWindow;
+  if (v.s > 0.0 && v.h > 0.0 && in_window) {
+    r.shape = Fitted{v.c, v.h, std::min(v.s, (w.hi - w.lo) / kFwhmPerSigma), v.b};
+  }
+  return r;
+}
+
+// The last resort when too few noise points surround the peak: the RMS of
+// the fit residuals over the window, less the four fitted parameters'
+// degrees of freedom.
+std::optional<double> residual_noise(const Points& p, const Window& w, const Fitted& f) {
+  double ss = 0.0;
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < p.t.size(); ++i) {
+    if (p.t[i] < w.lo || p.t[i] > w.hi) continue;
+    const double r = p.y[i] - model(f, p.t[i]);
+    ss += r * r;
+    ++count;
+  }
+  if (count > 4 && std::isfinite(ss)) {
+    return std::sqrt(ss / static_cast<double>(count - 4));
+  }
+  return std::nullopt;
+}
+
+// Sets the noise, its source and noise_not_measured. Returns the level of the
+// noise points when they were enough, the integration baseline's first choice.
+std::optional<double> measure_noise(const Points& p, const Window& w, double dt,
+                                    const std::optional<Fitted>& shape,
+                                    const DecisionOptions& opt, PeakDecision& d) {
+  const auto min_diffs = static_cast<std::size_t>(std::max(opt.min_noise_points - 1, 1));
+  std::optional<double> region_level;
+  if (auto n = masked_noise(p, w.lo, w.hi, dt, shape, opt, min_diffs)) {
+    d.noise = n->sd;
+    region_level = n->level;
+    d.noise_source =
+        n->beyond_window ? NoiseSource::kWidenedWindow : NoiseSource::kWindow;
+  } else if (shape) {
+    if (auto r = residual_noise(p, w, *shape)) {
+      d.noise = *r;
+      d.noise_source = NoiseSource::kFitResiduals;
+    }
+  }
+  if (d.noise && !std::isfinite(*d.noise)) d.noise.reset();
+  if (!(d.noise && *d.noise > 0.0)) d.flags |= kNoiseNotMeasured;
+  return region_level;
+}
+
+// S/N, the points the model is judged on and the window edge, then the
+// detection verdict; only a fit that describes a peak in the window gets one.
+void judge_detection(const Points& p, const Fitted& f, const Window& w,
+                     bool noise_positive, const DecisionOptions& opt, PeakDecision& d) {
+  if (noise_positive) {
+    const double sn = f.h / *d.noise;
+    if (std::isfinite(sn)) d.signal_to_noise = sn;
+    if (sn < opt.min_sn) d.flags |= kBelowMinSn;
+  }
+  for (double t : p.t) {
+    if (std::fabs(t - f.c) <= 2.0 * f.s) ++d.points_across;
+  }
+  if (d.points_across < static_cast<std::size_t>(std::max(opt.min_points, 0))) {
+    d.flags |= kTooFewPoints;
+  }
+  if (f.c - w.lo < 2.0 * f.s || w.hi - f.c < 2.0 * f.s) d.flags |= kAtWindowEdge;
+  d.detected = (d.flags & (kFitNotConverged | kInvalidFitValues | kNoPeakInWindow |
+                           kTooFewPoints | kBelowMinSn)) == 0;
+}
+
+// The highest smoothed point within c ± 2σ; the point nearest c when none lies
+// there (a fit on sparse scans can fall between them).
+std::size_t find_apex(const Points& p, const std::vector<double>& s, const Fitted& f) {
+  std::size_t apex = 0;
+  bool found = false;
+  double nearest = std::numeric_limits<double>::infinity();
+  std::size_t nearest_i = 0;
+  for (std::size_t i = 0; i < p.t.size(); ++i) {
+    const double off = std::fabs(p.t[i] - f.c);
+    if (off < nearest) {
+      nearest = off;
+      nearest_i = i;
+    }
+    if (off <= 2.0 * f.s && (!found || s[i] > s[apex])) {
+      apex = i;
+      found = true;
+    }
+  }
+  return found ? apex : nearest_i;
+}
+
+struct Bounds {
+  Bound left, right;
+};
+
+// Walks the bounds from the apex on the smoothed trace s and integrates and
+// measures the asymmetry between them, above the integration baseline.
+Bounds measure_bounds(const Points& p, const std::vector<double>& s, const Fitted& f,
+                      std::optional<double> region_level, double noise,
+                      const DecisionOptions& opt, PeakDecision& d) {
+  const std::size_t apex = find_apex(p, s, f);
+  // The fitted baseline is off where the Gaussian is the wrong shape (a tailing
+  // peak pulls it about 0.6 noise SD low, +6 % area over its bounds); the
+  // median of the noise points is not.
+  const double base =
+      opt.baseline_from_noise_region && region_level ? *region_level : f.b;
+  d.integration_baseline = base;
+  const Bound left =
+      walk(s, apex, false, base, opt.return_sigmas * noise, opt.valley_sigmas * noise);
+  const Bound right =
+      walk(s, apex, true, base, opt.return_sigmas * noise, opt.valley_sigmas * noise);
+  d.start_kind = left.kind;
+  d.end_kind = right.kind;
+  d.peak_start = p.t[left.index];
+  d.peak_end = p.t[right.index];
+  d.integrated_area = integrate_above(p.t, p.y, base, *d.peak_start, *d.peak_end);
+  d.asymmetry = asymmetry_at_tenth(p, s, apex, base);
+  if (d.asymmetry && *d.asymmetry > opt.tailing_asymmetry) d.flags |= kTailing;
+  return {left, right};
+}
+
+// Coelution in order of cost: a valley bound, then two second-derivative
+// cores, then the two fits of the shape test, which also give the target
+// component's area when deconvolving. Without a noise only the valley counts.
+void judge_coelution(const Points& p, const Fitted& f, double dt, const Bounds& b,
+                     bool noise_positive, double noise, double target,
+                     const DecisionOptions& opt, PeakDecision& d) {
+  bool coeluting =
+      b.left.kind == BoundKind::kValley || b.right.kind == BoundKind::kValley;
+  if (!coeluting && noise_positive) {
+    const auto m = static_cast<std::size_t>(
+        std::clamp(std::round(opt.core_width_sigmas * f.s / dt), 2.0, 25.0));
+    coeluting =
+        count_cores(p.y, b.left.index, b.right.index, m, noise, opt.core_sigmas) >= 2;
+  }
+  if (noise_positive && (!coeluting || opt.deconvolve)) {
+    const ShapeTest st = shape_test(p, f, noise, target, coeluting, opt);
+    coeluting = coeluting || st.coelution;
+    if (opt.deconvolve && coeluting) d.component_area = st.component_area;
+  }
+  if (coeluting) d.flags |= kCoelution;
+}
+
 }  // namespace
 
 std::optional<double> integrate_above(std::span<const double> times,
@@ -402,138 +583,27 @@ PeakDecision decide_peak(const TraceView& trace, const FitView& fit,
     d.flags |= kEmptyTrace;
     return d;
   }
-
-  double lo = *std::min_element(p.t.begin(), p.t.end());
-  double hi = *std::max_element(p.t.begin(), p.t.end());
-  const bool has_window = finite(fit.window_min) && finite(fit.window_max) &&
-                          *fit.window_min <= *fit.window_max;
-  if (has_window) {
-    lo = *fit.window_min;
-    hi = *fit.window_max;
-  }
+  const Window w = fit_window(p, fit);
   const double dt = median_interval(p.t);
-
-  // f: the fit when it describes a peak in the window. shape: what the bounds,
-  // area, asymmetry and coelution look at; also a fit too wide for the window
-  // (two merged peaks fit that way), its width clamped to the window.
-  std::optional<Fitted> f, shape;
-  if (finite(fit.center) && finite(fit.height) && finite(fit.width) &&
-      finite(fit.baseline)) {
-    const Fitted v{*fit.center, *fit.height, *fit.width, *fit.baseline};
-    const bool in_window = v.c >= lo && v.c <= hi;
-    if (v.s > 0.0 && v.h > 0.0 && in_window && kFwhmPerSigma * v.s <= hi - lo) {
-      f = v;
-      shape = v;
-    } else {
-      d.flags |= kNoPeakInWindow;
-      if (v.s > 0.0 && v.h > 0.0 && in_window) {
-        shape = Fitted{v.c, v.h, std::min(v.s, (hi - lo) / kFwhmPerSigma), v.b};
-      }
-    }
-  } else {
-    d.flags |= kInvalidFitValues;
-  }
-
-  // Noise.
-  const auto min_diffs = static_cast<std::size_t>(std::max(opt.min_noise_points - 1, 1));
-  std::optional<double> region_level;
-  if (auto n = masked_noise(p, lo, hi, dt, shape, opt, min_diffs)) {
-    d.noise = n->sd;
-    region_level = n->level;
-    d.noise_source =
-        n->beyond_window ? NoiseSource::kWidenedWindow : NoiseSource::kWindow;
-  } else if (shape) {
-    double ss = 0.0;
-    std::size_t count = 0;
-    for (std::size_t i = 0; i < p.t.size(); ++i) {
-      if (p.t[i] < lo || p.t[i] > hi) continue;
-      const double r = p.y[i] - model(*shape, p.t[i]);
-      ss += r * r;
-      ++count;
-    }
-    if (count > 4 && std::isfinite(ss)) {
-      d.noise = std::sqrt(ss / static_cast<double>(count - 4));
-      d.noise_source = NoiseSource::kFitResiduals;
-    }
-  }
-  if (d.noise && !std::isfinite(*d.noise)) d.noise.reset();
+  const FitReading reading = read_fit(fit, w, d.flags);
+  const std::optional<double> region_level =
+      measure_noise(p, w, dt, reading.shape, opt, d);
   const bool noise_positive = d.noise && *d.noise > 0.0;
-  if (!noise_positive) d.flags |= kNoiseNotMeasured;
-
-  if (f) {
-    if (noise_positive) {
-      const double sn = f->h / *d.noise;
-      if (std::isfinite(sn)) d.signal_to_noise = sn;
-      if (sn < opt.min_sn) d.flags |= kBelowMinSn;
-    }
-    for (double t : p.t) {
-      if (std::fabs(t - f->c) <= 2.0 * f->s) ++d.points_across;
-    }
-    if (d.points_across < static_cast<std::size_t>(std::max(opt.min_points, 0))) {
-      d.flags |= kTooFewPoints;
-    }
-    if (f->c - lo < 2.0 * f->s || hi - f->c < 2.0 * f->s) d.flags |= kAtWindowEdge;
-    d.detected = (d.flags & (kFitNotConverged | kInvalidFitValues | kNoPeakInWindow |
-                             kTooFewPoints | kBelowMinSn)) == 0;
-  }
-  if (!shape) return d;
-  f = shape;
+  if (reading.peak) judge_detection(p, *reading.peak, w, noise_positive, opt, d);
+  if (!reading.shape) return d;
+  const Fitted& f = *reading.shape;
   // The target is the window's middle (the window is the target ± the
   // tolerance); without a window, the fitted center.
-  const double target = has_window ? 0.5 * (lo + hi) : f->c;
+  const double target = w.given ? 0.5 * (w.lo + w.hi) : f.c;
 
   // Bounds, area, asymmetry and coelution need a scan interval.
   if (p.t.size() < 2 || !(dt > 0.0)) return d;
   const auto h =
-      static_cast<std::size_t>(std::clamp(std::round(f->s / (2.0 * dt)), 1.0, 10.0));
+      static_cast<std::size_t>(std::clamp(std::round(f.s / (2.0 * dt)), 1.0, 10.0));
   const std::vector<double> s = moving_average(p.y, h);
-  std::size_t apex = 0;
-  bool found = false;
-  double nearest = std::numeric_limits<double>::infinity();
-  std::size_t nearest_i = 0;
-  for (std::size_t i = 0; i < p.t.size(); ++i) {
-    const double off = std::fabs(p.t[i] - f->c);
-    if (off < nearest) {
-      nearest = off;
-      nearest_i = i;
-    }
-    if (off <= 2.0 * f->s && (!found || s[i] > s[apex])) {
-      apex = i;
-      found = true;
-    }
-  }
-  if (!found) apex = nearest_i;
   const double noise = noise_positive ? *d.noise : 0.0;
-  // The fitted baseline is off where the Gaussian is the wrong shape (a tailing
-  // peak pulls it about 0.6 noise SD low, +6 % area over its bounds); the
-  // median of the noise points is not.
-  const double base =
-      opt.baseline_from_noise_region && region_level ? *region_level : f->b;
-  d.integration_baseline = base;
-  const Bound left =
-      walk(s, apex, false, base, opt.return_sigmas * noise, opt.valley_sigmas * noise);
-  const Bound right =
-      walk(s, apex, true, base, opt.return_sigmas * noise, opt.valley_sigmas * noise);
-  d.start_kind = left.kind;
-  d.end_kind = right.kind;
-  d.peak_start = p.t[left.index];
-  d.peak_end = p.t[right.index];
-  d.integrated_area = integrate_above(p.t, p.y, base, *d.peak_start, *d.peak_end);
-  d.asymmetry = asymmetry_at_tenth(p, s, apex, base);
-  if (d.asymmetry && *d.asymmetry > opt.tailing_asymmetry) d.flags |= kTailing;
-
-  bool coeluting = left.kind == BoundKind::kValley || right.kind == BoundKind::kValley;
-  if (!coeluting && noise_positive) {
-    const auto m = static_cast<std::size_t>(
-        std::clamp(std::round(opt.core_width_sigmas * f->s / dt), 2.0, 25.0));
-    coeluting = count_cores(p.y, left.index, right.index, m, noise, opt.core_sigmas) >= 2;
-  }
-  if (noise_positive && (!coeluting || opt.deconvolve)) {
-    const ShapeTest st = shape_test(p, *f, noise, target, coeluting, opt);
-    coeluting = coeluting || st.coelution;
-    if (opt.deconvolve && coeluting) d.component_area = st.component_area;
-  }
-  if (coeluting) d.flags |= kCoelution;
+  const Bounds b = measure_bounds(p, s, f, region_level, noise, opt, d);
+  judge_coelution(p, f, dt, b, noise_positive, noise, target, opt, d);
   return d;
 }
 
