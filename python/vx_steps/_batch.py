@@ -47,6 +47,8 @@ class Row(TypedDict):
     iterations: Optional[int]
     flags: list[str]
     message: str
+    review: Optional[str]
+    review_digest: Optional[str]
 
 
 COLUMNS = tuple(Row.__annotations__)
@@ -145,7 +147,7 @@ def problem_row(file: str, target: Target, status: str, message: str) -> Row:
                rt=_finite(target.rt), status=status, spectra=None, trace_points=None,
                max_intensity=None, fit_status=None, retention_time=None, height=None,
                width=None, area=None, baseline=None, r_squared=None, iterations=None,
-               flags=[], message=message)
+               flags=[], message=message, review=None, review_digest=None)
 
 
 def make_row(file: str, ing: Ingestion, target: Target, run: Optional[TargetRun]) -> Row:
