@@ -240,16 +240,31 @@ std::string table_jsonl(std::span<const ResultRow> rows) {
   return out;
 }
 
+// Tables written before later columns were added end at an earlier column;
+// every table has at least the columns through "message", the first
+// release's. Their rows read with the newer columns left empty, so a
+// sequence measured over several versions still merges.
+constexpr std::size_t kFirstReleaseColumns = [] {
+  std::size_t n = 0;
+  while (n < kColumns.size() && kColumns[n].name != "message") ++n;
+  return n + 1;
+}();
+
 std::optional<ResultRow> read_tsv_row(std::string_view line, std::string* error) {
+  return read_tsv_row(line, kColumns.size(), error);
+}
+
+std::optional<ResultRow> read_tsv_row(std::string_view line, std::size_t columns,
+                                      std::string* error) {
   const auto cells =
       static_cast<std::size_t>(std::count(line.begin(), line.end(), '\t')) + 1;
-  if (cells != kColumns.size()) {
-    *error = "expected " + std::to_string(kColumns.size()) +
-             " tab-separated cells, found " + std::to_string(cells);
+  if (cells != columns) {
+    *error = "expected " + std::to_string(columns) + " tab-separated cells, found " +
+             std::to_string(cells);
     return std::nullopt;
   }
   ResultRow row;
-  for (std::size_t i = 0; i < kColumns.size(); ++i) {
+  for (std::size_t i = 0; i < columns; ++i) {
     const std::size_t tab = std::min(line.find('\t'), line.size());
     const std::string_view cell = line.substr(0, tab);
     line.remove_prefix(std::min(tab + 1, line.size()));
@@ -280,6 +295,7 @@ std::optional<ResultRow> read_jsonl_row(std::string_view line, std::string* erro
   ResultRow row;
   for (const Column& c : kColumns) {
     const JsonValue* v = p.value->find(c.name);
+    if (v == nullptr && &c - kColumns.data() >= std::ptrdiff_t{kFirstReleaseColumns}) continue;
     if (v == nullptr) {
       *error = "member " + std::string(c.name) + " is missing";
       return std::nullopt;
@@ -298,10 +314,19 @@ TableRead read_tsv_table(std::string_view text) {
   append_tsv_header(header);
   header.pop_back();
   bool seen_header = false;
+  std::size_t columns = kColumns.size();
   for_each_line(text, [&](std::string_view line, std::size_t number) {
     if (!seen_header) {
       seen_header = true;
       if (line == header) return true;
+      // An earlier version's table: the header is a leading run of ours.
+      const auto cells =
+          static_cast<std::size_t>(std::count(line.begin(), line.end(), '\t')) + 1;
+      if (cells >= kFirstReleaseColumns && cells < kColumns.size() &&
+          header.starts_with(line) && header[line.size()] == '\t') {
+        columns = cells;
+        return true;
+      }
       std::string names;
       for (const std::string_view n : kColumnNames) {
         if (!names.empty()) names += ' ';
@@ -312,7 +337,9 @@ TableRead read_tsv_table(std::string_view text) {
                            names + ")");
       return false;
     }
-    read_rows(line, number, out, read_tsv_row);
+    read_rows(line, number, out, [columns](std::string_view l, std::string* e) {
+      return read_tsv_row(l, columns, e);
+    });
     return true;
   });
   if (!seen_header) out.errors.emplace_back("line 1: no header line");

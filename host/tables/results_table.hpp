@@ -128,6 +128,10 @@ TableRead read_jsonl_table(std::string_view text);
 // One line without its line feed; nullopt and the reason in *error when the
 // line is not a row of this table.
 std::optional<ResultRow> read_tsv_row(std::string_view line, std::string* error);
+// The same for a table of an earlier version, whose rows hold only the first
+// `columns` columns (the later ones stay empty).
+std::optional<ResultRow> read_tsv_row(std::string_view line, std::size_t columns,
+                                      std::string* error);
 std::optional<ResultRow> read_jsonl_row(std::string_view line, std::string* error);
 
 }  // namespace vx::host::tables
