@@ -39,6 +39,7 @@ constexpr std::string_view kOverview =
     "plots\n"
     "  merge PARTS... --table T      join the batch tables of parts of a sequence\n"
     "  inputs INPUTS...              list the files batch would read for INPUTS\n"
+    "  convert FILE.cdf -o OUT.mzML  write an ANDI-MS netCDF file as indexed mzML\n"
     "  list                          list the steps (IRI and contract digest)\n"
     "  run STEP [options]            call one step with given parameters and inputs\n"
     "  help [COMMAND]                this text, or a command's options\n"
@@ -205,6 +206,19 @@ constexpr std::string_view kInputsUsage =
     "\n"
     "exit code: 0, or 64 when no INPUTS are given.\n";
 
+constexpr std::string_view kConvertUsage =
+    "usage: vxrun convert FILE.cdf -o OUT.mzML\n"
+    "\n"
+    "Writes an ANDI-MS (AIA) netCDF file as indexed mzML with zlib-compressed\n"
+    "64-bit arrays, for tools that read only mzML. The chain reads .cdf files\n"
+    "directly; converting is not needed for vxrun.\n"
+    "\n"
+    "options:\n"
+    "  -o, --output FILE   the mzML file to write (its folder must exist)\n"
+    "\n"
+    "exit code: 0, 1 the file is not a usable ANDI-MS file (the message says\n"
+    "why), 64 usage error, 73 the output cannot be written.\n";
+
 constexpr std::string_view kListUsage =
     "usage: vxrun list\n"
     "\n"
@@ -230,13 +244,14 @@ struct Topic {
   std::string_view name;
   std::string_view text;
 };
-constexpr std::array<Topic, 7> kTopics{{{"", kOverview},
+constexpr std::array<Topic, 8> kTopics{{{"", kOverview},
                                         {"chain", kChainUsage},
                                         {"batch", kBatchUsage},
                                         {"merge", kMergeUsage},
                                         {"inputs", kInputsUsage},
                                         {"list", kListUsage},
-                                        {"run", kRunUsage}}};
+                                        {"run", kRunUsage},
+                                        {"convert", kConvertUsage}}};
 
 // ---- values ----------------------------------------------------------------
 
@@ -392,6 +407,11 @@ void declare_inputs(CLI::App& cmd, CliOptions& o) {
   cmd.add_option("inputs", o.inputs)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
 }
 
+void declare_convert(CLI::App& cmd, CliOptions& o) {
+  cmd.add_option("inputs", o.inputs)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  path_option(cmd, "-o,--output", "a file", o.convert_output);
+}
+
 // Commands without arguments still collect them, to say so.
 void declare_no_arguments(CLI::App& cmd, CliOptions& o) {
   cmd.add_option("arguments", o.inputs)
@@ -428,6 +448,7 @@ std::string check_quant_outputs(const CliOptions& o);
 std::string check_no_arguments(const CliOptions& o);
 std::string check_run(const CliOptions& o);
 std::string check_help(const CliOptions& o);
+std::string check_convert(const CliOptions& o);
 
 struct CommandEntry {
   std::string_view name;
@@ -436,7 +457,7 @@ struct CommandEntry {
   std::string (*check)(const CliOptions&);
 };
 
-constexpr std::array<CommandEntry, 8> kCommands{{
+constexpr std::array<CommandEntry, 9> kCommands{{
     {"chain", Command::kChain, declare_chain, check_chain_or_batch},
     {"batch", Command::kBatch, declare_batch, check_chain_or_batch},
     {"merge", Command::kMerge, declare_merge, check_merge},
@@ -445,6 +466,7 @@ constexpr std::array<CommandEntry, 8> kCommands{{
     {"run", Command::kRun, declare_run, check_run},
     {"help", Command::kHelp, declare_help, check_help},
     {"version", Command::kVersion, declare_no_arguments, check_no_arguments},
+    {"convert", Command::kConvert, declare_convert, check_convert},
 }};
 
 // batch and merge write a table and JSON Lines; only one may be stdout.
@@ -516,6 +538,12 @@ std::string check_no_arguments(const CliOptions& o) {
 
 std::string check_run(const CliOptions& o) {
   return o.run.step.empty() ? "run needs a step name" : "";
+}
+
+std::string check_convert(const CliOptions& o) {
+  if (o.inputs.size() != 1) return "convert takes exactly one .cdf file";
+  if (o.convert_output.empty()) return "convert needs -o OUT.mzML";
+  return {};
 }
 
 std::string check_help(const CliOptions& o) {

@@ -22,7 +22,7 @@
 
 namespace vx::host::cli {
 
-enum class Command { kHelp, kVersion, kList, kRun, kChain, kBatch, kMerge, kInputs };
+enum class Command { kHelp, kVersion, kList, kRun, kChain, kBatch, kMerge, kInputs, kConvert };
 
 // One parameter or input of `vxrun run`, in slot order.
 struct StepArgument {
@@ -85,6 +85,7 @@ struct CliOptions {
   std::string measurements_list;  // merge --measurements-list: more of them, one per line
 
   RunOptions run;  // run
+  std::string convert_output;  // convert -o: the indexed mzML to write
 };
 
 struct CliParse {
