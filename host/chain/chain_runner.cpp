@@ -381,9 +381,12 @@ ResultRow make_row(std::string_view file, const Ingestion& ingestion,
   }
   if (run == nullptr) return row;
   // A file that was not read as a whole run measured nothing: zeros from a
-  // fit on no data would be averaged in by whoever reads the table.
+  // fit on no data would be averaged in by whoever reads the table, so only
+  // the fit's status and the flags are kept.
   if (ingestion.status != kStatusOk) {
     if (run->status != kStatusOk) row.message += "; " + run->message;
+    row.fit_status = run->fit.fit_status;
+    row.flags.insert(row.flags.end(), run->flags.begin(), run->flags.end());
     return row;
   }
   // The file's own problem (no spectra) stays the row's status: it is the
