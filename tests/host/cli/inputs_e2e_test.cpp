@@ -181,7 +181,7 @@ TEST(DamagedInputs, BadInputsGetANamedStatus) {
        tables::kStatusUnsupportedEncoding, "netCDF"},
       {"missing netCDF", dir / "missing.cdf", tables::kStatusFileNotFound, "nothing exists"},
       {"inconsistent counts", dir / "inconsistent.cdf", tables::kStatusInconsistentFile, ""},
-      {"no spectra (mzXML)", vx::testing::test_data("mzml/sim_tiny.mzXML").string(),
+      {"no spectra (mzXML)", vx::testing::shared_file("data/mzml/fullscan_tiny.mzXML").string(),
        tables::kStatusNoSpectra, "no spectra"},
   };
   if (!agilent.empty()) {
