@@ -25,12 +25,18 @@ constexpr std::string_view kUnitKey = ",\"scan_start_time_unit\":\"";
 
 std::string_view andi_row_status(AndiStatus s) {
   switch (s) {
-    case AndiStatus::kOk: return tables::kStatusOk;
-    case AndiStatus::kNotNetcdf: return tables::kStatusUnsupportedEncoding;
-    case AndiStatus::kNoMassSpectra: return tables::kStatusNoMassSpectra;
-    case AndiStatus::kInconsistentFile: return tables::kStatusInconsistentFile;
-    case AndiStatus::kIncompleteFile: return tables::kStatusIncompleteFile;
-    case AndiStatus::kUnreadable: break;
+    case AndiStatus::kOk:
+      return tables::kStatusOk;
+    case AndiStatus::kNotNetcdf:
+      return tables::kStatusUnsupportedEncoding;
+    case AndiStatus::kNoMassSpectra:
+      return tables::kStatusNoMassSpectra;
+    case AndiStatus::kInconsistentFile:
+      return tables::kStatusInconsistentFile;
+    case AndiStatus::kIncompleteFile:
+      return tables::kStatusIncompleteFile;
+    case AndiStatus::kUnreadable:
+      break;
   }
   return tables::kStatusUnsupportedEncoding;
 }
@@ -56,8 +62,8 @@ std::optional<double> entry_minutes(std::string_view entry) {
 bool is_andi_path(std::string_view path) {
   if (path.size() < 4) return false;
   const std::string_view ext = path.substr(path.size() - 4);
-  return ext[0] == '.' && (ext[1] == 'c' || ext[1] == 'C') && (ext[2] == 'd' || ext[2] == 'D') &&
-         (ext[3] == 'f' || ext[3] == 'F');
+  return ext[0] == '.' && (ext[1] == 'c' || ext[1] == 'C') &&
+         (ext[2] == 'd' || ext[2] == 'D') && (ext[3] == 'f' || ext[3] == 'F');
 }
 
 Ingestion ingest_andi(const std::string& path, const SpectraVisitor& visit_spectra) {

@@ -20,8 +20,8 @@ namespace fs = std::filesystem;
 std::vector<std::string> output_files(const CliOptions& o) {
   std::vector<std::string> out;
   for (const std::string* p :
-       {&o.table_path, &o.jsonl_path, &o.report_path, &o.measurements_path, &o.quant.quant_path,
-        &o.quant.quant_jsonl_path, &o.quant.calibration_path,
+       {&o.table_path, &o.jsonl_path, &o.report_path, &o.measurements_path,
+        &o.quant.quant_path, &o.quant.quant_jsonl_path, &o.quant.calibration_path,
         &o.quant.calibration_jsonl_path, &o.convert_output}) {
     if (!p->empty() && *p != "-") out.push_back(*p);
   }
@@ -36,7 +36,8 @@ std::optional<std::string> unwritable_output(std::span<const std::string> paths)
     std::error_code ec;
     const std::string head = "cannot write " + p + ": ";
     if (fs::is_directory(path, ec)) return head + "it is a folder";
-    if (!fs::is_directory(dir, ec)) return head + "the folder " + dir.string() + " does not exist";
+    if (!fs::is_directory(dir, ec))
+      return head + "the folder " + dir.string() + " does not exist";
     if (::access(dir.c_str(), W_OK | X_OK) != 0)
       return head + "the folder " + dir.string() + " is not writable";
     if (fs::exists(path, ec) && ::access(path.c_str(), W_OK) != 0)
@@ -51,14 +52,15 @@ std::string outside_run_warnings(std::span<const tables::ResultRow> rows,
   for (const tables::Target& t : targets) {
     std::size_t files = 0;
     for (const tables::ResultRow& r : rows) {
-      if (r.target == t.name &&
-          std::find(r.flags.begin(), r.flags.end(), tables::kFlagRtOutsideRun) != r.flags.end())
+      if (r.target == t.name && std::find(r.flags.begin(), r.flags.end(),
+                                          tables::kFlagRtOutsideRun) != r.flags.end())
         ++files;
     }
     if (files == 0) continue;
-    out += "vxrun: warning: target '" + t.name + "' (rt " + base::general_text(t.rt, 6) + " \u00b1 " +
-           base::general_text(t.rt_tol, 6) + " min) lies outside the run of " +
-           std::to_string(files) + (files == 1 ? " file" : " files") + " (" +
+    out += "vxrun: warning: target '" + t.name + "' (rt " + base::general_text(t.rt, 6) +
+           " \u00b1 " + base::general_text(t.rt_tol, 6) +
+           " min) lies outside the run of " + std::to_string(files) +
+           (files == 1 ? " file" : " files") + " (" +
            std::string(tables::kFlagRtOutsideRun) +
            "): its numbers are empty; are minutes and seconds mixed up?\n";
   }
@@ -74,8 +76,8 @@ int run_convert_command(const CliOptions& o, CommandIo& io) {
   }
   formats::AndiReadResult r = formats::read_andi_run(in);
   if (r.status != formats::AndiStatus::kOk) {
-    io.err << "vxrun: " << in << ": " << formats::status_text(r.status) << ": " << r.message
-           << "\n";
+    io.err << "vxrun: " << in << ": " << formats::status_text(r.status) << ": "
+           << r.message << "\n";
     return base::kExitNotProcessed;
   }
   std::string error;

@@ -3,7 +3,6 @@
 // files. The rows of a converted file must equal the rows of its mzML: the
 // chain cannot tell the two apart.
 #include <gtest/gtest.h>
-
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -24,8 +23,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using tables::ResultRow;
-using vx::testing::ScratchDir;
 using vx::testing::read_file;
+using vx::testing::ScratchDir;
 
 struct VxrunRun {
   int code = -1;
@@ -38,8 +37,8 @@ struct VxrunRun {
 VxrunRun vxrun(const ScratchDir& dir, const std::string& args) {
   const std::string out = dir / "stdout";
   const std::string err = dir / "stderr";
-  const int status =
-      std::system((std::string(VXRUN_PATH) + " " + args + " >" + out + " 2>" + err).c_str());
+  const int status = std::system(
+      (std::string(VXRUN_PATH) + " " + args + " >" + out + " 2>" + err).c_str());
   VxrunRun r;
   r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   r.out = read_file(out);
@@ -81,7 +80,8 @@ std::string targets_for(const std::vector<mzml::MzmlSpectrum>& spectra) {
 bool to_andi(const fs::path& mzml, const fs::path& cdf,
              std::vector<mzml::MzmlSpectrum>& spectra) {
   std::string summary;
-  if (!mzml::read_mzml_file(mzml.string(), spectra, summary) || spectra.empty()) return false;
+  if (!mzml::read_mzml_file(mzml.string(), spectra, summary) || spectra.empty())
+    return false;
   vx::testing::convert_mzml_to_andi(spectra, "run", "", cdf);
   return true;
 }
@@ -106,14 +106,16 @@ TEST(NetcdfInputs, SameRowsAsTheMzmlAndAfterConvert) {
     const VxrunRun from_cdf = vxrun(dir, "batch " + cdf.string() + common);
     ASSERT_EQ(from_mzml.code, 0) << from_mzml.err;
     ASSERT_EQ(from_cdf.code, 0) << from_cdf.err;
-    EXPECT_EQ(without_files(rows_of(from_mzml.out)), without_files(rows_of(from_cdf.out)));
+    EXPECT_EQ(without_files(rows_of(from_mzml.out)),
+              without_files(rows_of(from_cdf.out)));
 
     const std::string back = dir / (name + ".back.mzML");
     const VxrunRun convert = vxrun(dir, "convert " + cdf.string() + " -o " + back);
     ASSERT_EQ(convert.code, 0) << convert.err;
     const VxrunRun from_back = vxrun(dir, "batch " + back + common);
     ASSERT_EQ(from_back.code, 0) << from_back.err;
-    EXPECT_EQ(without_files(rows_of(from_back.out)), without_files(rows_of(from_cdf.out)));
+    EXPECT_EQ(without_files(rows_of(from_back.out)),
+              without_files(rows_of(from_cdf.out)));
     ++compared;
   }
   EXPECT_GE(compared, 10u);
@@ -131,7 +133,8 @@ TEST(DamagedInputs, CutFilesAreIncompleteNeverOk) {
   for (const char* name : {"fullscan_tiny.mzML", "sim_basic.mzML"}) {
     std::vector<mzml::MzmlSpectrum> spectra;
     const fs::path cdf = dir.path / (std::string(name) + ".cdf");
-    ASSERT_TRUE(to_andi(vx::testing::test_data(std::string("mzml/") + name), cdf, spectra));
+    ASSERT_TRUE(
+        to_andi(vx::testing::test_data(std::string("mzml/") + name), cdf, spectra));
     whole.push_back(cdf);
   }
   for (const fs::path& p : whole) {
@@ -139,10 +142,11 @@ TEST(DamagedInputs, CutFilesAreIncompleteNeverOk) {
     // A trailing line feed is not content: without it the document is whole.
     const std::size_t content = bytes.find_last_not_of("\r\n") + 1;
     for (const double share : {0.1, 0.5, 0.9, -1.0}) {
-      const std::size_t keep = share < 0 ? content - 1
-                                         : static_cast<std::size_t>(
-                                               static_cast<double>(bytes.size()) * share);
-      const std::string cut_name = "cut" + std::to_string(keep) + "_" + p.filename().string();
+      const std::size_t keep =
+          share < 0 ? content - 1
+                    : static_cast<std::size_t>(static_cast<double>(bytes.size()) * share);
+      const std::string cut_name =
+          "cut" + std::to_string(keep) + "_" + p.filename().string();
       SCOPED_TRACE(cut_name);
       const fs::path cut = dir.write(cut_name, std::string_view(bytes).substr(0, keep));
       const VxrunRun r = vxrun(dir, "batch " + cut.string() + " --mz 57 --rt 3 -q");
@@ -179,9 +183,12 @@ TEST(DamagedInputs, BadInputsGetANamedStatus) {
        "the file is empty"},
       {"text named .cdf", dir.write("text.CDF", "name,mz,rt\n").string(),
        tables::kStatusUnsupportedEncoding, "netCDF"},
-      {"missing netCDF", dir / "missing.cdf", tables::kStatusFileNotFound, "nothing exists"},
-      {"inconsistent counts", dir / "inconsistent.cdf", tables::kStatusInconsistentFile, ""},
-      {"no spectra (mzXML)", vx::testing::shared_file("data/mzml/fullscan_tiny.mzXML").string(),
+      {"missing netCDF", dir / "missing.cdf", tables::kStatusFileNotFound,
+       "nothing exists"},
+      {"inconsistent counts", dir / "inconsistent.cdf", tables::kStatusInconsistentFile,
+       ""},
+      {"no spectra (mzXML)",
+       vx::testing::shared_file("data/mzml/fullscan_tiny.mzXML").string(),
        tables::kStatusNoSpectra, "no spectra"},
   };
   if (!agilent.empty()) {
@@ -197,7 +204,8 @@ TEST(DamagedInputs, BadInputsGetANamedStatus) {
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0].status, c.status);
     EXPECT_NE(rows[0].message.find(c.message_part), std::string::npos) << rows[0].message;
-    EXPECT_FALSE(rows[0].height || rows[0].area || rows[0].r_squared || rows[0].retention_time);
+    EXPECT_FALSE(rows[0].height || rows[0].area || rows[0].r_squared ||
+                 rows[0].retention_time);
   }
 }
 
@@ -218,7 +226,8 @@ TEST(NetcdfInputs, VendorFileReads) {
 TEST(NetcdfInputs, FoldersListNetcdfBesideMzml) {
   ScratchDir dir;
   fs::create_directory(dir.path / "in");
-  for (const char* n : {"a.mzML", "b.cdf", "c.CDF", "d.txt"}) dir.write(std::string("in/") + n, "");
+  for (const char* n : {"a.mzML", "b.cdf", "c.CDF", "d.txt"})
+    dir.write(std::string("in/") + n, "");
   const VxrunRun r = vxrun(dir, "inputs " + (dir / "in"));
   EXPECT_EQ(r.out, dir / "in/a.mzML\n" + dir / "in/b.cdf\n" + dir / "in/c.CDF\n");
 }
@@ -247,8 +256,8 @@ TEST(RunChecks, UnwritableOutputsStopBeforeTheWork) {
   const std::string tiny = vx::testing::test_data("mzml/fullscan_tiny.mzML").string();
   for (const std::string opt : {"--table", "--jsonl", "--report", "--measurements"}) {
     SCOPED_TRACE(opt);
-    const VxrunRun r = vxrun(dir, "batch " + tiny + " --mz 57 --rt 3 --no-progress " + opt + " " +
-                                 (dir / "missing/out.txt"));
+    const VxrunRun r = vxrun(dir, "batch " + tiny + " --mz 57 --rt 3 --no-progress " +
+                                      opt + " " + (dir / "missing/out.txt"));
     EXPECT_EQ(r.code, 73);
     EXPECT_NE(r.err.find("does not exist"), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find("[1/1]"), std::string::npos) << "a file was read: " << r.err;

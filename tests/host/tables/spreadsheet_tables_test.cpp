@@ -23,10 +23,16 @@ TEST(SpreadsheetTables, CellNumbersFollowTheSeparator) {
     std::optional<double> want;
   };
   const Case cases[] = {
-      {"1.5", ',', 1.5},   {"1,5", ';', 1.5},        {"1.5", ';', 1.5},
-      {"-0,25", ';', -0.25}, {"1,5", ',', std::nullopt},  // a comma there splits cells
-      {"1,5", '\t', std::nullopt}, {"1.234,5", ';', std::nullopt},  // thousands: refused
-      {"1,2,3", ';', std::nullopt}, {"", ';', std::nullopt},       {"1e3", ';', 1000.0},
+      {"1.5", ',', 1.5},
+      {"1,5", ';', 1.5},
+      {"1.5", ';', 1.5},
+      {"-0,25", ';', -0.25},
+      {"1,5", ',', std::nullopt},  // a comma there splits cells
+      {"1,5", '\t', std::nullopt},
+      {"1.234,5", ';', std::nullopt},  // thousands: refused
+      {"1,2,3", ';', std::nullopt},
+      {"", ';', std::nullopt},
+      {"1e3", ';', 1000.0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.cell) + " split on '" + c.delimiter + "'");
@@ -39,9 +45,9 @@ TEST(SpreadsheetTables, HeaderDecidesTheSeparator) {
     std::string_view header;
     char want;
   };
-  const Case cases[] = {{"name,mz,rt", ','},       {"name;mz;rt", ';'},
-                        {"name\tmz;rt", '\t'},     {"\"a;b\",mz,rt", ','},
-                        {"\"a,b\";mz;rt", ';'},    {"mz", ','}};
+  const Case cases[] = {{"name,mz,rt", ','},    {"name;mz;rt", ';'},
+                        {"name\tmz;rt", '\t'},  {"\"a;b\",mz,rt", ','},
+                        {"\"a,b\";mz;rt", ';'}, {"mz", ','}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.header);
     EXPECT_EQ(base::header_delimiter(c.header), c.want);
@@ -53,7 +59,8 @@ TEST(SpreadsheetTables, TargetsSavedAnyWayReadTheSame) {
   const std::string_view plain =
       "name,mz,rt,rt_tol,qualifiers\nA,57,3.5,0.25,71:35;85:12.5\nB,71.5,4,,\n";
   const std::string_view variants[] = {
-      "name\tmz\trt\trt_tol\tqualifiers\nA\t57\t3.5\t0.25\t71:35;85:12.5\nB\t71.5\t4\t\t\n",
+      "name\tmz\trt\trt_tol\tqualifiers\nA\t57\t3.5\t0.25\t71:35;85:12.5\nB\t71."
+      "5\t4\t\t\n",
       "\xEF\xBB\xBFname;mz;rt;rt_tol;qualifiers\r\nA;57;3,5;0,25;\"71:35;85:12,5\"\r\n"
       "B;71,5;4;;\r\n",
       "name;mz;rt;rt_tol;qualifiers\nA;57;3.5;0.25;\"71:35;85:12.5\"\nB;71.5;4;;\n",
@@ -77,7 +84,8 @@ TEST(SpreadsheetTables, TargetsSavedAnyWayReadTheSame) {
       ASSERT_EQ(got.targets[i].qualifiers.size(), want.targets[i].qualifiers.size());
       for (std::size_t q = 0; q < got.targets[i].qualifiers.size(); ++q) {
         EXPECT_EQ(got.targets[i].qualifiers[q].mz, want.targets[i].qualifiers[q].mz);
-        EXPECT_EQ(got.targets[i].qualifiers[q].expected_percent, want.targets[i].qualifiers[q].expected_percent);
+        EXPECT_EQ(got.targets[i].qualifiers[q].expected_percent,
+                  want.targets[i].qualifiers[q].expected_percent);
       }
     }
   }
@@ -86,7 +94,9 @@ TEST(SpreadsheetTables, TargetsSavedAnyWayReadTheSame) {
 TEST(SpreadsheetTables, SampleListWithDecimalCommasReads) {
   const std::string names[] = {"A"};
   const SampleListParse got = parse_sample_list(
-      "\xEF\xBB\xBF" "file;type;A\r\ns1.mzML;standard;2,5\r\nb.mzML;blank;\r\n", names, "s.csv");
+      "\xEF\xBB\xBF"
+      "file;type;A\r\ns1.mzML;standard;2,5\r\nb.mzML;blank;\r\n",
+      names, "s.csv");
   ASSERT_TRUE(got.errors.empty()) << got.errors.front();
   ASSERT_EQ(got.entries.size(), 2u);
   EXPECT_EQ(got.entries[0].amounts[0], 2.5);
@@ -126,7 +136,7 @@ TEST(RunFacts, WindowOutsideTheRun) {
     double rt, tol;
     bool outside;
   };
-  const Case cases[] = {{4, 0.3, false}, {90, 0.3, true},   {2.8, 0.3, false},
+  const Case cases[] = {{4, 0.3, false},  {90, 0.3, true},   {2.8, 0.3, false},
                         {2.6, 0.3, true}, {5.3, 0.3, false}, {5.31, 0.3, true}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.rt);
