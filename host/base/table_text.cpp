@@ -1,6 +1,8 @@
 // Table cells and lines; see table_text.hpp.
 #include "table_text.hpp"
 
+#include "number_text.hpp"
+
 namespace vx::host::base {
 
 std::string_view trim_blanks(std::string_view s) {
@@ -28,7 +30,7 @@ bool split_line(std::string_view line, char delimiter, std::vector<std::string>&
     // Blanks before an opening quote are allowed.
     std::size_t j = i;
     while (j < line.size() && line[j] == ' ') ++j;
-    if (delimiter == ',' && j < line.size() && line[j] == '"') {
+    if ((delimiter == ',' || delimiter == ';') && j < line.size() && line[j] == '"') {
       i = j + 1;
       while (true) {
         if (i >= line.size()) return false;
@@ -58,6 +60,33 @@ bool split_line(std::string_view line, char delimiter, std::vector<std::string>&
     if (stop == std::string_view::npos) return true;
     i = stop + 1;
   }
+}
+
+char header_delimiter(std::string_view header) {
+  if (header.find('\t') != std::string_view::npos) return '\t';
+  std::size_t commas = 0;
+  std::size_t semicolons = 0;
+  bool quoted = false;
+  for (const char c : header) {
+    if (c == '"') quoted = !quoted;
+    if (quoted) continue;
+    commas += c == ',' ? 1 : 0;
+    semicolons += c == ';' ? 1 : 0;
+  }
+  return semicolons > commas ? ';' : ',';
+}
+
+std::optional<double> parse_cell_number(std::string_view cell, char delimiter) {
+  const std::size_t comma = cell.find(',');
+  if (delimiter != ';' || comma == std::string_view::npos) return parse_double(cell);
+  // Longer cells than any double's text are not numbers anyway.
+  char buf[64];
+  if (cell.size() > sizeof buf || cell.find(',', comma + 1) != std::string_view::npos ||
+      cell.find('.') != std::string_view::npos)
+    return std::nullopt;
+  cell.copy(buf, cell.size());
+  buf[comma] = '.';
+  return parse_double(std::string_view(buf, cell.size()));
 }
 
 TextLines::TextLines(std::string_view text) : text_(text) {

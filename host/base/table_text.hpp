@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,10 +14,22 @@ namespace vx::host::base {
 std::string_view trim_blanks(std::string_view s);
 bool same_ignoring_case(std::string_view a, std::string_view b);
 
-// Splits one line into cells. With ',' as the delimiter cells may be
+// Splits one line into cells. With ',' or ';' as the delimiter cells may be
 // double-quoted ("" inside quotes is a quote); quotes are removed. Returns
 // false for an unterminated quote.
 bool split_line(std::string_view line, char delimiter, std::vector<std::string>& cells);
+
+// The delimiter a header line uses: a tab when it holds one; else ';' when,
+// outside quotes, it holds more semicolons than commas (a spreadsheet saving
+// "CSV" in a decimal-comma locale); else ','.
+char header_delimiter(std::string_view header);
+
+// A number cell of a table split on delimiter. In a ';'-separated table a
+// comma is the decimal separator ("1,5" is 1.5): there it cannot be a cell
+// separator, so it is unambiguous. A cell holding both ',' and '.' (a
+// thousands separator) is refused rather than guessed at. Locale-free, no
+// allocation.
+std::optional<double> parse_cell_number(std::string_view cell, char delimiter);
 
 // Walks every line of a text, blank ones included: strips a UTF-8 byte-order
 // mark once and a CR before each LF (or at the end). Readers whose blank

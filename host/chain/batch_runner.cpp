@@ -14,6 +14,7 @@
 #include <mutex>
 
 #include "review.hpp"
+#include "run_inputs.hpp"
 #include "thread_pool.hpp"
 
 namespace vx::host::chain {
@@ -46,9 +47,10 @@ bool ends_with_ignoring_case(std::string_view s, std::string_view suffix) {
   return true;
 }
 
-bool mzml_name(std::string_view name) {
+// ANDI/AIA netCDF exports (.cdf) are read beside mzML.
+bool input_name(std::string_view name) {
   return ends_with_ignoring_case(name, ".mzml") ||
-         ends_with_ignoring_case(name, ".mzml.gz");
+         ends_with_ignoring_case(name, ".mzml.gz") || is_andi_path(name);
 }
 
 bool has_glob_chars(std::string_view s) {
@@ -65,14 +67,14 @@ std::vector<BatchFile> expand_inputs(std::span<const std::string> inputs) {
       std::size_t found = 0;
       for (fs::directory_iterator it(arg, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string name = it->path().filename().string();
-        if (!mzml_name(name)) continue;
+        if (!input_name(name)) continue;
         files.push_back({it->path().string(), "", ""});
         ++found;
       }
       if (found == 0) {
         files.push_back({arg, std::string(kStatusNoMzmlFiles),
                          ec ? "cannot list the folder: " + ec.message()
-                            : "the folder holds no .mzML or .mzML.gz file"});
+                            : "the folder holds no .mzML, .mzML.gz or .cdf file"});
       }
       continue;
     }

@@ -31,8 +31,8 @@ struct BatchFile {
 };
 
 // Turns command-line inputs into the sorted list of files to read:
-// - a folder gives its entries whose names end in .mzML or .mzML.gz (any
-//   letter case), not descending into subfolders; a folder without any gives
+// - a folder gives its entries whose names end in .mzML, .mzML.gz or .cdf
+//   (any letter case), not descending into subfolders; a folder without any gives
 //   one entry with the problem "no_mzml_files";
 // - a text with * ? or [ that names nothing as given is a glob pattern; a
 //   pattern that matches nothing is kept as given, so that its row says

@@ -5,11 +5,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 
 #include "compact_spectra.hpp"
 #include "host_session.hpp"
 #include "json_lite.hpp"
 #include "number_text.hpp"
+#include "run_inputs.hpp"
 #include "step_library.hpp"
 
 namespace vx::host::chain {
@@ -41,7 +43,7 @@ std::string status_message(std::string_view step, StepStatus status) {
 }
 
 std::string ingest_message(std::string_view reason) {
-  if (reason == "file_not_found") return "nothing exists at this path";
+  if (reason == tables::kStatusFileNotFound) return "nothing exists at this path";
   if (reason == "unsupported_encoding") {
     return "the file cannot be read (empty, a directory, unreadable or not decodable)";
   }
@@ -82,8 +84,23 @@ void read_ingestion_diagnostics(std::string text, Ingestion& out) {
         m.value.boolean) {
       out.status = m.key.substr(kIngestPrefix.size());
       out.message = ingest_message(out.status);
+      // An incomplete file says what was missing ("104 of 211 spectra; ...").
+      if (const auto reason = p.value->text_at("reason"); reason && !reason->empty()) {
+        out.message = "the file is incomplete: " + *reason;
+      }
       return;
     }
+  }
+}
+
+// The step cannot tell an empty file from an undecodable one; its size can.
+void name_empty_file(const std::string& path, Ingestion& out) {
+  if (out.status != tables::kStatusUnsupportedEncoding) return;
+  std::error_code ec;
+  if (std::filesystem::is_regular_file(path, ec) && std::filesystem::file_size(path, ec) == 0 &&
+      !ec) {
+    out.status = tables::kStatusEmptyFile;
+    out.message = "the file is empty (0 bytes)";
   }
 }
 
@@ -237,6 +254,12 @@ std::optional<ChainSteps> resolve_chain_steps(const StepLibrary& lib,
 
 Ingestion run_ingestion(const ChainSteps& steps, const std::string& path,
                         const SpectraVisitor& visit_spectra) {
+  if (is_andi_path(path)) {
+    Ingestion andi = ingest_andi(path, visit_spectra);
+    if (andi.spectra_handed_over) count_spectra(andi, false);
+    if (andi.status == tables::kStatusUnsupportedEncoding) name_empty_file(path, andi);
+    return andi;
+  }
   Ingestion out;
   HostSession session;
   // A diagnostics document replaces the spectra document; checking its
@@ -252,6 +275,7 @@ Ingestion run_ingestion(const ChainSteps& steps, const std::string& path,
       }
       out.spectra_handed_over = true;
       spectra_empty = text == kEmptySpectra;
+      out.range = scan_range(text);
       visit_spectra(text);
     });
   }
@@ -269,12 +293,14 @@ Ingestion run_ingestion(const ChainSteps& steps, const std::string& path,
   }
   if (slot2->starts_with(diagnostics_prefix)) {
     read_ingestion_diagnostics(std::move(*slot2), out);
+    name_empty_file(path, out);
     return out;
   }
   if (!visit_spectra) {
     out.spectra = std::move(*slot2);
     out.spectra_handed_over = true;
     spectra_empty = out.spectra == kEmptySpectra;
+    out.range = scan_range(out.spectra);
   }
   out.chromatograms = session.take_output_text(0).value_or("");
   out.run_summary = session.take_output_text(1).value_or("");
@@ -347,9 +373,22 @@ ResultRow make_row(std::string_view file, const Ingestion& ingestion,
   ResultRow row = make_problem_row(file, target, ingestion.status, ingestion.message);
   row.spectra = ingestion.spectrum_count;
   if (!ingestion.diagnostics.empty()) {
-    row.flags.push_back(std::string(kIngestPrefix) + ingestion.status);
+    // The flag is the step's: an empty file is its unsupported_encoding.
+    const std::string_view flag = ingestion.status == tables::kStatusEmptyFile
+                                      ? tables::kStatusUnsupportedEncoding
+                                      : std::string_view(ingestion.status);
+    row.flags.push_back(std::string(kIngestPrefix) + std::string(flag));
   }
   if (run == nullptr) return row;
+  // A file that was not read as a whole run measured nothing: zeros from a
+  // fit on no data would be averaged in by whoever reads the table, so only
+  // the fit's status and the flags are kept.
+  if (ingestion.status != kStatusOk) {
+    if (run->status != kStatusOk) row.message += "; " + run->message;
+    row.fit_status = run->fit.fit_status;
+    row.flags.insert(row.flags.end(), run->flags.begin(), run->flags.end());
+    return row;
+  }
   // The file's own problem (no spectra) stays the row's status: it is the
   // cause, a failing step after it only a consequence.
   if (run->status != kStatusOk && row.status == kStatusOk) {
@@ -369,6 +408,17 @@ ResultRow make_row(std::string_view file, const Ingestion& ingestion,
   row.r_squared = run->fit.r_squared;
   row.iterations = run->fit.iterations;
   row.flags.insert(row.flags.end(), run->flags.begin(), run->flags.end());
+  if (ingestion.range && window_outside_run(target.rt, target.rt_tol, *ingestion.range)) {
+    // The window never met a scan: the fit's zeros are not a measurement.
+    row.retention_time.reset();
+    row.height.reset();
+    row.width.reset();
+    row.area.reset();
+    row.baseline.reset();
+    row.r_squared.reset();
+    row.iterations.reset();
+    row.flags.emplace_back(tables::kFlagRtOutsideRun);
+  }
   return row;
 }
 

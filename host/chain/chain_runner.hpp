@@ -36,6 +36,12 @@ struct ChainSteps {
 // library lacks one.
 std::optional<ChainSteps> resolve_chain_steps(const plugin::StepLibrary& lib, std::string* error);
 
+// The run's first and last scan times in minutes.
+struct ScanRange {
+  double first = 0.0;
+  double last = 0.0;
+};
+
 struct Ingestion {
   StepStatus step_status = 0;
   std::string status;         // a row status: ok, no_spectra, file_not_found, ...
@@ -46,6 +52,9 @@ struct Ingestion {
   std::string diagnostics;    // output 2 when the file could not be used
   std::optional<uint64_t> spectrum_count;
   bool spectra_handed_over = false;  // output 2 was a spectra document
+  // First and last scan of the spectra document, read from its first and
+  // last entry when it was handed over (run_inputs.hpp).
+  std::optional<ScanRange> range;
 
   // The trace can run on it (also when it holds no spectrum).
   [[nodiscard]] bool has_spectra_document() const { return spectra_handed_over; }
@@ -120,7 +129,10 @@ void run_targets(const ChainSteps& steps, std::string_view spectra,
                  const FollowUps& follow_ups = {});
 
 // The table row of one file and target; run is null when the file could not
-// be used (the row then carries the ingestion's reason).
+// be used (the row then carries the ingestion's reason). A file that was not
+// read as a whole run (any status but ok) gets no numbers from the trace or
+// the fit: they measured nothing. A target whose window misses the run's
+// scan range is flagged rt_outside_run, its numbers left empty.
 tables::ResultRow make_row(std::string_view file, const Ingestion& ingestion,
                    const tables::Target& target, const TargetRun* run);
 // A row for an input that never reached the ingestion step.

@@ -39,6 +39,7 @@ constexpr std::string_view kOverview =
     "plots\n"
     "  merge PARTS... --table T      join the batch tables of parts of a sequence\n"
     "  inputs INPUTS...              list the files batch would read for INPUTS\n"
+    "  convert FILE.cdf -o OUT.mzML  write an ANDI-MS netCDF file as indexed mzML\n"
     "  list                          list the steps (IRI and contract digest)\n"
     "  run STEP [options]            call one step with given parameters and inputs\n"
     "  help [COMMAND]                this text, or a command's options\n"
@@ -151,9 +152,12 @@ constexpr std::string_view kBatchUsage =
     "\n"
     "table columns: file, target, mz, rt, status, spectra, trace_points,\n"
     "max_intensity, fit_status, retention_time, height, width, area, baseline,\n"
-    "r_squared, iterations, flags, message, review, review_digest. status is ok, no_spectra,\n"
-    "file_not_found, unsupported_encoding, malformed_number, no_mzml_files or\n"
-    "step_failed; flags lists every diagnostics flag that was true.\n"
+    "r_squared, iterations, flags, message, review, review_digest. status is ok,\n"
+    "no_spectra, file_not_found, unsupported_encoding, incomplete_file,\n"
+    "malformed_number, no_mzml_files, step_failed, empty_file, no_mass_spectra or\n"
+    "inconsistent_file; flags lists every diagnostics flag that was true\n"
+    "(rt_outside_run: the target's window misses the run; numbers empty).\n"
+    "INPUTS may be .mzML, .mzML.gz and ANDI-MS netCDF .cdf files.\n"
     "\n"
     "exit code: 0 when every file was processed, 1 when at least one was not\n"
     "(its rows say why; the batch still completes), 64/65/66/69/73 as listed\n"
@@ -208,11 +212,24 @@ constexpr std::string_view kInputsUsage =
     "\n"
     "Prints, one per line, the inputs 'vxrun batch' would read for the same\n"
     "INPUTS (files, folders, quoted glob patterns), in its order: sorted by\n"
-    "path, without duplicates. A folder without .mzML or .mzML.gz files and a\n"
+    "path, without duplicates. A folder without .mzML, .mzML.gz or .cdf files and a\n"
     "pattern that matches nothing are printed as given: batch gives them rows\n"
     "that say so. Workflow engines use it to split a sequence into jobs.\n"
     "\n"
     "exit code: 0, or 64 when no INPUTS are given.\n";
+
+constexpr std::string_view kConvertUsage =
+    "usage: vxrun convert FILE.cdf -o OUT.mzML\n"
+    "\n"
+    "Writes an ANDI-MS (AIA) netCDF file as indexed mzML with zlib-compressed\n"
+    "64-bit arrays, for tools that read only mzML. The chain reads .cdf files\n"
+    "directly; converting is not needed for vxrun.\n"
+    "\n"
+    "options:\n"
+    "  -o, --output FILE   the mzML file to write (its folder must exist)\n"
+    "\n"
+    "exit code: 0, 1 the file is not a usable ANDI-MS file (the message says\n"
+    "why), 64 usage error, 73 the output cannot be written.\n";
 
 constexpr std::string_view kListUsage =
     "usage: vxrun list\n"
@@ -239,13 +256,14 @@ struct Topic {
   std::string_view name;
   std::string_view text;
 };
-constexpr std::array<Topic, 7> kTopics{{{"", kOverview},
+constexpr std::array<Topic, 8> kTopics{{{"", kOverview},
                                         {"chain", kChainUsage},
                                         {"batch", kBatchUsage},
                                         {"merge", kMergeUsage},
                                         {"inputs", kInputsUsage},
                                         {"list", kListUsage},
-                                        {"run", kRunUsage}}};
+                                        {"run", kRunUsage},
+                                        {"convert", kConvertUsage}}};
 
 // ---- values ----------------------------------------------------------------
 
@@ -408,6 +426,11 @@ void declare_inputs(CLI::App& cmd, CliOptions& o) {
   cmd.add_option("inputs", o.inputs)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
 }
 
+void declare_convert(CLI::App& cmd, CliOptions& o) {
+  cmd.add_option("inputs", o.inputs)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  path_option(cmd, "-o,--output", "a file", o.convert_output);
+}
+
 // Commands without arguments still collect them, to say so.
 void declare_no_arguments(CLI::App& cmd, CliOptions& o) {
   cmd.add_option("arguments", o.stray)
@@ -444,6 +467,7 @@ std::string check_quant_outputs(const CliOptions& o);
 std::string check_no_arguments(const CliOptions& o);
 std::string check_run(const CliOptions& o);
 std::string check_help(const CliOptions& o);
+std::string check_convert(const CliOptions& o);
 
 struct CommandEntry {
   std::string_view name;
@@ -452,7 +476,7 @@ struct CommandEntry {
   std::string (*check)(const CliOptions&);
 };
 
-constexpr std::array<CommandEntry, 8> kCommands{{
+constexpr std::array<CommandEntry, 9> kCommands{{
     {"chain", Command::kChain, declare_chain, check_chain_or_batch},
     {"batch", Command::kBatch, declare_batch, check_chain_or_batch},
     {"merge", Command::kMerge, declare_merge, check_merge},
@@ -461,6 +485,7 @@ constexpr std::array<CommandEntry, 8> kCommands{{
     {"run", Command::kRun, declare_run, check_run},
     {"help", Command::kHelp, declare_help, check_help},
     {"version", Command::kVersion, declare_no_arguments, check_no_arguments},
+    {"convert", Command::kConvert, declare_convert, check_convert},
 }};
 
 // batch and merge write a table and JSON Lines; only one may be stdout.
@@ -532,6 +557,12 @@ std::string check_no_arguments(const CliOptions& o) {
 
 std::string check_run(const CliOptions& o) {
   return o.run.step.empty() ? "run needs a step name" : "";
+}
+
+std::string check_convert(const CliOptions& o) {
+  if (o.inputs.size() != 1) return "convert takes exactly one .cdf file";
+  if (o.convert_output.empty()) return "convert needs -o OUT.mzML";
+  return {};
 }
 
 std::string check_help(const CliOptions& o) {

@@ -22,7 +22,7 @@
 
 namespace vx::host::cli {
 
-enum class Command { kHelp, kVersion, kList, kRun, kChain, kBatch, kMerge, kInputs };
+enum class Command { kHelp, kVersion, kList, kRun, kChain, kBatch, kMerge, kInputs, kConvert };
 
 // One parameter or input of `vxrun run`, in slot order.
 struct StepArgument {
@@ -90,6 +90,7 @@ struct CliOptions {
 
   RunOptions run;  // run
   std::string review_path;  // batch, merge --review: the analyst's decisions
+  std::string convert_output;  // convert -o: the indexed mzML to write
 };
 
 struct CliParse {

@@ -22,6 +22,7 @@
 #include "quant_report.hpp"
 #include "review.hpp"
 #include "report_builder.hpp"
+#include "run_checks.hpp"
 #include "step_library.hpp"
 #include "table_merge.hpp"
 #include "table_text.hpp"
@@ -515,7 +516,19 @@ int run_step_command(const StepLibrary& lib, const RunOptions& run, CommandIo& i
                                 io);
 }
 
+namespace {
+
+// Every output file's folder is checked before the first input is read.
+bool outputs_writable(const CliOptions& o, CommandIo& io) {
+  const auto problem = unwritable_output(output_files(o));
+  if (problem) io.err << "vxrun: " << *problem << "\n";
+  return !problem;
+}
+
+}  // namespace
+
 int run_chain_command(const CliOptions& o, const ChainSteps& steps, CommandIo& io) {
+  if (!outputs_writable(o, io)) return kExitCannotWrite;
   const auto loaded = load_targets(o, io);
   if (!loaded.value) return loaded.code;
   const std::vector<Target>& targets = *loaded.value;
@@ -552,6 +565,7 @@ int run_chain_command(const CliOptions& o, const ChainSteps& steps, CommandIo& i
   for (std::size_t t = 0; t < outcome.rows.size(); ++t) {
     print_summary(io.out, outcome.rows[t], targets[t], t == 0);
   }
+  io.err << outside_run_warnings(outcome.rows, targets);
   report.write("chain", files, outcome, io);
   return finish_code(outcome, io);
 }
@@ -632,6 +646,7 @@ Progress::Mode progress_mode(const CliOptions& o, const CommandIo& io) {
 }  // namespace
 
 int run_batch_command(const CliOptions& o, const ChainSteps& steps, CommandIo& io) {
+  if (!outputs_writable(o, io)) return kExitCannotWrite;
   const auto loaded = load_targets(o, io);
   if (!loaded.value) return loaded.code;
   const std::vector<Target>& targets = *loaded.value;
@@ -663,6 +678,7 @@ int run_batch_command(const CliOptions& o, const ChainSteps& steps, CommandIo& i
   if (!o.plot_dir.empty()) attach_plot_writer(settings, files, o.plot_dir);
   BatchOutcome outcome = run_batch(steps, files, settings);
   progress.finish();
+  io.err << outside_run_warnings(outcome.rows, targets);
   const bool reviewed =
       apply_loaded_review(o, *review.value, targets.size(), manual_areas, outcome, io);
   finish_rows(o, "batch", targets, files, samples.value, outcome, report, io, io);
@@ -743,6 +759,7 @@ int add_qualifier_fits(const CliOptions& o, std::span<const Target> targets,
 }  // namespace
 
 int run_merge_command(const CliOptions& o, CommandIo& io) {
+  if (!outputs_writable(o, io)) return kExitCannotWrite;
   std::vector<Target> targets;
   if (!o.targets_file.empty()) {
     auto loaded = load_targets(o, io);

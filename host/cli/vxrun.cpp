@@ -17,6 +17,7 @@
 #include "commands.hpp"
 #include "exit_codes.hpp"
 #include "report_builder.hpp"
+#include "run_checks.hpp"
 #include "step_library.hpp"
 
 namespace {
@@ -61,6 +62,7 @@ int run(int argc, char** argv) {
   io.command_line = command_line_text(words);
   if (o.command == Command::kMerge) return run_merge_command(o, io);
   if (o.command == Command::kInputs) return run_inputs_command(o, io);
+  if (o.command == Command::kConvert) return run_convert_command(o, io);
 
   const std::string path =
       o.library.empty() ? StepLibrary::default_path(argv[0]) : o.library;

@@ -31,6 +31,21 @@ inline constexpr std::string_view kStatusStepFailed = "step_failed";
 inline constexpr std::string_view kStatusNoMzmlFiles = "no_mzml_files";
 // Otherwise the status is the ingestion diagnostics flag without its prefix:
 // "file_not_found", "unsupported_encoding", "malformed_number", ...
+// Those the host itself acts on or writes for a netCDF (ANDI-MS) input:
+inline constexpr std::string_view kStatusFileNotFound = "file_not_found";
+inline constexpr std::string_view kStatusUnsupportedEncoding = "unsupported_encoding";
+// Shorter than its own header or index says: never read as far as it went.
+inline constexpr std::string_view kStatusIncompleteFile = "incomplete_file";
+// 0 bytes: nothing to decode, said apart from an undecodable file.
+inline constexpr std::string_view kStatusEmptyFile = "empty_file";
+// A netCDF file without mass spectra (a chromatography-only AIA export).
+inline constexpr std::string_view kStatusNoMassSpectra = "no_mass_spectra";
+// A netCDF file whose scan index or point counts disagree with its data.
+inline constexpr std::string_view kStatusInconsistentFile = "inconsistent_file";
+
+// Flag of a row whose retention-time window does not overlap the run's
+// first to last scan: nothing was measured there, so its numbers are empty.
+inline constexpr std::string_view kFlagRtOutsideRun = "rt_outside_run";
 
 // Values of the fit_status column that the host acts on, as the fit step
 // writes them: only a success has a curve and an area to use, and a window

@@ -63,6 +63,7 @@ struct Parser {
   SampleListParse out;
   std::vector<Column> columns;
   std::map<std::string, std::size_t, std::less<>> by_file;  // file -> entry index
+  char delimiter = ',';  // ';' makes a comma the decimal separator
 
   void error(std::size_t line, std::string_view what) {
     out.errors.push_back(std::string(source) + ":" + std::to_string(line) + ": " +
@@ -94,7 +95,7 @@ struct Parser {
   }
 
   void set_amount(SampleEntry& e, std::size_t t, std::string_view cell, std::size_t line) {
-    const auto v = parse_double(cell);
+    const auto v = base::parse_cell_number(cell, delimiter);
     if (!v) return error(line, "amount '" + std::string(cell) + "' is not a number");
     if (!std::isfinite(*v) || *v <= 0.0)
       return error(line, "amount '" + std::string(cell) + "' must be a positive number");
@@ -170,7 +171,7 @@ std::string_view sample_type_name(SampleType t) {
 SampleListParse parse_sample_list(std::string_view text,
                                   std::span<const std::string> target_names,
                                   std::string_view source) {
-  Parser p{target_names, source, {}, {}, {}};
+  Parser p{target_names, source, {}, {}, {}, ','};
   TableLines lines(text);
   std::string_view line;
   std::size_t line_no = 0;
@@ -178,7 +179,7 @@ SampleListParse parse_sample_list(std::string_view text,
   bool have_header = false;
   char delimiter = ',';
   while (lines.next(line, line_no)) {
-    if (!have_header) delimiter = line.find('\t') != std::string_view::npos ? '\t' : ',';
+    if (!have_header) delimiter = p.delimiter = base::header_delimiter(line);
     if (!split_line(line, delimiter, cells)) {
       p.error(line_no, "unterminated quote");
       if (!have_header) return p.out;

@@ -18,6 +18,8 @@ using base::parse_integer;
 using base::same_ignoring_case;
 using base::shortest_text;
 using base::split_line;
+using base::header_delimiter;
+using base::parse_cell_number;
 using base::trim_blanks;
 
 namespace {
@@ -119,16 +121,18 @@ std::optional<std::string> target_problem(const Target& t) {
 namespace {
 
 // "147:35;207:12.5": qualifier m/z and expected % of the quantifier's area.
-std::optional<std::string> parse_qualifiers(std::string_view cell, std::vector<Qualifier>& out) {
+std::optional<std::string> parse_qualifiers(std::string_view cell, char delimiter,
+                                            std::vector<Qualifier>& out) {
   while (!cell.empty()) {
     const std::size_t semi = cell.find(';');
     const std::string_view item = trim_blanks(cell.substr(0, semi));
     cell = semi == std::string_view::npos ? std::string_view() : cell.substr(semi + 1);
     if (item.empty()) continue;
     const std::size_t colon = item.find(':');
-    const auto mz = parse_double(item.substr(0, colon));
-    const auto pct = colon == std::string_view::npos ? std::nullopt
-                                                     : parse_double(item.substr(colon + 1));
+    const auto mz = parse_cell_number(item.substr(0, colon), delimiter);
+    const auto pct = colon == std::string_view::npos
+                         ? std::nullopt
+                         : parse_cell_number(item.substr(colon + 1), delimiter);
     if (!mz || !pct || !std::isfinite(*mz) || *mz <= 0.0 || !std::isfinite(*pct) ||
         *pct <= 0.0) {
       return "qualifier '" + std::string(item) +
@@ -218,7 +222,7 @@ class TargetsReader {
 
   // False when the table cannot be read on (its errors are reported).
   bool read_header(std::string_view line) {
-    delimiter_ = line.find('\t') != std::string_view::npos ? '\t' : ',';
+    delimiter_ = header_delimiter(line);
     if (!split_line(line, delimiter_, cells_)) {
       error(line_no_, "unterminated quote in the header");
       return false;
@@ -275,7 +279,7 @@ class TargetsReader {
   // False (and the error reported) when the cell cannot be that column's value.
   bool read_cell(Column col, const std::string& cell, Target& t) {
     const auto number = [&](double& dst) {
-      const auto v = parse_double(cell);
+      const auto v = parse_cell_number(cell, delimiter_);
       if (v) dst = *v;
       return v.has_value();
     };
@@ -309,7 +313,7 @@ class TargetsReader {
         return n.has_value();
       }
       case Column::kQualifiers: {
-        const auto problem = parse_qualifiers(cell, t.qualifiers);
+        const auto problem = parse_qualifiers(cell, delimiter_, t.qualifiers);
         if (problem) error(line_no_, *problem);
         return !problem;
       }

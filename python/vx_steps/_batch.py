@@ -15,7 +15,8 @@ from typing import TYPE_CHECKING, Any, Callable, Iterable, Optional, TypedDict, 
 
 from . import _abi
 from ._chain import Library
-from ._documents import (FIT, INGEST_PREFIX, ROW_NO_MZML_FILES, ROW_OK, ROW_STEP_FAILED,
+from ._documents import (FIT, FLAG_RT_OUTSIDE_RUN, INGEST_PREFIX, ROW_EMPTY_FILE, ROW_NO_MZML_FILES, ROW_OK,
+                         ROW_STEP_FAILED, ROW_UNSUPPORTED_ENCODING,
                          TRACE, Ingestion, fit_documents, ingest_documents, number,
                          read_object, status_message, trace_documents, true_flags)
 from ._library import StepLibrary
@@ -67,12 +68,13 @@ class BatchFile:
 
 
 def _mzml_name(name: str) -> bool:
+    """mzML, gzip mzML and ANDI/AIA netCDF exports (.cdf)."""
     lower = name.lower()
-    return lower.endswith(".mzml") or lower.endswith(".mzml.gz")
+    return lower.endswith(".mzml") or lower.endswith(".mzml.gz") or lower.endswith(".cdf")
 
 
 def expand_inputs(inputs: FilesArg) -> list[BatchFile]:
-    """Files from paths, folders (their .mzML and .mzML.gz entries, any
+    """Files from paths, folders (their .mzML, .mzML.gz and .cdf entries, any
     letter case, not recursive) and glob patterns, sorted by path without
     duplicates. A folder without such files gives one entry that says so; a
     pattern that matches nothing stays as given (its rows say
@@ -85,7 +87,7 @@ def expand_inputs(inputs: FilesArg) -> list[BatchFile]:
             try:
                 found = [os.path.join(arg, e.name) for e in os.scandir(arg)
                          if _mzml_name(e.name)]
-                message = "the folder holds no .mzML or .mzML.gz file"
+                message = "the folder holds no .mzML, .mzML.gz or .cdf file"
             except OSError as e:
                 found, message = [], "cannot list the folder: " + (e.strerror or str(e))
             files += [BatchFile(p) for p in found] or [BatchFile(arg, ROW_NO_MZML_FILES, message)]
@@ -155,8 +157,18 @@ def make_row(file: str, ing: Ingestion, target: Target, run: Optional[TargetRun]
     row = problem_row(file, target, ing.status, ing.message)
     row["spectra"] = ing.spectrum_count
     if ing.diagnostics:
-        row["flags"].append(INGEST_PREFIX + ing.status)
+        # The flag is the step's: an empty file is its unsupported_encoding.
+        row["flags"].append(INGEST_PREFIX + (ROW_UNSUPPORTED_ENCODING if ing.status == ROW_EMPTY_FILE
+                                             else ing.status))
     if run is None:
+        return row
+    # A file not read as a whole run measured nothing: its numbers stay empty.
+    if ing.status != ROW_OK:
+        if run.status != ROW_OK:
+            row["message"] += "; " + run.message
+        status = run.fit.get("fit_status")
+        row["fit_status"] = status if isinstance(status, str) and status else None
+        row["flags"] += run.flags
         return row
     # The file's own problem (no spectra) stays the row's status: it is the
     # cause, a failing step after it only a consequence.
@@ -177,6 +189,12 @@ def make_row(file: str, ing: Ingestion, target: Target, run: Optional[TargetRun]
         iterations=int(iterations) if iterations is not None and math.isfinite(iterations)
         else None)
     row["flags"] += run.flags
+    if ing.scan_range is not None and (target.rt + abs(target.rt_tol) < ing.scan_range[0]
+                                       or target.rt - abs(target.rt_tol) > ing.scan_range[1]):
+        # The window never met a scan: the fit's zeros are not a measurement.
+        row.update(retention_time=None, height=None, width=None, area=None, baseline=None,
+                   r_squared=None, iterations=None)
+        row["flags"].append(FLAG_RT_OUTSIDE_RUN)
     return row
 
 

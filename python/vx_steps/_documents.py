@@ -7,13 +7,14 @@ Used by the chain objects (_chain) and by batches (_batch)."""
 
 from __future__ import annotations
 
+import ctypes
 import json
 import math
 import os
 from dataclasses import dataclass
 from typing import Callable, Optional, Union
 
-from . import _abi
+from . import _abi, _formats
 from ._library import StepLibrary
 from .errors import DocumentError
 
@@ -35,6 +36,19 @@ ROW_NO_MZML_FILES = "no_mzml_files"
 ROW_FILE_NOT_FOUND = "file_not_found"
 ROW_UNSUPPORTED_ENCODING = "unsupported_encoding"
 ROW_MALFORMED_NUMBER = "malformed_number"
+ROW_INCOMPLETE_FILE = "incomplete_file"
+# Named by the host: a file of 0 bytes, and netCDF (ANDI) files it cannot use.
+ROW_EMPTY_FILE = "empty_file"
+ROW_NO_MASS_SPECTRA = "no_mass_spectra"
+ROW_INCONSISTENT_FILE = "inconsistent_file"
+# A target whose window misses the run's first to last scan: numbers empty.
+FLAG_RT_OUTSIDE_RUN = "rt_outside_run"
+_ANDI_ROW_STATUS = {
+    _formats.ANDI_NOT_NETCDF: ROW_UNSUPPORTED_ENCODING,
+    _formats.ANDI_NO_MASS_SPECTRA: ROW_NO_MASS_SPECTRA,
+    _formats.ANDI_INCONSISTENT_FILE: ROW_INCONSISTENT_FILE,
+    _formats.ANDI_INCOMPLETE_FILE: ROW_INCOMPLETE_FILE,
+}
 
 # The diagnostics flags that mean failure, and the fit status of a fit.
 FLAG_EMPTY_TRACE = "gcms.sim.empty_trace"
@@ -110,6 +124,8 @@ class Ingestion:
     diagnostics: bytes = b""
     spectrum_count: Optional[int] = None
     handed_over: bool = False  # output 2 was a spectra document
+    # The first and last scan times (minutes) of the spectra document.
+    scan_range: Optional[tuple[float, float]] = None
 
 
 def ingest_documents(lib: StepLibrary, path: Union[str, "os.PathLike[str]"],
@@ -117,6 +133,8 @@ def ingest_documents(lib: StepLibrary, path: Union[str, "os.PathLike[str]"],
     """Runs the ingestion step. Without visit the spectra document is kept;
     with it, the document is shown to visit inside the step's output call
     (valid only there) and never copied."""
+    if _formats.is_andi_path(os.fspath(path)):
+        return _ingest_andi(lib, os.fspath(path), visit)
     out = Ingestion()
     sinks = {}
     streamed = {}
@@ -127,6 +145,7 @@ def ingest_documents(lib: StepLibrary, path: Union[str, "os.PathLike[str]"],
                 streamed["diagnostics"] = _abi.ctypes.string_at(text.address, text.size)
                 return
             out.handed_over = True
+            out.scan_range = raw_scan_range(text)
             streamed["empty"] = (text.size == len(_EMPTY_SPECTRA) and _abi.ctypes.string_at(
                 text.address, text.size) == _EMPTY_SPECTRA)
             visit(text)
@@ -144,13 +163,70 @@ def ingest_documents(lib: StepLibrary, path: Union[str, "os.PathLike[str]"],
         out.handed_over = False
         out.diagnostics = slot2
         _sort_diagnostics(out)
+        _name_empty_file(os.fspath(path), out)
         return out
     empty = streamed.get("empty", False)
     if visit is None:
         out.spectra, out.handed_over = slot2, True
+        out.scan_range = text_scan_range(slot2)
         empty = slot2 == _EMPTY_SPECTRA
     out.chromatograms = result.outputs[0] or b""
     out.run_summary = result.outputs[1] or b""
+    _count_spectra(out, empty)
+    return out
+
+
+_ENTRY_START = b'{"index":'
+_TIME_KEY = b',"scan_start_time":'
+
+
+def _entry_minutes(entry: bytes) -> Optional[float]:
+    at = entry.find(_TIME_KEY)
+    if at < 0:
+        return None
+    start = at + len(_TIME_KEY)
+    end = min((i for i in (entry.find(b",", start), entry.find(b"}", start)) if i >= 0),
+              default=-1)
+    try:
+        value = float(entry[start:end])
+    except ValueError:
+        return None
+    if not math.isfinite(value):
+        return None
+    unit = b',"scan_start_time_unit":"second"'
+    return value / 60.0 if entry[end:end + len(unit)] == unit else value
+
+
+def scan_range(read: Callable[[int, int], bytes], size: int) -> Optional[tuple[float, float]]:
+    """The first and last entry's scan times of a spectra document, read
+    through read(offset, length): two entries, not a pass over the document."""
+    head = read(0, min(size, 4096))
+    first = head.find(_ENTRY_START)
+    if first < 0:
+        return None
+    tail_size = 4096
+    while True:
+        start = max(0, size - tail_size)
+        tail = read(start, size - start)
+        last = tail.rfind(_ENTRY_START)
+        if last >= 0 or start == 0:
+            break
+        tail_size *= 4
+    a, b = _entry_minutes(head[first:]), _entry_minutes(tail[last:]) if last >= 0 else None
+    if a is None or b is None:
+        return None
+    return (min(a, b), max(a, b))
+
+
+def text_scan_range(text: bytes) -> Optional[tuple[float, float]]:
+    return scan_range(lambda o, n: text[o:o + n], len(text))
+
+
+def raw_scan_range(text: _abi.RawText) -> Optional[tuple[float, float]]:
+    return scan_range(lambda o, n: ctypes.string_at(text.address + o, n), text.size)
+
+
+def _count_spectra(out: Ingestion, empty: bool) -> None:
     try:
         count = number(json.loads(out.run_summary), "spectrum_count")
     except (ValueError, AttributeError, RecursionError):
@@ -161,6 +237,37 @@ def ingest_documents(lib: StepLibrary, path: Union[str, "os.PathLike[str]"],
         out.spectrum_count = 0
     out.status, out.message = (ROW_NO_SPECTRA, NO_SPECTRA_MESSAGE) \
         if out.spectrum_count == 0 else (ROW_OK, "")
+
+
+def _name_empty_file(path: str, out: Ingestion) -> None:
+    """The step cannot tell an empty file from an undecodable one; its size can."""
+    if out.status == ROW_UNSUPPORTED_ENCODING and os.path.isfile(path) \
+            and os.path.getsize(path) == 0:
+        out.status, out.message = ROW_EMPTY_FILE, "the file is empty (0 bytes)"
+
+
+def _ingest_andi(lib: StepLibrary, path: str,
+                 visit: Optional[Callable[[_abi.RawText], None]]) -> Ingestion:
+    """A .cdf file through the host's netCDF reader, sorted like vxrun's."""
+    out = Ingestion()
+    d = _formats.read_andi(lib, path)
+    if d.status != _formats.ANDI_OK:
+        out.status = _ANDI_ROW_STATUS.get(d.status, ROW_UNSUPPORTED_ENCODING)
+        out.message = d.message
+        if d.status == _formats.ANDI_UNREADABLE and not os.path.exists(path):
+            out.status, out.message = ROW_FILE_NOT_FOUND, ingest_message(ROW_FILE_NOT_FOUND)
+        _name_empty_file(path, out)
+        return out
+    out.handed_over = True
+    out.chromatograms = b'{"chromatograms":[]}'
+    out.run_summary = d.summary
+    out.scan_range = text_scan_range(d.spectra)
+    if visit is None:
+        out.spectra = d.spectra
+    else:
+        buffer = ctypes.create_string_buffer(d.spectra, len(d.spectra))
+        visit(_abi.RawText(ctypes.addressof(buffer), len(d.spectra)))
+    _count_spectra(out, d.spectra == _EMPTY_SPECTRA)
     return out
 
 
@@ -177,6 +284,9 @@ def _sort_diagnostics(out: Ingestion) -> None:
         if key.startswith(INGEST_PREFIX) and value is True:
             out.status = key[len(INGEST_PREFIX):]
             out.message = ingest_message(out.status)
+            reason = doc.get("reason")
+            if isinstance(reason, str) and reason:
+                out.message = "the file is incomplete: " + reason
             return
 
 

@@ -43,7 +43,7 @@ def test_library_with_other_contract_digest(monkeypatch):
 @pytest.mark.parametrize("name,error,reason", [
     ("missing.mzML", vx_steps.IngestError, "file_not_found"),
     ("folder", vx_steps.IngestError, "unsupported_encoding"),
-    ("empty.mzML", vx_steps.IngestError, "unsupported_encoding"),
+    ("empty.mzML", vx_steps.IngestError, "empty_file"),
     ("bad_index.mzML", vx_steps.IngestError, "malformed_number"),
     ("not_mzml.xml", vx_steps.NoSpectraError, "no_spectra"),
 ])

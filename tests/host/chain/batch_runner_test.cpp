@@ -107,6 +107,9 @@ TEST(BatchRunner, EveryFileAndTargetGetsItsRowWithTheReason) {
   EXPECT_EQ(out.rows[0].trace_points, 5u);
   EXPECT_TRUE(out.rows[0].height);
   EXPECT_EQ(out.rows[8].spectra, 0u);
+  // A file without spectra measured nothing: its numbers stay empty, not 0.
+  EXPECT_FALSE(out.rows[8].height || out.rows[8].area || out.rows[8].r_squared ||
+               out.rows[8].trace_points || out.rows[8].max_intensity);
   EXPECT_NE(out.rows[10].message.find("returned status 2"), std::string::npos);
   EXPECT_EQ(out.files_failed, 5u);
   EXPECT_TRUE(out.write_errors.empty());
