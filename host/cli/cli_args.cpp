@@ -88,6 +88,12 @@ constexpr std::string_view kChainUsage =
     "  --plot DIR         write an SVG per target\n"
     "  --report FILE      write an HTML report of the run (one self-contained file)\n"
     "  -j N               threads for the targets (default: one per core)\n"
+    "  --min-sn X         a fit is detected only when its height is at least X\n"
+    "                     noise SDs (default 5)\n"
+    "  --min-points N     ... and at least N trace points lie within 2 sigma of\n"
+    "                     its center (default 7)\n"
+    "  --deconvolve       on a coelution, fit two peaks and report the target\n"
+    "                     component's area (column component_area)\n"
     "\n"
     "exit code: 0 when the file was processed, 1 when it was not (the summary\n"
     "says why), 64/65/66/69/73 as listed in 'vxrun --help'.\n";
@@ -124,6 +130,12 @@ constexpr std::string_view kBatchUsage =
     "  --progress         progress bar on stderr even when it is not a terminal\n"
     "  --no-progress      no progress bar; one line per file on stderr\n"
     "  -q, --quiet        nothing on stderr but errors\n"
+    "  --min-sn X         a fit is detected only when its height is at least X\n"
+    "                     noise SDs (default 5)\n"
+    "  --min-points N     ... and at least N trace points lie within 2 sigma of\n"
+    "                     its center (default 7)\n"
+    "  --deconvolve       on a coelution, fit two peaks and report the target\n"
+    "                     component's area (column component_area)\n"
     "\n"
     "quantitation (targets columns qualifiers, qualifier_tol, mz_tol_ppm, istd):\n"
     "  --samples FILE     sample list, TSV or CSV: file, type (standard, sample,\n"
@@ -139,13 +151,17 @@ constexpr std::string_view kBatchUsage =
     "  --through-origin   no intercept\n"
     "  --blank-threshold PCT  flag blanks whose response exceeds PCT % of the\n"
     "                     lowest level's mean response (20)\n"
+    "  --response R       area (the fitted area, default), integrated_area or\n"
+    "                     height; a not_detected row never has a response\n"
     "  --measurements FILE  the qualifier ions' fits, one JSON line per file and\n"
     "                     target: what 'vxrun merge --samples' needs besides the\n"
     "                     table to quantitate parts of a sequence\n"
     "\n"
     "table columns: file, target, mz, rt, status, spectra, trace_points,\n"
     "max_intensity, fit_status, retention_time, height, width, area, baseline,\n"
-    "r_squared, iterations, flags, message. status is ok, no_spectra,\n"
+    "r_squared, iterations, flags, message, signal_to_noise, detection,\n"
+    "integrated_area, peak_start, peak_end, asymmetry, component_area (see the\n"
+    "README's \"Peak decisions\"). status is ok, no_spectra,\n"
     "file_not_found, unsupported_encoding, malformed_number, no_mzml_files or\n"
     "step_failed; flags lists every diagnostics flag that was true.\n"
     "\n"
@@ -179,7 +195,7 @@ constexpr std::string_view kMergeUsage =
     "quantitation, as 'vxrun batch' does it (see 'vxrun help batch'):\n"
     "  --samples, --quant, --quant-jsonl, --calibration, --calibration-jsonl,\n"
     "  --cal-plots, --model, --weighting, --through-origin, --blank-threshold,\n"
-    "  each as in batch\n"
+    "  --response, each as in batch\n"
     "  --measurements FILE  a part's qualifier fits (batch --measurements);\n"
     "                     repeatable, one per table part; needed when a target\n"
     "                     has qualifier ions\n"
@@ -309,8 +325,17 @@ CLI::Option* flag(CLI::App& cmd, const std::string& names, std::function<void()>
 
 // ---- the commands ----------------------------------------------------------
 
+// The peak decision of every target's fit (chain and batch).
+void declare_decision_options(CLI::App& cmd, peaks::DecisionOptions& d) {
+  number_option(cmd, "--min-sn", "a number of 0 or more", 0.0,
+                [&d](double v) { d.min_sn = v; });
+  whole_option(cmd, "--min-points", "a whole number from 1 to 10000", 1, 10000,
+               [&d](int64_t n) { d.min_points = static_cast<int>(n); });
+  flag(cmd, "--deconvolve", [&d] { d.deconvolve = true; });
+}
+
 // What chain and batch share: the targets and their defaults, plots, the
-// report, threads.
+// report, threads, the peak decisions.
 void declare_target_options(CLI::App& cmd, CliOptions& o) {
   cmd.add_option("inputs", o.inputs)
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
@@ -331,6 +356,7 @@ void declare_target_options(CLI::App& cmd, CliOptions& o) {
                [&o](int64_t n) { o.jobs = static_cast<unsigned>(n); });
   path_option(cmd, "--plot", "a folder", o.plot_dir);
   path_option(cmd, "--report", "a file", o.report_path);
+  declare_decision_options(cmd, o.decisions);
 }
 
 void declare_chain(CLI::App& cmd, CliOptions& o) {
@@ -359,6 +385,13 @@ void declare_quant_options(CLI::App& cmd, QuantOptions& q) {
     q.blank_threshold_percent = v;
     q.settings_given = true;
   });
+  value_option(cmd, "--response", "area, integrated_area or height",
+               [&q](const std::string& v) {
+                 q.response = *quant::parse_response_source(v);
+                 q.settings_given = true;
+               })
+      ->check(accept_if(
+          [](const std::string& v) { return quant::parse_response_source(v).has_value(); }));
 }
 
 void declare_batch(CLI::App& cmd, CliOptions& o) {

@@ -18,6 +18,8 @@
 #include <vector>
 
 #include "calibration.hpp"
+#include "peak_decisions.hpp"
+#include "quantitation.hpp"
 #include "targets.hpp"
 
 namespace vx::host::cli {
@@ -50,6 +52,7 @@ struct QuantOptions {
   std::string plot_dir;                // --cal-plots
   quant::CalibrationSettings calibration;     // --model, --weighting, --through-origin
   double blank_threshold_percent = 20.0;
+  quant::ResponseSource response = quant::ResponseSource::kArea;  // --response
   bool settings_given = false;  // any option that only matters with an output
 
   [[nodiscard]] bool wanted() const {
@@ -83,6 +86,7 @@ struct CliOptions {
   std::string measurements_path;     // batch --measurements: qualifier fits, JSON Lines
   std::vector<std::string> measurement_parts;  // merge --measurements (repeatable)
   std::string measurements_list;  // merge --measurements-list: more of them, one per line
+  peaks::DecisionOptions decisions;  // chain, batch: --min-sn, --min-points, --deconvolve
 
   RunOptions run;  // run
 };

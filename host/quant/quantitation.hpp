@@ -32,15 +32,34 @@ inline constexpr std::string_view kFlagQualifierRatio = "qualifier_ratio_out_of_
 inline constexpr std::string_view kFlagQualifierFailed = "qualifier_fit_failed";
 inline constexpr std::string_view kFlagBlank = "blank_above_threshold";
 inline constexpr std::string_view kFlagOutsideCurve = "response_outside_curve";
+// The quantifier peak was judged not detected (peaks::kNotDetected): its fitted
+// numbers are evidence, not an amount, so the row has no concentration.
+inline constexpr std::string_view kFlagNotDetected = "not_detected";
+// The concentration is below the calibration's limit of quantitation.
+inline constexpr std::string_view kFlagBelowLoq = "below_loq";
 
-// A fit counts when it succeeded with a finite area.
+// Which measured value of the quantifier is the response (before the
+// internal standard ratio). The fitted area is the default.
+enum class ResponseSource { kArea, kIntegratedArea, kHeight };
+inline constexpr std::string_view kResponseArea = "area";
+inline constexpr std::string_view kResponseIntegratedArea = "integrated_area";
+inline constexpr std::string_view kResponseHeight = "height";
+std::string_view response_source_name(ResponseSource r);
+std::optional<ResponseSource> parse_response_source(std::string_view s);
+
+// A fit counts when it succeeded with a finite area and its peak was not
+// judged not detected (a measurement without a decision still counts).
 bool fit_usable(const tables::IonFit& f);
+// The quantifier's value for a response source when its fit counts; empty
+// when it does not or that value is missing or not finite.
+std::optional<double> measured_response(const tables::IonFit& f, ResponseSource source);
 
 struct QuantSettings {
   CalibrationSettings calibration;
   // A blank is flagged when its response exceeds this % of the mean response
   // of the lowest calibrated level.
   double blank_threshold_percent = 20.0;
+  ResponseSource response = ResponseSource::kArea;
 };
 
 struct QualifierRatio {

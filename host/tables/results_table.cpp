@@ -50,7 +50,22 @@ constexpr auto kColumns = std::to_array<Column>({
     {"iterations", &ResultRow::iterations},
     {"flags", &ResultRow::flags},
     {"message", &ResultRow::message},
+    {"signal_to_noise", &ResultRow::signal_to_noise, false, true},
+    {"detection", &ResultRow::detection, true, true},
+    {"integrated_area", &ResultRow::integrated_area, false, true},
+    {"peak_start", &ResultRow::peak_start, false, true},
+    {"peak_end", &ResultRow::peak_end, false, true},
+    {"asymmetry", &ResultRow::asymmetry, false, true},
+    {"component_area", &ResultRow::component_area, false, true},
 });
+
+// The fewest columns a table may have: every column before the first one
+// added later.
+constexpr std::size_t kFirstAddedLater = [] {
+  for (std::size_t i = 0; i < kColumns.size(); ++i)
+    if (kColumns[i].added_later) return i;
+  return kColumns.size();
+}();
 
 constexpr auto kColumnNames = [] {
   std::array<std::string_view, kColumns.size()> names{};
@@ -207,6 +222,16 @@ void read_rows(std::string_view line, std::size_t number, TableRead& out,
   }
 }
 
+// How many columns a header line names when it is this version's header or
+// an older one (a prefix ending at a column boundary no earlier than the
+// first added_later column); 0 when it is neither.
+std::size_t older_header_columns(std::string_view header, std::string_view line) {
+  if (line == header) return kColumns.size();
+  if (!header.starts_with(line) || header[line.size()] != '\t') return 0;
+  const auto n = static_cast<std::size_t>(std::count(line.begin(), line.end(), '\t')) + 1;
+  return n >= kFirstAddedLater ? n : 0;
+}
+
 }  // namespace
 
 bool row_processed(const ResultRow& row) { return row.status == kStatusOk; }
@@ -240,16 +265,20 @@ std::string table_jsonl(std::span<const ResultRow> rows) {
   return out;
 }
 
-std::optional<ResultRow> read_tsv_row(std::string_view line, std::string* error) {
+namespace {
+
+// A row of a table whose header has `columns` columns.
+std::optional<ResultRow> read_tsv_cells(std::string_view line, std::size_t columns,
+                                        std::string* error) {
   const auto cells =
       static_cast<std::size_t>(std::count(line.begin(), line.end(), '\t')) + 1;
-  if (cells != kColumns.size()) {
-    *error = "expected " + std::to_string(kColumns.size()) +
-             " tab-separated cells, found " + std::to_string(cells);
+  if (cells != columns) {
+    *error = "expected " + std::to_string(columns) + " tab-separated cells, found " +
+             std::to_string(cells);
     return std::nullopt;
   }
   ResultRow row;
-  for (std::size_t i = 0; i < kColumns.size(); ++i) {
+  for (std::size_t i = 0; i < columns; ++i) {
     const std::size_t tab = std::min(line.find('\t'), line.size());
     const std::string_view cell = line.substr(0, tab);
     line.remove_prefix(std::min(tab + 1, line.size()));
@@ -261,6 +290,12 @@ std::optional<ResultRow> read_tsv_row(std::string_view line, std::string* error)
     }
   }
   return row;
+}
+
+}  // namespace
+
+std::optional<ResultRow> read_tsv_row(std::string_view line, std::string* error) {
+  return read_tsv_cells(line, kColumns.size(), error);
 }
 
 std::optional<ResultRow> read_jsonl_row(std::string_view line, std::string* error) {
@@ -280,6 +315,7 @@ std::optional<ResultRow> read_jsonl_row(std::string_view line, std::string* erro
   ResultRow row;
   for (const Column& c : kColumns) {
     const JsonValue* v = p.value->find(c.name);
+    if (v == nullptr && c.added_later) continue;
     if (v == nullptr) {
       *error = "member " + std::string(c.name) + " is missing";
       return std::nullopt;
@@ -297,11 +333,13 @@ TableRead read_tsv_table(std::string_view text) {
   std::string header;
   append_tsv_header(header);
   header.pop_back();
+  std::size_t columns = 0;
   bool seen_header = false;
   for_each_line(text, [&](std::string_view line, std::size_t number) {
     if (!seen_header) {
       seen_header = true;
-      if (line == header) return true;
+      columns = older_header_columns(header, line);
+      if (columns != 0) return true;
       std::string names;
       for (const std::string_view n : kColumnNames) {
         if (!names.empty()) names += ' ';
@@ -312,7 +350,9 @@ TableRead read_tsv_table(std::string_view text) {
                            names + ")");
       return false;
     }
-    read_rows(line, number, out, read_tsv_row);
+    read_rows(line, number, out, [columns](std::string_view l, std::string* e) {
+      return read_tsv_cells(l, columns, e);
+    });
     return true;
   });
   if (!seen_header) out.errors.emplace_back("line 1: no header line");

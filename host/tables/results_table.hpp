@@ -32,6 +32,8 @@ inline constexpr std::string_view kStatusNoMzmlFiles = "no_mzml_files";
 // Otherwise the status is the ingestion diagnostics flag without its prefix:
 // "file_not_found", "unsupported_encoding", "malformed_number", ...
 
+// Values of the detection column are peaks::kDetected / kNotDetected.
+
 // Values of the fit_status column that the host acts on, as the fit step
 // writes them: only a success has a curve and an area to use, and a window
 // without a local peak has no baseline worth drawing.
@@ -59,6 +61,15 @@ struct ResultRow {
   std::optional<int64_t> iterations;
   std::vector<std::string> flags;  // diagnostics keys that were true
   std::string message;             // why, for people, when status is not ok
+  // The peak decision (host/peaks) on a fit that ran; all empty otherwise.
+  // A not_detected row keeps its fitted numbers as evidence, but nothing may
+  // use them as a measured amount.
+  std::optional<double> signal_to_noise;
+  std::string detection;  // detected, not_detected; empty when no fit ran
+  std::optional<double> integrated_area;  // intensity × minutes, like area
+  std::optional<double> peak_start, peak_end;  // minutes
+  std::optional<double> asymmetry;             // As at 10 % height
+  std::optional<double> component_area;        // --deconvolve on a coelution
 
   bool operator==(const ResultRow&) const = default;
 };
@@ -83,6 +94,10 @@ struct Column {
   std::string_view name;
   ColumnField field;
   bool empty_is_null = false;  // text columns: "" is written as JSON null
+  // Columns added after tables were already kept: a table written before
+  // them (a TSV header that stops earlier, a JSON line without the member)
+  // still reads, with the column empty.
+  bool added_later = false;
 };
 
 // Every column, in table order.
@@ -114,13 +129,14 @@ struct TableRead {
   std::vector<std::string> errors;
 };
 
-// TSV: the first non-empty line must be exactly this version's header (same
-// columns in the same order), else that is the only error reported (an empty
+// TSV: the first non-empty line must be this version's header (same columns
+// in the same order), or an older one: the same columns stopping before some
+// added_later column (its rows then have that many cells). Else that is the only error reported (an empty
 // text has no header: an error too). Each row needs one cell per column;
 // escapes other than \t \n \r \\ are errors.
 TableRead read_tsv_table(std::string_view text);
-// JSON Lines: one object per line with a member for every column and no
-// other member, in any order.
+// JSON Lines: one object per line with a member for every column (an
+// added_later one may be missing) and no other member, in any order.
 TableRead read_jsonl_table(std::string_view text);
 
 // One line without its line feed; nullopt and the reason in *error when the
