@@ -24,6 +24,8 @@ struct Response {
   std::optional<double> value;
   std::optional<double> istd_area;
   std::string why;  // when value is absent
+  bool istd_failed = false;
+  bool not_measured = false;  // the fit counts but lacks the chosen value
 };
 
 std::optional<std::size_t> index_of(std::span<const Target> targets, std::string_view name) {
@@ -38,8 +40,10 @@ Response response_of(const Measurement& m, const Measurement* istd, ResponseSour
   Response r;
   const auto own = measured_response(m.quantifier, source);
   if (!own) {
+    r.not_measured = fit_usable(m.quantifier);
     r.why = not_detected(m.quantifier) ? "peak not detected"
-                                       : "peak fit failed (" + m.quantifier.fit_status + ")";
+            : r.not_measured ? "no " + std::string(response_source_name(source))
+                             : "peak fit failed (" + m.quantifier.fit_status + ")";
     return r;
   }
   if (istd == nullptr) {
@@ -50,6 +54,7 @@ Response response_of(const Measurement& m, const Measurement* istd, ResponseSour
   if (!reference || !(*reference > 0.0)) {
     r.why = "internal standard fit failed (" + istd->quantifier.fit_status +
             (not_detected(istd->quantifier) ? ", not detected)" : ")");
+    r.istd_failed = true;
     return r;
   }
   r.istd_area = reference;
@@ -173,7 +178,8 @@ QuantRow quant_row(const Target& target, std::size_t t, const SampleEntry& s,
   const bool fitted = q.fit_status == kFitSuccess && q.area && std::isfinite(*q.area);
   if (!fitted) row.flags.emplace_back(kFlagFitFailed);
   if (not_detected(m.quantifier)) row.flags.emplace_back(kFlagNotDetected);
-  if (fit_usable(m.quantifier) && !r.value) row.flags.emplace_back(kFlagIstdFailed);
+  if (r.istd_failed) row.flags.emplace_back(kFlagIstdFailed);
+  if (r.not_measured) row.flags.emplace_back(kFlagResponseNotMeasured);
   add_concentration(cal, s, row);
   add_qualifiers(target, m, row);
   const auto limit = blank_limit(cal, blank_threshold_percent);

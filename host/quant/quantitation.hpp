@@ -37,6 +37,9 @@ inline constexpr std::string_view kFlagOutsideCurve = "response_outside_curve";
 inline constexpr std::string_view kFlagNotDetected = "not_detected";
 // The concentration is below the calibration's limit of quantitation.
 inline constexpr std::string_view kFlagBelowLoq = "below_loq";
+// The fit counts but the value --response names is missing (a table without
+// the decision columns asked for integrated_area, or no bounds were found).
+inline constexpr std::string_view kFlagResponseNotMeasured = "response_not_measured";
 
 // Which measured value of the quantifier is the response (before the
 // internal standard ratio). The fitted area is the default.

@@ -31,9 +31,10 @@ struct IonFit {
   // The quantifier's peak decision and the other responses it may be
   // quantitated by (the measurement parts carry none of these: qualifier
   // ions are not decided, and a table without decisions leaves them empty).
-  std::string detection;
-  std::optional<double> integrated_area;
-  std::optional<double> height;
+  // (Initialised so that the brace lists of three still compile silently.)
+  std::string detection = {};
+  std::optional<double> integrated_area = {};
+  std::optional<double> height = {};
 };
 
 // What the batch measured for one file and target.
