@@ -12,6 +12,10 @@
   var ST = C.status, FIT = C.fit_status, RT = C.retention_time, HEIGHT = C.height,
       WIDTH = C.width, AREA = C.area, BASE = C.baseline, R2 = C.r_squared,
       ITER = C.iterations, POINTS = C.trace_points, FLAGS = C.flags, MSG = C.message;
+  // The peak decision's columns (absent from reports of older tables).
+  var DET = C.detection, SN = C.signal_to_noise, IAREA = C.integrated_area,
+      PSTART = C.peak_start, PEND = C.peak_end, ASYM = C.asymmetry, COMP = C.component_area;
+  function field(r, k) { return k === undefined ? null : r[k]; }
 
   function el(tag, cls, text) {
     var e = document.createElement(tag);
@@ -46,6 +50,8 @@
   function outcome(r) {
     if (status(r) !== "ok") return "failed";
     var f = fitStatus(r);
+    // A converged fit the decision rejects is no amount: it reads as no peak.
+    if (f === "success" && field(r, DET) === "not_detected") return "nopeak";
     return f === "success" ? "ok" : f === "unstable_fit" ? "unstable" : "nopeak";
   }
   function labels(list) {
@@ -160,11 +166,30 @@
     }
     return [xs, ys];
   }
+  // The decision in words: whether the fit is an amount, and how the peak looks.
+  function detectionWords(r) {
+    var d = field(r, DET);
+    if (!d) return "";
+    var sn = field(r, SN);
+    return (d === "detected" ? "detected" : "not detected \u2013 the fitted numbers are no amount") +
+      (sn === null ? "" : ", signal-to-noise " + sig(sn, 3));
+  }
+  function shapeWords(r) {
+    var parts = [], as = field(r, ASYM), ia = field(r, IAREA), a = field(r, PSTART), b = field(r, PEND);
+    if (as !== null) {
+      parts.push("asymmetry " + sig(as, 3) + " (1 is symmetric, above 1 it tails)");
+    }
+    if (ia !== null) parts.push("integrated area " + sig(ia, 6));
+    if (a !== null && b !== null) parts.push("from " + fixed(a, 3) + " to " + fixed(b, 3) + " min");
+    if (field(r, COMP) !== null) parts.push("deconvolved component area " + sig(field(r, COMP), 6));
+    return parts.join(", ");
+  }
   function valueLines(r) {
     var lines = [["status", status(r)], ["fit", fitStatus(r) || "not run"],
       ["retention time", fixed(r[RT], 4) + (r[RT] === null ? "" : " min")],
       ["height", sig(r[HEIGHT], 6)], ["width (sigma)", sig(r[WIDTH], 6)],
       ["area", sig(r[AREA], 6)], ["baseline", sig(r[BASE], 6)], ["r\u00b2", fixed(r[R2], 5)],
+      ["detection", detectionWords(r)], ["shape", shapeWords(r)],
       ["iterations", r[ITER] === null ? "" : String(r[ITER])],
       ["trace points", r[POINTS] === null ? "" : String(r[POINTS])],
       ["flags", flagText(r) || "none"], ["message", r[MSG]]];
