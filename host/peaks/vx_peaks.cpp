@@ -55,10 +55,10 @@ __attribute__((visibility("default"))) int32_t vxp_decide_peak(
     const auto count = static_cast<std::size_t>(n);
     const p::PeakDecision d =
         p::decide_peak({{retention_time, count}, {intensity, count}}, view, opt);
-    *out = VxpDecision{d.detected ? 1 : 0,     d.flags,
-                       p::or_nan(d.noise),     p::or_nan(d.signal_to_noise),
+    *out = VxpDecision{d.detected ? 1 : 0,           d.flags,
+                       p::or_nan(d.noise),           p::or_nan(d.signal_to_noise),
                        p::or_nan(d.integrated_area), p::or_nan(d.peak_start),
-                       p::or_nan(d.peak_end),  p::or_nan(d.asymmetry),
+                       p::or_nan(d.peak_end),        p::or_nan(d.asymmetry),
                        p::or_nan(d.component_area)};
     return 0;
   } catch (...) {
