@@ -132,6 +132,9 @@ std::vector<Measurement> batch_measurements(const BatchOutcome& outcome) {
     q.fit_status = row_processed(row) ? row.fit_status : row.status;
     q.area = row.area;
     q.retention_time = row.retention_time;
+    q.detection = row.detection;
+    q.integrated_area = row.integrated_area;
+    q.height = row.height;
     // A peak rejected in review is not measured, whatever the fit found.
     out[i].review = row.review;
     if (row.review == tables::kReviewReject) {
@@ -232,7 +235,7 @@ class BatchJob {
           [&](std::size_t n, const std::function<void(std::size_t)>& job) {
             pool_.run_all(n, job);
           },
-          static_cast<bool>(settings_.on_target), follow);
+          static_cast<bool>(settings_.on_target), follow, settings_.decisions);
     };
     const bool keep_documents = static_cast<bool>(settings_.on_ingestion);
     const Ingestion ingestion = run_ingestion(

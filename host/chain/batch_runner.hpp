@@ -54,6 +54,7 @@ using FileDoneHook = std::function<void(std::string_view path, std::string_view 
 struct BatchSettings {
   std::vector<tables::Target> targets;
   unsigned jobs = 1;     // worker threads; 0 = one per core
+  peaks::DecisionOptions decisions;  // every target's row is decided with these
   FileDoneHook on_file_done;
   IngestionHook on_ingestion;
   TargetHook on_target;

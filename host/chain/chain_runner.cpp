@@ -234,6 +234,23 @@ void read_fit(TargetRun& run) {
   }
 }
 
+// The decision sees the fit as the step reported it; a fit that did not
+// succeed counts as not converged whatever numbers it left.
+void decide(TargetRun& run, const peaks::DecisionOptions& options) {
+  if (run.status != kStatusOk || run.fit.fit_status.empty()) return;
+  const FitFacts& f = run.fit;
+  peaks::FitView fit;
+  fit.converged = f.fit_status == tables::kFitSuccess;
+  fit.center = f.retention_time;
+  fit.height = f.height;
+  fit.width = f.width;
+  fit.baseline = f.baseline;
+  fit.window_min = f.window_min;
+  fit.window_max = f.window_max;
+  run.decision = peaks::decide_peak(
+      {run.trace_facts.retention_time, run.trace_facts.intensity}, fit, options);
+}
+
 }  // namespace
 
 std::optional<ChainSteps> resolve_chain_steps(const StepLibrary& lib,
@@ -309,13 +326,20 @@ Ingestion run_ingestion(const ChainSteps& steps, const std::string& path,
 }
 
 TargetRun run_target(const ChainSteps& steps, std::string_view spectra,
-                     const Target& target, bool keep_points) {
+                     const Target& target, bool keep_points,
+                     const peaks::DecisionOptions* decisions) {
   TargetRun run;
   run.status = kStatusOk;
-  if (run_trace_step(steps, spectra, target, run) && read_trace(run, keep_points) &&
+  const bool read_points = keep_points || decisions != nullptr;
+  if (run_trace_step(steps, spectra, target, run) && read_trace(run, read_points) &&
       run_fit_step(steps, target, run)) {
     if (!keep_points) std::string().swap(run.trace);
     read_fit(run);
+    if (decisions != nullptr) decide(run, *decisions);
+    if (!keep_points) {
+      std::vector<double>().swap(run.trace_facts.retention_time);
+      std::vector<double>().swap(run.trace_facts.intensity);
+    }
   }
   return run;
 }
@@ -323,14 +347,14 @@ TargetRun run_target(const ChainSteps& steps, std::string_view spectra,
 void run_targets(const ChainSteps& steps, std::string_view spectra,
                  std::span<const Target> targets, std::span<TargetRun> runs,
                  const ForEachIndex& for_each, bool keep_points,
-                 const FollowUps& follow_ups) {
+                 const FollowUps& follow_ups, const peaks::DecisionOptions& decisions) {
   const auto finish = [&](std::size_t t, const FollowUps::Document& document) {
     if (follow_ups.after) follow_ups.after(t, runs[t], document);
   };
   if (targets.size() + follow_ups.queries.size() < kCompactFromQueries) {
     const FollowUps::Document whole = [&](std::size_t, std::string&) { return spectra; };
     for_each(targets.size(), [&](std::size_t t) {
-      runs[t] = run_target(steps, spectra, targets[t], keep_points);
+      runs[t] = run_target(steps, spectra, targets[t], keep_points, &decisions);
       finish(t, whole);
     });
     return;
@@ -350,7 +374,7 @@ void run_targets(const ChainSteps& steps, std::string_view spectra,
     std::string buffer;
     const std::string_view document = compact.document(compact.group_of(members[g][0]), buffer);
     for (const std::size_t t : members[g]) {
-      runs[t] = run_target(steps, document, targets[t], keep_points);
+      runs[t] = run_target(steps, document, targets[t], keep_points, &decisions);
       finish(t, follow_up);
     }
   });
@@ -408,6 +432,16 @@ ResultRow make_row(std::string_view file, const Ingestion& ingestion,
   row.r_squared = run->fit.r_squared;
   row.iterations = run->fit.iterations;
   row.flags.insert(row.flags.end(), run->flags.begin(), run->flags.end());
+  if (const auto& d = run->decision) {
+    row.signal_to_noise = d->signal_to_noise;
+    row.detection = d->detection();
+    row.integrated_area = d->integrated_area;
+    row.peak_start = d->peak_start;
+    row.peak_end = d->peak_end;
+    row.asymmetry = d->asymmetry;
+    row.component_area = d->component_area;
+    for (const std::string_view name : peaks::flag_names(d->flags)) row.flags.emplace_back(name);
+  }
   if (ingestion.range && window_outside_run(target.rt, target.rt_tol, *ingestion.range)) {
     // The window never met a scan: the fit's zeros are not a measurement.
     row.retention_time.reset();
@@ -417,6 +451,12 @@ ResultRow make_row(std::string_view file, const Ingestion& ingestion,
     row.baseline.reset();
     row.r_squared.reset();
     row.iterations.reset();
+    row.signal_to_noise.reset();
+    row.integrated_area.reset();
+    row.peak_start.reset();
+    row.peak_end.reset();
+    row.asymmetry.reset();
+    row.component_area.reset();
     row.flags.emplace_back(tables::kFlagRtOutsideRun);
   }
   return row;

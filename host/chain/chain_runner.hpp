@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "compact_spectra.hpp"
+#include "peak_decisions.hpp"
 #include "results_table.hpp"
 #include "targets.hpp"
 #include "step_library.hpp"
@@ -98,13 +99,20 @@ struct TargetRun {
   TraceFacts trace_facts;
   FitFacts fit;
   std::vector<std::string> flags;  // true diagnostics keys, trace then fit
+  // Whether the fit is a measured amount; set when decisions were asked for
+  // and the fit step ran.
+  std::optional<peaks::PeakDecision> decision;
 };
 
 // Without keep_points the run keeps what a table row needs: the trace
 // document and its point lists are dropped once the fit has read them (a
 // few hundred kilobytes per target, which add up over hundreds of targets).
+// With decisions the whole trace is read and decided on (peaks::decide_peak)
+// before its points are dropped; without, no decision is made (qualifier
+// ions are judged by their ratio, not by a decision of their own).
 TargetRun run_target(const ChainSteps& steps, std::string_view spectra,
-                     const tables::Target& target, bool keep_points = true);
+                     const tables::Target& target, bool keep_points = true,
+                     const peaks::DecisionOptions* decisions = nullptr);
 
 // Runs every target on one spectra document into runs (runs[t] for
 // targets[t]); for_each calls its job once per index, possibly on several
@@ -126,13 +134,17 @@ struct FollowUps {
 void run_targets(const ChainSteps& steps, std::string_view spectra,
                  std::span<const tables::Target> targets, std::span<TargetRun> runs,
                  const ForEachIndex& for_each, bool keep_points = true,
-                 const FollowUps& follow_ups = {});
+                 const FollowUps& follow_ups = {},
+                 const peaks::DecisionOptions& decisions = {});
 
 // The table row of one file and target; run is null when the file could not
 // be used (the row then carries the ingestion's reason). A file that was not
 // read as a whole run (any status but ok) gets no numbers from the trace or
 // the fit: they measured nothing. A target whose window misses the run's
 // scan range is flagged rt_outside_run, its numbers left empty.
+// The run's decision fills the decision columns and appends its flag names
+// (plain names such as below_min_sn or tailing, never dotted like the steps'
+// gcms.* keys).
 tables::ResultRow make_row(std::string_view file, const Ingestion& ingestion,
                    const tables::Target& target, const TargetRun* run);
 // A row for an input that never reached the ingestion step.

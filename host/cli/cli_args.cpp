@@ -89,6 +89,12 @@ constexpr std::string_view kChainUsage =
     "  --plot DIR         write an SVG per target\n"
     "  --report FILE      write an HTML report of the run (one self-contained file)\n"
     "  -j N               threads for the targets (default: one per core)\n"
+    "  --min-sn X         a fit is detected only when its height is at least X\n"
+    "                     noise SDs (default 5)\n"
+    "  --min-points N     ... and at least N trace points lie within 2 sigma of\n"
+    "                     its center (default 7)\n"
+    "  --deconvolve       on a coelution, fit two peaks and report the target\n"
+    "                     component's area (column component_area)\n"
     "\n"
     "exit code: 0 when the file was processed, 1 when it was not (the summary\n"
     "says why), 64/65/66/69/73 as listed in 'vxrun --help'.\n";
@@ -125,6 +131,12 @@ constexpr std::string_view kBatchUsage =
     "  --progress         progress bar on stderr even when it is not a terminal\n"
     "  --no-progress      no progress bar; one line per file on stderr\n"
     "  -q, --quiet        nothing on stderr but errors\n"
+    "  --min-sn X         a fit is detected only when its height is at least X\n"
+    "                     noise SDs (default 5)\n"
+    "  --min-points N     ... and at least N trace points lie within 2 sigma of\n"
+    "                     its center (default 7)\n"
+    "  --deconvolve       on a coelution, fit two peaks and report the target\n"
+    "                     component's area (column component_area)\n"
     "\n"
     "quantitation (targets columns qualifiers, qualifier_tol, mz_tol_ppm, istd):\n"
     "  --samples FILE     sample list, TSV or CSV: file, type (standard, sample,\n"
@@ -140,6 +152,8 @@ constexpr std::string_view kBatchUsage =
     "  --through-origin   no intercept\n"
     "  --blank-threshold PCT  flag blanks whose response exceeds PCT % of the\n"
     "                     lowest level's mean response (20)\n"
+    "  --response R       area (the fitted area, default), integrated_area or\n"
+    "                     height; a not_detected row never has a response\n"
     "  --measurements FILE  the qualifier ions' fits, one JSON line per file and\n"
     "                     target: what 'vxrun merge --samples' needs besides the\n"
     "                     table to quantitate parts of a sequence\n"
@@ -152,7 +166,9 @@ constexpr std::string_view kBatchUsage =
     "\n"
     "table columns: file, target, mz, rt, status, spectra, trace_points,\n"
     "max_intensity, fit_status, retention_time, height, width, area, baseline,\n"
-    "r_squared, iterations, flags, message, review, review_digest. status is ok,\n"
+    "r_squared, iterations, flags, message, review, review_digest,\n"
+    "signal_to_noise, detection, integrated_area, peak_start, peak_end, asymmetry,\n"
+    "component_area (see the README's \"Peak decisions\"). status is ok,\n"
     "no_spectra, file_not_found, unsupported_encoding, incomplete_file,\n"
     "malformed_number, no_mzml_files, step_failed, empty_file, no_mass_spectra or\n"
     "inconsistent_file; flags lists every diagnostics flag that was true\n"
@@ -189,7 +205,7 @@ constexpr std::string_view kMergeUsage =
     "quantitation, as 'vxrun batch' does it (see 'vxrun help batch'):\n"
     "  --samples, --quant, --quant-jsonl, --calibration, --calibration-jsonl,\n"
     "  --cal-plots, --model, --weighting, --through-origin, --blank-threshold,\n"
-    "  each as in batch\n"
+    "  --response, each as in batch\n"
     "  --measurements FILE  a part's qualifier fits (batch --measurements);\n"
     "                     repeatable, one per table part; needed when a target\n"
     "                     has qualifier ions\n"
@@ -336,8 +352,17 @@ CLI::Option* flag(CLI::App& cmd, const std::string& names, std::function<void()>
 
 // ---- the commands ----------------------------------------------------------
 
+// The peak decision of every target's fit (chain and batch).
+void declare_decision_options(CLI::App& cmd, peaks::DecisionOptions& d) {
+  number_option(cmd, "--min-sn", "a number of 0 or more", 0.0,
+                [&d](double v) { d.min_sn = v; });
+  whole_option(cmd, "--min-points", "a whole number from 1 to 10000", 1, 10000,
+               [&d](int64_t n) { d.min_points = static_cast<int>(n); });
+  flag(cmd, "--deconvolve", [&d] { d.deconvolve = true; });
+}
+
 // What chain and batch share: the targets and their defaults, plots, the
-// report, threads.
+// report, threads, the peak decisions.
 void declare_target_options(CLI::App& cmd, CliOptions& o) {
   cmd.add_option("inputs", o.inputs)
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
@@ -358,6 +383,7 @@ void declare_target_options(CLI::App& cmd, CliOptions& o) {
                [&o](int64_t n) { o.jobs = static_cast<unsigned>(n); });
   path_option(cmd, "--plot", "a folder", o.plot_dir);
   path_option(cmd, "--report", "a file", o.report_path);
+  declare_decision_options(cmd, o.decisions);
 }
 
 void declare_chain(CLI::App& cmd, CliOptions& o) {
@@ -391,6 +417,13 @@ void declare_quant_options(CLI::App& cmd, QuantOptions& q) {
       ->check(non_empty());
   number_option(cmd, "--qc-limits", "a percentage of 0 or more", 0.0,
                 [&q](double v) { q.qc_limit_percent = v; });
+  value_option(cmd, "--response", "area, integrated_area or height",
+               [&q](const std::string& v) {
+                 q.response = *quant::parse_response_source(v);
+                 q.settings_given = true;
+               })
+      ->check(accept_if(
+          [](const std::string& v) { return quant::parse_response_source(v).has_value(); }));
 }
 
 void declare_batch(CLI::App& cmd, CliOptions& o) {

@@ -18,6 +18,8 @@
 #include <vector>
 
 #include "calibration.hpp"
+#include "peak_decisions.hpp"
+#include "quantitation.hpp"
 #include "targets.hpp"
 
 namespace vx::host::cli {
@@ -52,6 +54,7 @@ struct QuantOptions {
   double blank_threshold_percent = 20.0;
   std::string amount_unit;        // --amount-unit: shown with every concentration
   double qc_limit_percent = 20.0;  // --qc-limits: QC accuracy within 100 ± this
+  quant::ResponseSource response = quant::ResponseSource::kArea;  // --response
   bool settings_given = false;  // any option that only matters with an output
 
   [[nodiscard]] bool wanted() const {
@@ -87,6 +90,7 @@ struct CliOptions {
   std::string measurements_path;     // batch --measurements: qualifier fits, JSON Lines
   std::vector<std::string> measurement_parts;  // merge --measurements (repeatable)
   std::string measurements_list;  // merge --measurements-list: more of them, one per line
+  peaks::DecisionOptions decisions;  // chain, batch: --min-sn, --min-points, --deconvolve
 
   RunOptions run;  // run
   std::string review_path;  // batch, merge --review: the analyst's decisions

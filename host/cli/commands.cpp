@@ -305,6 +305,17 @@ void print_summary(std::ostream& out, const ResultRow& row, const Target& t, boo
     print_value(out, "baseline", row.baseline, Rounding::kSignificant6);
     print_value(out, "r\xC2\xB2", row.r_squared, Rounding::kDecimals5);
   }
+  if (!row.detection.empty()) {
+    field(out, "detection") << row.detection << "\n";
+    print_value(out, "signal/noise", row.signal_to_noise, Rounding::kSignificant6);
+    print_value(out, "integrated area", row.integrated_area, Rounding::kSignificant6);
+    if (row.peak_start && row.peak_end) {
+      field(out, "peak bounds") << general_text(*row.peak_start, 6) << " to "
+                                << general_text(*row.peak_end, 6) << " min\n";
+    }
+    print_value(out, "asymmetry", row.asymmetry, Rounding::kSignificant6);
+    print_value(out, "component area", row.component_area, Rounding::kSignificant6);
+  }
   field(out, "flags");
   for (std::size_t i = 0; i < row.flags.size(); ++i)
     out << (i ? ", " : "") << row.flags[i];
@@ -540,6 +551,7 @@ int run_chain_command(const CliOptions& o, const ChainSteps& steps, CommandIo& i
   BatchSettings settings;
   settings.targets = targets;
   settings.jobs = o.jobs;
+  settings.decisions = o.decisions;
   if (!o.out_dir.empty()) {
     const fs::path out_dir = o.out_dir;
     const bool per_target_folders = !o.targets_file.empty();
@@ -669,6 +681,7 @@ int run_batch_command(const CliOptions& o, const ChainSteps& steps, CommandIo& i
   BatchSettings settings;
   settings.targets = targets;
   settings.jobs = o.jobs;
+  settings.decisions = o.decisions;
   settings.on_file_done = [&progress](std::string_view path, std::string_view status) {
     progress.file_done(path, status);
   };

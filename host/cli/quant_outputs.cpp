@@ -52,6 +52,7 @@ QuantSettings quant_settings(const QuantOptions& q) {
   QuantSettings settings;
   settings.calibration = q.calibration;
   settings.blank_threshold_percent = q.blank_threshold_percent;
+  settings.response = q.response;
   return settings;
 }
 

@@ -73,6 +73,8 @@ std::string fit_values_line(const TargetRun& run) {
   std::string line =
       "fit: " + (f.fit_status.empty() ? std::string(kFitNotRun) : f.fit_status);
   if (run.status != kStatusOk) line += " (" + run.message + ")";
+  // The curve is drawn as evidence; the caption says it is no amount.
+  if (run.decision && !run.decision->detected) line += ", " + std::string(peaks::kNotDetected);
   if (f.iterations) line += ", " + std::to_string(*f.iterations) + " iterations";
   if (f.retention_time)
     line += sep + "RT " + label(*f.retention_time) + " min";

@@ -7,6 +7,8 @@
 #include <cmath>
 #include <set>
 
+#include "detection_limits.hpp"
+
 namespace vx::host::quant {
 namespace {
 
@@ -133,6 +135,24 @@ void back_calculate(Calibration& cal) {
   }
 }
 
+// The limits describe the curve near zero, so the slope is c1 (a quadratic's
+// derivative at 0). The residuals must be those about the whole curve: the
+// quadratic term is taken off the responses first, so that the line c0 + c1·x
+// leaves exactly the curve's residuals.
+void set_detection_limits(Calibration& cal, std::size_t parameters) {
+  std::vector<double> amounts, responses;
+  for (const CalibrationPoint& p : cal.points) {
+    if (!p.excluded.empty()) continue;
+    amounts.push_back(p.amount);
+    responses.push_back(*p.response - cal.coef[2] * p.amount * p.amount);
+  }
+  if (const auto limits = peaks::detection_limits(amounts, responses, cal.coef[1],
+                                                  cal.coef[0], parameters)) {
+    cal.lod = limits->lod;
+    cal.loq = limits->loq;
+  }
+}
+
 }  // namespace
 
 std::string_view model_name(CurveModel m) {
@@ -226,6 +246,7 @@ Calibration fit_calibration(std::vector<CalibrationPoint> points,
   if (ss_tot > 0.0) cal.r_squared = 1.0 - ss_res / ss_tot;
   cal.status = kCalOk;
   back_calculate(cal);
+  set_detection_limits(cal, needed);
   return cal;
 }
 

@@ -59,6 +59,10 @@ struct Calibration {
   double min_amount = 0.0;  // the calibrated range: lowest and highest level used
   double max_amount = 0.0;
   std::vector<CalibrationPoint> points;
+  // Limits of detection and quantitation in amount units (ICH Q2: 3.3·s and
+  // 10·s over the slope, s the residual SD of the used responses about the
+  // curve); empty unless the curve is ok and has residual degrees of freedom.
+  std::optional<double> lod, loq;
 };
 
 // Parameters the model has, which is also the fewest levels it can be fitted to.

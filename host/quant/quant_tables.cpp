@@ -87,6 +87,8 @@ void calibration_row(std::string& out, Format format, const Calibration& c,
   w.number("accuracy", p != nullptr ? p->accuracy : std::nullopt);
   w.text("excluded", p != nullptr ? std::string_view(p->excluded) : std::string_view());
   w.text("message", c.message);
+  w.number("lod", c.lod);
+  w.number("loq", c.loq);
   w.end();
 }
 

@@ -23,7 +23,7 @@ std::string quant_jsonl(std::span<const QuantRow> rows);
 
 // Calibration columns: target model weighting through_origin status c0 c1 c2
 // r_squared levels points_used min_amount max_amount file amount response
-// back_calculated accuracy excluded message. A target without standards has
+// back_calculated accuracy excluded message lod loq. A target without standards has
 // one row with the point cells empty.
 std::string calibration_tsv(std::span<const Calibration> cals,
                             std::span<const std::string> target_names);

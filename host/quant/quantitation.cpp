@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "review.hpp"
+#include "peak_decisions.hpp"
 
 namespace vx::host::quant {
 
@@ -24,6 +25,8 @@ struct Response {
   std::optional<double> value;
   std::optional<double> istd_area;
   std::string why;  // when value is absent
+  bool istd_failed = false;
+  bool not_measured = false;  // the fit counts but lacks the chosen value
 };
 
 std::optional<std::size_t> index_of(std::span<const Target> targets, std::string_view name) {
@@ -32,22 +35,31 @@ std::optional<std::size_t> index_of(std::span<const Target> targets, std::string
   return std::nullopt;
 }
 
-Response response_of(const Measurement& m, const Measurement* istd) {
+bool not_detected(const IonFit& f) { return f.detection == peaks::kNotDetected; }
+
+Response response_of(const Measurement& m, const Measurement* istd, ResponseSource source) {
   Response r;
-  if (!fit_usable(m.quantifier)) {
-    r.why = "peak fit failed (" + m.quantifier.fit_status + ")";
+  const auto own = measured_response(m.quantifier, source);
+  if (!own) {
+    r.not_measured = fit_usable(m.quantifier);
+    r.why = not_detected(m.quantifier) ? "peak not detected"
+            : r.not_measured ? "no " + std::string(response_source_name(source))
+                             : "peak fit failed (" + m.quantifier.fit_status + ")";
     return r;
   }
   if (istd == nullptr) {
-    r.value = m.quantifier.area;
+    r.value = own;
     return r;
   }
-  if (!fit_usable(istd->quantifier) || !(*istd->quantifier.area > 0.0)) {
-    r.why = "internal standard fit failed (" + istd->quantifier.fit_status + ")";
+  const auto reference = measured_response(istd->quantifier, source);
+  if (!reference || !(*reference > 0.0)) {
+    r.why = "internal standard fit failed (" + istd->quantifier.fit_status +
+            (not_detected(istd->quantifier) ? ", not detected)" : ")");
+    r.istd_failed = true;
     return r;
   }
-  r.istd_area = istd->quantifier.area;
-  r.value = *m.quantifier.area / *r.istd_area;
+  r.istd_area = reference;
+  r.value = *own / *reference;
   return r;
 }
 
@@ -107,12 +119,42 @@ void add_concentration(const Calibration& cal, const SampleEntry& sample, QuantR
   if (sample.type == SampleType::kStandard) return;
   if (*row.concentration < cal.min_amount) row.flags.emplace_back(kFlagBelowRange);
   if (*row.concentration > cal.max_amount) row.flags.emplace_back(kFlagAboveRange);
+  if (cal.loq && *row.concentration < *cal.loq) row.flags.emplace_back(kFlagBelowLoq);
 }
 
 }  // namespace
 
 bool fit_usable(const IonFit& f) {
-  return f.fit_status == kFitSuccess && f.area && std::isfinite(*f.area);
+  return f.fit_status == kFitSuccess && f.area && std::isfinite(*f.area) && !not_detected(f);
+}
+
+std::optional<double> measured_response(const IonFit& f, ResponseSource source) {
+  if (!fit_usable(f)) return std::nullopt;
+  std::optional<double> v = f.area;
+  if (source == ResponseSource::kIntegratedArea) v = f.integrated_area;
+  if (source == ResponseSource::kHeight) v = f.height;
+  if (!v || !std::isfinite(*v)) return std::nullopt;
+  return v;
+}
+
+std::string_view response_source_name(ResponseSource r) {
+  switch (r) {
+    case ResponseSource::kIntegratedArea:
+      return kResponseIntegratedArea;
+    case ResponseSource::kHeight:
+      return kResponseHeight;
+    case ResponseSource::kArea:
+      break;
+  }
+  return kResponseArea;
+}
+
+std::optional<ResponseSource> parse_response_source(std::string_view s) {
+  for (const ResponseSource r :
+       {ResponseSource::kArea, ResponseSource::kIntegratedArea, ResponseSource::kHeight}) {
+    if (s == response_source_name(r)) return r;
+  }
+  return std::nullopt;
 }
 
 namespace {
@@ -134,11 +176,15 @@ QuantRow quant_row(const Target& target, std::size_t t, const SampleEntry& s,
   if (t < s.amounts.size()) row.nominal = s.amounts[t];
   row.calibration_status = cal.status;
   row.review = m.review;
-  if (m.quantifier.fit_status == tables::kReviewReject)
+  const IonFit& q = m.quantifier;
+  const bool fitted = q.fit_status == kFitSuccess && q.area && std::isfinite(*q.area);
+  if (q.fit_status == tables::kReviewReject)
     row.flags.emplace_back(kFlagRejected);
-  else if (!fit_usable(m.quantifier))
+  else if (!fitted)
     row.flags.emplace_back(kFlagFitFailed);
-  if (fit_usable(m.quantifier) && !r.value) row.flags.emplace_back(kFlagIstdFailed);
+  if (not_detected(m.quantifier)) row.flags.emplace_back(kFlagNotDetected);
+  if (r.istd_failed) row.flags.emplace_back(kFlagIstdFailed);
+  if (r.not_measured) row.flags.emplace_back(kFlagResponseNotMeasured);
   add_concentration(cal, s, row);
   add_qualifiers(target, m, row);
   const auto limit = blank_limit(cal, blank_threshold_percent);
@@ -196,7 +242,8 @@ QuantOutcome quantitate(std::span<const Target> targets,
     const auto istd = targets[t].istd.empty() ? std::nullopt : index_of(targets, targets[t].istd);
     for (std::size_t f = 0; f < nf; ++f) {
       responses[f * nt + t] =
-          response_of(measured[f * nt + t], istd ? &measured[f * nt + *istd] : nullptr);
+          response_of(measured[f * nt + t], istd ? &measured[f * nt + *istd] : nullptr,
+                      settings.response);
     }
   }
   std::vector<bool> blank_over(nt, false);

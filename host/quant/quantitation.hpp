@@ -36,9 +36,30 @@ inline constexpr std::string_view kFlagOutsideCurve = "response_outside_curve";
 inline constexpr std::string_view kFlagRejected = "rejected_in_review";
 // The internal standard's area is outside its limits in this file.
 inline constexpr std::string_view kFlagIstdOutOfRange = "istd_out_of_range";
+// The quantifier peak was judged not detected (peaks::kNotDetected): its fitted
+// numbers are evidence, not an amount, so the row has no concentration.
+inline constexpr std::string_view kFlagNotDetected = "not_detected";
+// The concentration is below the calibration's limit of quantitation.
+inline constexpr std::string_view kFlagBelowLoq = "below_loq";
+// The fit counts but the value --response names is missing (a table without
+// the decision columns asked for integrated_area, or no bounds were found).
+inline constexpr std::string_view kFlagResponseNotMeasured = "response_not_measured";
 
-// A fit counts when it succeeded with a finite area.
+// Which measured value of the quantifier is the response (before the
+// internal standard ratio). The fitted area is the default.
+enum class ResponseSource { kArea, kIntegratedArea, kHeight };
+inline constexpr std::string_view kResponseArea = "area";
+inline constexpr std::string_view kResponseIntegratedArea = "integrated_area";
+inline constexpr std::string_view kResponseHeight = "height";
+std::string_view response_source_name(ResponseSource r);
+std::optional<ResponseSource> parse_response_source(std::string_view s);
+
+// A fit counts when it succeeded with a finite area and its peak was not
+// judged not detected (a measurement without a decision still counts).
 bool fit_usable(const tables::IonFit& f);
+// The quantifier's value for a response source when its fit counts; empty
+// when it does not or that value is missing or not finite.
+std::optional<double> measured_response(const tables::IonFit& f, ResponseSource source);
 
 struct QuantSettings {
   CalibrationSettings calibration;
@@ -49,6 +70,7 @@ struct QuantSettings {
   // the standards.
   double istd_low_percent = 50.0;
   double istd_high_percent = 150.0;
+  ResponseSource response = ResponseSource::kArea;
 };
 
 struct QualifierRatio {

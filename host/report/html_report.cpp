@@ -10,10 +10,12 @@
 #include <cstdint>
 #include <limits>
 #include <map>
+#include <optional>
 #include <variant>
 
 #include "cell_text.hpp"
 #include "number_text.hpp"
+#include "peak_decisions.hpp"
 #include "report_assets.hpp"
 #include "svg_writer.hpp"
 #include "trace_plot.hpp"
@@ -506,6 +508,37 @@ void append_base64(std::string& out, std::string_view bytes) {
   }
 }
 
+namespace {
+
+// The peak decision's flags in words; their names are the peaks layer's.
+std::optional<std::string_view> peak_flag_words(std::string_view key) {
+  struct Words {
+    peaks::PeakFlag flag;
+    std::string_view text;
+  };
+  static constexpr Words kWords[] = {
+      {peaks::kFitNotConverged, "not detected: the fit did not converge"},
+      {peaks::kInvalidFitValues, "not detected: the fit gave unusable values"},
+      {peaks::kNoPeakInWindow, "not detected: no peak in the window"},
+      {peaks::kTooFewPoints, "not detected: too few trace points across the peak"},
+      {peaks::kBelowMinSn, "not detected: signal-to-noise below the minimum"},
+      {peaks::kNoiseNotMeasured, "noise could not be measured"},
+      {peaks::kNonFinitePoints, "trace has non-numeric points (left out)"},
+      {peaks::kTailing, "tailing peak (asymmetry above the limit)"},
+      {peaks::kCoelution, "coelution: a second peak under this one"},
+      {peaks::kAtWindowEdge, "peak at the window edge (partly outside)"},
+      {peaks::kEmptyTrace, "not detected: empty trace"},
+  };
+  for (const peaks::FlagName& n : peaks::kFlagNames) {
+    if (n.name != key) continue;
+    for (const Words& w : kWords)
+      if (w.flag == n.flag) return w.text;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
 std::string readable_flag(std::string_view key) {
   struct Known {
     std::string_view key, text;
@@ -525,6 +558,7 @@ std::string readable_flag(std::string_view key) {
   for (const Known& k : kKnown) {
     if (k.key == key) return std::string(k.text);
   }
+  if (const auto words = peak_flag_words(key)) return std::string(*words);
   // Unknown keys: the step's part and the flag name in words.
   std::string_view rest = key.starts_with("gcms.") ? key.substr(5) : key;
   std::string out;
@@ -574,7 +608,7 @@ std::string render_html_report(const ReportModel& m) {
   out +=
       "<section id=\"matrix-section\"><h2>Results: files &times; targets</h2>\n"
       "<p class=\"legend\"><span class=\"cell ok\">peak</span> "
-      "<span class=\"cell nopeak\">no peak</span> "
+      "<span class=\"cell nopeak\">no peak or not detected</span> "
       "<span class=\"cell unstable\">unstable fit</span> "
       "<span class=\"cell failed\">file or step failed</span> "
       "Cells show the fitted area; click one for its trace and fit.</p>\n"

@@ -31,6 +31,8 @@ using quant::kFlagAboveRange;
 using quant::kFlagBelowRange;
 using quant::kFlagBlank;
 using quant::kFlagFitFailed;
+using quant::kFlagNotDetected;
+using quant::kFlagBelowLoq;
 using quant::kFlagIstdFailed;
 using quant::kFlagOutsideCurve;
 using quant::kFlagQualifierRatio;
@@ -101,13 +103,16 @@ void fact(std::string& out, std::string_view label, std::string_view value) {
 
 // The curve's facts and its plot, as a data: image so that the page needs
 // no file beside it and the plot's own ids cannot clash with the page's.
-std::string calibration_html(const Calibration& cal, const Target& target) {
+std::string calibration_html(const Calibration& cal, const Target& target,
+                             quant::ResponseSource source) {
   const bool ok = cal.status == kCalOk;
   std::string out = "<div class=\"calibration\"><table class=\"facts\">\n";
   fact(out, "status", readable_quant_flag(cal.status));
   if (!cal.message.empty()) fact(out, "note", cal.message);
   if (cal.status == kCalInternalStandard) return out + "</table></div>";
-  fact(out, "response", target.istd.empty() ? "area" : "area / area of " + target.istd);
+  const std::string measure(quant::response_source_name(source));
+  fact(out, "response",
+       target.istd.empty() ? measure : measure + " / " + measure + " of " + target.istd);
   fact(out, "model",
        std::string(model_name(cal.settings.model)) +
            (cal.settings.through_origin ? ", through the origin" : ""));
@@ -119,6 +124,10 @@ std::string calibration_html(const Calibration& cal, const Target& target) {
          std::to_string(cal.levels) + " (" + std::to_string(cal.points_used) +
              " standards), range " + general_text(cal.min_amount, 6) + " to " +
              general_text(cal.max_amount, 6));
+    fact(out, "LOD / LOQ",
+         cal.lod && cal.loq ? general_text(*cal.lod, 4) + " / " + general_text(*cal.loq, 4) +
+                                  " (ICH Q2: 3.3 and 10 residual SDs over the slope)"
+                            : "- (no residual degrees of freedom)");
   }
   out += "</table>\n";
   if (!cal.points.empty()) {
@@ -228,6 +237,8 @@ std::string readable_quant_flag(std::string_view key) {
       {kFlagOutsideCurve, "response outside the curve"},
       {kFlagRejected, "rejected in review"},
       {kFlagIstdOutOfRange, "internal standard area out of range"},
+      {kFlagNotDetected, "not detected (no amount)"},
+      {kFlagBelowLoq, "below the limit of quantitation"},
       {kCalOk, "ok"},
       {kCalNoStandards, "no standards"},
       {kCalTooFewLevels, "too few levels"},
@@ -251,7 +262,7 @@ void add_quant_sections(ReportModel& model, const QuantOutcome& quant,
   for (std::size_t t = 0; t < nt; ++t) {
     const Calibration& cal = quant.calibrations[t];
     auto& sections = model.target_sections[t];
-    sections.push_back({"Calibration", calibration_html(cal, model.targets[t])});
+    sections.push_back({"Calibration", calibration_html(cal, model.targets[t], settings.response)});
     if (!cal.points.empty()) sections.push_back({"Standards", standards_html(cal)});
     if (cal.status != kCalInternalStandard)
       sections.push_back({"Concentrations", concentrations_html(quant, t, nt)});

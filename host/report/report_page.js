@@ -20,8 +20,6 @@
   if (!ORDER.length) for (var o0 = 0; o0 < NF; o0++) ORDER.push(o0);
   var CONC = D.conc && D.conc.length === NF * NT ? D.conc : null;
   var UNIT = D.unit || "";
-  // Columns another build may add; read by name and absent here.
-  var DETECTION = C.detection;
   // Decisions made in this page, by row index; kept in the browser's storage
   // under the report's title and file count, so reopening the report keeps them.
   var STORE = "vx-review:" + document.title + ":" + NF + "x" + NT;
@@ -31,6 +29,10 @@
   (D.review || []).forEach(function (e) {
     applied[e[0] * NT + e[1]] = { action: e[2], start: e[3], end: e[4], reason: e[5], reviewer: e[6], time: e[7] };
   });
+  // The peak decision's columns (absent from reports of older tables).
+  var DET = C.detection, SN = C.signal_to_noise, IAREA = C.integrated_area,
+      PSTART = C.peak_start, PEND = C.peak_end, ASYM = C.asymmetry, COMP = C.component_area;
+  function field(r, k) { return k === undefined ? null : r[k]; }
 
   function el(tag, cls, text) {
     var e = document.createElement(tag);
@@ -65,8 +67,9 @@
   function outcome(r) {
     if (status(r) !== "ok") return "failed";
     if (C.review !== undefined && r[C.review] === "reject") return "nopeak";
-    if (DETECTION !== undefined && r[DETECTION] === "not_detected") return "nopeak";
     var f = fitStatus(r);
+    // A converged fit the decision rejects is no amount: it reads as no peak.
+    if (f === "success" && field(r, DET) === "not_detected") return "nopeak";
     return f === "success" ? "ok" : f === "unstable_fit" ? "unstable" : "nopeak";
   }
   function labels(list) {
@@ -190,11 +193,30 @@
     }
     return [xs, ys];
   }
+  // The decision in words: whether the fit is an amount, and how the peak looks.
+  function detectionWords(r) {
+    var d = field(r, DET);
+    if (!d) return "";
+    var sn = field(r, SN);
+    return (d === "detected" ? "detected" : "not detected \u2013 the fitted numbers are no amount") +
+      (sn === null ? "" : ", signal-to-noise " + sig(sn, 3));
+  }
+  function shapeWords(r) {
+    var parts = [], as = field(r, ASYM), ia = field(r, IAREA), a = field(r, PSTART), b = field(r, PEND);
+    if (as !== null) {
+      parts.push("asymmetry " + sig(as, 3) + " (1 is symmetric, above 1 it tails)");
+    }
+    if (ia !== null) parts.push("integrated area " + sig(ia, 6));
+    if (a !== null && b !== null) parts.push("from " + fixed(a, 3) + " to " + fixed(b, 3) + " min");
+    if (field(r, COMP) !== null) parts.push("deconvolved component area " + sig(field(r, COMP), 6));
+    return parts.join(", ");
+  }
   function valueLines(r) {
     var lines = [["status", status(r)], ["fit", fitStatus(r) || "not run"],
       ["retention time", fixed(r[RT], 4) + (r[RT] === null ? "" : " min")],
       ["height", sig(r[HEIGHT], 6)], ["width (sigma)", sig(r[WIDTH], 6)],
       ["area", sig(r[AREA], 6)], ["baseline", sig(r[BASE], 6)], ["r\u00b2", fixed(r[R2], 5)],
+      ["detection", detectionWords(r)], ["shape", shapeWords(r)],
       ["iterations", r[ITER] === null ? "" : String(r[ITER])],
       ["trace points", r[POINTS] === null ? "" : String(r[POINTS])],
       ["flags", flagText(r) || "none"], ["message", r[MSG]]];

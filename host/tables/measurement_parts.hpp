@@ -28,6 +28,13 @@ struct IonFit {
   std::string fit_status;  // the fit step's status, or the row status when the file failed
   std::optional<double> area;
   std::optional<double> retention_time;
+  // The quantifier's peak decision and the other responses it may be
+  // quantitated by (the measurement parts carry none of these: qualifier
+  // ions are not decided, and a table without decisions leaves them empty).
+  // (Initialised so that the brace lists of three still compile silently.)
+  std::string detection = {};
+  std::optional<double> integrated_area = {};
+  std::optional<double> height = {};
 };
 
 // What the batch measured for one file and target.

@@ -51,9 +51,24 @@ constexpr auto kColumns = std::to_array<Column>({
     {"iterations", &ResultRow::iterations},
     {"flags", &ResultRow::flags},
     {"message", &ResultRow::message},
-    {"review", &ResultRow::review, true},
-    {"review_digest", &ResultRow::review_digest, true},
+    {"review", &ResultRow::review, true, true},
+    {"review_digest", &ResultRow::review_digest, true, true},
+    {"signal_to_noise", &ResultRow::signal_to_noise, false, true},
+    {"detection", &ResultRow::detection, true, true},
+    {"integrated_area", &ResultRow::integrated_area, false, true},
+    {"peak_start", &ResultRow::peak_start, false, true},
+    {"peak_end", &ResultRow::peak_end, false, true},
+    {"asymmetry", &ResultRow::asymmetry, false, true},
+    {"component_area", &ResultRow::component_area, false, true},
 });
+
+// The fewest columns a table may have: every column before the first one
+// added later.
+constexpr std::size_t kFirstAddedLater = [] {
+  for (std::size_t i = 0; i < kColumns.size(); ++i)
+    if (kColumns[i].added_later) return i;
+  return kColumns.size();
+}();
 
 constexpr auto kColumnNames = [] {
   std::array<std::string_view, kColumns.size()> names{};
@@ -207,6 +222,16 @@ void read_rows(std::string_view line, std::size_t number, TableRead& out,
   }
 }
 
+// How many columns a header line names when it is this version's header or
+// an older one (a prefix ending at a column boundary no earlier than the
+// first added_later column); 0 when it is neither.
+std::size_t older_header_columns(std::string_view header, std::string_view line) {
+  if (line == header) return kColumns.size();
+  if (!header.starts_with(line) || header[line.size()] != '\t') return 0;
+  const auto n = static_cast<std::size_t>(std::count(line.begin(), line.end(), '\t')) + 1;
+  return n >= kFirstAddedLater ? n : 0;
+}
+
 }  // namespace
 
 bool row_processed(const ResultRow& row) { return row.status == kStatusOk; }
@@ -240,22 +265,11 @@ std::string table_jsonl(std::span<const ResultRow> rows) {
   return out;
 }
 
-// Tables written before later columns were added end at an earlier column;
-// every table has at least the columns through "message", the first
-// release's. Their rows read with the newer columns left empty, so a
-// sequence measured over several versions still merges.
-constexpr std::size_t kFirstReleaseColumns = [] {
-  std::size_t n = 0;
-  while (n < kColumns.size() && kColumns[n].name != "message") ++n;
-  return n + 1;
-}();
+namespace {
 
-std::optional<ResultRow> read_tsv_row(std::string_view line, std::string* error) {
-  return read_tsv_row(line, kColumns.size(), error);
-}
-
-std::optional<ResultRow> read_tsv_row(std::string_view line, std::size_t columns,
-                                      std::string* error) {
+// A row of a table whose header has `columns` columns.
+std::optional<ResultRow> read_tsv_cells(std::string_view line, std::size_t columns,
+                                        std::string* error) {
   const auto cells =
       static_cast<std::size_t>(std::count(line.begin(), line.end(), '\t')) + 1;
   if (cells != columns) {
@@ -278,6 +292,12 @@ std::optional<ResultRow> read_tsv_row(std::string_view line, std::size_t columns
   return row;
 }
 
+}  // namespace
+
+std::optional<ResultRow> read_tsv_row(std::string_view line, std::string* error) {
+  return read_tsv_cells(line, kColumns.size(), error);
+}
+
 std::optional<ResultRow> read_jsonl_row(std::string_view line, std::string* error) {
   const JsonParse p = parse_json(line);
   if (!p.value || !p.value->is_object()) {
@@ -295,7 +315,7 @@ std::optional<ResultRow> read_jsonl_row(std::string_view line, std::string* erro
   ResultRow row;
   for (const Column& c : kColumns) {
     const JsonValue* v = p.value->find(c.name);
-    if (v == nullptr && &c - kColumns.data() >= std::ptrdiff_t{kFirstReleaseColumns}) continue;
+    if (v == nullptr && c.added_later) continue;
     if (v == nullptr) {
       *error = "member " + std::string(c.name) + " is missing";
       return std::nullopt;
@@ -313,20 +333,13 @@ TableRead read_tsv_table(std::string_view text) {
   std::string header;
   append_tsv_header(header);
   header.pop_back();
+  std::size_t columns = 0;
   bool seen_header = false;
-  std::size_t columns = kColumns.size();
   for_each_line(text, [&](std::string_view line, std::size_t number) {
     if (!seen_header) {
       seen_header = true;
-      if (line == header) return true;
-      // An earlier version's table: the header is a leading run of ours.
-      const auto cells =
-          static_cast<std::size_t>(std::count(line.begin(), line.end(), '\t')) + 1;
-      if (cells >= kFirstReleaseColumns && cells < kColumns.size() &&
-          header.starts_with(line) && header[line.size()] == '\t') {
-        columns = cells;
-        return true;
-      }
+      columns = older_header_columns(header, line);
+      if (columns != 0) return true;
       std::string names;
       for (const std::string_view n : kColumnNames) {
         if (!names.empty()) names += ' ';
@@ -338,7 +351,7 @@ TableRead read_tsv_table(std::string_view text) {
       return false;
     }
     read_rows(line, number, out, [columns](std::string_view l, std::string* e) {
-      return read_tsv_row(l, columns, e);
+      return read_tsv_cells(l, columns, e);
     });
     return true;
   });

@@ -47,6 +47,8 @@ inline constexpr std::string_view kStatusInconsistentFile = "inconsistent_file";
 // first to last scan: nothing was measured there, so its numbers are empty.
 inline constexpr std::string_view kFlagRtOutsideRun = "rt_outside_run";
 
+// Values of the detection column are peaks::kDetected / kNotDetected.
+
 // Values of the fit_status column that the host acts on, as the fit step
 // writes them: only a success has a curve and an area to use, and a window
 // without a local peak has no baseline worth drawing.
@@ -76,6 +78,15 @@ struct ResultRow {
   std::string message;             // why, for people, when status is not ok
   std::string review;         // the analyst's override: "", reject or integrate
   std::string review_digest;  // SHA-1 of the review file applied, "" without one
+  // The peak decision (host/peaks) on a fit that ran; all empty otherwise.
+  // A not_detected row keeps its fitted numbers as evidence, but nothing may
+  // use them as a measured amount.
+  std::optional<double> signal_to_noise;
+  std::string detection;  // detected, not_detected; empty when no fit ran
+  std::optional<double> integrated_area;  // intensity × minutes, like area
+  std::optional<double> peak_start, peak_end;  // minutes
+  std::optional<double> asymmetry;             // As at 10 % height
+  std::optional<double> component_area;        // --deconvolve on a coelution
 
   bool operator==(const ResultRow&) const = default;
 };
@@ -100,6 +111,10 @@ struct Column {
   std::string_view name;
   ColumnField field;
   bool empty_is_null = false;  // text columns: "" is written as JSON null
+  // Columns added after tables were already kept: a table written before
+  // them (a TSV header that stops earlier, a JSON line without the member)
+  // still reads, with the column empty.
+  bool added_later = false;
 };
 
 // Every column, in table order.
@@ -131,22 +146,19 @@ struct TableRead {
   std::vector<std::string> errors;
 };
 
-// TSV: the first non-empty line must be exactly this version's header (same
-// columns in the same order), else that is the only error reported (an empty
+// TSV: the first non-empty line must be this version's header (same columns
+// in the same order), or an older one: the same columns stopping before some
+// added_later column (its rows then have that many cells). Else that is the only error reported (an empty
 // text has no header: an error too). Each row needs one cell per column;
 // escapes other than \t \n \r \\ are errors.
 TableRead read_tsv_table(std::string_view text);
-// JSON Lines: one object per line with a member for every column and no
-// other member, in any order.
+// JSON Lines: one object per line with a member for every column (an
+// added_later one may be missing) and no other member, in any order.
 TableRead read_jsonl_table(std::string_view text);
 
 // One line without its line feed; nullopt and the reason in *error when the
 // line is not a row of this table.
 std::optional<ResultRow> read_tsv_row(std::string_view line, std::string* error);
-// The same for a table of an earlier version, whose rows hold only the first
-// `columns` columns (the later ones stay empty).
-std::optional<ResultRow> read_tsv_row(std::string_view line, std::size_t columns,
-                                      std::string* error);
 std::optional<ResultRow> read_jsonl_row(std::string_view line, std::string* error);
 
 }  // namespace vx::host::tables

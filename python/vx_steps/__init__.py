@@ -11,6 +11,10 @@ functions, as any host does::
     table = vx_steps.batch(["data/"], [vx_steps.Target(73, 1.178, "P01")], jobs=2)
     table = vx_steps.batch("data/", "examples/targets.tsv")   # vxrun's targets table
 
+Each row's fit is decided as vxrun decides it (columns detection,
+signal_to_noise, integrated_area, ...; options min_sn, min_points,
+deconvolve), through libvx_peaks.so beside the step library.
+
 Step calls release the GIL, so threads calling the library run in parallel.
 numpy is needed for traces; pandas only for batch().
 """
@@ -28,6 +32,7 @@ from ._documents import (FIT_SUCCESS, FLAG_EMPTY_TRACE, FLAG_NO_LOCAL_PEAK,
                          ROW_NO_MZML_FILES, ROW_NO_SPECTRA, ROW_OK, ROW_STEP_FAILED,
                          ROW_UNSUPPORTED_ENCODING)
 from ._library import CONTRACT_DIGESTS, StepInfo
+from ._peaks import DETECTED, NOT_DETECTED, DecisionOptions, PeakDecision
 from ._targets import Qualifier, Target, read_targets
 from .errors import (DocumentError, EmptyTraceError, FitError, FlagError, IngestError,
                      LibraryError, NoSpectraError, StepError, VxStepsError)
@@ -40,6 +45,7 @@ __all__ = [
     "ROW_MALFORMED_NUMBER", "FLAG_EMPTY_TRACE", "FLAG_NO_LOCAL_PEAK", "FLAG_UNSTABLE_FIT",
     "FIT_SUCCESS", "VxStepsError", "LibraryError", "StepError", "FlagError",
     "IngestError", "NoSpectraError", "EmptyTraceError", "FitError", "DocumentError",
+    "DecisionOptions", "PeakDecision", "DETECTED", "NOT_DETECTED",
 ]
 
 

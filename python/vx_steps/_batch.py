@@ -15,11 +15,12 @@ from typing import TYPE_CHECKING, Any, Callable, Iterable, Optional, TypedDict, 
 
 from . import _abi
 from ._chain import Library
-from ._documents import (FIT, FLAG_RT_OUTSIDE_RUN, INGEST_PREFIX, ROW_EMPTY_FILE, ROW_NO_MZML_FILES, ROW_OK,
-                         ROW_STEP_FAILED, ROW_UNSUPPORTED_ENCODING,
+from ._documents import (FIT, FIT_SUCCESS, FLAG_RT_OUTSIDE_RUN, INGEST_PREFIX, ROW_EMPTY_FILE,
+                         ROW_NO_MZML_FILES, ROW_OK, ROW_STEP_FAILED, ROW_UNSUPPORTED_ENCODING,
                          TRACE, Ingestion, fit_documents, ingest_documents, number,
                          read_object, status_message, trace_documents, true_flags)
 from ._library import StepLibrary
+from ._peaks import DecisionOptions, PeakDecision, PeaksLibrary, peaks_library
 from ._targets import PathArg, Target, TargetLike, as_targets
 from .errors import VxStepsError
 
@@ -50,12 +51,20 @@ class Row(TypedDict):
     message: str
     review: Optional[str]
     review_digest: Optional[str]
+    signal_to_noise: Optional[float]
+    detection: Optional[str]
+    integrated_area: Optional[float]
+    peak_start: Optional[float]
+    peak_end: Optional[float]
+    asymmetry: Optional[float]
+    component_area: Optional[float]
 
 
 COLUMNS = tuple(Row.__annotations__)
 _INTEGER_COLUMNS = ("spectra", "trace_points", "iterations")
 _FLOAT_COLUMNS = ("mz", "rt", "max_intensity", "retention_time", "height", "width",
-                  "area", "baseline", "r_squared")
+                  "area", "baseline", "r_squared", "signal_to_noise", "integrated_area",
+                  "peak_start", "peak_end", "asymmetry", "component_area")
 TargetsArg = Union[Iterable[TargetLike], PathArg, Any]
 FilesArg = Union[Iterable[PathArg], PathArg]
 
@@ -114,11 +123,20 @@ class TargetRun:
     max_intensity: Optional[float] = None
     fit: dict = field(default_factory=dict)
     flags: list = field(default_factory=list)
+    decision: Optional[PeakDecision] = None
 
 
-def run_target(lib: StepLibrary, spectra: _abi.Value, target: Target) -> TargetRun:
+def _numbers(doc: dict, key: str) -> list:
+    v = doc.get(key)
+    return v if isinstance(v, list) else []
+
+
+def run_target(lib: StepLibrary, spectra: _abi.Value, target: Target,
+               peaks: Optional[PeaksLibrary] = None,
+               options: DecisionOptions = DecisionOptions()) -> TargetRun:
     """Trace and fit of one target on a spectra document, as vxrun runs them:
-    a failing step or an unreadable document ends the run with step_failed."""
+    a failing step or an unreadable document ends the run with step_failed.
+    With peaks, the fit is decided on the whole trace as vxrun decides it."""
     run = TargetRun()
     try:
         res = trace_documents(lib, spectra, target.mz, target.mz_tol, target.exact)
@@ -135,6 +153,11 @@ def run_target(lib: StepLibrary, spectra: _abi.Value, target: Target) -> TargetR
             raise VxStepsError(status_message(FIT, res.status))
         run.fit = read_object(res.outputs[1] or b"", "the fit result document")
         run.flags += true_flags(read_object(res.outputs[0] or b"", "the fit diagnostics"))
+        status = run.fit.get("fit_status")
+        if peaks is not None and isinstance(status, str) and status:
+            run.decision = peaks.decide(_numbers(trace, "retention_time"),
+                                        _numbers(trace, "intensity"), run.fit,
+                                        status == FIT_SUCCESS, options)
     except VxStepsError as e:
         run.status, run.message = ROW_STEP_FAILED, str(e)
     return run
@@ -149,7 +172,9 @@ def problem_row(file: str, target: Target, status: str, message: str) -> Row:
                rt=_finite(target.rt), status=status, spectra=None, trace_points=None,
                max_intensity=None, fit_status=None, retention_time=None, height=None,
                width=None, area=None, baseline=None, r_squared=None, iterations=None,
-               flags=[], message=message, review=None, review_digest=None)
+               flags=[], message=message, signal_to_noise=None, detection=None,
+               integrated_area=None, peak_start=None, peak_end=None, asymmetry=None,
+               component_area=None, review=None, review_digest=None)
 
 
 def make_row(file: str, ing: Ingestion, target: Target, run: Optional[TargetRun]) -> Row:
@@ -189,11 +214,20 @@ def make_row(file: str, ing: Ingestion, target: Target, run: Optional[TargetRun]
         iterations=int(iterations) if iterations is not None and math.isfinite(iterations)
         else None)
     row["flags"] += run.flags
+    d = run.decision
+    if d is not None:
+        row.update(signal_to_noise=d.signal_to_noise, detection=d.detection,
+                   integrated_area=d.integrated_area, peak_start=d.peak_start,
+                   peak_end=d.peak_end, asymmetry=d.asymmetry,
+                   component_area=d.component_area)
+        row["flags"] += list(d.flags)
     if ing.scan_range is not None and (target.rt + abs(target.rt_tol) < ing.scan_range[0]
                                        or target.rt - abs(target.rt_tol) > ing.scan_range[1]):
         # The window never met a scan: the fit's zeros are not a measurement.
         row.update(retention_time=None, height=None, width=None, area=None, baseline=None,
-                   r_squared=None, iterations=None)
+                   r_squared=None, iterations=None, signal_to_noise=None,
+                   integrated_area=None, peak_start=None, peak_end=None, asymmetry=None,
+                   component_area=None)
         row["flags"].append(FLAG_RT_OUTSIDE_RUN)
     return row
 
@@ -244,7 +278,7 @@ class _Helpers:
 
 
 def _file_rows(lib: StepLibrary, f: BatchFile, targets: list[Target],
-               helpers: _Helpers) -> list[Row]:
+               helpers: _Helpers, peaks: PeaksLibrary, options: DecisionOptions) -> list[Row]:
     if f.problem:
         return [problem_row(f.path, t, f.problem, f.message) for t in targets]
     runs: list[Optional[TargetRun]] = [None] * len(targets)
@@ -253,7 +287,7 @@ def _file_rows(lib: StepLibrary, f: BatchFile, targets: list[Target],
     # document, straight from its buffer: the document is never copied.
     def visit(spectra: _abi.RawText) -> None:
         def one(i: int) -> None:
-            runs[i] = run_target(lib, spectra, targets[i])
+            runs[i] = run_target(lib, spectra, targets[i], peaks, options)
         helpers.run_all(len(targets), one)
 
     ing = ingest_documents(lib, f.path, visit)
@@ -262,15 +296,22 @@ def _file_rows(lib: StepLibrary, f: BatchFile, targets: list[Target],
 
 
 def batch_rows(files: FilesArg, targets: TargetsArg, jobs: int = 2,
-               library: Union[StepLibrary, PathArg, None] = None) -> list[Row]:
+               library: Union[StepLibrary, PathArg, None] = None, *,
+               min_sn: float = DecisionOptions.min_sn,
+               min_points: int = DecisionOptions.min_points,
+               deconvolve: bool = False) -> list[Row]:
     """The rows of batch() as dicts (None for absent values, flags a list),
-    equal to ``json.loads`` of each line of ``vxrun batch --jsonl``."""
+    equal to ``json.loads`` of each line of ``vxrun batch --jsonl`` with the
+    same --min-sn, --min-points and --deconvolve."""
+    options = DecisionOptions(min_sn, min_points, bool(deconvolve))
     lib = library if isinstance(library, StepLibrary) else Library(library)
+    peaks = peaks_library(lib.path)
     wanted = as_targets(targets)
     inputs = expand_inputs(files)
     jobs = max(1, int(jobs) if jobs else (os.cpu_count() or 1))
     if jobs == 1:
-        per_file = [_file_rows(lib, f, wanted, _Helpers(None, 0)) for f in inputs]
+        per_file = [_file_rows(lib, f, wanted, _Helpers(None, 0), peaks, options)
+                    for f in inputs]
     else:
         # Files take `jobs` threads; their targets borrow idle ones from a
         # second pool, which is only ever helped, never waited for.
@@ -278,13 +319,16 @@ def batch_rows(files: FilesArg, targets: TargetsArg, jobs: int = 2,
             helpers = _Helpers(spare, jobs - 1)
             def job(f: BatchFile) -> list[Row]:
                 with helpers.slots:
-                    return _file_rows(lib, f, wanted, helpers)
+                    return _file_rows(lib, f, wanted, helpers, peaks, options)
             per_file = list(pool.map(job, inputs))
     return [row for rows in per_file for row in rows]
 
 
 def batch(files: FilesArg, targets: TargetsArg, jobs: int = 2,
-          library: Union[StepLibrary, PathArg, None] = None) -> "pd.DataFrame":
+          library: Union[StepLibrary, PathArg, None] = None, *,
+          min_sn: float = DecisionOptions.min_sn,
+          min_points: int = DecisionOptions.min_points,
+          deconvolve: bool = False) -> "pd.DataFrame":
     """Runs the chain on every file and target on ``jobs`` threads (0: one
     per core). ``files`` are paths, folders and glob patterns (one, or an
     iterable of them); ``targets`` a targets table's path (TSV or CSV, read
@@ -292,10 +336,15 @@ def batch(files: FilesArg, targets: TargetsArg, jobs: int = 2,
     Target objects, dicts or tuples. Returns a pandas DataFrame with the columns of ``vxrun
     batch``: file, target, mz, rt, status, spectra, trace_points,
     max_intensity, fit_status, retention_time, height, width, area,
-    baseline, r_squared, iterations, flags (a list), message. A file that
+    baseline, r_squared, iterations, flags (a list), message,
+    signal_to_noise, detection, integrated_area, peak_start, peak_end,
+    asymmetry, component_area. min_sn, min_points and deconvolve are vxrun's
+    --min-sn, --min-points and --deconvolve: a ``not_detected`` row keeps its
+    fitted numbers as evidence, never as an amount. A file that
     cannot be used gets rows that say why (``status``) and never stops the
     batch. Absent numbers are NaN (``<NA>`` in the integer columns)."""
-    return to_frame(batch_rows(files, targets, jobs, library))
+    return to_frame(batch_rows(files, targets, jobs, library, min_sn=min_sn,
+                               min_points=min_points, deconvolve=deconvolve))
 
 
 def to_frame(rows: Iterable[Row]) -> "pd.DataFrame":

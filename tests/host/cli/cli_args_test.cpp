@@ -92,8 +92,13 @@ TEST(CliArgs, BatchQuantitationOptions) {
   const CliParse p = parse(
       "batch a --targets t.tsv --samples s.csv --quant q.tsv --quant-jsonl q.jsonl "
       "--calibration c.tsv --calibration-jsonl c.jsonl --cal-plots cal --model quadratic "
-      "--weighting 1/x2 --through-origin --blank-threshold 10");
+      "--weighting 1/x2 --through-origin --blank-threshold 10 --response integrated_area "
+      "--min-sn 3.5 --min-points 4 --deconvolve");
   ASSERT_EQ(p.error, "");
+  EXPECT_EQ(p.options.quant.response, quant::ResponseSource::kIntegratedArea);
+  EXPECT_EQ(p.options.decisions.min_sn, 3.5);
+  EXPECT_EQ(p.options.decisions.min_points, 4);
+  EXPECT_TRUE(p.options.decisions.deconvolve);
   const QuantOptions& q = p.options.quant;
   EXPECT_EQ(q.samples_file, "s.csv");
   EXPECT_EQ(q.quant_jsonl_path, "q.jsonl");
@@ -183,6 +188,11 @@ TEST(CliArgs, UsageErrors) {
       {"batch a --targets t --quant q --weighting 1/y",
        "--weighting needs none, 1/x or 1/x2"},
       {"batch a --targets t --quant q --blank-threshold -1", "a percentage of 0 or more"},
+      {"batch a --targets t --quant q --response peak", "--response needs area, integrated_area"},
+      {"batch a --targets t --response height", "quantitation options need --quant"},
+      {"batch a --targets t --min-sn nan", "--min-sn needs a number of 0 or more"},
+      {"chain f --mz 1 --rt 1 --min-points 0", "--min-points needs a whole number from 1"},
+      {"merge p --min-sn 3", "unknown option --min-sn"},
       {"batch a --targets t --samples s.tsv", "quantitation options need --quant"},
       {"batch a --targets t --through-origin", "quantitation options need --quant"},
       {"batch a --targets t --report r.html --model linear", "or --report with --samples"},

@@ -99,6 +99,14 @@ ProcessRun vxrun(const std::vector<std::string>& args,
   return r;
 }
 
+std::vector<std::string> split_tabs(const std::string& line) {
+  std::vector<std::string> cells;
+  std::stringstream ss(line);
+  for (std::string c; std::getline(ss, c, '\t');) cells.push_back(c);
+  if (!line.empty() && line.back() == '\t') cells.emplace_back();
+  return cells;
+}
+
 std::vector<std::string> lines_of(const std::string& text) {
   std::vector<std::string> out;
   std::istringstream in(text);
@@ -735,7 +743,30 @@ TEST(Vxrun, QuantitationOfAGeneratedSequence) {
   EXPECT_NE(flags(row("sample3.mzML.gz", "A")).find("above_range"), std::string::npos);
   EXPECT_NE(flags(row("sample3.mzML.gz", "B")).find("above_range"), std::string::npos);
   EXPECT_NE(flags(row("blank.mzML.gz", "A")).find("blank_above_threshold"), std::string::npos);
+  // The blank has no B: its fit converges on noise, the decision says
+  // not_detected and the quantitation gives it no concentration.
+  const JsonValue& blank_b = row("blank.mzML.gz", "B");
+  EXPECT_EQ(blank_b.find("concentration")->kind, JsonValue::Kind::kNull);
+  EXPECT_EQ(blank_b.find("response")->kind, JsonValue::Kind::kNull);
+  EXPECT_EQ(flags(blank_b), "not_detected,");
+  const std::string table = read_file(dir / "r.tsv");
+  const auto header = split_tabs(lines_of(table).at(0));
+  const auto column = [&](std::string_view name) {
+    return static_cast<std::size_t>(std::find(header.begin(), header.end(), name) -
+                                    header.begin());
+  };
+  std::size_t not_detected = 0;
+  for (const std::string& line : lines_of(table)) {
+    const auto cells = split_tabs(line);
+    if (cells.at(0) == "file") continue;
+    EXPECT_EQ(line.find("nan"), std::string::npos) << line;
+    const bool blank_b_row = cells[0].ends_with("blank.mzML.gz") && cells[1] == "B";
+    EXPECT_EQ(cells.at(column("detection")), blank_b_row ? "not_detected" : "detected") << line;
+    not_detected += cells[column("detection")] == "not_detected" ? 1u : 0u;
+  }
+  EXPECT_EQ(not_detected, 1u);
   const std::string cal = read_file(dir / "c.tsv");
+  EXPECT_NE(lines_of(cal).at(0).find("\tlod\tloq"), std::string::npos);
   EXPECT_EQ(lines_of(cal).size(), 1u + 1u + 6u + 6u);  // header, the ISTD, A's and B's standards
   std::size_t plots = 0;
   for (const auto& e : fs::directory_iterator(dir.path / "cal")) {

@@ -155,3 +155,46 @@ TEST(Calibration, OptionNames) {
 
 }  // namespace
 }  // namespace vx::host::quant
+
+namespace vx::host::quant {
+namespace {
+
+// LOD and LOQ come from the residuals about the whole curve. The scatter is
+// orthogonal to every fitted column, so the unweighted fit is exactly the
+// generating curve and s is known: for the quadratic, the residuals of a
+// straight line through c0 + c1·x would include the x² term and be far larger.
+TEST(Calibration, DetectionLimitsFromTheCurveResiduals) {
+  struct Case {
+    const char* name;
+    CurveModel model;
+    std::array<double, 3> curve;
+    std::vector<double> scatter;  // at amounts 1, 2, ...
+    double s;
+  };
+  const Case cases[] = {
+      {"linear", CurveModel::kLinear, {0, 2, 0}, {1, -1, -1, 1}, std::sqrt(4.0 / 2)},
+      {"quadratic", CurveModel::kQuadratic, {1, 2, 0.5}, {1, -4, 6, -4, 1}, std::sqrt(70.0 / 2)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<CalibrationPoint> pts;
+    for (std::size_t i = 0; i < c.scatter.size(); ++i) {
+      const auto x = static_cast<double>(i + 1);
+      pts.push_back({"f", x, c.curve[0] + c.curve[1] * x + c.curve[2] * x * x + c.scatter[i],
+                     "", {}, {}});
+    }
+    const Calibration cal = fit_calibration(pts, {c.model, Weighting::kNone, false});
+    ASSERT_EQ(cal.status, kCalOk);
+    ASSERT_TRUE(cal.lod && cal.loq);
+    EXPECT_NEAR(*cal.lod, 3.3 * c.s / c.curve[1], 1e-9);
+    EXPECT_NEAR(*cal.loq, 10 * c.s / c.curve[1], 1e-9);
+  }
+  // Two levels on a line leave no degrees of freedom: no limits, no NaN.
+  const Calibration two = fit_calibration(
+      {{"a", 1, 2.0, "", {}, {}}, {"b", 2, 4.0, "", {}, {}}}, {});
+  ASSERT_EQ(two.status, kCalOk);
+  EXPECT_FALSE(two.lod || two.loq);
+}
+
+}  // namespace
+}  // namespace vx::host::quant

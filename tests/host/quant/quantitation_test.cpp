@@ -180,3 +180,77 @@ TEST(Quantitation, TablesKeepAbsentValuesAbsent) {
 
 }  // namespace
 }  // namespace vx::host::quant
+
+namespace vx::host::quant {
+namespace {
+
+using tables::IonFit;
+
+// Four standards of A at 1..4 whose responses scatter about 2·x by ±0.1 in a
+// pattern orthogonal to 1 and x: the unweighted line is exactly 2·x, the
+// residual SD √(0.04 / 2) and so LOQ = 10·0.1414 / 2 ≈ 0.707.
+QuantOutcome run_decided(const IonFit& sample, ResponseSource source) {
+  const double scatter[] = {0.1, -0.1, -0.1, 0.1};
+  std::vector<SampleEntry> samples;
+  std::vector<Measurement> measured;
+  for (int i = 0; i < 4; ++i) {
+    const double amount = i + 1;
+    const double y = 2 * amount + scatter[i];
+    samples.push_back({"std" + std::to_string(i + 1), SampleType::kStandard, {amount}, 0});
+    measured.push_back({{"success", y, 1.5, "detected", y, y}, {}});
+  }
+  samples.push_back({"sample", SampleType::kSample, {std::nullopt}, 0});
+  measured.push_back({sample, {}});
+  std::vector<Target> t(1);
+  t[0].name = "A";
+  QuantSettings settings;
+  settings.calibration.weighting = Weighting::kNone;
+  settings.response = source;
+  return quantitate(t, samples, measured, settings);
+}
+
+// The peak decision and the response source decide whether a row has a
+// concentration: a not_detected peak never has one whatever its numbers, a
+// table without decisions quantitates as before, and results under the LOQ
+// are flagged.
+TEST(Quantitation, DecisionsAndResponseSources) {
+  struct Case {
+    const char* name;
+    IonFit fit;
+    ResponseSource source;
+    std::optional<double> concentration;
+    const char* flags;
+  };
+  const Case cases[] = {
+      {"detected", {"success", 6, 1.5, "detected", 8, 4}, ResponseSource::kArea, 3, ""},
+      {"no decision (older table)", {"success", 6, 1.5, "", {}, {}}, ResponseSource::kArea, 3, ""},
+      {"not detected keeps no amount", {"success", 6, 1.5, "not_detected", 6, 6},
+       ResponseSource::kArea, std::nullopt, "not_detected"},
+      {"not detected, fit failed", {"unstable_fit", 6, 1.5, "not_detected", {}, {}},
+       ResponseSource::kArea, std::nullopt, "fit_failed,not_detected"},
+      {"integrated area", {"success", 6, 1.5, "detected", 4, 8},
+       ResponseSource::kIntegratedArea, 2, ""},
+      {"height", {"success", 6, 1.5, "detected", 4, 8}, ResponseSource::kHeight, 4, ""},
+      {"integrated area missing", {"success", 6, 1.5, "detected", {}, 8},
+       ResponseSource::kIntegratedArea, std::nullopt, "response_not_measured"},
+      {"below the LOQ", {"success", 1.2, 1.5, "detected", 1.2, 1.2}, ResponseSource::kArea,
+       0.6, "below_range,below_loq"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const QuantOutcome q = run_decided(c.fit, c.source);
+    ASSERT_EQ(q.calibrations.size(), 1u);
+    ASSERT_EQ(q.calibrations[0].status, kCalOk);
+    ASSERT_TRUE(q.calibrations[0].loq);
+    EXPECT_NEAR(*q.calibrations[0].loq, 10 * std::sqrt(0.02) / 2, 1e-9);
+    const QuantRow& row = q.rows.back();
+    ASSERT_EQ(row.concentration.has_value(), c.concentration.has_value());
+    if (c.concentration) {
+      EXPECT_NEAR(*row.concentration, *c.concentration, 1e-9);
+    }
+    EXPECT_EQ(flags_of(row), c.flags);
+  }
+}
+
+}  // namespace
+}  // namespace vx::host::quant

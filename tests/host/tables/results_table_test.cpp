@@ -91,7 +91,7 @@ TEST(ResultsTable, FailedFileRowHasEmptyNumberCells) {
   append_tsv_row(line, r);
   EXPECT_EQ(line,
             "missing.mzML\tTMS\t73\t1\tfile_not_found\t\t\t\t\t\t\t\t\t\t\t\t"
-            "gcms.ingest.file_not_found\tnothing exists at this path\t\t\n");
+            "gcms.ingest.file_not_found\tnothing exists at this path\t\t\t\t\t\t\t\t\t\n");
 }
 
 // A file name may hold any byte but '/' and NUL; a tab or line feed in it
@@ -258,16 +258,17 @@ TEST(ResultsTable, ReadersNameTheBadLine) {
     bool tsv;
     std::string says;
   };
+  const std::string expected = "expected " + std::to_string(result_columns().size());
   const Case cases[] = {
       {"", true, "line 1: no header line"},
       {"file\ttarget\n" + row, true, "line 1: not the results table's header"},
-      {header + "a\tb\n", true, "line 2: expected 20"},
-      {header + replace(row, "\tTMS", "\tTMS\tx"), true, "line 2: expected 20"},
+      {header + "a\tb\n", true, "line 2: " + expected},
+      {header + replace(row, "\tTMS", "\tTMS\tx"), true, "line 2: " + expected},
       {header + replace(row, "\t73\t", "\tseventy\t"), true, "line 2: column mz"},
       {header + replace(row, "\t211\t", "\t-3\t"), true, "line 2: column spectra"},
       {header + replace(row, "\t9\t", "\t9.5\t"), true, "line 2: column iterations"},
       {header + replace(row, "data/run", "data\\xrun"), true, "line 2: column file"},
-      {header + row + row + "x\n", true, "line 4: expected 20"},
+      {header + row + row + "x\n", true, "line 4: " + expected},
       {"{\"file\":1}\n", false, "line 1: member file has a value of the wrong kind"},
       {"[1]\n", false, "line 1: not a JSON object"},
       {"{\"file\":\n", false, "line 1:"},
@@ -283,6 +284,62 @@ TEST(ResultsTable, ReadersNameTheBadLine) {
     const TableRead t = c.tsv ? read_tsv_table(c.text) : read_jsonl_table(c.text);
     ASSERT_FALSE(t.errors.empty());
     EXPECT_NE(t.errors[0].find(c.says), std::string::npos) << t.errors[0];
+  }
+}
+
+// Tables written before the decision columns existed still read (merge
+// joins parts of old and new runs): a TSV header that stops at or after
+// message, a JSON line without the later members. The columns of the first
+// version stay required.
+TEST(ResultsTable, OlderTablesWithoutLaterColumnsStillRead) {
+  ResultRow decided = fitted_row();
+  decided.detection = "detected";
+  decided.signal_to_noise = 40;
+  const std::string tsv = table_tsv(std::span(&decided, 1));
+  const std::size_t message_column = 17;  // the last column of the first version
+  const auto cut_tsv = [&](std::size_t columns) {
+    std::string out;
+    for (const std::string& line : split(tsv, '\n')) {
+      if (line.empty()) continue;
+      const auto cells = split(line, '\t');
+      for (std::size_t i = 0; i < columns; ++i) out += (i ? "\t" : "") + cells[i];
+      out += '\n';
+    }
+    return out;
+  };
+  ResultRow old = decided;
+  old.detection.clear();
+  old.signal_to_noise.reset();
+  struct Case {
+    std::string name, text;
+    bool tsv;
+    std::optional<ResultRow> want;  // empty: refused
+  };
+  std::string json = table_jsonl(std::span(&decided, 1));
+  const auto drop = [](std::string s, std::string_view from) {
+    const std::size_t at = s.find(from);
+    const std::size_t end = s.find_first_of(",}", s.find(':', at));
+    return s.erase(at - 1, end - at + 1);
+  };
+  const Case cases[] = {
+      {"first version TSV", cut_tsv(message_column + 1), true, old},
+      {"TSV stopping after signal_to_noise", cut_tsv(message_column + 2), true,
+       [&] { ResultRow r = old; r.signal_to_noise = 40; return r; }()},
+      {"TSV without message", cut_tsv(message_column), true, std::nullopt},
+      {"JSON without detection and S/N", drop(drop(json, "\"detection\""), "\"signal_to_noise\""),
+       false, old},
+      {"JSON without message", drop(json, "\"message\""), false, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const TableRead t = c.tsv ? read_tsv_table(c.text) : read_jsonl_table(c.text);
+    if (!c.want) {
+      EXPECT_FALSE(t.errors.empty());
+      continue;
+    }
+    EXPECT_EQ(t.errors, std::vector<std::string>{});
+    ASSERT_EQ(t.rows.size(), 1u);
+    EXPECT_EQ(t.rows[0], *c.want);
   }
 }
 
