@@ -227,7 +227,7 @@ std::string readable_quant_flag(std::string_view key) {
   struct Known {
     std::string_view key, text;
   };
-  static constexpr std::array<Known, 15> kKnown{{
+  static constexpr std::array<Known, 17> kKnown{{
       {kFlagFitFailed, "quantifier fit failed"},
       {kFlagIstdFailed, "internal standard fit failed"},
       {kFlagBelowRange, "below the calibrated range"},
