@@ -105,6 +105,16 @@ const char* read_number(const char* p, const char* end, double* value) {
   return p;
 }
 
+// The trace step's conversion of a scan time to minutes. Restricted ranges
+// keep a margin of minutes, so a value a few units in the last place off
+// selects the same entries.
+double to_minutes(double time, std::string_view unit) {
+  if (unit == "second") return time / 60.0;
+  if (unit == "millisecond") return time / 60000.0;
+  if (unit == "hour") return time * 60.0;
+  return time;
+}
+
 // Which groups' windows hold an m/z: the sorted window ends cut the line
 // into cells (each end a cell of its own), each cell lists its groups.
 class WindowIndex {
@@ -180,6 +190,13 @@ MzWindow query_window(const IonQuery& q) {
   if (!std::isfinite(q.mz) || !std::isfinite(tol)) return {-kInf, kInf};
   const double margin = 1e-9 * (1.0 + std::fabs(q.mz) + tol);
   return {q.mz - tol - margin, q.mz + tol + margin};
+}
+
+std::optional<TimeRange> trace_range(double rt, double rt_tol) {
+  const double half = rt_tol + kTraceMargin.window_widths * 2.0 * rt_tol + kTraceMargin.minutes;
+  const TimeRange r{rt - half, rt + half};
+  if (!std::isfinite(r.lo) || !std::isfinite(r.hi) || !(rt_tol >= 0.0)) return std::nullopt;
+  return r;
 }
 
 std::vector<std::size_t> group_queries(std::span<const IonQuery> queries,
@@ -306,13 +323,21 @@ class CompactSpectra::Reader {
       while (p < end && is_digit(*p)) ++p;
       return p > first;
     };
-    const auto number = [&] { return (p = read_number(p, end, nullptr)) != nullptr; };
     Entry e;
     e.begin = begin;
     pending_.clear();
     const auto offset = [&] { return static_cast<std::size_t>(p - base); };
-    if (!(lit("{\"index\":") && integer() && lit(",\"scan_start_time\":") && number() &&
-          lit(",\"scan_start_time_unit\":\"") && str() && lit(",\"ms_level\":") &&
+    double time = 0.0;
+    const auto time_number = [&] { return (p = read_number(p, end, &time)) != nullptr; };
+    std::string_view unit;
+    const auto unit_str = [&] {
+      const char* const first = p;
+      if (!str()) return false;
+      unit = std::string_view(first, static_cast<std::size_t>(p - 1 - first));
+      return true;
+    };
+    if (!(lit("{\"index\":") && integer() && lit(",\"scan_start_time\":") && time_number() &&
+          lit(",\"scan_start_time_unit\":\"") && unit_str() && lit(",\"ms_level\":") &&
           integer() && lit(",\"spectrum_type\":\"") && str() && lit(",\"mz_array\":["))) {
       return 0;
     }
@@ -333,6 +358,7 @@ class CompactSpectra::Reader {
     e.mz_close = static_cast<uint32_t>(mz_close);
     e.int_open = static_cast<uint32_t>(int_open);
     e.int_close = static_cast<uint32_t>(int_close);
+    e.minutes = to_minutes(time, unit);
     const auto entry = static_cast<uint32_t>(out_.entries_.size());
     for (const Pending& k : pending_) {
       if (k.intensity != 0) out_.kept_[k.group].push_back({entry, k.mz, k.intensity});
@@ -449,6 +475,108 @@ std::string_view CompactSpectra::document(std::size_t g, std::string& buffer) co
   buffer.append(skeleton_, copied);
   buffer += kClose;
   return buffer;
+}
+
+std::string_view CompactSpectra::document(std::size_t g, std::string& buffer,
+                                          const TimeRange& range) const {
+  const std::vector<Peak>& kept = kept_[g];
+  buffer.clear();
+  buffer += kOpen;
+  const auto token = [&](const char* p) {
+    const char* q = p;
+    while (*q != ',' && *q != ']') ++q;  // a validated number ends at one
+    buffer.append(p, static_cast<std::size_t>(q - p));
+  };
+  // Peaks are in entry order, so skipping to the first entry in range by
+  // time would need the entries sorted by time, which no one promises.
+  bool first_entry = true;
+  for (std::size_t k = 0; k < kept.size();) {
+    const uint32_t i = kept[k].entry;
+    const Entry& e = entries_[i];
+    std::size_t last = k;
+    while (last < kept.size() && kept[last].entry == i) ++last;
+    if (!(range.lo <= e.minutes && e.minutes <= range.hi)) {
+      k = last;
+      continue;
+    }
+    if (!first_entry) buffer += ',';
+    first_entry = false;
+    const char* const base = text_.data() + e.begin;
+    const std::size_t mz_at = e.skeleton + e.mz_open;
+    const std::size_t int_at = mz_at + (e.int_open - e.mz_close);
+    const std::size_t skeleton_end =
+        e.skeleton + e.size - (e.mz_close - e.mz_open) - (e.int_close - e.int_open);
+    buffer.append(skeleton_, e.skeleton, mz_at - e.skeleton);
+    for (std::size_t j = k; j < last; ++j) {
+      if (j != k) buffer += ',';
+      token(base + kept[j].mz);
+    }
+    buffer.append(skeleton_, mz_at, int_at - mz_at);
+    for (std::size_t j = k; j < last; ++j) {
+      if (j != k) buffer += ',';
+      token(base + kept[j].intensity);
+    }
+    buffer.append(skeleton_, int_at, skeleton_end - int_at);
+    k = last;
+  }
+  buffer += kClose;
+  return buffer;
+}
+
+CompactSpectra::ExactPeaks CompactSpectra::exact_peaks(std::size_t g) const {
+  const std::vector<Peak>& kept = kept_[g];
+  ExactPeaks out;
+  out.entry.reserve(kept.size());
+  out.mz.reserve(kept.size());
+  out.intensity.reserve(kept.size());
+  // from_chars rounds correctly, as the trace step's reading does; the
+  // compact pass's own values may be a few units in the last place off.
+  const auto exact = [](const char* p) {
+    const char* end = p;
+    while (*end != ',' && *end != ']') ++end;  // a validated number ends at one
+    const bool negative = *p == '-';
+    const char* const word = negative ? p + 1 : p;
+    if (*word == 'N') return std::numeric_limits<double>::quiet_NaN();
+    if (*word == 'I') return negative ? -kInf : kInf;
+    double v = 0.0;
+    const auto r = std::from_chars(p, end, v);
+    if (r.ec == std::errc::result_out_of_range) {
+      // Out of range: strtod's overflow is +-inf and its underflow +-0.
+      bool big = false;
+      for (const char* q = p; q < end; ++q) {
+        if (*q == 'e' || *q == 'E') big = q[1] != '-';
+      }
+      v = big ? (negative ? -kInf : kInf) : (negative ? -0.0 : 0.0);
+    }
+    return v;
+  };
+  for (const Peak& k : kept) {
+    const char* const base = text_.data() + entries_[k.entry].begin;
+    out.entry.push_back(k.entry);
+    out.mz.push_back(exact(base + k.mz));
+    out.intensity.push_back(exact(base + k.intensity));
+  }
+  return out;
+}
+
+TraceTotals CompactSpectra::totals(const ExactPeaks& peaks, const IonQuery& q) {
+  // The trace step's rules: an entry gives a point when one of its ions in
+  // the window has an intensity above 0; the point is the largest such.
+  TraceTotals t;
+  uint32_t counted = std::numeric_limits<uint32_t>::max();
+  const double tol = q.exact ? kExactDistance : q.tolerance;
+  for (std::size_t i = 0; i < peaks.mz.size(); ++i) {
+    const double d = std::fabs(peaks.mz[i] - q.mz);
+    const bool in = q.exact ? d < tol : d <= tol;
+    const double y = peaks.intensity[i];
+    if (!in || !(y > 0.0)) continue;
+    if (peaks.entry[i] != counted) {
+      counted = peaks.entry[i];
+      ++t.points;
+    }
+    if (y > t.max_intensity) t.max_intensity = y;
+  }
+  return t;
 }
 
 }  // namespace vx::host::chain
