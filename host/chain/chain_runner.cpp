@@ -347,14 +347,12 @@ void run_targets(const ChainSteps& steps, std::string_view spectra,
     std::string buffer;
     std::string whole_buffer;
     std::optional<std::string_view> whole;
-    std::optional<CompactSpectra::ExactPeaks> exact;
     for (const std::size_t t : members[g]) {
       const std::optional<TimeRange> range =
           restrict ? trace_range(targets[t].rt, targets[t].rt_tol) : std::nullopt;
       if (range) {
-        if (!exact) exact = compact.exact_peaks(group);
         runs[t] = run_target_within(steps, compact.document(group, buffer, *range), targets[t],
-                                    CompactSpectra::totals(*exact, queries[t]));
+                                    compact.totals(t, queries[t]));
       } else {
         if (!whole) whole = compact.document(group, whole_buffer);
         runs[t] = run_target(steps, *whole, targets[t], keep_points);

@@ -115,6 +115,28 @@ double to_minutes(double time, std::string_view unit) {
   return time;
 }
 
+// The value strtod gives for a validated number token at p (from_chars
+// rounds the same way; the writer's NaN and Infinity and the range errors
+// are spelled out).
+double exact_value(const char* p) {
+  const char* end = p;
+  while (*end != ',' && *end != ']') ++end;  // a validated number ends at one
+  const bool negative = *p == '-';
+  const char* const word = negative ? p + 1 : p;
+  if (*word == 'N') return std::numeric_limits<double>::quiet_NaN();
+  if (*word == 'I') return negative ? -kInf : kInf;
+  double v = 0.0;
+  if (std::from_chars(p, end, v).ec == std::errc::result_out_of_range) {
+    // strtod's overflow is +-inf, its underflow +-0.
+    bool big = true;
+    for (const char* q = p; q + 1 < end; ++q) {
+      if (*q == 'e' || *q == 'E') big = q[1] != '-';
+    }
+    v = big ? (negative ? -kInf : kInf) : (negative ? -0.0 : 0.0);
+  }
+  return v;
+}
+
 // Which groups' windows hold an m/z: the sorted window ends cut the line
 // into cells (each end a cell of its own), each cell lists its groups.
 class WindowIndex {
@@ -294,6 +316,8 @@ class CompactSpectra::Reader {
     uint32_t group;
     uint32_t mz;  // offset from the entry's begin
     uint32_t intensity;
+    float mz_value;
+    float intensity_value;
   };
 
   // Reads the entry at begin if it has the ingestion layout, keeping its
@@ -361,7 +385,10 @@ class CompactSpectra::Reader {
     e.minutes = to_minutes(time, unit);
     const auto entry = static_cast<uint32_t>(out_.entries_.size());
     for (const Pending& k : pending_) {
-      if (k.intensity != 0) out_.kept_[k.group].push_back({entry, k.mz, k.intensity});
+      if (k.intensity != 0) {
+        out_.kept_[k.group].push_back(
+            {entry, k.mz, k.intensity, k.mz_value, k.intensity_value});
+      }
     }
     out_.add_entry(e);
     ++out_.compact_entries_;
@@ -380,7 +407,8 @@ class CompactSpectra::Reader {
       const auto rel = static_cast<std::size_t>(first - base);
       if (rel > std::numeric_limits<uint32_t>::max()) return false;
       for (const uint32_t g : index_.at(mz))
-        pending_.push_back({position, g, static_cast<uint32_t>(rel), 0});
+        pending_.push_back({position, g, static_cast<uint32_t>(rel), 0,
+                            static_cast<float>(mz), 0.0F});
       if (*p == ']') return true;
       if (*p++ != ',') return false;
     }
@@ -395,10 +423,15 @@ class CompactSpectra::Reader {
       const char* const first = p;
       p = read_number(p, end, nullptr);
       if (p == nullptr || p == end) return false;
-      for (; next < pending_.size() && pending_[next].position == position; ++next) {
-        const auto rel = static_cast<std::size_t>(first - base);
-        if (rel > std::numeric_limits<uint32_t>::max()) return false;
-        pending_[next].intensity = static_cast<uint32_t>(rel);
+      if (next < pending_.size() && pending_[next].position == position) {
+        double value = 0.0;
+        read_number(first, end, &value);
+        for (; next < pending_.size() && pending_[next].position == position; ++next) {
+          const auto rel = static_cast<std::size_t>(first - base);
+          if (rel > std::numeric_limits<uint32_t>::max()) return false;
+          pending_[next].intensity = static_cast<uint32_t>(rel);
+          pending_[next].intensity_value = static_cast<float>(value);
+        }
       }
       if (*p == ']') return true;
       if (*p++ != ',') return false;
@@ -523,58 +556,53 @@ std::string_view CompactSpectra::document(std::size_t g, std::string& buffer,
   return buffer;
 }
 
-CompactSpectra::ExactPeaks CompactSpectra::exact_peaks(std::size_t g) const {
-  const std::vector<Peak>& kept = kept_[g];
-  ExactPeaks out;
-  out.entry.reserve(kept.size());
-  out.mz.reserve(kept.size());
-  out.intensity.reserve(kept.size());
-  // from_chars rounds correctly, as the trace step's reading does; the
-  // compact pass's own values may be a few units in the last place off.
-  const auto exact = [](const char* p) {
-    const char* end = p;
-    while (*end != ',' && *end != ']') ++end;  // a validated number ends at one
-    const bool negative = *p == '-';
-    const char* const word = negative ? p + 1 : p;
-    if (*word == 'N') return std::numeric_limits<double>::quiet_NaN();
-    if (*word == 'I') return negative ? -kInf : kInf;
-    double v = 0.0;
-    const auto r = std::from_chars(p, end, v);
-    if (r.ec == std::errc::result_out_of_range) {
-      // Out of range: strtod's overflow is +-inf and its underflow +-0.
-      bool big = false;
-      for (const char* q = p; q < end; ++q) {
-        if (*q == 'e' || *q == 'E') big = q[1] != '-';
-      }
-      v = big ? (negative ? -kInf : kInf) : (negative ? -0.0 : 0.0);
-    }
-    return v;
-  };
-  for (const Peak& k : kept) {
-    const char* const base = text_.data() + entries_[k.entry].begin;
-    out.entry.push_back(k.entry);
-    out.mz.push_back(exact(base + k.mz));
-    out.intensity.push_back(exact(base + k.intensity));
-  }
-  return out;
-}
-
-TraceTotals CompactSpectra::totals(const ExactPeaks& peaks, const IonQuery& q) {
+TraceTotals CompactSpectra::totals(std::size_t q, const IonQuery& query) const {
   // The trace step's rules: an entry gives a point when one of its ions in
   // the window has an intensity above 0; the point is the largest such.
+  const std::vector<Peak>& kept = kept_[group_of_[q]];
+  const char* const text = text_.data();
+  const auto at = [&](const Peak& k, uint32_t offset) {
+    return exact_value(text + entries_[k.entry].begin + offset);
+  };
+  const double tol = query.exact ? kExactDistance : query.tolerance;
+  const auto in_window = [&](const Peak& k) {
+    const double a = k.mz_value;
+    const double d = std::fabs(a - query.mz);
+    // Far enough from the edge for the float's error not to matter.
+    const double slack = 1e-6 * (1.0 + std::fabs(query.mz) + std::fabs(tol) + std::fabs(a));
+    const bool exact_edge = query.exact;  // its window is narrower than the slack
+    if (!exact_edge && d <= tol - slack) return true;
+    if (!exact_edge && d > tol + slack) return false;
+    const double e = std::fabs(at(k, k.mz) - query.mz);
+    return query.exact ? e < tol : e <= tol;
+  };
+  const auto positive = [&](const Peak& k) {
+    const float y = k.intensity_value;
+    if (std::isfinite(y) && std::fabs(y) >= 1e-30F) return y > 0.0F;
+    return at(k, k.intensity) > 0.0;
+  };
   TraceTotals t;
   uint32_t counted = std::numeric_limits<uint32_t>::max();
-  const double tol = q.exact ? kExactDistance : q.tolerance;
-  for (std::size_t i = 0; i < peaks.mz.size(); ++i) {
-    const double d = std::fabs(peaks.mz[i] - q.mz);
-    const bool in = q.exact ? d < tol : d <= tol;
-    const double y = peaks.intensity[i];
-    if (!in || !(y > 0.0)) continue;
-    if (peaks.entry[i] != counted) {
-      counted = peaks.entry[i];
+  float top = 0.0F;
+  std::vector<std::size_t> matched;
+  for (std::size_t i = 0; i < kept.size(); ++i) {
+    const Peak& k = kept[i];
+    // An entry already counted changes nothing unless it may hold the top.
+    if (k.entry == counted && k.intensity_value < top - 1e-5F * top) continue;
+    if (!in_window(k) || !positive(k)) continue;
+    if (k.entry != counted) {
+      counted = k.entry;
       ++t.points;
     }
-    if (y > t.max_intensity) t.max_intensity = y;
+    top = std::max(top, k.intensity_value);
+    matched.push_back(i);
+  }
+  // The largest exact intensity is among those whose float is near the top
+  // (float rounding keeps the order, the one pass's error is far smaller).
+  for (const std::size_t i : matched) {
+    const float y = kept[i].intensity_value;
+    const bool near = std::isinf(top) ? std::isinf(y) : y >= top - 1e-5F * top;
+    if (near) t.max_intensity = std::max(t.max_intensity, at(kept[i], kept[i].intensity));
   }
   return t;
 }

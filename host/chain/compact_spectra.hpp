@@ -100,16 +100,9 @@ class CompactSpectra {
   // window, so the fit comes out the same. Only when restrictable().
   std::string_view document(std::size_t g, std::string& buffer, const TimeRange& range) const;
 
-  // A group's kept peaks read to the exact doubles the trace step reads.
-  struct ExactPeaks {
-    std::vector<uint32_t> entry;
-    std::vector<double> mz;
-    std::vector<double> intensity;
-  };
-  [[nodiscard]] ExactPeaks exact_peaks(std::size_t g) const;
-  // The trace step's totals for q over the whole run, from its group's
-  // exact peaks (the peaks of q's group; only when restrictable()).
-  static TraceTotals totals(const ExactPeaks& peaks, const IonQuery& q);
+  // The trace step's totals for query q (one of the queries given) over
+  // the whole run, from the peaks its group kept. Only when restrictable().
+  [[nodiscard]] TraceTotals totals(std::size_t q, const IonQuery& query) const;
 
  private:
   struct Entry {
@@ -123,10 +116,16 @@ class CompactSpectra {
   };
   // A peak kept for a group: its entry and where its two numbers start,
   // as offsets from the entry's begin.
+  // The values come from the one pass, a few units in the last place off
+  // and then rounded to float: enough to settle all but the peaks on a
+  // window's edge or next to the largest intensity, which totals() reads
+  // again exactly. Floats keep the peaks of hundreds of groups small.
   struct Peak {
     uint32_t entry = 0;
     uint32_t mz = 0;
     uint32_t intensity = 0;
+    float mz_value = 0.0F;
+    float intensity_value = 0.0F;
   };
   class Reader;
   void add_entry(Entry e);

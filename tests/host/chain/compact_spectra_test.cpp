@@ -88,7 +88,7 @@ void expect_same_restricted(const ChainSteps& steps, std::string_view full,
     const TargetRun want = run_target(steps, full, target, false);
     const TargetRun got =
         run_target_within(steps, compact.document(g, buffer, *range), target,
-                          CompactSpectra::totals(compact.exact_peaks(g), queries[i]));
+                          compact.totals(i, queries[i]));
     SCOPED_TRACE("query " + std::to_string(i) + " rt " + std::to_string(target.rt) + " +- " +
                  std::to_string(target.rt_tol));
     EXPECT_EQ(got.status, want.status);
