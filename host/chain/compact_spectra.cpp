@@ -450,6 +450,12 @@ CompactSpectra::CompactSpectra(std::string_view spectra, std::span<const IonQuer
   kept_.resize(group_windows_.size());
   const WindowIndex index(group_windows_);
   Reader(*this, index).walk(text_);
+  // NaN times and entries copied as they stand leave the order unknown.
+  times_ascending_ = restrictable();
+  for (std::size_t i = 0; i < entries_.size() && times_ascending_; ++i) {
+    times_ascending_ = !std::isnan(entries_[i].minutes) &&
+                       (i == 0 || entries_[i - 1].minutes <= entries_[i].minutes);
+  }
 }
 
 void CompactSpectra::add_entry(Entry e) {
@@ -520,12 +526,22 @@ std::string_view CompactSpectra::document(std::size_t g, std::string& buffer,
     while (*q != ',' && *q != ']') ++q;  // a validated number ends at one
     buffer.append(p, static_cast<std::size_t>(q - p));
   };
-  // Peaks are in entry order, so skipping to the first entry in range by
-  // time would need the entries sorted by time, which no one promises.
+  // Peaks are in entry order; when the entries' times never decrease (as
+  // in any run read in scan order) the range is found by bisection and the
+  // walk stops past its end, otherwise every peak is looked at.
+  std::size_t from = 0;
+  if (times_ascending_) {
+    from = static_cast<std::size_t>(
+        std::partition_point(kept.begin(), kept.end(),
+                             [&](const Peak& k) { return entries_[k.entry].minutes < range.lo; }) -
+        kept.begin());
+  }
   bool first_entry = true;
-  for (std::size_t k = 0; k < kept.size();) {
+  constexpr std::size_t kAhead = 16;
+  for (std::size_t k = from; k < kept.size();) {
     const uint32_t i = kept[k].entry;
     const Entry& e = entries_[i];
+    if (times_ascending_ && e.minutes > range.hi) break;
     std::size_t last = k;
     while (last < kept.size() && kept[last].entry == i) ++last;
     if (!(range.lo <= e.minutes && e.minutes <= range.hi)) {
@@ -540,7 +556,13 @@ std::string_view CompactSpectra::document(std::size_t g, std::string& buffer,
     const std::size_t skeleton_end =
         e.skeleton + e.size - (e.mz_close - e.mz_open) - (e.int_close - e.int_open);
     buffer.append(skeleton_, e.skeleton, mz_at - e.skeleton);
+    // The numbers lie pages apart in the whole document.
     for (std::size_t j = k; j < last; ++j) {
+      if (j + kAhead < kept.size()) {
+        const Peak& ahead = kept[j + kAhead];
+        __builtin_prefetch(text_.data() + entries_[ahead.entry].begin + ahead.mz);
+        __builtin_prefetch(text_.data() + entries_[ahead.entry].begin + ahead.intensity);
+      }
       if (j != k) buffer += ',';
       token(base + kept[j].mz);
     }

@@ -136,6 +136,7 @@ class CompactSpectra {
   std::vector<Entry> entries_;
   std::vector<std::vector<Peak>> kept_;  // per group, in document order
   std::size_t compact_entries_ = 0;
+  bool times_ascending_ = false;  // entries' times never decrease
   // Every entry, each compact one with its lists emptied, joined by ','.
   // Documents are written from it rather than from the spectra document:
   // it is read front to back, where the entries' pieces lie a page or more
