@@ -13,8 +13,12 @@ Prints, per target count, the medians of wall time, CPU time (user +
 system) and peak resident memory of each program, and vxrun's CPU per
 target added from one row to the next (the marginal cost of a target).
 
+With --files N (4 by default; 0 skips it), N copies of the file (hard
+links under bench/data/files/) are run once more with 200 targets, as one
+`vxrun batch` and one EICExtractor call each, to compare CPU on a batch.
+
 Usage: bench/targets_bench.py [--runs N] [--counts 1,10,50,200,500]
-       [--vxrun build/release/vxrun]
+       [--files 4] [--vxrun build/release/vxrun]
 """
 import argparse
 import json
@@ -86,6 +90,7 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--runs", type=int, default=5)
     ap.add_argument("--counts", default="1,10,50,200,500")
+    ap.add_argument("--files", type=int, default=4)
     ap.add_argument("--vxrun", default=os.path.join(ROOT, "build", "release", "vxrun"))
     a = ap.parse_args()
     counts = [int(c) for c in a.counts.split(",")]
@@ -99,6 +104,18 @@ def main():
     table = os.path.join(DATA, "targets_bench.table.tsv")
     csv = os.path.join(DATA, "targets_bench.eic.csv")
     runs = {(p, n): [] for p in ("vxrun", "eic") for n in counts}
+    many = []
+    if a.files > 0:
+        folder = os.path.join(DATA, "files")
+        os.makedirs(folder, exist_ok=True)
+        for i in range(a.files):
+            link = os.path.join(folder, f"run{i}.mzML")
+            if not os.path.exists(link):
+                os.link(MZML, link)
+            many.append(link)
+        many_tsv, many_edta = write_inputs(targets, 200)
+        runs["vxrun", "files"] = []
+        runs["eic", "files"] = []
     for r in range(a.runs):
         for n in counts:
             tsv, edta = inputs[n]
@@ -107,6 +124,12 @@ def main():
             runs["eic", n].append(timed(["EICExtractor", "-in", MZML, "-pos", edta, "-out", csv,
                                          "-threads", "2", "-mz_tol", f"{ppm:.1f}",
                                          "-rt_tol", f"{RT_TOL_MIN * 60}"]))
+        if many:
+            runs["vxrun", "files"].append(timed([a.vxrun, "batch", *many, "--targets", many_tsv,
+                                                 "-j", "2", "-q", "--table", table]))
+            runs["eic", "files"].append(timed(["EICExtractor", "-in", *many, "-pos", many_edta,
+                                               "-out", csv, "-threads", "2", "-mz_tol",
+                                               f"{ppm:.1f}", "-rt_tol", f"{RT_TOL_MIN * 60}"]))
         print(f"round {r + 1}/{a.runs} done, load average {os.getloadavg()[0]:.2f}",
               file=sys.stderr)
 
@@ -127,6 +150,14 @@ def main():
               f"{med('vxrun', n, 2):.0f} | {med('eic', n, 0):.2f} | {med('eic', n, 1):.2f} | "
               f"{med('eic', n, 2):.0f} | {med('vxrun', n, 0) / med('eic', n, 0):.2f} | "
               f"{marginal} |")
+    if many:
+        n = "files"
+        print(f"\n{len(many)} files x 200 targets: vxrun wall {med('vxrun', n, 0):.2f} s, "
+              f"CPU {med('vxrun', n, 1):.2f} s, peak {med('vxrun', n, 2):.0f} MiB; "
+              f"EICExtractor wall {med('eic', n, 0):.2f} s, CPU {med('eic', n, 1):.2f} s, "
+              f"peak {med('eic', n, 2):.0f} MiB; vxrun CPU / EIC CPU "
+              f"{med('vxrun', n, 1) / med('eic', n, 1):.2f}")
+    print(f"load average at the end: {' '.join(f'{x:.2f}' for x in os.getloadavg())}")
 
 
 if __name__ == "__main__":

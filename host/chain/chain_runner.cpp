@@ -344,6 +344,29 @@ TargetRun run_target(const ChainSteps& steps, std::string_view spectra,
   return run;
 }
 
+TargetRun run_target_within(const ChainSteps& steps, std::string_view spectra,
+                            const Target& target, const TraceTotals& whole,
+                            const peaks::DecisionOptions* decisions) {
+  // The document spans the fit window and kTraceMargin around it, which holds
+  // the decision's noise region, so the decision sees what it would see on
+  // the whole run.
+  TargetRun run = run_target(steps, spectra, target, /*keep_points=*/false, decisions);
+  // A trace that could not be read has no facts and no trace flags to mend.
+  if (!run.trace_facts.matched_ion_count) return run;
+  run.trace_facts.matched_ion_count = whole.points;
+  run.trace_facts.max_intensity = whole.max_intensity;
+  // The trace step's flags, as it would raise them over the whole run; they
+  // come first, before the fit's.
+  std::erase_if(run.flags, [](const std::string& f) {
+    return f == kFlagEmptyTrace || f == kFlagWeakTrace;
+  });
+  std::vector<std::string> trace_flags;
+  if (whole.points == 0) trace_flags.emplace_back(kFlagEmptyTrace);
+  if (whole.points != 0 && whole.max_intensity < 1.0) trace_flags.emplace_back(kFlagWeakTrace);
+  run.flags.insert(run.flags.begin(), trace_flags.begin(), trace_flags.end());
+  return run;
+}
+
 void run_targets(const ChainSteps& steps, std::string_view spectra,
                  std::span<const Target> targets, std::span<TargetRun> runs,
                  const ForEachIndex& for_each, bool keep_points,
@@ -370,11 +393,24 @@ void run_targets(const ChainSteps& steps, std::string_view spectra,
   std::vector<std::vector<std::size_t>> members(compact.group_count());
   for (std::size_t t = 0; t < targets.size(); ++t) members[compact.group_of(t)].push_back(t);
   std::erase_if(members, [](const auto& m) { return m.empty(); });
+  // Table-only runs trace each target on the part of the run its fit can
+  // use, with the whole run's totals computed from the group's peaks.
+  const bool restrict = !keep_points && compact.restrictable();
   for_each(members.size(), [&](std::size_t g) {
+    const std::size_t group = compact.group_of(members[g][0]);
     std::string buffer;
-    const std::string_view document = compact.document(compact.group_of(members[g][0]), buffer);
+    std::string whole_buffer;
+    std::optional<std::string_view> whole;
     for (const std::size_t t : members[g]) {
-      runs[t] = run_target(steps, document, targets[t], keep_points, &decisions);
+      const std::optional<TimeRange> range =
+          restrict ? trace_range(targets[t].rt, targets[t].rt_tol) : std::nullopt;
+      if (range) {
+        runs[t] = run_target_within(steps, compact.document(group, buffer, *range), targets[t],
+                                    compact.totals(t, queries[t]), &decisions);
+      } else {
+        if (!whole) whole = compact.document(group, whole_buffer);
+        runs[t] = run_target(steps, *whole, targets[t], keep_points, &decisions);
+      }
       finish(t, follow_up);
     }
   });

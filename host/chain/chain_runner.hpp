@@ -114,12 +114,27 @@ TargetRun run_target(const ChainSteps& steps, std::string_view spectra,
                      const tables::Target& target, bool keep_points = true,
                      const peaks::DecisionOptions* decisions = nullptr);
 
+// The trace step's flags a restricted run recomputes over the whole run.
+inline constexpr std::string_view kFlagEmptyTrace = "gcms.sim.empty_trace";
+inline constexpr std::string_view kFlagWeakTrace = "gcms.sim.weak_trace";
+
+// run_target without points on a document restricted in time
+// (CompactSpectra::document with a range): the fit sees the same window;
+// the row's trace_points and max_intensity and the trace's flags are set
+// from whole, the totals over the whole run. The trace documents kept in
+// the run describe the restricted part only.
+TargetRun run_target_within(const ChainSteps& steps, std::string_view spectra,
+                            const tables::Target& target, const TraceTotals& whole,
+                            const peaks::DecisionOptions* decisions = nullptr);
+
 // Runs every target on one spectra document into runs (runs[t] for
 // targets[t]); for_each calls its job once per index, possibly on several
 // threads. From kCompactFromQueries targets on, the document is read once
 // into compact documents (compact_spectra.hpp), one per group of targets
 // whose m/z windows overlap, and each target is traced on its group's: the
 // steps write the same bytes as from the whole document, in far less time.
+// Without keep_points, a target with a finite window is traced only on the
+// spectra around it (run_target_within); the row comes out the same.
 using ForEachIndex =
     std::function<void(std::size_t n, const std::function<void(std::size_t)>& job)>;
 // Ions traced after their targets, such as qualifier ions: their queries

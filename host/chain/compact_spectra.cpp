@@ -105,6 +105,38 @@ const char* read_number(const char* p, const char* end, double* value) {
   return p;
 }
 
+// The trace step's conversion of a scan time to minutes. Restricted ranges
+// keep a margin of minutes, so a value a few units in the last place off
+// selects the same entries.
+double to_minutes(double time, std::string_view unit) {
+  if (unit == "second") return time / 60.0;
+  if (unit == "millisecond") return time / 60000.0;
+  if (unit == "hour") return time * 60.0;
+  return time;
+}
+
+// The value strtod gives for a validated number token at p (from_chars
+// rounds the same way; the writer's NaN and Infinity and the range errors
+// are spelled out).
+double exact_value(const char* p) {
+  const char* end = p;
+  while (*end != ',' && *end != ']') ++end;  // a validated number ends at one
+  const bool negative = *p == '-';
+  const char* const word = negative ? p + 1 : p;
+  if (*word == 'N') return std::numeric_limits<double>::quiet_NaN();
+  if (*word == 'I') return negative ? -kInf : kInf;
+  double v = 0.0;
+  if (std::from_chars(p, end, v).ec == std::errc::result_out_of_range) {
+    // strtod's overflow is +-inf, its underflow +-0.
+    bool big = true;
+    for (const char* q = p; q + 1 < end; ++q) {
+      if (*q == 'e' || *q == 'E') big = q[1] != '-';
+    }
+    v = big ? (negative ? -kInf : kInf) : (negative ? -0.0 : 0.0);
+  }
+  return v;
+}
+
 // Which groups' windows hold an m/z: the sorted window ends cut the line
 // into cells (each end a cell of its own), each cell lists its groups.
 class WindowIndex {
@@ -180,6 +212,13 @@ MzWindow query_window(const IonQuery& q) {
   if (!std::isfinite(q.mz) || !std::isfinite(tol)) return {-kInf, kInf};
   const double margin = 1e-9 * (1.0 + std::fabs(q.mz) + tol);
   return {q.mz - tol - margin, q.mz + tol + margin};
+}
+
+std::optional<TimeRange> trace_range(double rt, double rt_tol) {
+  const double half = rt_tol + kTraceMargin.window_widths * 2.0 * rt_tol + kTraceMargin.minutes;
+  const TimeRange r{rt - half, rt + half};
+  if (!std::isfinite(r.lo) || !std::isfinite(r.hi) || !(rt_tol >= 0.0)) return std::nullopt;
+  return r;
 }
 
 std::vector<std::size_t> group_queries(std::span<const IonQuery> queries,
@@ -277,6 +316,8 @@ class CompactSpectra::Reader {
     uint32_t group;
     uint32_t mz;  // offset from the entry's begin
     uint32_t intensity;
+    float mz_value;
+    float intensity_value;
   };
 
   // Reads the entry at begin if it has the ingestion layout, keeping its
@@ -306,13 +347,21 @@ class CompactSpectra::Reader {
       while (p < end && is_digit(*p)) ++p;
       return p > first;
     };
-    const auto number = [&] { return (p = read_number(p, end, nullptr)) != nullptr; };
     Entry e;
     e.begin = begin;
     pending_.clear();
     const auto offset = [&] { return static_cast<std::size_t>(p - base); };
-    if (!(lit("{\"index\":") && integer() && lit(",\"scan_start_time\":") && number() &&
-          lit(",\"scan_start_time_unit\":\"") && str() && lit(",\"ms_level\":") &&
+    double time = 0.0;
+    const auto time_number = [&] { return (p = read_number(p, end, &time)) != nullptr; };
+    std::string_view unit;
+    const auto unit_str = [&] {
+      const char* const first = p;
+      if (!str()) return false;
+      unit = std::string_view(first, static_cast<std::size_t>(p - 1 - first));
+      return true;
+    };
+    if (!(lit("{\"index\":") && integer() && lit(",\"scan_start_time\":") && time_number() &&
+          lit(",\"scan_start_time_unit\":\"") && unit_str() && lit(",\"ms_level\":") &&
           integer() && lit(",\"spectrum_type\":\"") && str() && lit(",\"mz_array\":["))) {
       return 0;
     }
@@ -333,9 +382,13 @@ class CompactSpectra::Reader {
     e.mz_close = static_cast<uint32_t>(mz_close);
     e.int_open = static_cast<uint32_t>(int_open);
     e.int_close = static_cast<uint32_t>(int_close);
+    e.minutes = to_minutes(time, unit);
     const auto entry = static_cast<uint32_t>(out_.entries_.size());
     for (const Pending& k : pending_) {
-      if (k.intensity != 0) out_.kept_[k.group].push_back({entry, k.mz, k.intensity});
+      if (k.intensity != 0) {
+        out_.kept_[k.group].push_back(
+            {entry, k.mz, k.intensity, k.mz_value, k.intensity_value});
+      }
     }
     out_.add_entry(e);
     ++out_.compact_entries_;
@@ -354,7 +407,8 @@ class CompactSpectra::Reader {
       const auto rel = static_cast<std::size_t>(first - base);
       if (rel > std::numeric_limits<uint32_t>::max()) return false;
       for (const uint32_t g : index_.at(mz))
-        pending_.push_back({position, g, static_cast<uint32_t>(rel), 0});
+        pending_.push_back({position, g, static_cast<uint32_t>(rel), 0,
+                            static_cast<float>(mz), 0.0F});
       if (*p == ']') return true;
       if (*p++ != ',') return false;
     }
@@ -369,10 +423,15 @@ class CompactSpectra::Reader {
       const char* const first = p;
       p = read_number(p, end, nullptr);
       if (p == nullptr || p == end) return false;
-      for (; next < pending_.size() && pending_[next].position == position; ++next) {
-        const auto rel = static_cast<std::size_t>(first - base);
-        if (rel > std::numeric_limits<uint32_t>::max()) return false;
-        pending_[next].intensity = static_cast<uint32_t>(rel);
+      if (next < pending_.size() && pending_[next].position == position) {
+        double value = 0.0;
+        read_number(first, end, &value);
+        for (; next < pending_.size() && pending_[next].position == position; ++next) {
+          const auto rel = static_cast<std::size_t>(first - base);
+          if (rel > std::numeric_limits<uint32_t>::max()) return false;
+          pending_[next].intensity = static_cast<uint32_t>(rel);
+          pending_[next].intensity_value = static_cast<float>(value);
+        }
       }
       if (*p == ']') return true;
       if (*p++ != ',') return false;
@@ -391,6 +450,12 @@ CompactSpectra::CompactSpectra(std::string_view spectra, std::span<const IonQuer
   kept_.resize(group_windows_.size());
   const WindowIndex index(group_windows_);
   Reader(*this, index).walk(text_);
+  // NaN times and entries copied as they stand leave the order unknown.
+  times_ascending_ = restrictable();
+  for (std::size_t i = 0; i < entries_.size() && times_ascending_; ++i) {
+    times_ascending_ = !std::isnan(entries_[i].minutes) &&
+                       (i == 0 || entries_[i - 1].minutes <= entries_[i].minutes);
+  }
 }
 
 void CompactSpectra::add_entry(Entry e) {
@@ -449,6 +514,119 @@ std::string_view CompactSpectra::document(std::size_t g, std::string& buffer) co
   buffer.append(skeleton_, copied);
   buffer += kClose;
   return buffer;
+}
+
+std::string_view CompactSpectra::document(std::size_t g, std::string& buffer,
+                                          const TimeRange& range) const {
+  const std::vector<Peak>& kept = kept_[g];
+  buffer.clear();
+  buffer += kOpen;
+  const auto token = [&](const char* p) {
+    const char* q = p;
+    while (*q != ',' && *q != ']') ++q;  // a validated number ends at one
+    buffer.append(p, static_cast<std::size_t>(q - p));
+  };
+  // Peaks are in entry order; when the entries' times never decrease (as
+  // in any run read in scan order) the range is found by bisection and the
+  // walk stops past its end, otherwise every peak is looked at.
+  std::size_t from = 0;
+  if (times_ascending_) {
+    from = static_cast<std::size_t>(
+        std::partition_point(kept.begin(), kept.end(),
+                             [&](const Peak& k) { return entries_[k.entry].minutes < range.lo; }) -
+        kept.begin());
+  }
+  bool first_entry = true;
+  constexpr std::size_t kAhead = 16;
+  for (std::size_t k = from; k < kept.size();) {
+    const uint32_t i = kept[k].entry;
+    const Entry& e = entries_[i];
+    if (times_ascending_ && e.minutes > range.hi) break;
+    std::size_t last = k;
+    while (last < kept.size() && kept[last].entry == i) ++last;
+    if (!(range.lo <= e.minutes && e.minutes <= range.hi)) {
+      k = last;
+      continue;
+    }
+    if (!first_entry) buffer += ',';
+    first_entry = false;
+    const char* const base = text_.data() + e.begin;
+    const std::size_t mz_at = e.skeleton + e.mz_open;
+    const std::size_t int_at = mz_at + (e.int_open - e.mz_close);
+    const std::size_t skeleton_end =
+        e.skeleton + e.size - (e.mz_close - e.mz_open) - (e.int_close - e.int_open);
+    buffer.append(skeleton_, e.skeleton, mz_at - e.skeleton);
+    // The numbers lie pages apart in the whole document.
+    for (std::size_t j = k; j < last; ++j) {
+      if (j + kAhead < kept.size()) {
+        const Peak& ahead = kept[j + kAhead];
+        __builtin_prefetch(text_.data() + entries_[ahead.entry].begin + ahead.mz);
+        __builtin_prefetch(text_.data() + entries_[ahead.entry].begin + ahead.intensity);
+      }
+      if (j != k) buffer += ',';
+      token(base + kept[j].mz);
+    }
+    buffer.append(skeleton_, mz_at, int_at - mz_at);
+    for (std::size_t j = k; j < last; ++j) {
+      if (j != k) buffer += ',';
+      token(base + kept[j].intensity);
+    }
+    buffer.append(skeleton_, int_at, skeleton_end - int_at);
+    k = last;
+  }
+  buffer += kClose;
+  return buffer;
+}
+
+TraceTotals CompactSpectra::totals(std::size_t q, const IonQuery& query) const {
+  // The trace step's rules: an entry gives a point when one of its ions in
+  // the window has an intensity above 0; the point is the largest such.
+  const std::vector<Peak>& kept = kept_[group_of_[q]];
+  const char* const text = text_.data();
+  const auto at = [&](const Peak& k, uint32_t offset) {
+    return exact_value(text + entries_[k.entry].begin + offset);
+  };
+  const double tol = query.exact ? kExactDistance : query.tolerance;
+  const auto in_window = [&](const Peak& k) {
+    const double a = k.mz_value;
+    const double d = std::fabs(a - query.mz);
+    // Far enough from the edge for the float's error not to matter.
+    const double slack = 1e-6 * (1.0 + std::fabs(query.mz) + std::fabs(tol) + std::fabs(a));
+    const bool exact_edge = query.exact;  // its window is narrower than the slack
+    if (!exact_edge && d <= tol - slack) return true;
+    if (!exact_edge && d > tol + slack) return false;
+    const double e = std::fabs(at(k, k.mz) - query.mz);
+    return query.exact ? e < tol : e <= tol;
+  };
+  const auto positive = [&](const Peak& k) {
+    const float y = k.intensity_value;
+    if (std::isfinite(y) && std::fabs(y) >= 1e-30F) return y > 0.0F;
+    return at(k, k.intensity) > 0.0;
+  };
+  TraceTotals t;
+  uint32_t counted = std::numeric_limits<uint32_t>::max();
+  float top = 0.0F;
+  std::vector<std::size_t> matched;
+  for (std::size_t i = 0; i < kept.size(); ++i) {
+    const Peak& k = kept[i];
+    // An entry already counted changes nothing unless it may hold the top.
+    if (k.entry == counted && k.intensity_value < top - 1e-5F * top) continue;
+    if (!in_window(k) || !positive(k)) continue;
+    if (k.entry != counted) {
+      counted = k.entry;
+      ++t.points;
+    }
+    top = std::max(top, k.intensity_value);
+    matched.push_back(i);
+  }
+  // The largest exact intensity is among those whose float is near the top
+  // (float rounding keeps the order, the one pass's error is far smaller).
+  for (const std::size_t i : matched) {
+    const float y = kept[i].intensity_value;
+    const bool near = std::isinf(top) ? std::isinf(y) : y >= top - 1e-5F * top;
+    if (near) t.max_intensity = std::max(t.max_intensity, at(kept[i], kept[i].intensity));
+  }
+  return t;
 }
 
 }  // namespace vx::host::chain

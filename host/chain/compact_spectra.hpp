@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -38,6 +39,36 @@ MzWindow query_window(const IonQuery& q);
 // tracing the whole document once per query (bench/targets_bench.sh).
 inline constexpr std::size_t kCompactFromQueries = 3;
 
+// A table-only run traces each target on the spectra its fit can use, not
+// on the whole run: the fit only reads the points inside its window. The
+// document holds the fit window widened on each side by window_widths times
+// its width plus minutes, room for per-target work that looks past the
+// window (noise beside it, integration bounds walking out); enlarge it here
+// when such work needs more.
+struct TraceMargin {
+  double window_widths = 0.0;
+  double minutes = 0.0;
+};
+inline constexpr TraceMargin kTraceMargin{2.0, 0.5};
+
+// Closed range of scan times in minutes.
+struct TimeRange {
+  double lo = 0.0;
+  double hi = -1.0;
+};
+
+// The range a target's restricted document holds: rt +- rt_tol widened by
+// kTraceMargin; nullopt when that is not a finite range (the whole run is
+// traced then).
+std::optional<TimeRange> trace_range(double rt, double rt_tol);
+
+// What the trace step reports over the whole run: its number of points and
+// their largest intensity (0 without points).
+struct TraceTotals {
+  uint64_t points = 0;
+  double max_intensity = 0.0;
+};
+
 class CompactSpectra {
  public:
   // Reads spectra once. The view must stay valid while documents are
@@ -59,6 +90,20 @@ class CompactSpectra {
   // reused); returns a view of it.
   std::string_view document(std::size_t g, std::string& buffer) const;
 
+  // Restricted documents need every entry's time and peaks, which only the
+  // entries in the ingestion layout give.
+  [[nodiscard]] bool restrictable() const { return compact_entries_ == entries_.size(); }
+
+  // The document of group g with only the entries that hold one of its
+  // peaks and whose scan time lies in range: entries without such a peak
+  // give the trace no point, and the fit never reads a point outside its
+  // window, so the fit comes out the same. Only when restrictable().
+  std::string_view document(std::size_t g, std::string& buffer, const TimeRange& range) const;
+
+  // The trace step's totals for query q (one of the queries given) over
+  // the whole run, from the peaks its group kept. Only when restrictable().
+  [[nodiscard]] TraceTotals totals(std::size_t q, const IonQuery& query) const;
+
  private:
   struct Entry {
     uint64_t begin = 0;     // the '{'
@@ -67,13 +112,20 @@ class CompactSpectra {
     // Offsets from begin: one past each list's '[', and each list's ']'.
     // All zero for an entry copied as it stands.
     uint32_t mz_open = 0, mz_close = 0, int_open = 0, int_close = 0;
+    double minutes = 0.0;  // scan time; only for compacted entries
   };
   // A peak kept for a group: its entry and where its two numbers start,
   // as offsets from the entry's begin.
+  // The values come from the one pass, a few units in the last place off
+  // and then rounded to float: enough to settle all but the peaks on a
+  // window's edge or next to the largest intensity, which totals() reads
+  // again exactly. Floats keep the peaks of hundreds of groups small.
   struct Peak {
     uint32_t entry = 0;
     uint32_t mz = 0;
     uint32_t intensity = 0;
+    float mz_value = 0.0F;
+    float intensity_value = 0.0F;
   };
   class Reader;
   void add_entry(Entry e);
@@ -84,6 +136,7 @@ class CompactSpectra {
   std::vector<Entry> entries_;
   std::vector<std::vector<Peak>> kept_;  // per group, in document order
   std::size_t compact_entries_ = 0;
+  bool times_ascending_ = false;  // entries' times never decrease
   // Every entry, each compact one with its lists emptied, joined by ','.
   // Documents are written from it rather than from the spectra document:
   // it is read front to back, where the entries' pieces lie a page or more

@@ -69,6 +69,37 @@ void expect_same_traces(std::string_view full, const std::vector<IonQuery>& quer
   }
 }
 
+// Table-only runs on documents restricted in time: the row's facts (fit,
+// whole-run trace totals, flags) are those of the whole document, for
+// windows inside, across and beyond the run's ends.
+void expect_same_restricted(const ChainSteps& steps, std::string_view full,
+                            const std::vector<IonQuery>& queries, uint32_t seed) {
+  const CompactSpectra compact(full, queries);
+  ASSERT_TRUE(compact.restrictable());
+  std::mt19937 rng(seed);
+  constexpr double kRtTols[] = {0.3, 0.0, 0.05, 2.0, 40.0};
+  std::string buffer;
+  for (std::size_t i = 0; i < queries.size(); ++i) {
+    const Target target = target_of(queries[i], static_cast<double>(rng() % 240) / 20.0 - 1.0,
+                                    kRtTols[rng() % std::size(kRtTols)]);
+    const auto range = trace_range(target.rt, target.rt_tol);
+    ASSERT_TRUE(range);
+    const std::size_t g = compact.group_of(i);
+    const TargetRun want = run_target(steps, full, target, false);
+    const TargetRun got =
+        run_target_within(steps, compact.document(g, buffer, *range), target,
+                          compact.totals(i, queries[i]));
+    SCOPED_TRACE("query " + std::to_string(i) + " rt " + std::to_string(target.rt) + " +- " +
+                 std::to_string(target.rt_tol));
+    EXPECT_EQ(got.status, want.status);
+    EXPECT_EQ(got.fit_result, want.fit_result);
+    EXPECT_EQ(got.fit_diagnostics, want.fit_diagnostics);
+    EXPECT_EQ(got.trace_facts.matched_ion_count, want.trace_facts.matched_ion_count);
+    EXPECT_EQ(got.trace_facts.max_intensity, want.trace_facts.max_intensity);
+    EXPECT_EQ(got.flags, want.flags);
+  }
+}
+
 // Queries around the values a document holds: hits, exact hits, window
 // edges on both sides, the ends of the range, overlapping windows, zero
 // and odd tolerances, and a few values far off.
@@ -141,6 +172,7 @@ TEST(CompactSpectra, SampleFilesTraceAndFitTheSame) {
       EXPECT_EQ(got.fit_result, want.fit_result);
       EXPECT_EQ(got.fit_diagnostics, want.fit_diagnostics);
     }
+    expect_same_restricted(steps, full, queries, seed);
   }
 }
 
@@ -148,6 +180,8 @@ TEST(CompactSpectra, SampleFilesTraceAndFitTheSame) {
 // other forms, which are copied whole; want_verbatim counts those.
 TEST(CompactSpectra, OddNumbersAndEntriesTraceTheSame) {
   using trace::docs::Spectrum;
+  const ChainSteps steps{vx::testing::step_entry(kIngestionStep),
+                         vx::testing::step_entry(kTraceStep), vx::testing::step_entry(kFitStep)};
   const std::string plain = trace::docs::spectra_document({
       {1.5, "minute", {72.5, 73.0, 73.5, 73.50001, 74.0}, {10, 30, 20, 99, 5}},
       {90, "second", {kNaN, 73.0, kInf, -kInf, 73.2}, {5, kNaN, 7, 8, kInf}},
@@ -206,6 +240,7 @@ TEST(CompactSpectra, OddNumbersAndEntriesTraceTheSame) {
     expect_same_traces(c.doc, random_queries(c.doc, 7, 60));
     const CompactSpectra compact(c.doc, std::vector<IonQuery>{{73.0, 0.5, false}});
     EXPECT_EQ(compact.verbatim_entries(), c.want_verbatim);
+    if (compact.restrictable()) expect_same_restricted(steps, c.doc, random_queries(c.doc, 9, 60), 5);
   }
 }
 
