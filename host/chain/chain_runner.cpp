@@ -468,7 +468,19 @@ ResultRow make_row(std::string_view file, const Ingestion& ingestion,
   row.r_squared = run->fit.r_squared;
   row.iterations = run->fit.iterations;
   row.flags.insert(row.flags.end(), run->flags.begin(), run->flags.end());
-  if (const auto& d = run->decision) {
+  if (ingestion.range && window_outside_run(target.rt, target.rt_tol, *ingestion.range)) {
+    // The window never met a scan: the fit's zeros are not a measurement,
+    // and there is no peak to judge (whatever part of the run was traced).
+    row.retention_time.reset();
+    row.height.reset();
+    row.width.reset();
+    row.area.reset();
+    row.baseline.reset();
+    row.r_squared.reset();
+    row.iterations.reset();
+    if (run->decision) row.detection = peaks::kNotDetected;
+    row.flags.emplace_back(tables::kFlagRtOutsideRun);
+  } else if (const auto& d = run->decision) {
     row.signal_to_noise = d->signal_to_noise;
     row.detection = d->detection();
     row.integrated_area = d->integrated_area;
@@ -477,23 +489,6 @@ ResultRow make_row(std::string_view file, const Ingestion& ingestion,
     row.asymmetry = d->asymmetry;
     row.component_area = d->component_area;
     for (const std::string_view name : peaks::flag_names(d->flags)) row.flags.emplace_back(name);
-  }
-  if (ingestion.range && window_outside_run(target.rt, target.rt_tol, *ingestion.range)) {
-    // The window never met a scan: the fit's zeros are not a measurement.
-    row.retention_time.reset();
-    row.height.reset();
-    row.width.reset();
-    row.area.reset();
-    row.baseline.reset();
-    row.r_squared.reset();
-    row.iterations.reset();
-    row.signal_to_noise.reset();
-    row.integrated_area.reset();
-    row.peak_start.reset();
-    row.peak_end.reset();
-    row.asymmetry.reset();
-    row.component_area.reset();
-    row.flags.emplace_back(tables::kFlagRtOutsideRun);
   }
   return row;
 }

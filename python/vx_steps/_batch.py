@@ -20,7 +20,7 @@ from ._documents import (FIT, FIT_SUCCESS, FLAG_RT_OUTSIDE_RUN, INGEST_PREFIX, R
                          TRACE, Ingestion, fit_documents, ingest_documents, number,
                          read_object, status_message, trace_documents, true_flags)
 from ._library import StepLibrary
-from ._peaks import DecisionOptions, PeakDecision, PeaksLibrary, peaks_library
+from ._peaks import NOT_DETECTED, DecisionOptions, PeakDecision, PeaksLibrary, peaks_library
 from ._targets import PathArg, Target, TargetLike, as_targets
 from .errors import VxStepsError
 
@@ -215,20 +215,21 @@ def make_row(file: str, ing: Ingestion, target: Target, run: Optional[TargetRun]
         else None)
     row["flags"] += run.flags
     d = run.decision
-    if d is not None:
+    if ing.scan_range is not None and (target.rt + abs(target.rt_tol) < ing.scan_range[0]
+                                       or target.rt - abs(target.rt_tol) > ing.scan_range[1]):
+        # The window never met a scan: the fit's zeros are not a measurement,
+        # and there is no peak to judge.
+        row.update(retention_time=None, height=None, width=None, area=None, baseline=None,
+                   r_squared=None, iterations=None)
+        if d is not None:
+            row["detection"] = NOT_DETECTED
+        row["flags"].append(FLAG_RT_OUTSIDE_RUN)
+    elif d is not None:
         row.update(signal_to_noise=d.signal_to_noise, detection=d.detection,
                    integrated_area=d.integrated_area, peak_start=d.peak_start,
                    peak_end=d.peak_end, asymmetry=d.asymmetry,
                    component_area=d.component_area)
         row["flags"] += list(d.flags)
-    if ing.scan_range is not None and (target.rt + abs(target.rt_tol) < ing.scan_range[0]
-                                       or target.rt - abs(target.rt_tol) > ing.scan_range[1]):
-        # The window never met a scan: the fit's zeros are not a measurement.
-        row.update(retention_time=None, height=None, width=None, area=None, baseline=None,
-                   r_squared=None, iterations=None, signal_to_noise=None,
-                   integrated_area=None, peak_start=None, peak_end=None, asymmetry=None,
-                   component_area=None)
-        row["flags"].append(FLAG_RT_OUTSIDE_RUN)
     return row
 
 
