@@ -116,6 +116,8 @@ std::vector<IonFit> trace_qualifiers(const ChainSteps& steps,
     fit.fit_status = run.status == kStatusOk ? run.fit.fit_status : run.status;
     fit.area = run.fit.area;
     fit.retention_time = run.fit.retention_time;
+    fit.signal_to_noise = run.signal_to_noise;
+    fit.detection = run.detection;
     fits.push_back(std::move(fit));
   }
   return fits;
@@ -129,6 +131,8 @@ std::vector<Measurement> batch_measurements(const BatchOutcome& outcome) {
     q.fit_status = row_processed(row) ? row.fit_status : row.status;
     q.area = row.area;
     q.retention_time = row.retention_time;
+    q.signal_to_noise = row.signal_to_noise;
+    q.detection = row.detection;
     if (i < outcome.qualifier_fits.size()) out[i].qualifiers = outcome.qualifier_fits[i];
   }
   return out;

@@ -10,6 +10,7 @@
 #include "host_session.hpp"
 #include "json_lite.hpp"
 #include "number_text.hpp"
+#include "peak_decisions.hpp"
 #include "step_library.hpp"
 
 namespace vx::host::chain {
@@ -282,14 +283,37 @@ Ingestion run_ingestion(const ChainSteps& steps, const std::string& path,
   return out;
 }
 
+void decide_run_peak(TargetRun& run) {
+  if (run.status != kStatusOk || run.fit.fit_status.empty()) return;
+  peaks::FitView fit;
+  fit.converged = run.fit.fit_status == tables::kFitSuccess;
+  fit.center = run.fit.retention_time;
+  fit.height = run.fit.height;
+  fit.width = run.fit.width;
+  fit.baseline = run.fit.baseline;
+  fit.window_min = run.fit.window_min;
+  fit.window_max = run.fit.window_max;
+  const peaks::PeakDecision d = peaks::decide_peak(
+      {run.trace_facts.retention_time, run.trace_facts.intensity}, fit);
+  run.signal_to_noise = d.signal_to_noise;
+  run.detection = d.detection();
+}
+
 TargetRun run_target(const ChainSteps& steps, std::string_view spectra,
                      const Target& target, bool keep_points) {
   TargetRun run;
   run.status = kStatusOk;
-  if (run_trace_step(steps, spectra, target, run) && read_trace(run, keep_points) &&
+  // The points are always read: the peak decision needs the whole trace.
+  // Without keep_points they are dropped again once it is made.
+  if (run_trace_step(steps, spectra, target, run) && read_trace(run, true) &&
       run_fit_step(steps, target, run)) {
     if (!keep_points) std::string().swap(run.trace);
     read_fit(run);
+    decide_run_peak(run);
+  }
+  if (!keep_points) {
+    std::vector<double>().swap(run.trace_facts.retention_time);
+    std::vector<double>().swap(run.trace_facts.intensity);
   }
   return run;
 }
@@ -368,6 +392,8 @@ ResultRow make_row(std::string_view file, const Ingestion& ingestion,
   row.baseline = run->fit.baseline;
   row.r_squared = run->fit.r_squared;
   row.iterations = run->fit.iterations;
+  row.signal_to_noise = run->signal_to_noise;
+  row.detection = run->detection;
   row.flags.insert(row.flags.end(), run->flags.begin(), run->flags.end());
   return row;
 }

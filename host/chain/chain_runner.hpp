@@ -89,7 +89,15 @@ struct TargetRun {
   TraceFacts trace_facts;
   FitFacts fit;
   std::vector<std::string> flags;  // true diagnostics keys, trace then fit
+  // Peak decision on the trace (decide_run_peak): S/N and detected or not.
+  std::optional<double> signal_to_noise;
+  std::string detection;
 };
+
+// The peak decision of a finished run, from its trace points and fit: fills
+// signal_to_noise and detection (peaks::decide_peak with its defaults). The
+// one place a run's detection is decided; run_target calls it.
+void decide_run_peak(TargetRun& run);
 
 // Without keep_points the run keeps what a table row needs: the trace
 // document and its point lists are dropped once the fit has read them (a

@@ -89,6 +89,11 @@ constexpr std::string_view kChainUsage =
     "  --report FILE      write an HTML report of the run (one self-contained file)\n"
     "  -j N               threads for the targets (default: one per core)\n"
     "\n"
+    "identification (see README, Identification):\n"
+    "  --rt-id-tol MIN    largest |rt - rt_reference| of an identified peak (0.1)\n"
+    "  --ratio-tol PCT    largest qualifier ratio deviation, % of the reference\n"
+    "                     ratio (30)\n"
+    "\n"
     "exit code: 0 when the file was processed, 1 when it was not (the summary\n"
     "says why), 64/65/66/69/73 as listed in 'vxrun --help'.\n";
 
@@ -143,9 +148,16 @@ constexpr std::string_view kBatchUsage =
     "                     target: what 'vxrun merge --samples' needs besides the\n"
     "                     table to quantitate parts of a sequence\n"
     "\n"
+    "identification (with --samples or either option; the references\n"
+    "are the means over the standards):\n"
+    "  --rt-id-tol MIN    largest |rt - rt_reference| of an identified peak (0.1)\n"
+    "  --ratio-tol PCT    largest qualifier ratio deviation, % of the reference\n"
+    "                     ratio (30)\n"
+    "\n"
     "table columns: file, target, mz, rt, status, spectra, trace_points,\n"
     "max_intensity, fit_status, retention_time, height, width, area, baseline,\n"
-    "r_squared, iterations, flags, message. status is ok, no_spectra,\n"
+    "r_squared, iterations, flags, message, rt_reference, rt_shift,\n"
+    "reference_ratios, identified, identification_flags. status is ok, no_spectra,\n"
     "file_not_found, unsupported_encoding, malformed_number, no_mzml_files or\n"
     "step_failed; flags lists every diagnostics flag that was true.\n"
     "\n"
@@ -184,6 +196,7 @@ constexpr std::string_view kMergeUsage =
     "                     repeatable, one per table part; needed when a target\n"
     "                     has qualifier ions\n"
     "  --measurements-list FILE  more of them, one path per line\n"
+    "  --rt-id-tol, --ratio-tol  identification, as in batch\n"
     "\n"
     "exit code: 0 when every file of the parts was processed, 1 when at least\n"
     "one was not (as the batch would say), 64 usage error, 65 a part is not a\n"
@@ -333,9 +346,22 @@ void declare_target_options(CLI::App& cmd, CliOptions& o) {
   path_option(cmd, "--report", "a file", o.report_path);
 }
 
+// The identification criteria chain, batch and merge share.
+void declare_identification_options(CLI::App& cmd, IdentificationOptions& id) {
+  number_option(cmd, "--rt-id-tol", "a number of 0 or more", 0.0, [&id](double v) {
+    id.criteria.rt_id_tol = v;
+    id.given = true;
+  });
+  number_option(cmd, "--ratio-tol", "a percentage of 0 or more", 0.0, [&id](double v) {
+    id.criteria.ratio_tol = v;
+    id.given = true;
+  });
+}
+
 void declare_chain(CLI::App& cmd, CliOptions& o) {
   declare_target_options(cmd, o);
   path_option(cmd, "--out", "a folder", o.out_dir);
+  declare_identification_options(cmd, o.identification);
 }
 
 // batch's quantitation: the sample list, its outputs and the curve settings.
@@ -370,6 +396,7 @@ void declare_batch(CLI::App& cmd, CliOptions& o) {
   flag(cmd, "--no-progress", [&o] { o.progress_bar = false; });
   declare_quant_options(cmd, o.quant);
   path_option(cmd, "--measurements", "a file", o.measurements_path);
+  declare_identification_options(cmd, o.identification);
 }
 
 void declare_merge(CLI::App& cmd, CliOptions& o) {
@@ -386,6 +413,7 @@ void declare_merge(CLI::App& cmd, CliOptions& o) {
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
       ->check(non_empty());
   path_option(cmd, "--measurements-list", "a file", o.measurements_list);
+  declare_identification_options(cmd, o.identification);
 }
 
 void declare_inputs(CLI::App& cmd, CliOptions& o) {
@@ -460,6 +488,10 @@ bool quantitation_requested(const CliOptions& o) {
   return o.quant.wanted() || (!o.quant.samples_file.empty() && !o.report_path.empty());
 }
 
+bool identification_requested(const CliOptions& o) {
+  return o.identification.given || !o.quant.samples_file.empty();
+}
+
 namespace {
 
 std::string check_chain_or_batch(const CliOptions& o) {
@@ -481,8 +513,9 @@ std::string check_chain_or_batch(const CliOptions& o) {
 }
 
 std::string check_quant_outputs(const CliOptions& o) {
-  if ((!o.quant.samples_file.empty() || o.quant.settings_given) &&
-      !quantitation_requested(o)) {
+  // A sample list alone is not refused: its standards give the
+  // identification references.
+  if (o.quant.settings_given && !quantitation_requested(o)) {
     return "quantitation options need --quant, --quant-jsonl, --calibration, "
            "--calibration-jsonl, --cal-plots, or --report with --samples";
   }
@@ -494,12 +527,15 @@ std::string check_merge(const CliOptions& o) {
     return "merge needs part tables (or --list FILE)";
   if (std::string e = check_quant_outputs(o); !e.empty()) return e;
   const bool measurements = !o.measurement_parts.empty() || !o.measurements_list.empty();
-  if (measurements && !quantitation_requested(o))
-    return "--measurements and --measurements-list only serve the quantitation outputs";
+  if (measurements && !quantitation_requested(o) && !identification_requested(o))
+    return "--measurements and --measurements-list only serve the quantitation outputs "
+           "and identification";
   if (!o.plot_dir.empty() && o.report_path.empty())
     return "merge --plot only links the figures from --report";
   if ((o.quant.wanted() || !o.report_path.empty()) && o.targets_file.empty())
     return "--report and the quantitation outputs of merge need --targets";
+  if (identification_requested(o) && o.targets_file.empty())
+    return "identification in merge needs --targets";
   return check_standard_output(o);
 }
 

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "calibration.hpp"
+#include "identification.hpp"
 #include "targets.hpp"
 
 namespace vx::host::cli {
@@ -58,6 +59,12 @@ struct QuantOptions {
   }
 };
 
+// chain, batch and merge: identification against the sequence's references.
+struct IdentificationOptions {
+  ident::IdentificationCriteria criteria;  // --rt-id-tol, --ratio-tol
+  bool given = false;                      // either option was given
+};
+
 struct CliOptions {
   Command command = Command::kHelp;
   std::string help_topic;  // kHelp: "" (overview) or a command name
@@ -85,6 +92,7 @@ struct CliOptions {
   std::string measurements_list;  // merge --measurements-list: more of them, one per line
 
   RunOptions run;  // run
+  IdentificationOptions identification;  // chain, batch, merge
 };
 
 struct CliParse {
@@ -105,6 +113,11 @@ std::string_view usage_text(std::string_view command);
 // is and a sample list is given (the report then shows the curves and the
 // concentrations). Only commands that declare the options can see it true.
 bool quantitation_requested(const CliOptions& o);
+
+// Identification runs with a sample list (its standards give the
+// references) or when a criterion is given; otherwise the identification
+// cells stay empty.
+bool identification_requested(const CliOptions& o);
 
 // Every option name a command accepts ("--mz", "-j", ...), global ones left
 // out: each must appear in the command's usage text.

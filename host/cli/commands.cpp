@@ -19,6 +19,7 @@
 #include "quant_outputs.hpp"
 #include "quant_report.hpp"
 #include "report_builder.hpp"
+#include "sequence_identification.hpp"
 #include "step_library.hpp"
 #include "table_merge.hpp"
 #include "trace_plot.hpp"
@@ -285,6 +286,12 @@ void print_summary(std::ostream& out, const ResultRow& row, const Target& t, boo
     out << (i ? ", " : "") << row.flags[i];
   if (row.flags.empty()) out << "none";
   out << "\n";
+  if (!row.identified.empty()) {
+    field(out, "identified") << row.identified;
+    for (std::size_t i = 0; i < row.identification_flags.size(); ++i)
+      out << (i ? ", " : " (") << row.identification_flags[i];
+    out << (row.identification_flags.empty() ? "\n" : ")\n");
+  }
 }
 
 // Writes each output as the step hands it over (a document is valid only
@@ -484,6 +491,11 @@ int run_chain_command(const CliOptions& o, const ChainSteps& steps, CommandIo& i
   report.attach(settings);
   if (!o.plot_dir.empty()) attach_plot_writer(settings, files, o.plot_dir);
   BatchOutcome outcome = run_batch(steps, files, settings);
+  if (identification_requested(o)) {
+    // One file has no standards: the targets table gives the references.
+    quant::identify_rows(targets, {}, chain::batch_measurements(outcome), outcome.rows,
+                         o.identification.criteria);
+  }
   for (std::size_t t = 0; t < outcome.rows.size(); ++t) {
     print_summary(io.out, outcome.rows[t], targets[t], t == 0);
   }
@@ -502,8 +514,16 @@ void finish_rows(const CliOptions& o, std::string_view command,
                  const std::optional<std::vector<SampleEntry>>& samples,
                  BatchOutcome& outcome, ReportRun& report, CommandIo& io,
                  const CommandIo& report_io) {
+  // Identification first: the quantitation drops the concentrations of the
+  // peaks it rejects.
+  if (identification_requested(o)) {
+    const std::vector<SampleEntry> none;
+    quant::identify_rows(targets, samples ? *samples : none, chain::batch_measurements(outcome),
+                         outcome.rows, o.identification.criteria);
+  }
   std::optional<QuantOutcome> quant;
-  if (samples) quant = quantitate_batch(o.quant, targets, *samples, outcome);
+  if (samples && quantitation_requested(o)) quant = quantitate_batch(o.quant, targets, *samples, outcome);
+  if (quant) quant::apply_identification(outcome.rows, *quant);
   report.write(command, files, outcome, report_io, quant ? &*quant : nullptr);
   write_tables(o, outcome.rows, io, outcome.write_errors);
   if (std::string error;
@@ -530,7 +550,7 @@ int run_batch_command(const CliOptions& o, const ChainSteps& steps, CommandIo& i
 
   const std::vector<BatchFile> files = expand_inputs(o.inputs);
   Loaded<std::vector<SampleEntry>> samples;
-  if (quantitation_requested(o)) {
+  if (quantitation_requested(o) || !o.quant.samples_file.empty()) {
     samples = load_samples(o, targets, files, io);
     if (!samples.value) return samples.code;
     if (!make_folder(o.quant.plot_dir, io)) return kExitCannotWrite;
@@ -617,6 +637,14 @@ int add_qualifier_fits(const CliOptions& o, std::span<const Target> targets,
     return kExitPartInvalid;
   }
   outcome.qualifier_fits = std::move(join.per_row);
+  // Tables without the detection columns leave the rows undecided: the
+  // parts then carry the batch's decision, which identification needs.
+  for (std::size_t i = 0; i < outcome.rows.size() && i < join.quantifiers.size(); ++i) {
+    ResultRow& row = outcome.rows[i];
+    if (!row.detection.empty()) continue;
+    row.signal_to_noise = join.quantifiers[i].signal_to_noise;
+    row.detection = join.quantifiers[i].detection;
+  }
   return kExitOk;
 }
 
@@ -635,7 +663,7 @@ int run_merge_command(const CliOptions& o, CommandIo& io) {
   BatchOutcome& outcome = *merged.value;
   const std::vector<BatchFile> files = merged_files(outcome.rows);
   Loaded<std::vector<SampleEntry>> samples;
-  if (quantitation_requested(o)) {
+  if (quantitation_requested(o) || identification_requested(o)) {
     if (const int code = add_qualifier_fits(o, targets, outcome, io); code != kExitOk)
       return code;
     samples = load_samples(o, targets, files, io);

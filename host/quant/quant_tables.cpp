@@ -54,6 +54,7 @@ void quant_row(std::string& out, Format format, const QuantRow& r) {
   w.text("calibration_status", r.calibration_status);
   w.custom("qualifiers", tsv, json);
   w.list("flags", r.flags);
+  w.text("identified", r.identified);
   w.end();
 }
 

@@ -65,6 +65,7 @@ struct QuantRow {
   std::string calibration_status;
   std::vector<QualifierRatio> qualifiers;
   std::vector<std::string> flags;
+  std::string identified;  // the results row's verdict: yes, no, or empty
 };
 
 struct QuantOutcome {

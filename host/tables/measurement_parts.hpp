@@ -7,7 +7,9 @@
 // The qualifier list is empty for a target without qualifiers and for a
 // file whose spectra were never read. Numbers are the shortest texts that
 // read back to the same doubles; a non-finite area is null (such a fit never
-// counts). `vxrun merge` reads these parts back beside the table parts and
+// counts). An ion whose peak was decided also carries "signal_to_noise" and
+// "detection" (the quantifier's at the end of the line), which identification
+// in a merge checks as the batch did. `vxrun merge` reads these parts back beside the table parts and
 // joins them to the merged rows, so that the quantitation sees what one
 // batch over all the files saw.
 #pragma once
@@ -28,6 +30,10 @@ struct IonFit {
   std::string fit_status;  // the fit step's status, or the row status when the file failed
   std::optional<double> area;
   std::optional<double> retention_time;
+  // Peak decision of the ion's trace (not part of the measurement lines:
+  // identification in a merge checks the S/N it has).
+  std::optional<double> signal_to_noise = {};
+  std::string detection = {};
 };
 
 // What the batch measured for one file and target.
@@ -43,6 +49,9 @@ std::string measurements_jsonl(std::span<const ResultRow> rows,
 
 struct QualifierJoin {
   std::vector<std::vector<IonFit>> per_row;  // one per merged row
+  // One per merged row: the quantifier's peak decision when its part holds
+  // one (only signal_to_noise and detection are set).
+  std::vector<IonFit> quantifiers;
   std::string error;  // non-empty: names the part or the file; per_row is empty
 };
 

@@ -50,6 +50,11 @@ constexpr auto kColumns = std::to_array<Column>({
     {"iterations", &ResultRow::iterations},
     {"flags", &ResultRow::flags},
     {"message", &ResultRow::message},
+    {"rt_reference", &ResultRow::rt_reference},
+    {"rt_shift", &ResultRow::rt_shift},
+    {"reference_ratios", &ResultRow::reference_ratios},
+    {"identified", &ResultRow::identified},
+    {"identification_flags", &ResultRow::identification_flags},
 });
 
 constexpr auto kColumnNames = [] {

@@ -32,6 +32,11 @@ inline constexpr std::string_view kStatusNoMzmlFiles = "no_mzml_files";
 // Otherwise the status is the ingestion diagnostics flag without its prefix:
 // "file_not_found", "unsupported_encoding", "malformed_number", ...
 
+// Values of the identified column; empty when no identification was asked
+// for, so that a table without the criteria never reads as "not identified".
+inline constexpr std::string_view kIdentifiedYes = "yes";
+inline constexpr std::string_view kIdentifiedNo = "no";
+
 // Values of the fit_status column that the host acts on, as the fit step
 // writes them: only a success has a curve and an area to use, and a window
 // without a local peak has no baseline worth drawing.
@@ -59,6 +64,18 @@ struct ResultRow {
   std::optional<int64_t> iterations;
   std::vector<std::string> flags;  // diagnostics keys that were true
   std::string message;             // why, for people, when status is not ok
+  // Peak decision of the quantifier ion (chain::decide_run_peak fills both;
+  // the detection columns that show them are added with the peak decisions).
+  std::optional<double> signal_to_noise;
+  std::string detection;  // peaks::kDetected / kNotDetected, empty: not decided
+  // Identification (empty cells when it was not asked for): the reference
+  // time and qualifier ratios of the sequence, the shift from that time, the
+  // verdict and the criteria that failed.
+  std::optional<double> rt_reference;
+  std::optional<double> rt_shift;
+  std::string reference_ratios;  // "MZ:PERCENT" per qualifier, joined with ';'
+  std::string identified;        // kIdentifiedYes, kIdentifiedNo or empty
+  std::vector<std::string> identification_flags;
 
   bool operator==(const ResultRow&) const = default;
 };

@@ -715,14 +715,22 @@ TEST(Vxrun, QuantitationOfAGeneratedSequence) {
     double amount;
     double ratios[2];  // generated qualifier ratios, %
   };
+  // sample2's B fails the ion ratio against the standards' (80 % against
+  // 50 %): it is not identified and keeps no concentration.
   const Truth truths[] = {{"sample1.mzML.gz", "A", 7, {35, 12.5}},
                           {"sample1.mzML.gz", "B", 12, {50, 20}},
                           {"sample2.mzML.gz", "A", 15, {35, 12.5}},
-                          {"sample2.mzML.gz", "B", 30, {80, 20}}};
+                          {"sample2.mzML.gz", "B", 0, {80, 20}}};
   for (const Truth& t : truths) {
     SCOPED_TRACE(std::string(t.file) + " " + t.target);
     const JsonValue& v = row(t.file, t.target);
-    EXPECT_NEAR(v.number_at("concentration").value_or(0), t.amount, 0.05 * t.amount);
+    if (t.amount == 0) {
+      EXPECT_FALSE(v.number_at("concentration").has_value());
+      EXPECT_EQ(v.text_at("identified").value_or(""), "no");
+    } else {
+      EXPECT_NEAR(v.number_at("concentration").value_or(0), t.amount, 0.05 * t.amount);
+      EXPECT_EQ(v.text_at("identified").value_or(""), "yes");
+    }
     const auto& qualifiers = v.find("qualifiers")->items;
     ASSERT_EQ(qualifiers.size(), 2u);
     for (std::size_t i = 0; i < 2; ++i) {
@@ -731,7 +739,7 @@ TEST(Vxrun, QuantitationOfAGeneratedSequence) {
     }
   }
   EXPECT_EQ(flags(row("sample1.mzML.gz", "B")), "");
-  EXPECT_EQ(flags(row("sample2.mzML.gz", "B")), "qualifier_ratio_out_of_tolerance,");
+  EXPECT_EQ(flags(row("sample2.mzML.gz", "B")), "qualifier_ratio_out_of_tolerance,ion_ratio,");
   EXPECT_NE(flags(row("sample3.mzML.gz", "A")).find("above_range"), std::string::npos);
   EXPECT_NE(flags(row("sample3.mzML.gz", "B")).find("above_range"), std::string::npos);
   EXPECT_NE(flags(row("blank.mzML.gz", "A")).find("blank_above_threshold"), std::string::npos);
@@ -746,6 +754,65 @@ TEST(Vxrun, QuantitationOfAGeneratedSequence) {
     EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
   }
   EXPECT_EQ(plots, 3u);
+}
+
+// The identification sequence (tests/data/ident/make_sequence.sh): the
+// standards' mean time and ratios are the references, so sample_shift (0.15
+// min late) and sample_ratio (147 at twice the standards' ratio) are not
+// identified and lose their concentrations; the rest are, although the
+// targets table's rt and 147 ratio would have rejected them. Without the
+// sample list the table's values are the references.
+TEST(Vxrun, IdentificationAgainstTheSequencesStandards) {
+  REQUIRE_CHAIN_STEPS();
+  const fs::path data = vx::testing::test_data("ident");
+  TempDir dir;
+  const ProcessRun r = vxrun({"batch", data.string(), "--targets", data / "targets.tsv",
+                              "--samples", data / "samples.tsv", "--jsonl", dir / "r.jsonl",
+                              "--table", dir / "r.tsv", "--quant-jsonl", dir / "q.jsonl",
+                              "--measurements", dir / "m.jsonl", "-q"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  const auto rows = rows_of(read_file(dir / "r.jsonl"));
+  const auto quant = rows_of(read_file(dir / "q.jsonl"));
+  struct Case {
+    const char* file;
+    const char* identified;
+    const char* failed;
+  };
+  const Case cases[] = {{"std1", "yes", ""},          {"std2", "yes", ""},
+                        {"std3", "yes", ""},          {"sample_ok", "yes", ""},
+                        {"sample_shift", "no", "rt_shift,"},
+                        {"sample_ratio", "no", "ion_ratio,"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    const std::string key = (data / (std::string(c.file) + ".mzML.gz")).string() + "|A";
+    const JsonValue& v = rows.at(key);
+    EXPECT_EQ(v.text_at("identified").value_or("?"), c.identified);
+    std::string failed;
+    for (const JsonValue& f : v.find("identification_flags")->items) failed += f.text + ",";
+    EXPECT_EQ(failed, c.failed);
+    EXPECT_NEAR(v.number_at("rt_reference").value_or(0), 1.52, 0.002);
+    const JsonValue& q = quant.at(key);
+    EXPECT_EQ(q.text_at("identified").value_or("?"), c.identified);
+    EXPECT_EQ(q.number_at("concentration").has_value(), std::string(c.identified) == "yes");
+  }
+  const JsonValue& shift = rows.at((data / "sample_shift.mzML.gz").string() + "|A");
+  EXPECT_NEAR(shift.number_at("rt_shift").value_or(0), 0.15, 0.002);
+  EXPECT_EQ(shift.text_at("reference_ratios").value_or("").substr(0, 6), "147:34");
+
+  // Merged parts identify as the batch did (the parts carry the decisions).
+  const ProcessRun m = vxrun({"merge", "-q", dir / "r.tsv", "--targets", data / "targets.tsv",
+                              "--samples", data / "samples.tsv", "--measurements",
+                              dir / "m.jsonl", "--table", dir / "merged.tsv"});
+  ASSERT_EQ(m.code, 0) << m.err;
+  EXPECT_EQ(read_file(dir / "merged.tsv"), read_file(dir / "r.tsv"));
+
+  // Without standards the table's rt (1.40) rejects every peak at 1.52.
+  const ProcessRun table_only =
+      vxrun({"chain", (data / "sample_ok.mzML.gz").string(), "--mz", "73", "--rt", "1.40",
+             "--rt-tol", "0.4", "--rt-id-tol", "0.1"});
+  EXPECT_EQ(table_only.code, 0) << table_only.err;
+  EXPECT_NE(table_only.out.find("identified      no (rt_shift)"), std::string::npos)
+      << table_only.out;
 }
 
 // Quantitating merged parts gives the batch's bytes; measurement parts,
@@ -836,10 +903,11 @@ TEST(Vxrun, SampleListProblemsStopTheBatch) {
                    dir / "absent.tsv", "--quant", dir / "q.tsv"})
                 .code,
             66);
+  // A sample list alone serves identification, so it is read and checked too.
   EXPECT_EQ(vxrun({"batch", "x.mzML", "--targets", data / "targets.tsv", "--samples",
                    dir / "s.tsv"})
                 .code,
-            64);
+            65);
 }
 
 // The terminal shows values rounded for reading (retention time 4 decimals,
