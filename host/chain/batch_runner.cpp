@@ -123,6 +123,24 @@ std::vector<IonFit> trace_qualifiers(const ChainSteps& steps,
   return fits;
 }
 
+std::optional<ident::MatchScore> match_peak(const ScanLookup& scans, const TargetRun& run,
+                                            const ident::UnitSpectrum& library) {
+  const FitFacts& fit = run.fit;
+  if (run.status != kStatusOk || fit.fit_status != kFitSuccess || !fit.retention_time ||
+      !fit.width || !std::isfinite(*fit.width) || *fit.width <= 0.0)
+    return std::nullopt;
+  // Three σ either side, where the peak has fallen to 1 % of its height.
+  const double c = *fit.retention_time;
+  const double k = 3.0 * *fit.width;
+  const auto apex = scans.nearest(c);
+  const auto start = scans.nearest(c - k);
+  const auto end = scans.nearest(c + k);
+  if (!apex || !start || !end) return std::nullopt;
+  const ident::UnitSpectrum peak = ident::background_subtracted(
+      {apex->mz, apex->intensity}, {start->mz, start->intensity}, {end->mz, end->intensity});
+  return ident::match_score(peak, library);
+}
+
 std::vector<Measurement> batch_measurements(const BatchOutcome& outcome) {
   std::vector<Measurement> out(outcome.rows.size());
   for (std::size_t i = 0; i < outcome.rows.size(); ++i) {
@@ -204,6 +222,7 @@ class BatchJob {
     // document, on this thread and on idle workers; only when the documents
     // are to be written is the document kept and traced after.
     std::vector<TargetRun> runs(n_targets_);
+    std::vector<std::optional<ident::MatchScore>> matches(n_targets_);
     const auto trace_all = [&](std::string_view spectra) {
       // Qualifier ions join the targets' compact documents; each is traced
       // right after its target, whose fitted time it needs.
@@ -228,6 +247,14 @@ class BatchJob {
             pool_.run_all(n, job);
           },
           static_cast<bool>(settings_.on_target), follow);
+      // The library match reads a few scans while the document is still held.
+      if (!settings_.library_spectra.empty()) {
+        const ScanLookup scans(spectra);
+        for (std::size_t t = 0; t < n_targets_ && t < settings_.library_spectra.size(); ++t) {
+          if (settings_.library_spectra[t])
+            matches[t] = match_peak(scans, runs[t], *settings_.library_spectra[t]);
+        }
+      }
     };
     const bool keep_documents = static_cast<bool>(settings_.on_ingestion);
     const Ingestion ingestion = run_ingestion(
@@ -239,6 +266,10 @@ class BatchJob {
     for (std::size_t t = 0; t < n_targets_; ++t) {
       const TargetRun* run = ingestion.has_spectra_document() ? &runs[t] : nullptr;
       row(f, t) = make_row(file.path, ingestion, settings_.targets[t], run);
+      if (matches[t]) {
+        row(f, t).match_score = matches[t]->forward;
+        row(f, t).reverse_match = matches[t]->reverse;
+      }
       if (run != nullptr && settings_.on_target) report(settings_.on_target(f, t, *run));
     }
     file_done(f);

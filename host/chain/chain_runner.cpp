@@ -283,6 +283,14 @@ Ingestion run_ingestion(const ChainSteps& steps, const std::string& path,
   return out;
 }
 
+TargetRun run_trace_only(const ChainSteps& steps, std::string_view spectra,
+                         const Target& target) {
+  TargetRun run;
+  run.status = kStatusOk;
+  if (run_trace_step(steps, spectra, target, run)) read_trace(run, true);
+  return run;
+}
+
 void decide_run_peak(TargetRun& run) {
   if (run.status != kStatusOk || run.fit.fit_status.empty()) return;
   peaks::FitView fit;

@@ -23,7 +23,7 @@
 
 namespace vx::host::cli {
 
-enum class Command { kHelp, kVersion, kList, kRun, kChain, kBatch, kMerge, kInputs };
+enum class Command { kHelp, kVersion, kList, kRun, kChain, kBatch, kMerge, kInputs, kLadder };
 
 // One parameter or input of `vxrun run`, in slot order.
 struct StepArgument {
@@ -63,12 +63,26 @@ struct QuantOptions {
 struct IdentificationOptions {
   ident::IdentificationCriteria criteria;  // --rt-id-tol, --ratio-tol
   bool given = false;                      // either option was given
+  std::string ladder_file;                 // --ladder: carbon and rt of each alkane
+  // --library FILE.msp: a mass spectral library (a --library that does not
+  // end in .msp is the step library); --min-match sets criteria.min_match.
+  std::string msp_file;
+};
+
+// A --library value that names a mass spectral library, not the steps.
+bool is_msp_path(std::string_view path);
+
+// ladder: the alkanes of a ladder run.
+struct LadderOptions {
+  int first_carbon = 0;    // --first C8
+  double ion = 57.0;       // --ion
+  std::string out_path;    // -o ("" or "-": standard output)
 };
 
 struct CliOptions {
   Command command = Command::kHelp;
   std::string help_topic;  // kHelp: "" (overview) or a command name
-  std::string library;     // --library PATH
+  std::string library;     // --library PATH (the step library)
 
   // chain and batch
   std::vector<std::string> inputs;  // chain: exactly one file; merge: the parts
@@ -93,6 +107,7 @@ struct CliOptions {
 
   RunOptions run;  // run
   IdentificationOptions identification;  // chain, batch, merge
+  LadderOptions ladder;                  // ladder
 };
 
 struct CliParse {

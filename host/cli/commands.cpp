@@ -1,6 +1,7 @@
 // The commands. Exit codes are decided here and only here.
 #include "commands.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -20,6 +21,9 @@
 #include "quant_report.hpp"
 #include "report_builder.hpp"
 #include "sequence_identification.hpp"
+#include "ladder_finder.hpp"
+#include "ladder_targets.hpp"
+#include "msp_library.hpp"
 #include "step_library.hpp"
 #include "table_merge.hpp"
 #include "trace_plot.hpp"
@@ -94,7 +98,25 @@ struct Loaded {
   int code = kExitOk;
 };
 
-// The targets of a chain or batch: the table, or the single --mz/--rt target.
+// The --ladder table (an empty ladder without the option).
+Loaded<std::vector<ident::Alkane>> load_ladder(const CliOptions& o, CommandIo& io) {
+  const std::string& path = o.identification.ladder_file;
+  if (path.empty()) return {std::vector<ident::Alkane>{}};
+  const auto text = read_whole_file(path);
+  if (!text) {
+    io.err << "vxrun: cannot read the ladder " << path << "\n";
+    return {std::nullopt, kExitNoInput};
+  }
+  ident::LadderParse parsed = ident::parse_ladder(*text, path);
+  if (!parsed.errors.empty()) {
+    for (const std::string& e : parsed.errors) io.err << "vxrun: " << e << "\n";
+    return {std::nullopt, kExitTargetsInvalid};
+  }
+  return {std::move(parsed.alkanes)};
+}
+
+// The targets of a chain or batch: the table, or the single --mz/--rt target;
+// targets given by retention index are placed in the --ladder run.
 Loaded<std::vector<Target>> load_targets(const CliOptions& o, CommandIo& io) {
   if (o.targets_file.empty()) {
     return {std::vector<Target>{make_target(
@@ -110,7 +132,68 @@ Loaded<std::vector<Target>> load_targets(const CliOptions& o, CommandIo& io) {
     for (const std::string& e : parsed.errors) io.err << "vxrun: " << e << "\n";
     return {std::nullopt, kExitTargetsInvalid};
   }
+  const auto ladder = load_ladder(o, io);
+  if (!ladder.value) return {std::nullopt, ladder.code};
+  const std::vector<std::string> errors = tables::place_targets_by_index(
+      parsed.targets, o.identification.ladder_file.empty() ? nullptr : &*ladder.value);
+  if (!errors.empty()) {
+    for (const std::string& e : errors) io.err << "vxrun: " << o.targets_file << ": " << e << "\n";
+    return {std::nullopt, kExitTargetsInvalid};
+  }
   return {std::move(parsed.targets)};
+}
+
+// What a target's library_name says when it wants no library match.
+constexpr std::string_view kNoLibraryEntry = "-";
+
+// The library spectrum of each target when --library names a .msp file (an
+// empty list without one). Damaged entries and targets whose entry is
+// missing stop the run with a message naming them.
+Loaded<std::vector<std::optional<ident::UnitSpectrum>>> load_library_spectra(
+    const CliOptions& o, std::span<const Target> targets, CommandIo& io) {
+  using Spectra = std::vector<std::optional<ident::UnitSpectrum>>;
+  const std::string& path = o.identification.msp_file;
+  if (path.empty()) return {Spectra{}};
+  const auto text = read_whole_file(path);
+  if (!text) {
+    io.err << "vxrun: cannot read the spectral library " << path << "\n";
+    return {std::nullopt, kExitNoInput};
+  }
+  const ident::MspParse parsed = ident::parse_msp(*text, path);
+  if (!parsed.errors.empty()) {
+    for (const std::string& e : parsed.errors) io.err << "vxrun: " << e << "\n";
+    return {std::nullopt, kExitTargetsInvalid};
+  }
+  Spectra spectra(targets.size());
+  bool missing = false;
+  for (std::size_t t = 0; t < targets.size(); ++t) {
+    const std::string& name =
+        targets[t].library_name.empty() ? targets[t].name : targets[t].library_name;
+    if (name == kNoLibraryEntry) continue;
+    const auto it = std::find_if(parsed.entries.begin(), parsed.entries.end(),
+                                 [&](const ident::LibraryEntry& e) { return e.name == name; });
+    if (it == parsed.entries.end()) {
+      io.err << "vxrun: target '" << targets[t].name << "': no entry named '" << name
+             << "' in " << path << " (give library_name, or '-' for no match)\n";
+      missing = true;
+      continue;
+    }
+    std::vector<double> mz, intensity;
+    for (const ident::LibraryPeak& p : it->peaks) {
+      mz.push_back(p.mz);
+      intensity.push_back(p.intensity);
+    }
+    spectra[t] = ident::bin_unit_mass(mz, intensity);
+  }
+  if (missing) return {std::nullopt, kExitTargetsInvalid};
+  return {std::move(spectra)};
+}
+
+// Every row's retention index, when --ladder gives a ladder.
+void add_indices(const CliOptions& o, BatchOutcome& outcome, CommandIo& io) {
+  if (o.identification.ladder_file.empty()) return;
+  if (const auto ladder = load_ladder(o, io); ladder.value)
+    tables::add_retention_indices(outcome.rows, *ladder.value);
 }
 
 // The sample list for batch's quantitation, checked against the targets and
@@ -464,11 +547,14 @@ int run_chain_command(const CliOptions& o, const ChainSteps& steps, CommandIo& i
   if (!make_folder(o.out_dir, io) || !make_folder(o.plot_dir, io))
     return kExitCannotWrite;
 
+  auto library = load_library_spectra(o, targets, io);
+  if (!library.value) return library.code;
   const std::vector<BatchFile> files{{o.inputs.front(), "", ""}};
   ReportRun report(o, files.size(), targets);
   BatchSettings settings;
   settings.targets = targets;
   settings.jobs = o.jobs;
+  settings.library_spectra = std::move(*library.value);
   if (!o.out_dir.empty()) {
     const fs::path out_dir = o.out_dir;
     const bool per_target_folders = !o.targets_file.empty();
@@ -491,6 +577,7 @@ int run_chain_command(const CliOptions& o, const ChainSteps& steps, CommandIo& i
   report.attach(settings);
   if (!o.plot_dir.empty()) attach_plot_writer(settings, files, o.plot_dir);
   BatchOutcome outcome = run_batch(steps, files, settings);
+  add_indices(o, outcome, io);
   if (identification_requested(o)) {
     // One file has no standards: the targets table gives the references.
     quant::identify_rows(targets, {}, chain::batch_measurements(outcome), outcome.rows,
@@ -555,11 +642,14 @@ int run_batch_command(const CliOptions& o, const ChainSteps& steps, CommandIo& i
     if (!samples.value) return samples.code;
     if (!make_folder(o.quant.plot_dir, io)) return kExitCannotWrite;
   }
+  auto library = load_library_spectra(o, targets, io);
+  if (!library.value) return library.code;
   Progress progress(io.progress, progress_mode(o, io), files.size());
   ReportRun report(o, files.size(), targets);
   BatchSettings settings;
   settings.targets = targets;
   settings.jobs = o.jobs;
+  settings.library_spectra = std::move(*library.value);
   settings.on_file_done = [&progress](std::string_view path, std::string_view status) {
     progress.file_done(path, status);
   };
@@ -567,6 +657,7 @@ int run_batch_command(const CliOptions& o, const ChainSteps& steps, CommandIo& i
   if (!o.plot_dir.empty()) attach_plot_writer(settings, files, o.plot_dir);
   BatchOutcome outcome = run_batch(steps, files, settings);
   progress.finish();
+  add_indices(o, outcome, io);
   finish_rows(o, "batch", targets, files, samples.value, outcome, report, io, io);
   if (!o.quiet) {
     io.err << "vxrun: " << files.size() << " files, " << outcome.rows.size() << " rows";
@@ -676,6 +767,48 @@ int run_merge_command(const CliOptions& o, CommandIo& io) {
   report_io.library_contract.clear();
   finish_rows(o, "merge", targets, files, samples.value, outcome, report, io, report_io);
   return finish_code(outcome, io);
+}
+
+int run_ladder_command(const CliOptions& o, const ChainSteps& steps, CommandIo& io) {
+  Target ion = make_target("ladder", o.ladder.ion, 0.0, o.defaults);
+  TargetRun trace;
+  const Ingestion ingestion =
+      run_ingestion(steps, o.inputs.front(), [&](std::string_view spectra) {
+        trace = chain::run_trace_only(steps, spectra, ion);
+      });
+  if (ingestion.status != kStatusOk || !ingestion.has_spectra_document()) {
+    io.err << "vxrun: " << o.inputs.front() << ": " << ingestion.status << ": "
+           << ingestion.message << "\n";
+    return kExitNotProcessed;
+  }
+  if (trace.status != kStatusOk) {
+    io.err << "vxrun: " << o.inputs.front() << ": " << trace.message << "\n";
+    return kExitNotProcessed;
+  }
+  const ident::LadderFind found =
+      ident::find_ladder(trace.trace_facts.retention_time, trace.trace_facts.intensity,
+                         o.ladder.first_carbon);
+  for (const std::string& w : found.warnings) io.err << "vxrun: " << w << "\n";
+  if (found.alkanes.size() < 2) {
+    io.err << "vxrun: " << o.inputs.front() << ": fewer than two alkanes found on m/z "
+           << shortest_text(o.ladder.ion) << ": no ladder written\n";
+    return kExitNotProcessed;
+  }
+  const std::string table = ident::format_ladder(found.alkanes);
+  if (o.ladder.out_path.empty() || o.ladder.out_path == "-") {
+    io.out << table;
+    io.out.flush();
+    return io.out ? kExitOk : kExitCannotWrite;
+  }
+  std::string error;
+  if (!write_text_file(o.ladder.out_path, table, &error)) {
+    io.err << "vxrun: " << error << "\n";
+    return kExitCannotWrite;
+  }
+  if (!o.quiet)
+    io.err << "vxrun: " << found.alkanes.size() << " alkanes, C" << found.alkanes.front().carbon
+           << " to C" << found.alkanes.back().carbon << "\n";
+  return kExitOk;
 }
 
 // The very expansion batch runs, so a workflow that splits a sequence into

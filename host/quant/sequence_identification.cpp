@@ -47,6 +47,7 @@ ident::TargetMeasurement target_measurement(const ResultRow& row, const Measurem
   out.detected = detected(row, m.quantifier);
   out.rt = m.quantifier.retention_time;
   out.quantifier_sn = m.quantifier.signal_to_noise;
+  if (row.match_score) out.match_score = static_cast<double>(*row.match_score);
   const bool base_usable = fit_usable(m.quantifier) && *m.quantifier.area > 0.0;
   out.qualifier_ratios.resize(target.qualifiers.size());
   out.qualifier_sn.resize(target.qualifiers.size());

@@ -55,6 +55,9 @@ constexpr auto kColumns = std::to_array<Column>({
     {"reference_ratios", &ResultRow::reference_ratios},
     {"identified", &ResultRow::identified},
     {"identification_flags", &ResultRow::identification_flags},
+    {"retention_index", &ResultRow::retention_index},
+    {"match_score", &ResultRow::match_score},
+    {"reverse_match", &ResultRow::reverse_match},
 });
 
 constexpr auto kColumnNames = [] {

@@ -76,6 +76,10 @@ struct ResultRow {
   std::string reference_ratios;  // "MZ:PERCENT" per qualifier, joined with ';'
   std::string identified;        // kIdentifiedYes, kIdentifiedNo or empty
   std::vector<std::string> identification_flags;
+  std::optional<double> retention_index;  // of retention_time, with --ladder
+  // Library match of the peak's spectrum (0..999), with a .msp --library.
+  std::optional<int64_t> match_score;
+  std::optional<int64_t> reverse_match;
 
   bool operator==(const ResultRow&) const = default;
 };

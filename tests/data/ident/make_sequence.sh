@@ -27,3 +27,11 @@ make_file std3 20 1.52 0.35 43
 make_file sample_ok 8 1.52 0.35 51
 make_file sample_shift 8 1.67 0.35 52
 make_file sample_ratio 8 1.52 0.70 53
+
+# ladder/alkanes: the n-alkane ladder run on m/z 57: C10 to C14 with drifting spacing and C13
+# missing (a gap of two spacings).
+/usr/bin/python3 "$gen" -o "$here/ladder/alkanes.mzML" --truth /dev/null --mode sim --seed 61 \
+  --ions 57 --rt-start 0.8 --rt-end 2.4 --scan-interval 0.5 --compact \
+  --peak 57:0.98:2:30000 --peak 57:1.25:2:32000 --peak 57:1.55:2:31000 \
+  --peak 57:2.17:2:29000 >/dev/null
+gzip -n -9 -f "$here/ladder/alkanes.mzML"

@@ -815,6 +815,106 @@ TEST(Vxrun, IdentificationAgainstTheSequencesStandards) {
       << table_only.out;
 }
 
+// The ladder run (tests/data/ident/ladder): vxrun ladder numbers its alkanes
+// and says C13 is missing; with that ladder a target given by retention
+// index alone is found in every file and each row carries its index.
+TEST(Vxrun, LadderAndRetentionIndexTargets) {
+  REQUIRE_CHAIN_STEPS();
+  const fs::path data = vx::testing::test_data("ident");
+  TempDir dir;
+  const ProcessRun l = vxrun({"ladder", (data / "ladder" / "alkanes.mzML.gz").string(),
+                              "--first", "C10", "-o", dir / "ladder.tsv"});
+  ASSERT_EQ(l.code, 0) << l.err;
+  EXPECT_NE(l.err.find("missing alkane C13"), std::string::npos) << l.err;
+  const auto lines = lines_of(read_file(dir / "ladder.tsv"));
+  ASSERT_EQ(lines.size(), 5u);
+  const double truth[][2] = {{10, 0.98}, {11, 1.25}, {12, 1.55}, {14, 2.17}};
+  for (std::size_t i = 0; i < 4; ++i) {
+    std::istringstream row(lines[i + 1]);
+    double carbon = 0, rt = 0;
+    row >> carbon >> rt;
+    EXPECT_EQ(carbon, truth[i][0]);
+    EXPECT_NEAR(rt, truth[i][1], 0.002);
+  }
+  const ProcessRun r = vxrun({"batch", data.string(), "--targets", data / "targets_ri.tsv",
+                              "--ladder", dir / "ladder.tsv", "--jsonl", dir / "r.jsonl",
+                              "--table", dir / "r.tsv", "-q"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  const auto rows = rows_of(read_file(dir / "r.jsonl"));
+  // 1.52 min lies 0.27 of the 0.30 min from C11 to C12: RI 1190.
+  const JsonValue& ok = rows.at((data / "sample_ok.mzML.gz").string() + "|A");
+  EXPECT_EQ(ok.text_at("fit_status").value_or(""), "success");
+  EXPECT_NEAR(ok.number_at("retention_index").value_or(0), 1190, 1.0);
+  EXPECT_EQ(ok.text_at("identified").value_or("?"), "");  // no criteria asked for
+}
+
+// A full-scan run and a library of its compounds' true spectra
+// (tests/data/library): a peak scores high against its own entry and is
+// flagged spectrum_mismatch against another compound's.
+TEST(Vxrun, LibraryMatchOfFullScanPeaks) {
+  REQUIRE_CHAIN_STEPS();
+  const fs::path data = vx::testing::test_data("library");
+  TempDir dir;
+  const ProcessRun r =
+      vxrun({"batch", (data / "fullscan.mzML.gz").string(), "--targets", data / "targets.tsv",
+             "--library", data / "library.msp", "--jsonl", dir / "r.jsonl", "--table",
+             dir / "r.tsv", "-q"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  const auto rows = rows_of(read_file(dir / "r.jsonl"));
+  const auto row = [&](const char* target) -> const JsonValue& {
+    return rows.at((data / "fullscan.mzML.gz").string() + "|" + target);
+  };
+  EXPECT_GE(row("A").number_at("match_score").value_or(0), 900);
+  EXPECT_GE(row("A").number_at("reverse_match").value_or(0), 900);
+  EXPECT_EQ(row("A").text_at("identified").value_or(""), "yes");
+  EXPECT_GE(row("B").number_at("match_score").value_or(0), 900);
+  EXPECT_LT(row("A_as_B").number_at("match_score").value_or(999), 700);
+  EXPECT_EQ(row("A_as_B").text_at("identified").value_or(""), "no");
+  EXPECT_EQ(row("A_as_B").find("identification_flags")->items.at(0).text, "spectrum_mismatch");
+}
+
+// Damaged identification inputs stop the run before any file is read, each
+// with a message that names the culprit.
+TEST(Vxrun, IdentificationInputProblems) {
+  const fs::path ident = vx::testing::test_data("ident");
+  const fs::path library = vx::testing::test_data("library");
+  TempDir dir;
+  std::ofstream(dir / "one.tsv") << "carbon\trt\n10\t1.0\n";
+  std::ofstream(dir / "ladder.tsv") << "carbon\trt\n10\t1.0\n11\t1.3\n12\t1.6\n";
+  std::ofstream(dir / "far.tsv") << "name\tmz\tri\nA\t73\t1500\n";
+  std::ofstream(dir / "bad.msp") << "Name: A\nNum Peaks: 3\n41 999\n43 x\n\n";
+  std::ofstream(dir / "lib.msp") << "Name: Other\nNum Peaks: 1\n41 999\n";
+  const std::string file = (ident / "sample_ok.mzML.gz").string();
+  struct Case {
+    std::vector<std::string> args;
+    int code;
+    std::string says;
+  };
+  const Case cases[] = {
+      {{"batch", file, "--targets", ident / "targets.tsv", "--ladder", dir / "one.tsv"},
+       65, "one.tsv:2: a ladder needs at least two alkanes"},
+      {{"batch", file, "--targets", dir / "far.tsv", "--ladder", dir / "ladder.tsv"},
+       65, "target 'A': ri 1500 ± 10 lies outside the ladder (C10 to C12"},
+      {{"batch", file, "--targets", dir / "far.tsv"}, 65, "give --ladder"},
+      {{"batch", file, "--targets", ident / "targets.tsv", "--ladder", dir / "absent.tsv"},
+       66, "cannot read the ladder"},
+      {{"chain", file, "--targets", library / "targets.tsv", "--library", dir / "bad.msp"},
+       65, "bad.msp:4:"},
+      {{"batch", file, "--targets", ident / "targets.tsv", "--library", dir / "lib.msp"},
+       65, "target 'A': no entry named 'A' in"},
+      {{"ladder", file, "--first", "C8"}, 1, "fewer than two alkanes"},
+      {{"ladder", file}, 64, "--first"},
+  };
+  for (const Case& c : cases) {
+    std::string trace;
+    for (const std::string& a : c.args) trace += a + " ";
+    SCOPED_TRACE(trace);
+    const ProcessRun r = vxrun(c.args);
+    EXPECT_EQ(r.code, c.code) << r.err;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+  }
+}
+
 // Quantitating merged parts gives the batch's bytes; measurement parts,
 // targets or sample lists that do not fit the table parts stop the merge
 // with the right exit code (the join's own checks are the unit tests').

@@ -91,7 +91,7 @@ TEST(ResultsTable, FailedFileRowHasEmptyNumberCells) {
   append_tsv_row(line, r);
   EXPECT_EQ(line,
             "missing.mzML\tTMS\t73\t1\tfile_not_found\t\t\t\t\t\t\t\t\t\t\t\t"
-            "gcms.ingest.file_not_found\tnothing exists at this path\t\t\t\t\t\n");
+            "gcms.ingest.file_not_found\tnothing exists at this path\t\t\t\t\t\t\t\t\n");
 }
 
 // A file name may hold any byte but '/' and NUL; a tab or line feed in it
@@ -246,13 +246,13 @@ TEST(ResultsTable, ReadersNameTheBadLine) {
   const Case cases[] = {
       {"", true, "line 1: no header line"},
       {"file\ttarget\n" + row, true, "line 1: not the results table's header"},
-      {header + "a\tb\n", true, "line 2: expected 23"},
-      {header + replace(row, "\tTMS", "\tTMS\tx"), true, "line 2: expected 23"},
+      {header + "a\tb\n", true, "line 2: expected 26"},
+      {header + replace(row, "\tTMS", "\tTMS\tx"), true, "line 2: expected 26"},
       {header + replace(row, "\t73\t", "\tseventy\t"), true, "line 2: column mz"},
       {header + replace(row, "\t211\t", "\t-3\t"), true, "line 2: column spectra"},
       {header + replace(row, "\t9\t", "\t9.5\t"), true, "line 2: column iterations"},
       {header + replace(row, "data/run", "data\\xrun"), true, "line 2: column file"},
-      {header + row + row + "x\n", true, "line 4: expected 23"},
+      {header + row + row + "x\n", true, "line 4: expected 26"},
       {"{\"file\":1}\n", false, "line 1: member file has a value of the wrong kind"},
       {"[1]\n", false, "line 1: not a JSON object"},
       {"{\"file\":\n", false, "line 1:"},
