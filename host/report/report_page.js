@@ -11,7 +11,13 @@
   D.columns.forEach(function (name, i) { C[name] = i; });
   var ST = C.status, FIT = C.fit_status, RT = C.retention_time, HEIGHT = C.height,
       WIDTH = C.width, AREA = C.area, BASE = C.baseline, R2 = C.r_squared,
-      ITER = C.iterations, POINTS = C.trace_points, FLAGS = C.flags, MSG = C.message;
+      ITER = C.iterations, POINTS = C.trace_points, FLAGS = C.flags, MSG = C.message,
+      IDENT = C.identified, IDFLAGS = C.identification_flags, RI = C.retention_index,
+      MATCH = C.match_score, RMATCH = C.reverse_match;
+  // The failed identification criteria in words.
+  var CRITERIA = { rt_shift: "retention time away from the standards'",
+    ion_ratio: "qualifier ion ratio off the standards'", qualifier_sn: "an ion's S/N below 3",
+    not_detected: "no peak detected", spectrum_mismatch: "spectrum does not match the library" };
 
   function el(tag, cls, text) {
     var e = document.createElement(tag);
@@ -53,6 +59,13 @@
   }
   function flagText(r) {
     return labels(r[FLAGS]);
+  }
+  // The verdict for people: empty when no identification was asked for.
+  function identText(r) {
+    if (IDENT === undefined || !r[IDENT]) return "";
+    if (r[IDENT] === "yes") return "identified";
+    var why = r[IDFLAGS].map(function (k) { var w = D.labels[k]; return CRITERIA[w] || w; });
+    return "not identified" + (why.length ? ": " + why.join("; ") : "");
   }
 
   function niceTicks(lo, hi, count) {
@@ -167,7 +180,11 @@
       ["area", sig(r[AREA], 6)], ["baseline", sig(r[BASE], 6)], ["r\u00b2", fixed(r[R2], 5)],
       ["iterations", r[ITER] === null ? "" : String(r[ITER])],
       ["trace points", r[POINTS] === null ? "" : String(r[POINTS])],
-      ["flags", flagText(r) || "none"], ["message", r[MSG]]];
+      ["flags", flagText(r) || "none"], ["message", r[MSG]],
+      ["identification", identText(r)],
+      ["retention index", RI === undefined ? "" : fixed(r[RI], 1)],
+      ["library match", MATCH === undefined || r[MATCH] === null ? ""
+        : r[MATCH] + " (reverse " + r[RMATCH] + ")"]];
     return lines.filter(function (l) { return l[1] !== ""; });
   }
   function showCell(i) {

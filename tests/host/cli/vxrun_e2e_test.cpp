@@ -312,7 +312,7 @@ TEST(Vxrun, TargetsTableProblemsHaveTheirOwnCodes) {
   std::ofstream(dir / "bad.csv") << "name,mz,rt\nA,73\n";
   const ProcessRun bad = vxrun({"batch", "x.mzML", "--targets", dir / "bad.csv"});
   EXPECT_EQ(bad.code, 65);
-  EXPECT_NE(bad.err.find("bad.csv:2: mz and rt are required"), std::string::npos)
+  EXPECT_NE(bad.err.find("bad.csv:2: mz and rt (or ri) are required"), std::string::npos)
       << bad.err;
   EXPECT_EQ(vxrun({"batch", "x.mzML", "--targets", dir / "absent.csv"}).code, 66);
 }
