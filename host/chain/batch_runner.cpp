@@ -123,22 +123,26 @@ std::vector<IonFit> trace_qualifiers(const ChainSteps& steps,
   return fits;
 }
 
-std::optional<ident::MatchScore> match_peak(const ScanLookup& scans, const TargetRun& run,
-                                            const ident::UnitSpectrum& library) {
+std::optional<ident::UnitSpectrum> peak_spectrum(const ScanLookup& scans, const TargetRun& run) {
   const FitFacts& fit = run.fit;
   if (run.status != kStatusOk || fit.fit_status != kFitSuccess || !fit.retention_time ||
       !fit.width || !std::isfinite(*fit.width) || *fit.width <= 0.0)
     return std::nullopt;
-  // Three σ either side, where the peak has fallen to 1 % of its height.
   const double c = *fit.retention_time;
   const double k = 3.0 * *fit.width;
   const auto apex = scans.nearest(c);
   const auto start = scans.nearest(c - k);
   const auto end = scans.nearest(c + k);
   if (!apex || !start || !end) return std::nullopt;
-  const ident::UnitSpectrum peak = ident::background_subtracted(
-      {apex->mz, apex->intensity}, {start->mz, start->intensity}, {end->mz, end->intensity});
-  return ident::match_score(peak, library);
+  return ident::background_subtracted({apex->mz, apex->intensity},
+                                      {start->mz, start->intensity}, {end->mz, end->intensity});
+}
+
+std::optional<ident::MatchScore> match_peak(const ScanLookup& scans, const TargetRun& run,
+                                            const ident::UnitSpectrum& library) {
+  const auto peak = peak_spectrum(scans, run);
+  if (!peak) return std::nullopt;
+  return ident::match_score(*peak, library);
 }
 
 std::vector<Measurement> batch_measurements(const BatchOutcome& outcome) {

@@ -76,9 +76,11 @@ struct BatchOutcome {
 // target's windows: one trace and one fit per ion, through run_target like
 // every target. Ion i is traced on document(first + i): the whole spectra
 // document, or the compact one of the ion's m/z group.
-// The library match of a fitted peak: the apex spectrum less the mean of
-// the spectra at center ± 3σ, at unit mass, scored against the library's
-// (ident::match_score). nullopt without a successful fit or readable scans.
+// The spectrum of a fitted peak: the apex scan less the mean of the scans at
+// center ± 3σ (where the peak has fallen to 1 %), at unit mass. nullopt
+// without a successful fit or readable scans.
+std::optional<ident::UnitSpectrum> peak_spectrum(const ScanLookup& scans, const TargetRun& run);
+// That spectrum scored against the library's (ident::match_score).
 std::optional<ident::MatchScore> match_peak(const ScanLookup& scans, const TargetRun& run,
                                             const ident::UnitSpectrum& library);
 

@@ -40,6 +40,7 @@ constexpr std::string_view kOverview =
     "  merge PARTS... --table T      join the batch tables of parts of a sequence\n"
     "  inputs INPUTS...              list the files batch would read for INPUTS\n"
     "  ladder FILE --first C8        find an n-alkane ladder's peaks: carbon and rt\n"
+    "  search FILE --mz MZ --rt RT --library LIB.msp  a peak's best library matches\n"
     "  list                          list the steps (IRI and contract digest)\n"
     "  run STEP [options]            call one step with given parameters and inputs\n"
     "  help [COMMAND]                this text, or a command's options\n"
@@ -261,6 +262,24 @@ constexpr std::string_view kLadderUsage =
     "exit code: 0 with a ladder of two or more alkanes, 1 when fewer were\n"
     "found, 64/66/69/73 as listed in 'vxrun --help'.\n";
 
+constexpr std::string_view kSearchUsage =
+    "usage: vxrun search FILE.mzML --mz MZ --rt RT --library LIB.msp [options]\n"
+    "\n"
+    "Fits the peak of ion MZ near RT in a full-scan run, takes its\n"
+    "background-subtracted apex spectrum and scores it against every entry of\n"
+    "the library. Prints the best matches, best first: rank, name,\n"
+    "match_score, reverse_match (0..999) and the entry's retention index.\n"
+    "\n"
+    "options:\n"
+    "  --mz MZ --rt RT    the peak: an ion of it and its retention time (min)\n"
+    "  --mz-tol DA        m/z tolerance in daltons (default 0.5)\n"
+    "  --rt-tol MIN       half-width of the fit window, minutes (default 0.3)\n"
+    "  --library LIB.msp  the mass spectral library (NIST MSP text)\n"
+    "  --top N            how many matches to print (default 10)\n"
+    "\n"
+    "exit code: 0 when the peak was fitted and scored, 1 when the file could\n"
+    "not be used or no peak was fitted, 64/65/66/69 as listed in 'vxrun --help'.\n";
+
 constexpr std::string_view kListUsage =
     "usage: vxrun list\n"
     "\n"
@@ -286,7 +305,8 @@ struct Topic {
   std::string_view name;
   std::string_view text;
 };
-constexpr std::array<Topic, 8> kTopics{{{"", kOverview},
+constexpr std::array<Topic, 9> kTopics{{{"", kOverview},
+                                        {"search", kSearchUsage},
                                         {"ladder", kLadderUsage},
                                         {"chain", kChainUsage},
                                         {"batch", kBatchUsage},
@@ -415,6 +435,18 @@ std::optional<int> parse_carbon(std::string_view v) {
   return static_cast<int>(*n);
 }
 
+void declare_search(CLI::App& cmd, CliOptions& o) {
+  cmd.add_option("inputs", o.inputs)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  number_option(cmd, "--mz", "a number", kAny, [&o](double v) { o.mz = v; });
+  number_option(cmd, "--rt", "a number", kAny, [&o](double v) { o.rt = v; });
+  number_option(cmd, "--mz-tol", "a number of 0 or more", 0.0,
+                [&o](double v) { o.defaults.mz_tol = v; });
+  number_option(cmd, "--rt-tol", "a number of 0 or more", 0.0,
+                [&o](double v) { o.defaults.rt_tol = v; });
+  whole_option(cmd, "--top", "a whole number from 1 to 100000", 1, 100000,
+               [&o](int64_t n) { o.search.top = n; });
+}
+
 void declare_ladder(CLI::App& cmd, CliOptions& o) {
   cmd.add_option("inputs", o.inputs)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   value_option(cmd, "--first", "a carbon number such as C8 (1..200)",
@@ -537,7 +569,11 @@ struct CommandEntry {
 std::string check_ladder(const CliOptions& o);
 void declare_ladder(CLI::App& cmd, CliOptions& o);
 
-constexpr std::array<CommandEntry, 9> kCommands{{
+std::string check_search(const CliOptions& o);
+void declare_search(CLI::App& cmd, CliOptions& o);
+
+constexpr std::array<CommandEntry, 10> kCommands{{
+    {"search", Command::kSearch, declare_search, check_search},
     {"ladder", Command::kLadder, declare_ladder, check_ladder},
     {"chain", Command::kChain, declare_chain, check_chain_or_batch},
     {"batch", Command::kBatch, declare_batch, check_chain_or_batch},
@@ -604,6 +640,14 @@ std::string check_quant_outputs(const CliOptions& o) {
     return "quantitation options need --quant, --quant-jsonl, --calibration, "
            "--calibration-jsonl, --cal-plots, or --report with --samples";
   }
+  return {};
+}
+
+std::string check_search(const CliOptions& o) {
+  if (o.inputs.size() != 1) return "search takes exactly one file";
+  if (!o.mz || !o.rt) return "search needs --mz and --rt";
+  if (o.identification.msp_file.empty()) return "search needs --library LIB.msp";
+  if (const auto p = target_problem(make_target("", *o.mz, *o.rt, o.defaults))) return *p;
   return {};
 }
 

@@ -23,7 +23,7 @@
 
 namespace vx::host::cli {
 
-enum class Command { kHelp, kVersion, kList, kRun, kChain, kBatch, kMerge, kInputs, kLadder };
+enum class Command { kHelp, kVersion, kList, kRun, kChain, kBatch, kMerge, kInputs, kLadder, kSearch };
 
 // One parameter or input of `vxrun run`, in slot order.
 struct StepArgument {
@@ -79,6 +79,11 @@ struct LadderOptions {
   std::string out_path;    // -o ("" or "-": standard output)
 };
 
+// search: the library's best matches of one peak.
+struct SearchOptions {
+  int64_t top = 10;  // --top
+};
+
 struct CliOptions {
   Command command = Command::kHelp;
   std::string help_topic;  // kHelp: "" (overview) or a command name
@@ -108,6 +113,7 @@ struct CliOptions {
   RunOptions run;  // run
   IdentificationOptions identification;  // chain, batch, merge
   LadderOptions ladder;                  // ladder
+  SearchOptions search;                  // search
 };
 
 struct CliParse {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "batch_runner.hpp"
+#include "cell_text.hpp"
 #include "exit_codes.hpp"
 #include "file_io.hpp"
 #include "host_session.hpp"
@@ -809,6 +810,71 @@ int run_ladder_command(const CliOptions& o, const ChainSteps& steps, CommandIo& 
     io.err << "vxrun: " << found.alkanes.size() << " alkanes, C" << found.alkanes.front().carbon
            << " to C" << found.alkanes.back().carbon << "\n";
   return kExitOk;
+}
+
+int run_search_command(const CliOptions& o, const ChainSteps& steps, CommandIo& io) {
+  const std::string& path = o.identification.msp_file;
+  const auto text = read_whole_file(path);
+  if (!text) {
+    io.err << "vxrun: cannot read the spectral library " << path << "\n";
+    return kExitNoInput;
+  }
+  const ident::MspParse library = ident::parse_msp(*text, path);
+  if (!library.errors.empty()) {
+    for (const std::string& e : library.errors) io.err << "vxrun: " << e << "\n";
+    return kExitTargetsInvalid;
+  }
+  const Target target = make_target("peak", *o.mz, *o.rt, o.defaults);
+  std::optional<ident::UnitSpectrum> peak;
+  TargetRun run;
+  const Ingestion ingestion =
+      run_ingestion(steps, o.inputs.front(), [&](std::string_view spectra) {
+        run = chain::run_target(steps, spectra, target, false);
+        peak = chain::peak_spectrum(chain::ScanLookup(spectra), run);
+      });
+  if (ingestion.status != kStatusOk || !ingestion.has_spectra_document()) {
+    io.err << "vxrun: " << o.inputs.front() << ": " << ingestion.status << ": "
+           << ingestion.message << "\n";
+    return kExitNotProcessed;
+  }
+  if (!peak || peak->empty()) {
+    io.err << "vxrun: " << o.inputs.front() << ": no peak of m/z " << shortest_text(*o.mz)
+           << " fitted near " << shortest_text(*o.rt) << " min (fit: "
+           << (run.fit.fit_status.empty() ? "not run" : run.fit.fit_status) << ")\n";
+    return kExitNotProcessed;
+  }
+  struct Hit {
+    const ident::LibraryEntry* entry;
+    ident::MatchScore score;
+  };
+  std::vector<Hit> hits;
+  for (const ident::LibraryEntry& e : library.entries) {
+    std::vector<double> mz, intensity;
+    for (const ident::LibraryPeak& p : e.peaks) {
+      mz.push_back(p.mz);
+      intensity.push_back(p.intensity);
+    }
+    if (const auto s = ident::match_score(*peak, ident::bin_unit_mass(mz, intensity)))
+      hits.push_back({&e, *s});
+  }
+  // Best forward score first; the reverse score and then the library's
+  // order break ties, so the list is the same on every run.
+  std::stable_sort(hits.begin(), hits.end(), [](const Hit& a, const Hit& b) {
+    return a.score.forward != b.score.forward ? a.score.forward > b.score.forward
+                                              : a.score.reverse > b.score.reverse;
+  });
+  io.out << "rank\tname\tmatch_score\treverse_match\tretention_index\n";
+  for (std::size_t i = 0; i < hits.size() && i < static_cast<std::size_t>(o.search.top); ++i) {
+    std::string name;
+    base::append_tsv_text(name, hits[i].entry->name);
+    io.out << i + 1 << '\t' << name << '\t' << hits[i].score.forward << '\t'
+           << hits[i].score.reverse << '\t'
+           << (hits[i].entry->retention_index ? shortest_text(*hits[i].entry->retention_index)
+                                              : std::string())
+           << '\n';
+  }
+  io.out.flush();
+  return io.out ? kExitOk : kExitCannotWrite;
 }
 
 // The very expansion batch runs, so a workflow that splits a sequence into

@@ -81,6 +81,7 @@ int run(int argc, char** argv) {
       return run_step_command(lib, o.run, io);
     case Command::kChain:
     case Command::kLadder:
+    case Command::kSearch:
     case Command::kBatch: {
       std::string error;
       const auto steps = resolve_chain_steps(lib, &error);
@@ -89,6 +90,7 @@ int run(int argc, char** argv) {
         return kExitLibrary;
       }
       if (o.command == Command::kLadder) return run_ladder_command(o, *steps, io);
+      if (o.command == Command::kSearch) return run_search_command(o, *steps, io);
       return o.command == Command::kChain ? run_chain_command(o, *steps, io)
                                           : run_batch_command(o, *steps, io);
     }

@@ -871,6 +871,17 @@ TEST(Vxrun, LibraryMatchOfFullScanPeaks) {
   EXPECT_LT(row("A_as_B").number_at("match_score").value_or(999), 700);
   EXPECT_EQ(row("A_as_B").text_at("identified").value_or(""), "no");
   EXPECT_EQ(row("A_as_B").find("identification_flags")->items.at(0).text, "spectrum_mismatch");
+  // The same peak against the whole library: its own entry first.
+  const ProcessRun s = vxrun({"search", (data / "fullscan.mzML.gz").string(), "--mz", "131",
+                              "--rt", "1.235", "--library", data / "library.msp"});
+  ASSERT_EQ(s.code, 0) << s.err;
+  const auto hits = lines_of(s.out);
+  ASSERT_EQ(hits.size(), 3u);
+  EXPECT_EQ(hits[0], "rank\tname\tmatch_score\treverse_match\tretention_index");
+  const auto score = [&](const char* key) {
+    return std::to_string(static_cast<int>(row("A").number_at(key).value_or(-1)));
+  };
+  EXPECT_EQ(hits[1], "1\tA\t" + score("match_score") + "\t" + score("reverse_match") + "\t");
 }
 
 // Damaged identification inputs stop the run before any file is read, each
@@ -904,6 +915,10 @@ TEST(Vxrun, IdentificationInputProblems) {
        65, "target 'A': no entry named 'A' in"},
       {{"ladder", file, "--first", "C8"}, 1, "fewer than two alkanes"},
       {{"ladder", file}, 64, "--first"},
+      {{"search", file, "--mz", "73", "--rt", "1.5"}, 64, "search needs --library"},
+      {{"search", (library / "fullscan.mzML.gz").string(), "--mz", "999", "--mz-tol", "0.1",
+        "--rt", "1.2", "--library", library / "library.msp"},
+       1, "no peak of m/z 999 fitted near 1.2 min"},
   };
   for (const Case& c : cases) {
     std::string trace;
