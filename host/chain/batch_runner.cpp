@@ -119,9 +119,35 @@ std::vector<IonFit> trace_qualifiers(const ChainSteps& steps,
     fit.fit_status = run.status == kStatusOk ? run.fit.fit_status : run.status;
     fit.area = run.fit.area;
     fit.retention_time = run.fit.retention_time;
+    if (run.decision) {
+      fit.signal_to_noise = run.decision->signal_to_noise;
+      fit.detection = run.decision->detection();
+    }
     fits.push_back(std::move(fit));
   }
   return fits;
+}
+
+std::optional<ident::UnitSpectrum> peak_spectrum(const ScanLookup& scans, const TargetRun& run) {
+  const FitFacts& fit = run.fit;
+  if (run.status != kStatusOk || fit.fit_status != kFitSuccess || !fit.retention_time ||
+      !fit.width || !std::isfinite(*fit.width) || *fit.width <= 0.0)
+    return std::nullopt;
+  const double c = *fit.retention_time;
+  const double k = 3.0 * *fit.width;
+  const auto apex = scans.nearest(c);
+  const auto start = scans.nearest(c - k);
+  const auto end = scans.nearest(c + k);
+  if (!apex || !start || !end) return std::nullopt;
+  return ident::background_subtracted({apex->mz, apex->intensity},
+                                      {start->mz, start->intensity}, {end->mz, end->intensity});
+}
+
+std::optional<ident::MatchScore> match_peak(const ScanLookup& scans, const TargetRun& run,
+                                            const ident::UnitSpectrum& library) {
+  const auto peak = peak_spectrum(scans, run);
+  if (!peak) return std::nullopt;
+  return ident::match_score(*peak, library);
 }
 
 std::vector<Measurement> batch_measurements(const BatchOutcome& outcome) {
@@ -132,6 +158,7 @@ std::vector<Measurement> batch_measurements(const BatchOutcome& outcome) {
     q.fit_status = row_processed(row) ? row.fit_status : row.status;
     q.area = row.area;
     q.retention_time = row.retention_time;
+    q.signal_to_noise = row.signal_to_noise;
     q.detection = row.detection;
     q.integrated_area = row.integrated_area;
     q.height = row.height;
@@ -212,6 +239,7 @@ class BatchJob {
     // document, on this thread and on idle workers; only when the documents
     // are to be written is the document kept and traced after.
     std::vector<TargetRun> runs(n_targets_);
+    std::vector<std::optional<ident::MatchScore>> matches(n_targets_);
     const auto trace_all = [&](std::string_view spectra) {
       // Qualifier ions join the targets' compact documents; each is traced
       // right after its target, whose fitted time it needs.
@@ -236,6 +264,14 @@ class BatchJob {
             pool_.run_all(n, job);
           },
           static_cast<bool>(settings_.on_target), follow, settings_.decisions);
+      // The library match reads a few scans while the document is still held.
+      if (!settings_.library_spectra.empty()) {
+        const ScanLookup scans(spectra);
+        for (std::size_t t = 0; t < n_targets_ && t < settings_.library_spectra.size(); ++t) {
+          if (settings_.library_spectra[t])
+            matches[t] = match_peak(scans, runs[t], *settings_.library_spectra[t]);
+        }
+      }
     };
     const bool keep_documents = static_cast<bool>(settings_.on_ingestion);
     const Ingestion ingestion = run_ingestion(
@@ -247,6 +283,10 @@ class BatchJob {
     for (std::size_t t = 0; t < n_targets_; ++t) {
       const TargetRun* run = ingestion.has_spectra_document() ? &runs[t] : nullptr;
       row(f, t) = make_row(file.path, ingestion, settings_.targets[t], run);
+      if (matches[t]) {
+        row(f, t).match_score = matches[t]->forward;
+        row(f, t).reverse_match = matches[t]->reverse;
+      }
       if (run != nullptr && settings_.on_target) report(settings_.on_target(f, t, *run));
     }
     file_done(f);

@@ -18,6 +18,8 @@
 #include <vector>
 
 #include "chain_runner.hpp"
+#include "scan_lookup.hpp"
+#include "spectrum_match.hpp"
 #include "measurement_parts.hpp"
 #include "results_table.hpp"
 #include "targets.hpp"
@@ -56,6 +58,9 @@ struct BatchSettings {
   unsigned jobs = 1;     // worker threads; 0 = one per core
   peaks::DecisionOptions decisions;  // every target's row is decided with these
   FileDoneHook on_file_done;
+  // Library spectra each target's peak is matched against (full-scan runs),
+  // one per target (empty: that target is not matched); none: no matching.
+  std::vector<std::optional<ident::UnitSpectrum>> library_spectra;
   IngestionHook on_ingestion;
   TargetHook on_target;
 };
@@ -72,6 +77,14 @@ struct BatchOutcome {
 // target's windows: one trace and one fit per ion, through run_target like
 // every target. Ion i is traced on document(first + i): the whole spectra
 // document, or the compact one of the ion's m/z group.
+// The spectrum of a fitted peak: the apex scan less the mean of the scans at
+// center ± 3σ (where the peak has fallen to 1 %), at unit mass. nullopt
+// without a successful fit or readable scans.
+std::optional<ident::UnitSpectrum> peak_spectrum(const ScanLookup& scans, const TargetRun& run);
+// That spectrum scored against the library's (ident::match_score).
+std::optional<ident::MatchScore> match_peak(const ScanLookup& scans, const TargetRun& run,
+                                            const ident::UnitSpectrum& library);
+
 std::vector<tables::IonFit> trace_qualifiers(const ChainSteps& steps,
                                      const FollowUps::Document& document, std::size_t first,
                                      const tables::Target& target, const TargetRun& quantifier);

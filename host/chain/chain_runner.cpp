@@ -12,6 +12,7 @@
 #include "json_lite.hpp"
 #include "number_text.hpp"
 #include "run_inputs.hpp"
+#include "peak_decisions.hpp"
 #include "step_library.hpp"
 
 namespace vx::host::chain {
@@ -236,7 +237,10 @@ void read_fit(TargetRun& run) {
 
 // The decision sees the fit as the step reported it; a fit that did not
 // succeed counts as not converged whatever numbers it left.
-void decide(TargetRun& run, const peaks::DecisionOptions& options) {
+
+}  // namespace
+
+void decide_run_peak(TargetRun& run, const peaks::DecisionOptions& options) {
   if (run.status != kStatusOk || run.fit.fit_status.empty()) return;
   const FitFacts& f = run.fit;
   peaks::FitView fit;
@@ -250,8 +254,6 @@ void decide(TargetRun& run, const peaks::DecisionOptions& options) {
   run.decision = peaks::decide_peak(
       {run.trace_facts.retention_time, run.trace_facts.intensity}, fit, options);
 }
-
-}  // namespace
 
 std::optional<ChainSteps> resolve_chain_steps(const StepLibrary& lib,
                                               std::string* error) {
@@ -325,21 +327,30 @@ Ingestion run_ingestion(const ChainSteps& steps, const std::string& path,
   return out;
 }
 
+TargetRun run_trace_only(const ChainSteps& steps, std::string_view spectra,
+                         const Target& target) {
+  TargetRun run;
+  run.status = kStatusOk;
+  if (run_trace_step(steps, spectra, target, run)) read_trace(run, true);
+  return run;
+}
+
 TargetRun run_target(const ChainSteps& steps, std::string_view spectra,
                      const Target& target, bool keep_points,
                      const peaks::DecisionOptions* decisions) {
   TargetRun run;
   run.status = kStatusOk;
-  const bool read_points = keep_points || decisions != nullptr;
-  if (run_trace_step(steps, spectra, target, run) && read_trace(run, read_points) &&
+  // The points are always read: the peak decision needs the whole trace.
+  // Without keep_points they are dropped again once it is made.
+  if (run_trace_step(steps, spectra, target, run) && read_trace(run, true) &&
       run_fit_step(steps, target, run)) {
     if (!keep_points) std::string().swap(run.trace);
     read_fit(run);
-    if (decisions != nullptr) decide(run, *decisions);
-    if (!keep_points) {
-      std::vector<double>().swap(run.trace_facts.retention_time);
-      std::vector<double>().swap(run.trace_facts.intensity);
-    }
+    decide_run_peak(run, decisions != nullptr ? *decisions : peaks::DecisionOptions{});
+  }
+  if (!keep_points) {
+    std::vector<double>().swap(run.trace_facts.retention_time);
+    std::vector<double>().swap(run.trace_facts.intensity);
   }
   return run;
 }

@@ -104,6 +104,16 @@ struct TargetRun {
   std::optional<peaks::PeakDecision> decision;
 };
 
+// The peak decision of a finished run, from its trace points and fit
+// (peaks::decide_peak): the one place a run's detection is decided;
+// run_target calls it for quantifier and qualifier traces alike.
+void decide_run_peak(TargetRun& run, const peaks::DecisionOptions& options = {});
+
+// The trace step alone, with its points (a ladder run needs the whole
+// trace, not a fit): status and message say whether it worked.
+TargetRun run_trace_only(const ChainSteps& steps, std::string_view spectra,
+                         const tables::Target& target);
+
 // Without keep_points the run keeps what a table row needs: the trace
 // document and its point lists are dropped once the fit has read them (a
 // few hundred kilobytes per target, which add up over hundreds of targets).

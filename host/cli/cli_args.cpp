@@ -40,6 +40,8 @@ constexpr std::string_view kOverview =
     "  merge PARTS... --table T      join the batch tables of parts of a sequence\n"
     "  inputs INPUTS...              list the files batch would read for INPUTS\n"
     "  convert FILE.cdf -o OUT.mzML  write an ANDI-MS netCDF file as indexed mzML\n"
+    "  ladder FILE --first C8        find an n-alkane ladder's peaks: carbon and rt\n"
+    "  search FILE --mz MZ --rt RT --library LIB.msp  a peak's best library matches\n"
     "  list                          list the steps (IRI and contract digest)\n"
     "  run STEP [options]            call one step with given parameters and inputs\n"
     "  help [COMMAND]                this text, or a command's options\n"
@@ -47,6 +49,8 @@ constexpr std::string_view kOverview =
     "global options:\n"
     "  --library PATH   the step library; else $VX_STEPS_LIBRARY, else\n"
     "                   vx_velloran_steps.so beside vxrun, else the installed plugin\n"
+    "                   (a PATH ending in .msp is a mass spectral library instead,\n"
+    "                   see 'vxrun help batch')\n"
     "  --version        host and library versions and the step IRIs\n"
     "  -h, --help       help (after a command: that command's help)\n"
     "\n"
@@ -56,8 +60,11 @@ constexpr std::string_view kOverview =
     "      malformed, no spectra, or a step returned a non-zero status; the\n"
     "      table and the messages say which and why\n"
     "  64  usage error (unknown option, missing or invalid value)\n"
-    "  65  the targets table or the sample list is malformed (merge: a part is damaged)\n"
-    "  66  the targets table or the sample list cannot be read (merge: a part cannot be read)\n"
+    "  65  the targets table or the sample list is malformed (merge: a part is damaged;\n"
+    "      also a damaged ladder or spectral library, a missing library entry, a\n"
+    "      target's retention index outside the ladder)\n"
+    "  66  the targets table or the sample list cannot be read (merge: a part cannot be read;\n"
+    "      also the ladder or the spectral library)\n"
     "  69  the step library cannot be loaded or lacks a step\n"
     "  70  internal error\n"
     "  73  an output (table, plot, document) cannot be written\n"
@@ -95,6 +102,19 @@ constexpr std::string_view kChainUsage =
     "                     its center (default 7)\n"
     "  --deconvolve       on a coelution, fit two peaks and report the target\n"
     "                     component's area (column component_area)\n"
+    "\n"
+    "identification (see README, Identification):\n"
+    "  --rt-id-tol MIN    largest |rt - rt_reference| of an identified peak (0.1)\n"
+    "  --ratio-tol PCT    largest qualifier ratio deviation, % of the reference\n"
+    "                     ratio (30)\n"
+    "  --ladder FILE      the alkane ladder (vxrun ladder, or carbon and rt by\n"
+    "                     hand): every row gains retention_index, and targets\n"
+    "                     may give ri (and ri_tol, default 10) instead of rt\n"
+    "  --library FILE.msp a mass spectral library (NIST MSP text): each peak's\n"
+    "                     background-subtracted apex spectrum is scored against\n"
+    "                     its target's entry (library_name, else name; '-' for\n"
+    "                     none): columns match_score and reverse_match\n"
+    "  --min-match N      flag spectrum_mismatch below this score (700)\n"
     "\n"
     "exit code: 0 when the file was processed, 1 when it was not (the summary\n"
     "says why), 64/65/66/69/73 as listed in 'vxrun --help'.\n";
@@ -164,11 +184,27 @@ constexpr std::string_view kBatchUsage =
     "                     report): rejected peaks are not detected, manual\n"
     "                     integrations replace the area; rows say so (review)\n"
     "\n"
+    "identification (with --samples or either option; the references\n"
+    "are the means over the standards):\n"
+    "  --rt-id-tol MIN    largest |rt - rt_reference| of an identified peak (0.1)\n"
+    "  --ratio-tol PCT    largest qualifier ratio deviation, % of the reference\n"
+    "                     ratio (30)\n"
+    "  --ladder FILE      the alkane ladder (vxrun ladder, or carbon and rt by\n"
+    "                     hand): every row gains retention_index, and targets\n"
+    "                     may give ri (and ri_tol, default 10) instead of rt\n"
+    "  --library FILE.msp a mass spectral library (NIST MSP text): each peak's\n"
+    "                     background-subtracted apex spectrum is scored against\n"
+    "                     its target's entry (library_name, else name; '-' for\n"
+    "                     none): columns match_score and reverse_match\n"
+    "  --min-match N      flag spectrum_mismatch below this score (700)\n"
+    "\n"
     "table columns: file, target, mz, rt, status, spectra, trace_points,\n"
     "max_intensity, fit_status, retention_time, height, width, area, baseline,\n"
     "r_squared, iterations, flags, message, review, review_digest,\n"
     "signal_to_noise, detection, integrated_area, peak_start, peak_end, asymmetry,\n"
-    "component_area (see the README's \"Peak decisions\"). status is ok,\n"
+    "component_area (see the README's \"Peak decisions\"), rt_reference, rt_shift,\n"
+    "reference_ratios, identified, identification_flags, retention_index,\n"
+    "match_score, reverse_match. status is ok,\n"
     "no_spectra, file_not_found, unsupported_encoding, incomplete_file,\n"
     "malformed_number, no_mzml_files, step_failed, empty_file, no_mass_spectra or\n"
     "inconsistent_file; flags lists every diagnostics flag that was true\n"
@@ -213,6 +249,8 @@ constexpr std::string_view kMergeUsage =
     "  --amount-unit U, --qc-limits PCT  as in batch\n"
     "  --review FILE      the analyst's decisions: rejections only (a manual\n"
     "                     integration needs the traces: give it to batch)\n"
+    "  --rt-id-tol, --ratio-tol, --ladder, --min-match  identification, as in\n"
+    "                     batch\n"
     "\n"
     "exit code: 0 when every file of the parts was processed, 1 when at least\n"
     "one was not (as the batch would say), 64 usage error, 65 a part is not a\n"
@@ -246,6 +284,42 @@ constexpr std::string_view kConvertUsage =
     "\n"
     "exit code: 0, 1 the file is not a usable ANDI-MS file (the message says\n"
     "why), 64 usage error, 73 the output cannot be written.\n";
+constexpr std::string_view kLadderUsage =
+    "usage: vxrun ladder ALKANES.mzML --first CN [--ion MZ] [--mz-tol DA] [-o FILE]\n"
+    "\n"
+    "Finds the n-alkane peaks of a ladder run in the trace of one ion and\n"
+    "numbers them from the first alkane that elutes. Writes the ladder table\n"
+    "(carbon, rt in minutes) that --ladder reads; a hand-written table with\n"
+    "the same two columns works as well. Missing alkanes, extra peaks and\n"
+    "irregular gaps are reported on stderr.\n"
+    "\n"
+    "options:\n"
+    "  --first CN         carbon number of the first alkane (C8 or 8), 1..200\n"
+    "  --ion MZ           the ion to trace (default 57; 71 and 85 also suit)\n"
+    "  --mz-tol DA        m/z tolerance in daltons (default 0.5)\n"
+    "  -o, --output FILE  the ladder table (default: standard output)\n"
+    "  -q, --quiet        no summary line on stderr (warnings still)\n"
+    "\n"
+    "exit code: 0 with a ladder of two or more alkanes, 1 when fewer were\n"
+    "found, 64/66/69/73 as listed in 'vxrun --help'.\n";
+
+constexpr std::string_view kSearchUsage =
+    "usage: vxrun search FILE.mzML --mz MZ --rt RT --library LIB.msp [options]\n"
+    "\n"
+    "Fits the peak of ion MZ near RT in a full-scan run, takes its\n"
+    "background-subtracted apex spectrum and scores it against every entry of\n"
+    "the library. Prints the best matches, best first: rank, name,\n"
+    "match_score, reverse_match (0..999) and the entry's retention index.\n"
+    "\n"
+    "options:\n"
+    "  --mz MZ --rt RT    the peak: an ion of it and its retention time (min)\n"
+    "  --mz-tol DA        m/z tolerance in daltons (default 0.5)\n"
+    "  --rt-tol MIN       half-width of the fit window, minutes (default 0.3)\n"
+    "  --library LIB.msp  the mass spectral library (NIST MSP text)\n"
+    "  --top N            how many matches to print (default 10)\n"
+    "\n"
+    "exit code: 0 when the peak was fitted and scored, 1 when the file could\n"
+    "not be used or no peak was fitted, 64/65/66/69 as listed in 'vxrun --help'.\n";
 
 constexpr std::string_view kListUsage =
     "usage: vxrun list\n"
@@ -273,6 +347,9 @@ struct Topic {
   std::string_view text;
 };
 constexpr std::array<Topic, 8> kTopics{{{"", kOverview},
+constexpr std::array<Topic, 9> kTopics{{{"", kOverview},
+                                        {"search", kSearchUsage},
+                                        {"ladder", kLadderUsage},
                                         {"chain", kChainUsage},
                                         {"batch", kBatchUsage},
                                         {"merge", kMergeUsage},
@@ -386,9 +463,60 @@ void declare_target_options(CLI::App& cmd, CliOptions& o) {
   declare_decision_options(cmd, o.decisions);
 }
 
+// The identification criteria chain, batch and merge share.
+void declare_identification_options(CLI::App& cmd, IdentificationOptions& id) {
+  number_option(cmd, "--rt-id-tol", "a number of 0 or more", 0.0, [&id](double v) {
+    id.criteria.rt_id_tol = v;
+    id.given = true;
+  });
+  number_option(cmd, "--ratio-tol", "a percentage of 0 or more", 0.0, [&id](double v) {
+    id.criteria.ratio_tol = v;
+    id.given = true;
+  });
+  path_option(cmd, "--ladder", "a file", id.ladder_file);
+  number_option(cmd, "--min-match", "a score of 0 or more (0..999)", 0.0, [&id](double v) {
+    id.criteria.min_match = v;
+    id.given = true;
+  });
+}
+
+// The carbon number as chemists write it (C8) or bare (8).
+std::optional<int> parse_carbon(std::string_view v) {
+  if (!v.empty() && (v.front() == 'C' || v.front() == 'c')) v.remove_prefix(1);
+  const auto n = parse_integer(v);
+  if (!n || *n < 1 || *n > 200) return std::nullopt;
+  return static_cast<int>(*n);
+}
+
+void declare_search(CLI::App& cmd, CliOptions& o) {
+  cmd.add_option("inputs", o.inputs)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  number_option(cmd, "--mz", "a number", kAny, [&o](double v) { o.mz = v; });
+  number_option(cmd, "--rt", "a number", kAny, [&o](double v) { o.rt = v; });
+  number_option(cmd, "--mz-tol", "a number of 0 or more", 0.0,
+                [&o](double v) { o.defaults.mz_tol = v; });
+  number_option(cmd, "--rt-tol", "a number of 0 or more", 0.0,
+                [&o](double v) { o.defaults.rt_tol = v; });
+  whole_option(cmd, "--top", "a whole number from 1 to 100000", 1, 100000,
+               [&o](int64_t n) { o.search.top = n; });
+}
+
+void declare_ladder(CLI::App& cmd, CliOptions& o) {
+  cmd.add_option("inputs", o.inputs)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  value_option(cmd, "--first", "a carbon number such as C8 (1..200)",
+               [&o](const std::string& v) { o.ladder.first_carbon = *parse_carbon(v); })
+      ->check(accept_if([](const std::string& v) { return parse_carbon(v).has_value(); }));
+  number_option(cmd, "--ion", "a number of 0 or more", 0.0,
+                [&o](double v) { o.ladder.ion = v; });
+  number_option(cmd, "--mz-tol", "a number of 0 or more", 0.0,
+                [&o](double v) { o.defaults.mz_tol = v; });
+  path_option(cmd, "-o,--output", "a file", o.ladder.out_path);
+  flag(cmd, "-q,--quiet", [&o] { o.quiet = true; });
+}
+
 void declare_chain(CLI::App& cmd, CliOptions& o) {
   declare_target_options(cmd, o);
   path_option(cmd, "--out", "a folder", o.out_dir);
+  declare_identification_options(cmd, o.identification);
 }
 
 // batch's quantitation: the sample list, its outputs and the curve settings.
@@ -436,6 +564,7 @@ void declare_batch(CLI::App& cmd, CliOptions& o) {
   declare_quant_options(cmd, o.quant);
   path_option(cmd, "--measurements", "a file", o.measurements_path);
   path_option(cmd, "--review", "a file", o.review_path);
+  declare_identification_options(cmd, o.identification);
 }
 
 void declare_merge(CLI::App& cmd, CliOptions& o) {
@@ -453,6 +582,7 @@ void declare_merge(CLI::App& cmd, CliOptions& o) {
       ->check(non_empty());
   path_option(cmd, "--measurements-list", "a file", o.measurements_list);
   path_option(cmd, "--review", "a file", o.review_path);
+  declare_identification_options(cmd, o.identification);
 }
 
 void declare_inputs(CLI::App& cmd, CliOptions& o) {
@@ -510,6 +640,15 @@ struct CommandEntry {
 };
 
 constexpr std::array<CommandEntry, 9> kCommands{{
+std::string check_ladder(const CliOptions& o);
+void declare_ladder(CLI::App& cmd, CliOptions& o);
+
+std::string check_search(const CliOptions& o);
+void declare_search(CLI::App& cmd, CliOptions& o);
+
+constexpr std::array<CommandEntry, 10> kCommands{{
+    {"search", Command::kSearch, declare_search, check_search},
+    {"ladder", Command::kLadder, declare_ladder, check_ladder},
     {"chain", Command::kChain, declare_chain, check_chain_or_batch},
     {"batch", Command::kBatch, declare_batch, check_chain_or_batch},
     {"merge", Command::kMerge, declare_merge, check_merge},
@@ -534,6 +673,21 @@ bool quantitation_requested(const CliOptions& o) {
   return o.quant.wanted() || (!o.quant.samples_file.empty() && !o.report_path.empty());
 }
 
+bool is_msp_path(std::string_view path) {
+  constexpr std::string_view kEnding = ".msp";
+  if (path.size() < kEnding.size()) return false;
+  path = path.substr(path.size() - kEnding.size());
+  for (std::size_t i = 0; i < kEnding.size(); ++i) {
+    const char c = path[i] >= 'A' && path[i] <= 'Z' ? static_cast<char>(path[i] - 'A' + 'a') : path[i];
+    if (c != kEnding[i]) return false;
+  }
+  return true;
+}
+
+bool identification_requested(const CliOptions& o) {
+  return o.identification.given || !o.quant.samples_file.empty();
+}
+
 namespace {
 
 std::string check_chain_or_batch(const CliOptions& o) {
@@ -555,11 +709,26 @@ std::string check_chain_or_batch(const CliOptions& o) {
 }
 
 std::string check_quant_outputs(const CliOptions& o) {
-  if ((!o.quant.samples_file.empty() || o.quant.settings_given) &&
-      !quantitation_requested(o)) {
+  // A sample list alone is not refused: its standards give the
+  // identification references.
+  if (o.quant.settings_given && !quantitation_requested(o)) {
     return "quantitation options need --quant, --quant-jsonl, --calibration, "
            "--calibration-jsonl, --cal-plots, or --report with --samples";
   }
+  return {};
+}
+
+std::string check_search(const CliOptions& o) {
+  if (o.inputs.size() != 1) return "search takes exactly one file";
+  if (!o.mz || !o.rt) return "search needs --mz and --rt";
+  if (o.identification.msp_file.empty()) return "search needs --library LIB.msp";
+  if (const auto p = target_problem(make_target("", *o.mz, *o.rt, o.defaults))) return *p;
+  return {};
+}
+
+std::string check_ladder(const CliOptions& o) {
+  if (o.inputs.size() != 1) return "ladder takes exactly one file";
+  if (o.ladder.first_carbon == 0) return "ladder needs --first, the first alkane's carbon number";
   return {};
 }
 
@@ -568,12 +737,15 @@ std::string check_merge(const CliOptions& o) {
     return "merge needs part tables (or --list FILE)";
   if (std::string e = check_quant_outputs(o); !e.empty()) return e;
   const bool measurements = !o.measurement_parts.empty() || !o.measurements_list.empty();
-  if (measurements && !quantitation_requested(o))
-    return "--measurements and --measurements-list only serve the quantitation outputs";
+  if (measurements && !quantitation_requested(o) && !identification_requested(o))
+    return "--measurements and --measurements-list only serve the quantitation outputs "
+           "and identification";
   if (!o.plot_dir.empty() && o.report_path.empty())
     return "merge --plot only links the figures from --report";
   if ((o.quant.wanted() || !o.report_path.empty()) && o.targets_file.empty())
     return "--report and the quantitation outputs of merge need --targets";
+  if (identification_requested(o) && o.targets_file.empty())
+    return "identification in merge needs --targets";
   return check_standard_output(o);
 }
 
@@ -613,7 +785,24 @@ struct Parser {
     app.allow_extras();  // unknown words are reported by report_extras
     // One command at most: after it, a word such as "list" is a file name.
     app.require_subcommand(0, 1);
-    path_option(app, "--library", "a path", o.library);
+    // Both libraries are "--library": the steps' (a shared object) and a
+    // mass spectral one (FILE.msp), told apart by the ending, so both may
+    // be given on one command line.
+    app.add_option_function<std::vector<std::string>>(
+           "--library",
+           [&o](const std::vector<std::string>& values) {
+             for (const std::string& v : values) {
+               if (is_msp_path(v)) {
+                 o.identification.msp_file = v;
+                 o.identification.given = true;
+               } else {
+                 o.library = v;
+               }
+             }
+           },
+           "a path")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->check(non_empty());
     flag(app, "-V,--version", [this] { version = true; });
     for (const CommandEntry& c : kCommands) {
       CLI::App* cmd = app.add_subcommand(std::string(c.name));

@@ -18,13 +18,16 @@
 #include <vector>
 
 #include "calibration.hpp"
+#include "identification.hpp"
 #include "peak_decisions.hpp"
 #include "quantitation.hpp"
 #include "targets.hpp"
 
 namespace vx::host::cli {
 
-enum class Command { kHelp, kVersion, kList, kRun, kChain, kBatch, kMerge, kInputs, kConvert };
+enum class Command {
+  kHelp, kVersion, kList, kRun, kChain, kBatch, kMerge, kInputs, kConvert, kLadder, kSearch
+};
 
 // One parameter or input of `vxrun run`, in slot order.
 struct StepArgument {
@@ -63,10 +66,35 @@ struct QuantOptions {
   }
 };
 
+// chain, batch and merge: identification against the sequence's references.
+struct IdentificationOptions {
+  ident::IdentificationCriteria criteria;  // --rt-id-tol, --ratio-tol
+  bool given = false;                      // either option was given
+  std::string ladder_file;                 // --ladder: carbon and rt of each alkane
+  // --library FILE.msp: a mass spectral library (a --library that does not
+  // end in .msp is the step library); --min-match sets criteria.min_match.
+  std::string msp_file;
+};
+
+// A --library value that names a mass spectral library, not the steps.
+bool is_msp_path(std::string_view path);
+
+// ladder: the alkanes of a ladder run.
+struct LadderOptions {
+  int first_carbon = 0;    // --first C8
+  double ion = 57.0;       // --ion
+  std::string out_path;    // -o ("" or "-": standard output)
+};
+
+// search: the library's best matches of one peak.
+struct SearchOptions {
+  int64_t top = 10;  // --top
+};
+
 struct CliOptions {
   Command command = Command::kHelp;
   std::string help_topic;  // kHelp: "" (overview) or a command name
-  std::string library;     // --library PATH
+  std::string library;     // --library PATH (the step library)
 
   // chain and batch
   std::vector<std::string> inputs;  // input files: chain exactly one; batch, inputs any
@@ -95,6 +123,9 @@ struct CliOptions {
   RunOptions run;  // run
   std::string review_path;  // batch, merge --review: the analyst's decisions
   std::string convert_output;  // convert -o: the indexed mzML to write
+  IdentificationOptions identification;  // chain, batch, merge
+  LadderOptions ladder;                  // ladder
+  SearchOptions search;                  // search
 };
 
 struct CliParse {
@@ -115,6 +146,11 @@ std::string_view usage_text(std::string_view command);
 // is and a sample list is given (the report then shows the curves and the
 // concentrations). Only commands that declare the options can see it true.
 bool quantitation_requested(const CliOptions& o);
+
+// Identification runs with a sample list (its standards give the
+// references) or when a criterion is given; otherwise the identification
+// cells stay empty.
+bool identification_requested(const CliOptions& o);
 
 // Every option name a command accepts ("--mz", "-j", ...), global ones left
 // out: each must appear in the command's usage text.

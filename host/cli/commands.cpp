@@ -1,6 +1,7 @@
 // The commands. Exit codes are decided here and only here.
 #include "commands.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "batch_runner.hpp"
+#include "cell_text.hpp"
 #include "exit_codes.hpp"
 #include "file_io.hpp"
 #include "host_session.hpp"
@@ -23,6 +25,10 @@
 #include "review.hpp"
 #include "report_builder.hpp"
 #include "run_checks.hpp"
+#include "sequence_identification.hpp"
+#include "ladder_finder.hpp"
+#include "ladder_targets.hpp"
+#include "msp_library.hpp"
 #include "step_library.hpp"
 #include "table_merge.hpp"
 #include "table_text.hpp"
@@ -99,7 +105,25 @@ struct Loaded {
   int code = kExitOk;
 };
 
-// The targets of a chain or batch: the table, or the single --mz/--rt target.
+// The --ladder table (an empty ladder without the option).
+Loaded<std::vector<ident::Alkane>> load_ladder(const CliOptions& o, CommandIo& io) {
+  const std::string& path = o.identification.ladder_file;
+  if (path.empty()) return {std::vector<ident::Alkane>{}};
+  const auto text = read_whole_file(path);
+  if (!text) {
+    io.err << "vxrun: cannot read the ladder " << path << "\n";
+    return {std::nullopt, kExitNoInput};
+  }
+  ident::LadderParse parsed = ident::parse_ladder(*text, path);
+  if (!parsed.errors.empty()) {
+    for (const std::string& e : parsed.errors) io.err << "vxrun: " << e << "\n";
+    return {std::nullopt, kExitTargetsInvalid};
+  }
+  return {std::move(parsed.alkanes)};
+}
+
+// The targets of a chain or batch: the table, or the single --mz/--rt target;
+// targets given by retention index are placed in the --ladder run.
 Loaded<std::vector<Target>> load_targets(const CliOptions& o, CommandIo& io) {
   if (o.targets_file.empty()) {
     return {std::vector<Target>{make_target(
@@ -113,6 +137,14 @@ Loaded<std::vector<Target>> load_targets(const CliOptions& o, CommandIo& io) {
   TargetsParse parsed = parse_targets(*text, o.defaults, o.targets_file);
   if (!parsed.errors.empty()) {
     for (const std::string& e : parsed.errors) io.err << "vxrun: " << e << "\n";
+    return {std::nullopt, kExitTargetsInvalid};
+  }
+  const auto ladder = load_ladder(o, io);
+  if (!ladder.value) return {std::nullopt, ladder.code};
+  const std::vector<std::string> errors = tables::place_targets_by_index(
+      parsed.targets, o.identification.ladder_file.empty() ? nullptr : &*ladder.value);
+  if (!errors.empty()) {
+    for (const std::string& e : errors) io.err << "vxrun: " << o.targets_file << ": " << e << "\n";
     return {std::nullopt, kExitTargetsInvalid};
   }
   return {std::move(parsed.targets)};
@@ -136,6 +168,59 @@ Loaded<tables::ReviewRead> load_review(const CliOptions& o, std::span<const Batc
     return {std::nullopt, kExitReviewInvalid};
   }
   return {std::move(r)};
+}
+
+// What a target's library_name says when it wants no library match.
+constexpr std::string_view kNoLibraryEntry = "-";
+
+// The library spectrum of each target when --library names a .msp file (an
+// empty list without one). Damaged entries and targets whose entry is
+// missing stop the run with a message naming them.
+Loaded<std::vector<std::optional<ident::UnitSpectrum>>> load_library_spectra(
+    const CliOptions& o, std::span<const Target> targets, CommandIo& io) {
+  using Spectra = std::vector<std::optional<ident::UnitSpectrum>>;
+  const std::string& path = o.identification.msp_file;
+  if (path.empty()) return {Spectra{}};
+  const auto text = read_whole_file(path);
+  if (!text) {
+    io.err << "vxrun: cannot read the spectral library " << path << "\n";
+    return {std::nullopt, kExitNoInput};
+  }
+  const ident::MspParse parsed = ident::parse_msp(*text, path);
+  if (!parsed.errors.empty()) {
+    for (const std::string& e : parsed.errors) io.err << "vxrun: " << e << "\n";
+    return {std::nullopt, kExitTargetsInvalid};
+  }
+  Spectra spectra(targets.size());
+  bool missing = false;
+  for (std::size_t t = 0; t < targets.size(); ++t) {
+    const std::string& name =
+        targets[t].library_name.empty() ? targets[t].name : targets[t].library_name;
+    if (name == kNoLibraryEntry) continue;
+    const auto it = std::find_if(parsed.entries.begin(), parsed.entries.end(),
+                                 [&](const ident::LibraryEntry& e) { return e.name == name; });
+    if (it == parsed.entries.end()) {
+      io.err << "vxrun: target '" << targets[t].name << "': no entry named '" << name
+             << "' in " << path << " (give library_name, or '-' for no match)\n";
+      missing = true;
+      continue;
+    }
+    std::vector<double> mz, intensity;
+    for (const ident::LibraryPeak& p : it->peaks) {
+      mz.push_back(p.mz);
+      intensity.push_back(p.intensity);
+    }
+    spectra[t] = ident::bin_unit_mass(mz, intensity);
+  }
+  if (missing) return {std::nullopt, kExitTargetsInvalid};
+  return {std::move(spectra)};
+}
+
+// Every row's retention index, when --ladder gives a ladder.
+void add_indices(const CliOptions& o, BatchOutcome& outcome, CommandIo& io) {
+  if (o.identification.ladder_file.empty()) return;
+  if (const auto ladder = load_ladder(o, io); ladder.value)
+    tables::add_retention_indices(outcome.rows, *ladder.value);
 }
 
 // The sample list for batch's quantitation, checked against the targets and
@@ -321,6 +406,12 @@ void print_summary(std::ostream& out, const ResultRow& row, const Target& t, boo
     out << (i ? ", " : "") << row.flags[i];
   if (row.flags.empty()) out << "none";
   out << "\n";
+  if (!row.identified.empty()) {
+    field(out, "identified") << row.identified;
+    for (std::size_t i = 0; i < row.identification_flags.size(); ++i)
+      out << (i ? ", " : " (") << row.identification_flags[i];
+    out << (row.identification_flags.empty() ? "\n" : ")\n");
+  }
 }
 
 // Writes each output as the step hands it over (a document is valid only
@@ -546,12 +637,15 @@ int run_chain_command(const CliOptions& o, const ChainSteps& steps, CommandIo& i
   if (!make_folder(o.out_dir, io) || !make_folder(o.plot_dir, io))
     return kExitCannotWrite;
 
+  auto library = load_library_spectra(o, targets, io);
+  if (!library.value) return library.code;
   const std::vector<BatchFile> files{{o.inputs.front(), "", ""}};
   ReportRun report(o, files.size(), targets);
   BatchSettings settings;
   settings.targets = targets;
   settings.jobs = o.jobs;
   settings.decisions = o.decisions;
+  settings.library_spectra = std::move(*library.value);
   if (!o.out_dir.empty()) {
     const fs::path out_dir = o.out_dir;
     const bool per_target_folders = !o.targets_file.empty();
@@ -574,6 +668,12 @@ int run_chain_command(const CliOptions& o, const ChainSteps& steps, CommandIo& i
   report.attach(settings);
   if (!o.plot_dir.empty()) attach_plot_writer(settings, files, o.plot_dir);
   BatchOutcome outcome = run_batch(steps, files, settings);
+  add_indices(o, outcome, io);
+  if (identification_requested(o)) {
+    // One file has no standards: the targets table gives the references.
+    quant::identify_rows(targets, {}, chain::batch_measurements(outcome), outcome.rows,
+                         o.identification.criteria);
+  }
   for (std::size_t t = 0; t < outcome.rows.size(); ++t) {
     print_summary(io.out, outcome.rows[t], targets[t], t == 0);
   }
@@ -637,8 +737,16 @@ void finish_rows(const CliOptions& o, std::string_view command,
                  const std::optional<std::vector<SampleEntry>>& samples,
                  BatchOutcome& outcome, ReportRun& report, CommandIo& io,
                  const CommandIo& report_io) {
+  // Identification first: the quantitation drops the concentrations of the
+  // peaks it rejects.
+  if (identification_requested(o)) {
+    const std::vector<SampleEntry> none;
+    quant::identify_rows(targets, samples ? *samples : none, chain::batch_measurements(outcome),
+                         outcome.rows, o.identification.criteria);
+  }
   std::optional<QuantOutcome> quant;
-  if (samples) quant = quantitate_batch(o.quant, targets, *samples, outcome);
+  if (samples && quantitation_requested(o)) quant = quantitate_batch(o.quant, targets, *samples, outcome);
+  if (quant) quant::apply_identification(outcome.rows, *quant);
   report.write(command, files, outcome, report_io, quant ? &*quant : nullptr);
   write_tables(o, outcome.rows, io, outcome.write_errors);
   if (std::string error;
@@ -666,13 +774,15 @@ int run_batch_command(const CliOptions& o, const ChainSteps& steps, CommandIo& i
 
   const std::vector<BatchFile> files = expand_inputs(o.inputs);
   Loaded<std::vector<SampleEntry>> samples;
-  if (quantitation_requested(o)) {
+  if (quantitation_requested(o) || !o.quant.samples_file.empty()) {
     samples = load_samples(o, targets, files, io);
     if (!samples.value) return samples.code;
     if (!make_folder(o.quant.plot_dir, io)) return kExitCannotWrite;
   }
   const auto review = load_review(o, files, targets, io);
   if (!review.value) return review.code;
+  auto library = load_library_spectra(o, targets, io);
+  if (!library.value) return library.code;
   Progress progress(io.progress, progress_mode(o, io), files.size());
   ReportRun report(o, files.size(), targets);
   report.review = &*review.value;
@@ -682,6 +792,7 @@ int run_batch_command(const CliOptions& o, const ChainSteps& steps, CommandIo& i
   settings.targets = targets;
   settings.jobs = o.jobs;
   settings.decisions = o.decisions;
+  settings.library_spectra = std::move(*library.value);
   settings.on_file_done = [&progress](std::string_view path, std::string_view status) {
     progress.file_done(path, status);
   };
@@ -694,6 +805,7 @@ int run_batch_command(const CliOptions& o, const ChainSteps& steps, CommandIo& i
   io.err << outside_run_warnings(outcome.rows, targets);
   const bool reviewed =
       apply_loaded_review(o, *review.value, targets.size(), manual_areas, outcome, io);
+  add_indices(o, outcome, io);
   finish_rows(o, "batch", targets, files, samples.value, outcome, report, io, io);
   if (!o.quiet) {
     io.err << "vxrun: " << files.size() << " files, " << outcome.rows.size() << " rows";
@@ -766,6 +878,14 @@ int add_qualifier_fits(const CliOptions& o, std::span<const Target> targets,
     return kExitPartInvalid;
   }
   outcome.qualifier_fits = std::move(join.per_row);
+  // Tables without the detection columns leave the rows undecided: the
+  // parts then carry the batch's decision, which identification needs.
+  for (std::size_t i = 0; i < outcome.rows.size() && i < join.quantifiers.size(); ++i) {
+    ResultRow& row = outcome.rows[i];
+    if (!row.detection.empty()) continue;
+    row.signal_to_noise = join.quantifiers[i].signal_to_noise;
+    row.detection = join.quantifiers[i].detection;
+  }
   return kExitOk;
 }
 
@@ -785,7 +905,7 @@ int run_merge_command(const CliOptions& o, CommandIo& io) {
   BatchOutcome& outcome = *merged.value;
   const std::vector<BatchFile> files = merged_files(outcome.rows);
   Loaded<std::vector<SampleEntry>> samples;
-  if (quantitation_requested(o)) {
+  if (quantitation_requested(o) || identification_requested(o)) {
     if (const int code = add_qualifier_fits(o, targets, outcome, io); code != kExitOk)
       return code;
     samples = load_samples(o, targets, files, io);
@@ -812,6 +932,113 @@ int run_merge_command(const CliOptions& o, CommandIo& io) {
   report_io.library_contract.clear();
   finish_rows(o, "merge", targets, files, samples.value, outcome, report, io, report_io);
   return finish_code(outcome, io);
+}
+
+int run_ladder_command(const CliOptions& o, const ChainSteps& steps, CommandIo& io) {
+  Target ion = make_target("ladder", o.ladder.ion, 0.0, o.defaults);
+  TargetRun trace;
+  const Ingestion ingestion =
+      run_ingestion(steps, o.inputs.front(), [&](std::string_view spectra) {
+        trace = chain::run_trace_only(steps, spectra, ion);
+      });
+  if (ingestion.status != kStatusOk || !ingestion.has_spectra_document()) {
+    io.err << "vxrun: " << o.inputs.front() << ": " << ingestion.status << ": "
+           << ingestion.message << "\n";
+    return kExitNotProcessed;
+  }
+  if (trace.status != kStatusOk) {
+    io.err << "vxrun: " << o.inputs.front() << ": " << trace.message << "\n";
+    return kExitNotProcessed;
+  }
+  const ident::LadderFind found =
+      ident::find_ladder(trace.trace_facts.retention_time, trace.trace_facts.intensity,
+                         o.ladder.first_carbon);
+  for (const std::string& w : found.warnings) io.err << "vxrun: " << w << "\n";
+  if (found.alkanes.size() < 2) {
+    io.err << "vxrun: " << o.inputs.front() << ": fewer than two alkanes found on m/z "
+           << shortest_text(o.ladder.ion) << ": no ladder written\n";
+    return kExitNotProcessed;
+  }
+  const std::string table = ident::format_ladder(found.alkanes);
+  if (o.ladder.out_path.empty() || o.ladder.out_path == "-") {
+    io.out << table;
+    io.out.flush();
+    return io.out ? kExitOk : kExitCannotWrite;
+  }
+  std::string error;
+  if (!write_text_file(o.ladder.out_path, table, &error)) {
+    io.err << "vxrun: " << error << "\n";
+    return kExitCannotWrite;
+  }
+  if (!o.quiet)
+    io.err << "vxrun: " << found.alkanes.size() << " alkanes, C" << found.alkanes.front().carbon
+           << " to C" << found.alkanes.back().carbon << "\n";
+  return kExitOk;
+}
+
+int run_search_command(const CliOptions& o, const ChainSteps& steps, CommandIo& io) {
+  const std::string& path = o.identification.msp_file;
+  const auto text = read_whole_file(path);
+  if (!text) {
+    io.err << "vxrun: cannot read the spectral library " << path << "\n";
+    return kExitNoInput;
+  }
+  const ident::MspParse library = ident::parse_msp(*text, path);
+  if (!library.errors.empty()) {
+    for (const std::string& e : library.errors) io.err << "vxrun: " << e << "\n";
+    return kExitTargetsInvalid;
+  }
+  const Target target = make_target("peak", *o.mz, *o.rt, o.defaults);
+  std::optional<ident::UnitSpectrum> peak;
+  TargetRun run;
+  const Ingestion ingestion =
+      run_ingestion(steps, o.inputs.front(), [&](std::string_view spectra) {
+        run = chain::run_target(steps, spectra, target, false);
+        peak = chain::peak_spectrum(chain::ScanLookup(spectra), run);
+      });
+  if (ingestion.status != kStatusOk || !ingestion.has_spectra_document()) {
+    io.err << "vxrun: " << o.inputs.front() << ": " << ingestion.status << ": "
+           << ingestion.message << "\n";
+    return kExitNotProcessed;
+  }
+  if (!peak || peak->empty()) {
+    io.err << "vxrun: " << o.inputs.front() << ": no peak of m/z " << shortest_text(*o.mz)
+           << " fitted near " << shortest_text(*o.rt) << " min (fit: "
+           << (run.fit.fit_status.empty() ? "not run" : run.fit.fit_status) << ")\n";
+    return kExitNotProcessed;
+  }
+  struct Hit {
+    const ident::LibraryEntry* entry;
+    ident::MatchScore score;
+  };
+  std::vector<Hit> hits;
+  for (const ident::LibraryEntry& e : library.entries) {
+    std::vector<double> mz, intensity;
+    for (const ident::LibraryPeak& p : e.peaks) {
+      mz.push_back(p.mz);
+      intensity.push_back(p.intensity);
+    }
+    if (const auto s = ident::match_score(*peak, ident::bin_unit_mass(mz, intensity)))
+      hits.push_back({&e, *s});
+  }
+  // Best forward score first; the reverse score and then the library's
+  // order break ties, so the list is the same on every run.
+  std::stable_sort(hits.begin(), hits.end(), [](const Hit& a, const Hit& b) {
+    return a.score.forward != b.score.forward ? a.score.forward > b.score.forward
+                                              : a.score.reverse > b.score.reverse;
+  });
+  io.out << "rank\tname\tmatch_score\treverse_match\tretention_index\n";
+  for (std::size_t i = 0; i < hits.size() && i < static_cast<std::size_t>(o.search.top); ++i) {
+    std::string name;
+    base::append_tsv_text(name, hits[i].entry->name);
+    io.out << i + 1 << '\t' << name << '\t' << hits[i].score.forward << '\t'
+           << hits[i].score.reverse << '\t'
+           << (hits[i].entry->retention_index ? shortest_text(*hits[i].entry->retention_index)
+                                              : std::string())
+           << '\n';
+  }
+  io.out.flush();
+  return io.out ? kExitOk : kExitCannotWrite;
 }
 
 // The very expansion batch runs, so a workflow that splits a sequence into

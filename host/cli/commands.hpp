@@ -38,6 +38,10 @@ int run_chain_command(const CliOptions& o, const chain::ChainSteps& steps, Comma
 int run_batch_command(const CliOptions& o, const chain::ChainSteps& steps, CommandIo& io);
 // Needs no library: it only reads and writes tables.
 int run_merge_command(const CliOptions& o, CommandIo& io);
+// Finds the alkane ladder of one run and writes its table.
+int run_ladder_command(const CliOptions& o, const chain::ChainSteps& steps, CommandIo& io);
+// Scores one peak's spectrum against a whole .msp library; prints the best.
+int run_search_command(const CliOptions& o, const chain::ChainSteps& steps, CommandIo& io);
 // Needs no library: prints the files batch would read, one per line.
 int run_inputs_command(const CliOptions& o, CommandIo& io);
 

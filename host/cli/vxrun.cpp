@@ -82,6 +82,8 @@ int run(int argc, char** argv) {
     case Command::kRun:
       return run_step_command(lib, o.run, io);
     case Command::kChain:
+    case Command::kLadder:
+    case Command::kSearch:
     case Command::kBatch: {
       std::string error;
       const auto steps = resolve_chain_steps(lib, &error);
@@ -89,6 +91,8 @@ int run(int argc, char** argv) {
         std::cerr << "vxrun: " << error << " (" << path << ")\n";
         return kExitLibrary;
       }
+      if (o.command == Command::kLadder) return run_ladder_command(o, *steps, io);
+      if (o.command == Command::kSearch) return run_search_command(o, *steps, io);
       return o.command == Command::kChain ? run_chain_command(o, *steps, io)
                                           : run_batch_command(o, *steps, io);
     }

@@ -55,6 +55,7 @@ void quant_row(std::string& out, Format format, const QuantRow& r) {
   w.custom("qualifiers", tsv, json);
   w.list("flags", r.flags);
   w.text("review", r.review);
+  w.text("identified", r.identified);
   w.end();
 }
 

@@ -15,7 +15,7 @@ namespace vx::host::quant {
 
 // Quant columns: file sample_type target istd retention_time area istd_area
 // response concentration nominal accuracy calibration_status qualifiers flags
-// review (the analyst's override of the row, empty when none).
+// review (the analyst's override of the row, empty when none), identified.
 // TSV qualifiers: "MZ:OBSERVED%" joined with ';' ("MZ:" when not measured);
 // JSON: [{"mz":..,"expected":..,"observed":..,"within":..}].
 std::string quant_tsv(std::span<const QuantRow> rows);

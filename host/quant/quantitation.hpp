@@ -96,6 +96,7 @@ struct QuantRow {
   std::vector<QualifierRatio> qualifiers;
   std::vector<std::string> flags;
   std::string review;  // the row's review action (reject, integrate), "" when none
+  std::string identified;  // the results row's verdict: yes, no, or empty
 };
 
 struct QuantOutcome {

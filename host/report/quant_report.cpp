@@ -160,12 +160,19 @@ std::string standards_html(const Calibration& cal) {
   return out;
 }
 
+// The identification verdict in words; empty when none was asked for.
+std::string identification_text(const QuantRow& r) {
+  if (r.identified.empty()) return {};
+  return r.identified == tables::kIdentifiedYes ? "identified" : "not identified";
+}
+
 // The samples, QCs and blanks of one target (standards are in the table above).
 std::string concentrations_html(const QuantOutcome& quant, std::size_t t,
                                 std::size_t nt) {
   std::string out = "<table class=\"list concentrations\">";
   header_row(
-      out, {"file", "type", "response", "concentration", "nominal", "accuracy", "flags"});
+      out, {"file", "type", "response", "concentration", "nominal", "accuracy", "flags",
+            "identification"});
   for (std::size_t i = t; i < quant.rows.size(); i += nt) {
     const QuantRow& r = quant.rows[i];
     if (r.sample_type == "standard") continue;
@@ -177,6 +184,7 @@ std::string concentrations_html(const QuantOutcome& quant, std::size_t t,
     cell(out, number_text(r.nominal));
     cell(out, number_text(r.accuracy, true));
     cell(out, flags_text(r.flags));
+    cell(out, identification_text(r));
     out += "</tr>\n";
   }
   out += "</tbody></table>";
@@ -208,6 +216,11 @@ std::string matrix_html(const ReportModel& m, const QuantOutcome& quant,
       const QuantRow& r = quant.rows[f * nt + t];
       out += r.flags.empty() ? "<td>" : "<td class=\"flagged\">";
       append_html_text(out, number_text(r.concentration));
+      if (r.identified == tables::kIdentifiedNo) {
+        out += "<br><span class=\"qflags\">";
+        append_html_text(out, identification_text(r));
+        out += "</span>";
+      }
       if (!r.flags.empty()) {
         out += "<br><span class=\"qflags\">";
         append_html_text(out, flags_text(r.flags));

@@ -11,7 +11,9 @@
   D.columns.forEach(function (name, i) { C[name] = i; });
   var ST = C.status, FIT = C.fit_status, RT = C.retention_time, HEIGHT = C.height,
       WIDTH = C.width, AREA = C.area, BASE = C.baseline, R2 = C.r_squared,
-      ITER = C.iterations, POINTS = C.trace_points, FLAGS = C.flags, MSG = C.message;
+      ITER = C.iterations, POINTS = C.trace_points, FLAGS = C.flags, MSG = C.message,
+      IDENT = C.identified, IDFLAGS = C.identification_flags, RI = C.retention_index,
+      MATCH = C.match_score, RMATCH = C.reverse_match;
   // A cell plot's fields by name, as the data block lists them.
   var P = {};
   D.plot_fields.forEach(function (name, i) { P[name] = i; });
@@ -33,6 +35,10 @@
   var DET = C.detection, SN = C.signal_to_noise, IAREA = C.integrated_area,
       PSTART = C.peak_start, PEND = C.peak_end, ASYM = C.asymmetry, COMP = C.component_area;
   function field(r, k) { return k === undefined ? null : r[k]; }
+  // The failed identification criteria in words.
+  var CRITERIA = { rt_shift: "retention time away from the standards'",
+    ion_ratio: "qualifier ion ratio off the standards'", qualifier_sn: "an ion's S/N below 3",
+    not_detected: "no peak detected", spectrum_mismatch: "spectrum does not match the library" };
 
   function el(tag, cls, text) {
     var e = document.createElement(tag);
@@ -77,6 +83,13 @@
   }
   function flagText(r) {
     return labels(r[FLAGS]);
+  }
+  // The verdict for people: empty when no identification was asked for.
+  function identText(r) {
+    if (IDENT === undefined || !r[IDENT]) return "";
+    if (r[IDENT] === "yes") return "identified";
+    var why = r[IDFLAGS].map(function (k) { var w = D.labels[k]; return CRITERIA[w] || w; });
+    return "not identified" + (why.length ? ": " + why.join("; ") : "");
   }
 
   function niceTicks(lo, hi, count) {
@@ -219,7 +232,11 @@
       ["detection", detectionWords(r)], ["shape", shapeWords(r)],
       ["iterations", r[ITER] === null ? "" : String(r[ITER])],
       ["trace points", r[POINTS] === null ? "" : String(r[POINTS])],
-      ["flags", flagText(r) || "none"], ["message", r[MSG]]];
+      ["flags", flagText(r) || "none"], ["message", r[MSG]],
+      ["identification", identText(r)],
+      ["retention index", RI === undefined ? "" : fixed(r[RI], 1)],
+      ["library match", MATCH === undefined || r[MATCH] === null ? ""
+        : r[MATCH] + " (reverse " + r[RMATCH] + ")"]];
     return lines.filter(function (l) { return l[1] !== ""; });
   }
   function showCell(i) {

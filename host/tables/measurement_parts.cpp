@@ -17,6 +17,14 @@ using base::parse_json;
 
 namespace {
 
+// The peak decision joins a line only when one was made, so parts of runs
+// without it keep their bytes.
+void add_decision(RowWriter& w, const IonFit& fit) {
+  if (fit.detection.empty()) return;
+  w.number("signal_to_noise", fit.signal_to_noise);
+  w.text("detection", fit.detection);
+}
+
 // The fits as a JSON array, each an object written like a row.
 std::string fits_json(std::span<const IonFit> fits) {
   std::string out = "[";
@@ -26,6 +34,7 @@ std::string fits_json(std::span<const IonFit> fits) {
     w.text("fit_status", fit.fit_status);
     w.number("area", fit.area);
     w.number("retention_time", fit.retention_time);
+    add_decision(w, fit);
     w.end();
     out.pop_back();  // the line end
   }
@@ -42,9 +51,19 @@ bool read_number(const JsonValue& v, std::string_view key, std::optional<double>
   return true;
 }
 
+// The optional peak decision of an ion.
+bool read_decision(const JsonValue& v, IonFit& fit) {
+  const JsonValue* d = v.find("detection");
+  if (d == nullptr) return true;
+  if (d->kind != JsonValue::Kind::kString) return false;
+  fit.detection = d->text;
+  return read_number(v, "signal_to_noise", fit.signal_to_noise);
+}
+
 struct Record {
   std::string file, target;
   std::vector<IonFit> fits;
+  IonFit quantifier;  // only its peak decision
 };
 
 // One line as a record, or why it is not one.
@@ -59,11 +78,13 @@ std::string read_record(std::string_view line, Record& r) {
     return "not a measurement (file, target and qualifiers are needed)";
   r.file = *file;
   r.target = *target;
+  if (!read_decision(v, r.quantifier))
+    return "a peak decision (detection, signal_to_noise) that is not text and a number";
   for (const JsonValue& item : list->items) {
     IonFit fit;
     const auto status = item.text_at("fit_status");
     if (!status || !read_number(item, "area", fit.area) ||
-        !read_number(item, "retention_time", fit.retention_time))
+        !read_number(item, "retention_time", fit.retention_time) || !read_decision(item, fit))
       return "a qualifier without fit_status or with a value that is not a number";
     fit.fit_status = *status;
     r.fits.push_back(std::move(fit));
@@ -75,6 +96,7 @@ using Key = std::pair<std::string, std::string>;  // file, target
 
 struct Found {
   std::vector<IonFit> fits;
+  IonFit quantifier;
   std::size_t part = 0;
   bool used = false;
 };
@@ -92,7 +114,8 @@ std::string read_part(const TablePart& part, std::size_t p, std::map<Key, Found>
     if (std::string e = read_record(line, r); !e.empty())
       return "line " + std::to_string(n) + ": " + e;
     const auto [it, added] =
-        found.try_emplace({r.file, r.target}, Found{std::move(r.fits), p, false});
+        found.try_emplace({r.file, r.target},
+                          Found{std::move(r.fits), std::move(r.quantifier), p, false});
     if (!added)
       return "line " + std::to_string(n) + ": " + r.file + " / " + r.target +
              " is also in " + parts[it->second.part].name;
@@ -113,6 +136,10 @@ std::string measurements_jsonl(std::span<const ResultRow> rows,
                                              ? std::span<const IonFit>(qualifier_fits[i])
                                              : std::span<const IonFit>();
     w.custom("qualifiers", "", fits_json(fits));
+    IonFit quantifier;
+    quantifier.signal_to_noise = rows[i].signal_to_noise;
+    quantifier.detection = rows[i].detection;
+    add_decision(w, quantifier);
     w.end();
   }
   return out;
@@ -143,16 +170,19 @@ QualifierJoin join_qualifiers(std::span<const ResultRow> rows,
     if (!e.empty()) {
       out.error = e;
       out.per_row.clear();
+      out.quantifiers.clear();
       return out;
     }
     it->second.used = true;
     out.per_row.push_back(std::move(it->second.fits));
+    out.quantifiers.push_back(std::move(it->second.quantifier));
   }
   for (const auto& [key, f] : found) {
     if (f.used) continue;
     out.error = parts[f.part].name + ": " + key.first + " / " + key.second +
                 " is in no table part";
     out.per_row.clear();
+    out.quantifiers.clear();
     return out;
   }
   return out;

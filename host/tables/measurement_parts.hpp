@@ -7,7 +7,9 @@
 // The qualifier list is empty for a target without qualifiers and for a
 // file whose spectra were never read. Numbers are the shortest texts that
 // read back to the same doubles; a non-finite area is null (such a fit never
-// counts). `vxrun merge` reads these parts back beside the table parts and
+// counts). An ion whose peak was decided also carries "signal_to_noise" and
+// "detection" (the quantifier's at the end of the line), which identification
+// in a merge checks as the batch did. `vxrun merge` reads these parts back beside the table parts and
 // joins them to the merged rows, so that the quantitation sees what one
 // batch over all the files saw.
 #pragma once
@@ -28,13 +30,15 @@ struct IonFit {
   std::string fit_status;  // the fit step's status, or the row status when the file failed
   std::optional<double> area;
   std::optional<double> retention_time;
-  // The quantifier's peak decision and the other responses it may be
-  // quantitated by (the measurement parts carry none of these: qualifier
-  // ions are not decided, and a table without decisions leaves them empty).
+  // The ion's peak decision and the other responses the quantifier may be
+  // quantitated by (a table without decisions leaves them empty; the
+  // measurement lines carry the S/N and detection of qualifier ions, which
+  // identification in a merge checks).
   // (Initialised so that the brace lists of three still compile silently.)
   std::string detection = {};
   std::optional<double> integrated_area = {};
   std::optional<double> height = {};
+  std::optional<double> signal_to_noise = {};
 };
 
 // What the batch measured for one file and target.
@@ -51,6 +55,9 @@ std::string measurements_jsonl(std::span<const ResultRow> rows,
 
 struct QualifierJoin {
   std::vector<std::vector<IonFit>> per_row;  // one per merged row
+  // One per merged row: the quantifier's peak decision when its part holds
+  // one (only signal_to_noise and detection are set).
+  std::vector<IonFit> quantifiers;
   std::string error;  // non-empty: names the part or the file; per_row is empty
 };
 

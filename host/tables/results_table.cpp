@@ -60,6 +60,14 @@ constexpr auto kColumns = std::to_array<Column>({
     {"peak_end", &ResultRow::peak_end, false, true},
     {"asymmetry", &ResultRow::asymmetry, false, true},
     {"component_area", &ResultRow::component_area, false, true},
+    {"rt_reference", &ResultRow::rt_reference, false, true},
+    {"rt_shift", &ResultRow::rt_shift, false, true},
+    {"reference_ratios", &ResultRow::reference_ratios, false, true},
+    {"identified", &ResultRow::identified, false, true},
+    {"identification_flags", &ResultRow::identification_flags, false, true},
+    {"retention_index", &ResultRow::retention_index, false, true},
+    {"match_score", &ResultRow::match_score, false, true},
+    {"reverse_match", &ResultRow::reverse_match, false, true},
 });
 
 // The fewest columns a table may have: every column before the first one

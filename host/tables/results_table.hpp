@@ -49,6 +49,11 @@ inline constexpr std::string_view kFlagRtOutsideRun = "rt_outside_run";
 
 // Values of the detection column are peaks::kDetected / kNotDetected.
 
+// Values of the identified column; empty when no identification was asked
+// for, so that a table without the criteria never reads as "not identified".
+inline constexpr std::string_view kIdentifiedYes = "yes";
+inline constexpr std::string_view kIdentifiedNo = "no";
+
 // Values of the fit_status column that the host acts on, as the fit step
 // writes them: only a success has a curve and an area to use, and a window
 // without a local peak has no baseline worth drawing.
@@ -87,6 +92,18 @@ struct ResultRow {
   std::optional<double> peak_start, peak_end;  // minutes
   std::optional<double> asymmetry;             // As at 10 % height
   std::optional<double> component_area;        // --deconvolve on a coelution
+  // Identification (empty cells when it was not asked for): the reference
+  // time and qualifier ratios of the sequence, the shift from that time, the
+  // verdict and the criteria that failed.
+  std::optional<double> rt_reference;
+  std::optional<double> rt_shift;
+  std::string reference_ratios;  // "MZ:PERCENT" per qualifier, joined with ';'
+  std::string identified;        // kIdentifiedYes, kIdentifiedNo or empty
+  std::vector<std::string> identification_flags;
+  std::optional<double> retention_index;  // of retention_time, with --ladder
+  // Library match of the peak's spectrum (0..999), with a .msp --library.
+  std::optional<int64_t> match_score;
+  std::optional<int64_t> reverse_match;
 
   bool operator==(const ResultRow&) const = default;
 };

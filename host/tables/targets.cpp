@@ -26,9 +26,9 @@ namespace {
 
 enum class Column {
   kName, kMz, kRt, kMzTol, kRtTol, kExact, kMaxIter,
-  kQualifiers, kQualifierTol, kMzTolPpm, kIstd
+  kQualifiers, kQualifierTol, kMzTolPpm, kIstd, kRi, kRiTol, kLibraryName
 };
-constexpr std::size_t kColumnCount = 11;
+constexpr std::size_t kColumnCount = 14;
 
 struct ColumnName {
   std::string_view name;
@@ -36,7 +36,7 @@ struct ColumnName {
 };
 
 // Accepted spellings; the first of each column is the documented one.
-constexpr std::array<ColumnName, 20> kColumnNames{{
+constexpr std::array<ColumnName, 24> kColumnNames{{
     {"name", Column::kName},
     {"compound", Column::kName},
     {"mz", Column::kMz},
@@ -57,6 +57,10 @@ constexpr std::array<ColumnName, 20> kColumnNames{{
     {"mz_tol_ppm", Column::kMzTolPpm},
     {"istd", Column::kIstd},
     {"internal_standard", Column::kIstd},
+    {"ri", Column::kRi},
+    {"retention_index", Column::kRi},
+    {"ri_tol", Column::kRiTol},
+    {"library_name", Column::kLibraryName},
 }};
 
 std::optional<Column> column_of(std::string_view header) {
@@ -233,7 +237,8 @@ class TargetsReader {
       if (!col) {
         error(line_no_, "unknown column '" + h +
                             "' (expected name, mz, rt, mz_tol, rt_tol, exact, max_iter, "
-                            "qualifiers, qualifier_tol, mz_tol_ppm, istd)");
+                            "qualifiers, qualifier_tol, mz_tol_ppm, istd, ri, ri_tol, "
+                            "library_name)");
         continue;
       }
       const auto k = static_cast<std::size_t>(*col);
@@ -242,8 +247,9 @@ class TargetsReader {
       columns_.push_back(*col);
     }
     if (!seen[static_cast<std::size_t>(Column::kMz)] ||
-        !seen[static_cast<std::size_t>(Column::kRt)]) {
-      error(line_no_, "the header needs at least the columns mz and rt");
+        (!seen[static_cast<std::size_t>(Column::kRt)] &&
+         !seen[static_cast<std::size_t>(Column::kRi)])) {
+      error(line_no_, "the header needs at least the columns mz and rt (or ri)");
     }
     return out_.errors.empty();
   }
@@ -261,14 +267,19 @@ class TargetsReader {
       if (!read_cell(columns_[i], cells_[i], t)) return;
       given[static_cast<std::size_t>(columns_[i])] = true;
     }
-    if (!given[static_cast<std::size_t>(Column::kMz)] ||
-        !given[static_cast<std::size_t>(Column::kRt)]) {
-      return error(line_no_, "mz and rt are required");
+    t.rt_given = given[static_cast<std::size_t>(Column::kRt)];
+    if (!given[static_cast<std::size_t>(Column::kMz)] || (!t.rt_given && !t.ri)) {
+      return error(line_no_, "mz and rt (or ri) are required");
     }
+    if (t.ri && (!std::isfinite(*t.ri) || *t.ri < 0.0))
+      return error(line_no_, "ri must be a finite number of 0 or more");
+    if (t.ri_tol && (!std::isfinite(*t.ri_tol) || *t.ri_tol < 0.0))
+      return error(line_no_, "ri_tol must be a finite number of 0 or more");
     if (const auto problem = quantitation_problem(t, given[static_cast<std::size_t>(Column::kMzTol)]))
       return error(line_no_, *problem);
     if (const auto problem = target_problem(t)) return error(line_no_, *problem);
-    if (t.name.empty()) t.name = shortest_text(t.mz) + "@" + shortest_text(t.rt);
+    if (t.name.empty())
+      t.name = shortest_text(t.mz) + "@" + (t.rt_given ? shortest_text(t.rt) : "RI" + shortest_text(*t.ri));
     if (!names_.insert(t.name).second) {
       return error(line_no_, "target name '" + t.name + "' used twice");
     }
@@ -328,6 +339,21 @@ class TargetsReader {
       }
       case Column::kIstd:
         t.istd = cell;
+        return true;
+      case Column::kRi: {
+        double ri = 0.0;
+        ok = number(ri);
+        if (ok) t.ri = ri;
+        break;
+      }
+      case Column::kRiTol: {
+        double tol = 0.0;
+        ok = number(tol);
+        if (ok) t.ri_tol = tol;
+        break;
+      }
+      case Column::kLibraryName:
+        t.library_name = cell;
         return true;
     }
     if (!ok) error(line_no_, "'" + cell + "' is not a number");

@@ -1,6 +1,8 @@
 // Targets: the compounds to look for in every file, one per row of a TSV or
 // CSV table with a header (name, mz, rt and optionally mz_tol, rt_tol, exact,
-// max_iter, and for quantitation qualifiers, qualifier_tol, mz_tol_ppm, istd).
+// max_iter, and for quantitation qualifiers, qualifier_tol, mz_tol_ppm, istd;
+// for identification ri, ri_tol, library_name). A row may give ri instead of
+// rt: its window then needs a ladder.
 // Empty optional cells take the command line's defaults. Errors name the
 // source and line so a typo in a 300-row table is easy to find.
 #pragma once
@@ -49,6 +51,12 @@ struct Target {
   double qualifier_tol = kDefaultQualifierTolerance;
   std::optional<double> mz_tol_ppm;  // set: the m/z window scales with each ion's m/z
   std::string istd;                  // the internal standard's target name, or empty
+  // Given by retention index: with a ladder, the window is placed at the time
+  // ri elutes in that run (rt and rt_tol are then set from ri and ri_tol).
+  std::optional<double> ri = {};
+  std::optional<double> ri_tol = {};  // index units; empty: the default (10)
+  std::string library_name = {};      // the .msp entry; empty: the target's name
+  bool rt_given = true;               // false: rt waits for the ladder
 };
 
 // The m/z tolerance (Da) a trace of ion mz uses for this target.

@@ -58,13 +58,27 @@ class Row(TypedDict):
     peak_end: Optional[float]
     asymmetry: Optional[float]
     component_area: Optional[float]
+    # Identification (vxrun with --samples, --rt-id-tol, --ratio-tol,
+    # --library FILE.msp): empty here, where the package does not judge peaks.
+    rt_reference: Optional[float]
+    rt_shift: Optional[float]
+    reference_ratios: str
+    identified: str
+    identification_flags: list[str]
+    retention_index: Optional[float]  # with a ladder
+    match_score: Optional[int]
+    reverse_match: Optional[int]
 
 
 COLUMNS = tuple(Row.__annotations__)
-_INTEGER_COLUMNS = ("spectra", "trace_points", "iterations")
+_INTEGER_COLUMNS = ("spectra", "trace_points", "iterations", "match_score", "reverse_match")
 _FLOAT_COLUMNS = ("mz", "rt", "max_intensity", "retention_time", "height", "width",
                   "area", "baseline", "r_squared", "signal_to_noise", "integrated_area",
-                  "peak_start", "peak_end", "asymmetry", "component_area")
+                  "peak_start", "peak_end", "asymmetry", "component_area", "rt_reference",
+                  "rt_shift", "retention_index")
+# The flag a row gains when its retention index lies outside the ladder.
+FLAG_RI_EXTRAPOLATED = "ri_extrapolated"
+LadderArg = Union[PathArg, Iterable[tuple[int, float]], None]
 TargetsArg = Union[Iterable[TargetLike], PathArg, Any]
 FilesArg = Union[Iterable[PathArg], PathArg]
 
@@ -174,7 +188,9 @@ def problem_row(file: str, target: Target, status: str, message: str) -> Row:
                width=None, area=None, baseline=None, r_squared=None, iterations=None,
                flags=[], message=message, signal_to_noise=None, detection=None,
                integrated_area=None, peak_start=None, peak_end=None, asymmetry=None,
-               component_area=None, review=None, review_digest=None)
+               component_area=None, review=None, review_digest=None, rt_reference=None,
+               rt_shift=None, reference_ratios="", identified="", identification_flags=[],
+               retention_index=None, match_score=None, reverse_match=None)
 
 
 def make_row(file: str, ing: Ingestion, target: Target, run: Optional[TargetRun]) -> Row:
@@ -296,15 +312,67 @@ def _file_rows(lib: StepLibrary, f: BatchFile, targets: list[Target],
             for i, t in enumerate(targets)]
 
 
+def read_ladder(ladder: LadderArg) -> list[tuple[int, float]]:
+    """An alkane ladder as (carbon, rt) pairs: from a table with the columns
+    carbon and rt (tab- or comma-delimited, as ``vxrun ladder`` writes it) or
+    from pairs. Raises ValueError for fewer than two alkanes or carbon numbers
+    or times that do not increase."""
+    if isinstance(ladder, (str, os.PathLike)):
+        with open(ladder, encoding="utf-8-sig") as f:
+            lines = [l.strip() for l in f if l.strip() and not l.startswith("#")]
+        if not lines:
+            raise ValueError(f"{os.fspath(ladder)}: no header row")
+        sep = "\t" if "\t" in lines[0] else ","
+        head = [h.strip().lower() for h in lines[0].split(sep)]
+        if sorted(head) not in (["carbon", "rt"], ["carbon", "retention_time"]):
+            raise ValueError(f"{os.fspath(ladder)}:1: the columns must be carbon and rt")
+        c, t = head.index("carbon"), 1 - head.index("carbon")
+        pairs = [(int(cells[c]), float(cells[t]))
+                 for cells in (l.split(sep) for l in lines[1:])]
+    else:
+        pairs = [(int(c), float(t)) for c, t in (ladder or [])]
+    if len(pairs) < 2:
+        raise ValueError(f"a ladder needs at least two alkanes (it has {len(pairs)})")
+    for (c0, t0), (c1, t1) in zip(pairs, pairs[1:]):
+        if not (c1 > c0 and t1 > t0 and math.isfinite(t1)):
+            raise ValueError(f"the ladder's carbon numbers and times must increase (C{c1})")
+    return pairs
+
+
+def retention_index(ladder: list[tuple[int, float]], rt: float) -> tuple[float, bool]:
+    """van den Dool and Kratz between the bracketing alkanes; outside the
+    ladder the first or last pair is extended (and the second value says
+    so), as vxrun does."""
+    i = 0
+    while i + 2 < len(ladder) and rt >= ladder[i + 1][1]:
+        i += 1
+    (n, tn), (big_n, tbig) = ladder[i], ladder[i + 1]
+    ri = 100.0 * (n + (big_n - n) * (rt - tn) / (tbig - tn))
+    return ri, rt < ladder[0][1] or rt > ladder[-1][1]
+
+
+def _add_indices(rows: list[Row], ladder: list[tuple[int, float]]) -> None:
+    for row in rows:
+        rt = row["retention_time"]
+        if rt is None or not math.isfinite(rt):
+            continue
+        row["retention_index"], outside = retention_index(ladder, rt)
+        if outside:
+            row["flags"].append(FLAG_RI_EXTRAPOLATED)
+
+
 def batch_rows(files: FilesArg, targets: TargetsArg, jobs: int = 2,
-               library: Union[StepLibrary, PathArg, None] = None, *,
+               library: Union[StepLibrary, PathArg, None] = None,
+               ladder: LadderArg = None, *,
                min_sn: float = DecisionOptions.min_sn,
                min_points: int = DecisionOptions.min_points,
                deconvolve: bool = False) -> list[Row]:
     """The rows of batch() as dicts (None for absent values, flags a list),
     equal to ``json.loads`` of each line of ``vxrun batch --jsonl`` with the
-    same --min-sn, --min-points and --deconvolve."""
+    same --min-sn, --min-points and --deconvolve (with ``ladder``, of
+    ``vxrun batch --ladder``)."""
     options = DecisionOptions(min_sn, min_points, bool(deconvolve))
+    alkanes = read_ladder(ladder) if ladder is not None else None
     lib = library if isinstance(library, StepLibrary) else Library(library)
     peaks = peaks_library(lib.path)
     wanted = as_targets(targets)
@@ -322,11 +390,15 @@ def batch_rows(files: FilesArg, targets: TargetsArg, jobs: int = 2,
                 with helpers.slots:
                     return _file_rows(lib, f, wanted, helpers, peaks, options)
             per_file = list(pool.map(job, inputs))
-    return [row for rows in per_file for row in rows]
+    rows = [row for rows in per_file for row in rows]
+    if alkanes is not None:
+        _add_indices(rows, alkanes)
+    return rows
 
 
 def batch(files: FilesArg, targets: TargetsArg, jobs: int = 2,
-          library: Union[StepLibrary, PathArg, None] = None, *,
+          library: Union[StepLibrary, PathArg, None] = None,
+          ladder: LadderArg = None, *,
           min_sn: float = DecisionOptions.min_sn,
           min_points: int = DecisionOptions.min_points,
           deconvolve: bool = False) -> "pd.DataFrame":
@@ -339,12 +411,15 @@ def batch(files: FilesArg, targets: TargetsArg, jobs: int = 2,
     max_intensity, fit_status, retention_time, height, width, area,
     baseline, r_squared, iterations, flags (a list), message,
     signal_to_noise, detection, integrated_area, peak_start, peak_end,
-    asymmetry, component_area. min_sn, min_points and deconvolve are vxrun's
-    --min-sn, --min-points and --deconvolve: a ``not_detected`` row keeps its
-    fitted numbers as evidence, never as an amount. A file that
-    cannot be used gets rows that say why (``status``) and never stops the
-    batch. Absent numbers are NaN (``<NA>`` in the integer columns)."""
-    return to_frame(batch_rows(files, targets, jobs, library, min_sn=min_sn,
+    asymmetry, component_area, review, review_digest, then the identification
+    columns (empty here: vxrun fills them) and retention_index, which
+    ``ladder`` (a ladder table's path or (carbon, rt) pairs) fills. min_sn,
+    min_points and deconvolve are vxrun's --min-sn, --min-points and
+    --deconvolve: a ``not_detected`` row keeps its fitted numbers as
+    evidence, never as an amount. A file that cannot be used gets rows that
+    say why (``status``) and never stops the batch. Absent numbers are NaN
+    (``<NA>`` in the integer columns)."""
+    return to_frame(batch_rows(files, targets, jobs, library, ladder, min_sn=min_sn,
                                min_points=min_points, deconvolve=deconvolve))
 
 

@@ -49,6 +49,11 @@ class Target:
     qualifier_tol: float = DEFAULT_QUALIFIER_TOL
     mz_tol_ppm: Optional[float] = None
     istd: Optional[str] = None
+    # Identification columns, kept as read (vxrun places ri windows with
+    # --ladder and matches library_name with --library FILE.msp).
+    ri: Optional[float] = None
+    ri_tol: Optional[float] = None
+    library_name: Optional[str] = None
 
     def __post_init__(self) -> None:
         self.mz, self.rt = float(self.mz), float(self.rt)
@@ -131,9 +136,10 @@ COLUMN_NAMES = {
     "exact_match": "exact", "max_iter": "max_iter", "max_iterations": "max_iter",
     "iterations": "max_iter", "qualifiers": "qualifiers", "qualifier_tol": "qualifier_tol",
     "mz_tol_ppm": "mz_tol_ppm", "istd": "istd", "internal_standard": "istd",
+    "ri": "ri", "retention_index": "ri", "ri_tol": "ri_tol", "library_name": "library_name",
 }
 _EXPECTED = ("expected name, mz, rt, mz_tol, rt_tol, exact, max_iter, qualifiers, "
-             "qualifier_tol, mz_tol_ppm, istd")
+             "qualifier_tol, mz_tol_ppm, istd, ri, ri_tol, library_name")
 _NUMBER = re.compile(r"-?(?:(?:[0-9]+\.?[0-9]*|\.[0-9]+)(?:[eE][+-]?[0-9]+)?"
                      r"|(?i:inf(?:inity)?|nan(?:\([A-Za-z0-9_]*\))?))\Z")
 _INTEGER = re.compile(r"-?[0-9]+\Z")
@@ -213,7 +219,7 @@ def parse_qualifiers(cell: str) -> tuple[Qualifier, ...]:
 
 def _from_text(column: str, cell: str) -> Any:
     """A table cell as the value of its Target field."""
-    if column in ("name", "istd"):
+    if column in ("name", "istd", "library_name"):
         return cell
     if column == "exact":
         if cell.lower() in _TRUE + _FALSE:
@@ -237,7 +243,7 @@ def _from_frame(column: str, value: Any) -> Any:
     as the value it is (a float max_iter must be whole)."""
     if isinstance(value, str):
         return _from_text(column, value.strip(_BLANKS))
-    if column in ("name", "istd"):
+    if column in ("name", "istd", "library_name"):
         return str(value)
     if column == "max_iter" and not (math.isfinite(float(value))
                                      and float(value) == int(value)):
@@ -272,8 +278,8 @@ class _Reader:
                 self.error(line, f"column '{name}' given twice")
             seen.add(column)
             self.columns.append(column)
-        if not {"mz", "rt"} <= seen:
-            self.error(line, "the header needs at least the columns mz and rt")
+        if "mz" not in seen or not ({"rt", "ri"} & seen):
+            self.error(line, "the header needs at least the columns mz and rt (or ri)")
         return not self.errors
 
     def row(self, line: Any, cells: Sequence[Any], read: Callable[[str, Any], Any]) -> None:
@@ -286,8 +292,14 @@ class _Reader:
                     values[column] = read(column, cell)
         except ValueError as e:
             return self.error(line, str(e))
-        if "mz" not in values or "rt" not in values:
-            return self.error(line, "mz and rt are required")
+        if "mz" not in values or ("rt" not in values and "ri" not in values):
+            return self.error(line, "mz and rt (or ri) are required")
+        for key in ("ri", "ri_tol"):
+            if key in values and not (math.isfinite(values[key]) and values[key] >= 0):
+                return self.error(line, f"{key} must be a finite number of 0 or more")
+        if "rt" not in values:
+            return self.error(line, "a target given by ri alone needs a ladder to place its "
+                                    "window: run vxrun with --ladder")
         if "mz_tol_ppm" in values and "mz_tol" in values:
             return self.error(line, "give mz_tol (Da) or mz_tol_ppm, not both")
         try:

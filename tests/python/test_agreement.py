@@ -184,3 +184,22 @@ def test_targets_table_path_and_frame_give_vxrun_rows(lib, example, vxrun, tmp_p
     sep = "\t" if path.suffix == ".tsv" else ","
     frame = pd.read_csv(path, sep=sep, comment="#", encoding="utf-8-sig")
     assert vx_steps.batch_rows(example, frame, jobs=1, library=lib) == theirs
+
+
+def test_ladder_gives_vxrun_retention_indices(lib, example, vxrun, tmp_path):
+    """The retention index of every row (and its flag outside the ladder)
+    as ``vxrun batch --ladder`` writes them, from a table and from pairs."""
+    ladder = tmp_path / "ladder.tsv"
+    ladder.write_text("carbon\trt\n8\t1.1\n9\t1.3\n11\t1.45\n")
+    write_targets(tmp_path / "targets.tsv", TARGETS)
+    vxrun("batch", example, "--targets", tmp_path / "targets.tsv", "--ladder", ladder, "-q",
+          "--jsonl", tmp_path / "rows.jsonl")
+    theirs = read_jsonl(tmp_path / "rows.jsonl")
+    assert any(r["retention_index"] is not None for r in theirs)
+    assert any("ri_extrapolated" in r["flags"] for r in theirs)
+    ours = vx_steps.batch_rows(example, TARGETS, jobs=1, library=lib, ladder=ladder)
+    assert ours == theirs
+    pairs = [(8, 1.1), (9, 1.3), (11, 1.45)]
+    assert vx_steps.batch_rows(example, TARGETS, jobs=1, library=lib, ladder=pairs) == theirs
+    with pytest.raises(ValueError, match="at least two alkanes"):
+        vx_steps.batch_rows(example, TARGETS, jobs=1, library=lib, ladder=[(8, 1.1)])

@@ -320,7 +320,7 @@ TEST(Vxrun, TargetsTableProblemsHaveTheirOwnCodes) {
   std::ofstream(dir / "bad.csv") << "name,mz,rt\nA,73\n";
   const ProcessRun bad = vxrun({"batch", "x.mzML", "--targets", dir / "bad.csv"});
   EXPECT_EQ(bad.code, 65);
-  EXPECT_NE(bad.err.find("bad.csv:2: mz and rt are required"), std::string::npos)
+  EXPECT_NE(bad.err.find("bad.csv:2: mz and rt (or ri) are required"), std::string::npos)
       << bad.err;
   EXPECT_EQ(vxrun({"batch", "x.mzML", "--targets", dir / "absent.csv"}).code, 66);
 }
@@ -723,14 +723,22 @@ TEST(Vxrun, QuantitationOfAGeneratedSequence) {
     double amount;
     double ratios[2];  // generated qualifier ratios, %
   };
+  // sample2's B fails the ion ratio against the standards' (80 % against
+  // 50 %): it is not identified and keeps no concentration.
   const Truth truths[] = {{"sample1.mzML.gz", "A", 7, {35, 12.5}},
                           {"sample1.mzML.gz", "B", 12, {50, 20}},
                           {"sample2.mzML.gz", "A", 15, {35, 12.5}},
-                          {"sample2.mzML.gz", "B", 30, {80, 20}}};
+                          {"sample2.mzML.gz", "B", 0, {80, 20}}};
   for (const Truth& t : truths) {
     SCOPED_TRACE(std::string(t.file) + " " + t.target);
     const JsonValue& v = row(t.file, t.target);
-    EXPECT_NEAR(v.number_at("concentration").value_or(0), t.amount, 0.05 * t.amount);
+    if (t.amount == 0) {
+      EXPECT_FALSE(v.number_at("concentration").has_value());
+      EXPECT_EQ(v.text_at("identified").value_or(""), "no");
+    } else {
+      EXPECT_NEAR(v.number_at("concentration").value_or(0), t.amount, 0.05 * t.amount);
+      EXPECT_EQ(v.text_at("identified").value_or(""), "yes");
+    }
     const auto& qualifiers = v.find("qualifiers")->items;
     ASSERT_EQ(qualifiers.size(), 2u);
     for (std::size_t i = 0; i < 2; ++i) {
@@ -739,7 +747,7 @@ TEST(Vxrun, QuantitationOfAGeneratedSequence) {
     }
   }
   EXPECT_EQ(flags(row("sample1.mzML.gz", "B")), "");
-  EXPECT_EQ(flags(row("sample2.mzML.gz", "B")), "qualifier_ratio_out_of_tolerance,");
+  EXPECT_EQ(flags(row("sample2.mzML.gz", "B")), "qualifier_ratio_out_of_tolerance,ion_ratio,");
   EXPECT_NE(flags(row("sample3.mzML.gz", "A")).find("above_range"), std::string::npos);
   EXPECT_NE(flags(row("sample3.mzML.gz", "B")).find("above_range"), std::string::npos);
   EXPECT_NE(flags(row("blank.mzML.gz", "A")).find("blank_above_threshold"), std::string::npos);
@@ -777,6 +785,180 @@ TEST(Vxrun, QuantitationOfAGeneratedSequence) {
     EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
   }
   EXPECT_EQ(plots, 3u);
+}
+
+// The identification sequence (tests/data/ident/make_sequence.sh): the
+// standards' mean time and ratios are the references, so sample_shift (0.15
+// min late) and sample_ratio (147 at twice the standards' ratio) are not
+// identified and lose their concentrations; the rest are, although the
+// targets table's rt and 147 ratio would have rejected them. Without the
+// sample list the table's values are the references.
+TEST(Vxrun, IdentificationAgainstTheSequencesStandards) {
+  REQUIRE_CHAIN_STEPS();
+  const fs::path data = vx::testing::test_data("ident");
+  TempDir dir;
+  const ProcessRun r = vxrun({"batch", data.string(), "--targets", data / "targets.tsv",
+                              "--samples", data / "samples.tsv", "--jsonl", dir / "r.jsonl",
+                              "--table", dir / "r.tsv", "--quant-jsonl", dir / "q.jsonl",
+                              "--measurements", dir / "m.jsonl", "-q"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  const auto rows = rows_of(read_file(dir / "r.jsonl"));
+  const auto quant = rows_of(read_file(dir / "q.jsonl"));
+  struct Case {
+    const char* file;
+    const char* identified;
+    const char* failed;
+  };
+  const Case cases[] = {{"std1", "yes", ""},          {"std2", "yes", ""},
+                        {"std3", "yes", ""},          {"sample_ok", "yes", ""},
+                        {"sample_shift", "no", "rt_shift,"},
+                        {"sample_ratio", "no", "ion_ratio,"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    const std::string key = (data / (std::string(c.file) + ".mzML.gz")).string() + "|A";
+    const JsonValue& v = rows.at(key);
+    EXPECT_EQ(v.text_at("identified").value_or("?"), c.identified);
+    std::string failed;
+    for (const JsonValue& f : v.find("identification_flags")->items) failed += f.text + ",";
+    EXPECT_EQ(failed, c.failed);
+    EXPECT_NEAR(v.number_at("rt_reference").value_or(0), 1.52, 0.002);
+    const JsonValue& q = quant.at(key);
+    EXPECT_EQ(q.text_at("identified").value_or("?"), c.identified);
+    EXPECT_EQ(q.number_at("concentration").has_value(), std::string(c.identified) == "yes");
+  }
+  const JsonValue& shift = rows.at((data / "sample_shift.mzML.gz").string() + "|A");
+  EXPECT_NEAR(shift.number_at("rt_shift").value_or(0), 0.15, 0.002);
+  EXPECT_EQ(shift.text_at("reference_ratios").value_or("").substr(0, 6), "147:34");
+
+  // Merged parts identify as the batch did (the parts carry the decisions).
+  const ProcessRun m = vxrun({"merge", "-q", dir / "r.tsv", "--targets", data / "targets.tsv",
+                              "--samples", data / "samples.tsv", "--measurements",
+                              dir / "m.jsonl", "--table", dir / "merged.tsv"});
+  ASSERT_EQ(m.code, 0) << m.err;
+  EXPECT_EQ(read_file(dir / "merged.tsv"), read_file(dir / "r.tsv"));
+
+  // Without standards the table's rt (1.40) rejects every peak at 1.52.
+  const ProcessRun table_only =
+      vxrun({"chain", (data / "sample_ok.mzML.gz").string(), "--mz", "73", "--rt", "1.40",
+             "--rt-tol", "0.4", "--rt-id-tol", "0.1"});
+  EXPECT_EQ(table_only.code, 0) << table_only.err;
+  EXPECT_NE(table_only.out.find("identified      no (rt_shift)"), std::string::npos)
+      << table_only.out;
+}
+
+// The ladder run (tests/data/ident/ladder): vxrun ladder numbers its alkanes
+// and says C13 is missing; with that ladder a target given by retention
+// index alone is found in every file and each row carries its index.
+TEST(Vxrun, LadderAndRetentionIndexTargets) {
+  REQUIRE_CHAIN_STEPS();
+  const fs::path data = vx::testing::test_data("ident");
+  TempDir dir;
+  const ProcessRun l = vxrun({"ladder", (data / "ladder" / "alkanes.mzML.gz").string(),
+                              "--first", "C10", "-o", dir / "ladder.tsv"});
+  ASSERT_EQ(l.code, 0) << l.err;
+  EXPECT_NE(l.err.find("missing alkane C13"), std::string::npos) << l.err;
+  const auto lines = lines_of(read_file(dir / "ladder.tsv"));
+  ASSERT_EQ(lines.size(), 5u);
+  const double truth[][2] = {{10, 0.98}, {11, 1.25}, {12, 1.55}, {14, 2.17}};
+  for (std::size_t i = 0; i < 4; ++i) {
+    std::istringstream row(lines[i + 1]);
+    double carbon = 0, rt = 0;
+    row >> carbon >> rt;
+    EXPECT_EQ(carbon, truth[i][0]);
+    EXPECT_NEAR(rt, truth[i][1], 0.002);
+  }
+  const ProcessRun r = vxrun({"batch", data.string(), "--targets", data / "targets_ri.tsv",
+                              "--ladder", dir / "ladder.tsv", "--jsonl", dir / "r.jsonl",
+                              "--table", dir / "r.tsv", "-q"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  const auto rows = rows_of(read_file(dir / "r.jsonl"));
+  // 1.52 min lies 0.27 of the 0.30 min from C11 to C12: RI 1190.
+  const JsonValue& ok = rows.at((data / "sample_ok.mzML.gz").string() + "|A");
+  EXPECT_EQ(ok.text_at("fit_status").value_or(""), "success");
+  EXPECT_NEAR(ok.number_at("retention_index").value_or(0), 1190, 1.0);
+  EXPECT_EQ(ok.text_at("identified").value_or("?"), "");  // no criteria asked for
+}
+
+// A full-scan run and a library of its compounds' true spectra
+// (tests/data/library): a peak scores high against its own entry and is
+// flagged spectrum_mismatch against another compound's.
+TEST(Vxrun, LibraryMatchOfFullScanPeaks) {
+  REQUIRE_CHAIN_STEPS();
+  const fs::path data = vx::testing::test_data("library");
+  TempDir dir;
+  const ProcessRun r =
+      vxrun({"batch", (data / "fullscan.mzML.gz").string(), "--targets", data / "targets.tsv",
+             "--library", data / "library.msp", "--jsonl", dir / "r.jsonl", "--table",
+             dir / "r.tsv", "-q"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  const auto rows = rows_of(read_file(dir / "r.jsonl"));
+  const auto row = [&](const char* target) -> const JsonValue& {
+    return rows.at((data / "fullscan.mzML.gz").string() + "|" + target);
+  };
+  EXPECT_GE(row("A").number_at("match_score").value_or(0), 900);
+  EXPECT_GE(row("A").number_at("reverse_match").value_or(0), 900);
+  EXPECT_EQ(row("A").text_at("identified").value_or(""), "yes");
+  EXPECT_GE(row("B").number_at("match_score").value_or(0), 900);
+  EXPECT_LT(row("A_as_B").number_at("match_score").value_or(999), 700);
+  EXPECT_EQ(row("A_as_B").text_at("identified").value_or(""), "no");
+  EXPECT_EQ(row("A_as_B").find("identification_flags")->items.at(0).text, "spectrum_mismatch");
+  // The same peak against the whole library: its own entry first.
+  const ProcessRun s = vxrun({"search", (data / "fullscan.mzML.gz").string(), "--mz", "131",
+                              "--rt", "1.235", "--library", data / "library.msp"});
+  ASSERT_EQ(s.code, 0) << s.err;
+  const auto hits = lines_of(s.out);
+  ASSERT_EQ(hits.size(), 3u);
+  EXPECT_EQ(hits[0], "rank\tname\tmatch_score\treverse_match\tretention_index");
+  const auto score = [&](const char* key) {
+    return std::to_string(static_cast<int>(row("A").number_at(key).value_or(-1)));
+  };
+  EXPECT_EQ(hits[1], "1\tA\t" + score("match_score") + "\t" + score("reverse_match") + "\t");
+}
+
+// Damaged identification inputs stop the run before any file is read, each
+// with a message that names the culprit.
+TEST(Vxrun, IdentificationInputProblems) {
+  const fs::path ident = vx::testing::test_data("ident");
+  const fs::path library = vx::testing::test_data("library");
+  TempDir dir;
+  std::ofstream(dir / "one.tsv") << "carbon\trt\n10\t1.0\n";
+  std::ofstream(dir / "ladder.tsv") << "carbon\trt\n10\t1.0\n11\t1.3\n12\t1.6\n";
+  std::ofstream(dir / "far.tsv") << "name\tmz\tri\nA\t73\t1500\n";
+  std::ofstream(dir / "bad.msp") << "Name: A\nNum Peaks: 3\n41 999\n43 x\n\n";
+  std::ofstream(dir / "lib.msp") << "Name: Other\nNum Peaks: 1\n41 999\n";
+  const std::string file = (ident / "sample_ok.mzML.gz").string();
+  struct Case {
+    std::vector<std::string> args;
+    int code;
+    std::string says;
+  };
+  const Case cases[] = {
+      {{"batch", file, "--targets", ident / "targets.tsv", "--ladder", dir / "one.tsv"},
+       65, "one.tsv:2: a ladder needs at least two alkanes"},
+      {{"batch", file, "--targets", dir / "far.tsv", "--ladder", dir / "ladder.tsv"},
+       65, "target 'A': ri 1500 ± 10 lies outside the ladder (C10 to C12"},
+      {{"batch", file, "--targets", dir / "far.tsv"}, 65, "give --ladder"},
+      {{"batch", file, "--targets", ident / "targets.tsv", "--ladder", dir / "absent.tsv"},
+       66, "cannot read the ladder"},
+      {{"chain", file, "--targets", library / "targets.tsv", "--library", dir / "bad.msp"},
+       65, "bad.msp:4:"},
+      {{"batch", file, "--targets", ident / "targets.tsv", "--library", dir / "lib.msp"},
+       65, "target 'A': no entry named 'A' in"},
+      {{"ladder", file, "--first", "C8"}, 1, "fewer than two alkanes"},
+      {{"ladder", file}, 64, "--first"},
+      {{"search", file, "--mz", "73", "--rt", "1.5"}, 64, "search needs --library"},
+      {{"search", (library / "fullscan.mzML.gz").string(), "--mz", "999", "--mz-tol", "0.1",
+        "--rt", "1.2", "--library", library / "library.msp"},
+       1, "no peak of m/z 999 fitted near 1.2 min"},
+  };
+  for (const Case& c : cases) {
+    std::string trace;
+    for (const std::string& a : c.args) trace += a + " ";
+    SCOPED_TRACE(trace);
+    const ProcessRun r = vxrun(c.args);
+    EXPECT_EQ(r.code, c.code) << r.err;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+  }
 }
 
 // Quantitating merged parts gives the batch's bytes; measurement parts,
@@ -867,10 +1049,11 @@ TEST(Vxrun, SampleListProblemsStopTheBatch) {
                    dir / "absent.tsv", "--quant", dir / "q.tsv"})
                 .code,
             66);
+  // A sample list alone serves identification, so it is read and checked too.
   EXPECT_EQ(vxrun({"batch", "x.mzML", "--targets", data / "targets.tsv", "--samples",
                    dir / "s.tsv"})
                 .code,
-            64);
+            65);
 }
 
 // The terminal shows values rounded for reading (retention time 4 decimals,

@@ -87,6 +87,36 @@ TEST(MeasurementParts, RoundTripOverAnySplit) {
   EXPECT_FALSE(j.per_row[0][0].area.has_value());
 }
 
+// The peak decisions travel with the fits (a merge identifies with them);
+// lines without them read as before, and a damaged one is named.
+TEST(MeasurementParts, PeakDecisionsRoundTrip) {
+  std::vector<ResultRow> rows{row("a.mzML", "Q")};
+  rows[0].signal_to_noise = 41.5;
+  rows[0].detection = "detected";
+  IonFit decided = fit("success", 2.0, 1.0);
+  decided.signal_to_noise = 2.5;
+  decided.detection = "not_detected";
+  const std::vector<std::vector<IonFit>> fits{{decided, fit("success", 3.0, 1.0)}};
+  const std::vector<Target> t{target("Q", 2)};
+  const std::string text = measurements_jsonl(rows, fits);
+  const std::vector<TablePart> parts{{"p", text}};
+  const QualifierJoin j = join_qualifiers(rows, t, parts);
+  ASSERT_EQ(j.error, "");
+  ASSERT_EQ(j.quantifiers.size(), 1u);
+  EXPECT_EQ(j.quantifiers[0].signal_to_noise, 41.5);
+  EXPECT_EQ(j.quantifiers[0].detection, "detected");
+  EXPECT_EQ(j.per_row[0][0].signal_to_noise, 2.5);
+  EXPECT_EQ(j.per_row[0][0].detection, "not_detected");
+  EXPECT_EQ(j.per_row[0][1].detection, "");  // undecided: written as before
+  const std::size_t second = text.find("\"area\":3");
+  EXPECT_EQ(text.substr(second, text.find('}', second) - second).find("signal_to_noise"),
+            std::string::npos);
+  const std::vector<TablePart> bad{
+      {"p", "{\"file\":\"a.mzML\",\"target\":\"Q\",\"qualifiers\":[],\"detection\":1}\n"}};
+  EXPECT_NE(join_qualifiers(rows, t, bad).error.find("p: line 1: a peak decision"),
+            std::string::npos);
+}
+
 // A measurement part that does not belong to the table parts, or is
 // damaged, is refused with the part's name and nothing is joined.
 TEST(MeasurementParts, DamagedOrMismatchedPartsAreNamed) {

@@ -67,12 +67,16 @@ TEST(Targets, ErrorsNameTheLine) {
   const Case cases[] = {
       {"", "t:1: no header row"},
       {"# only a comment\n", "no header row"},
-      {"name,mz\nA,73\n", "t:1: the header needs at least the columns mz and rt"},
+      {"name,mz\nA,73\n", "t:1: the header needs at least the columns mz and rt (or ri)"},
       {"name,mz,rt,mz_tl\n", "t:1: unknown column 'mz_tl'"},
       {"name,mz,rt,mz\n", "given twice"},
       {"name,mz,rt\n", "no targets"},
       {"name\tmz\trt\nA\t7,3\t1\n", "t:2: '7,3' is not a number"},
-      {"name,mz,rt\nA,73\n", "t:2: mz and rt are required"},
+      {"name,mz,rt\nA,73\n", "t:2: mz and rt (or ri) are required"},
+      {"name,mz,rt,ri\nA,73,,\n", "t:2: mz and rt (or ri) are required"},
+      {"name,mz,ri\nA,73,-5\n", "t:2: ri must be a finite number of 0 or more"},
+      {"name,mz,ri,ri_tol\nA,73,1000,-1\n", "t:2: ri_tol must be a finite number"},
+      {"name,mz,ri\nA,73,x\n", "t:2: 'x' is not a number"},
       {"name,mz,rt\nA,73,1,9\n", "t:2: more cells than header columns"},
       {"name,mz,rt\n\"A,73,1\n", "t:2: unterminated quote"},
       {"name,mz,rt,exact\nA,73,1,maybe\n", "'maybe' is not true/false"},
@@ -123,6 +127,27 @@ TEST(Targets, QuantitationColumns) {
   EXPECT_EQ(q.mz, 250.0);
   EXPECT_EQ(q.rt, 1.79);
   EXPECT_EQ(q.rt_tol, b.rt_tol);
+}
+
+// A target may be given by retention index alone; its rt then waits for the
+// ladder, and a nameless one is named by its index.
+TEST(Targets, IdentificationColumns) {
+  const TargetsParse p = parse_targets(
+      "name\tmz\tri\tri_tol\tlibrary_name\tretention_time\n"
+      "A\t73\t1043\t15\tHexanal\t\n"
+      "\t74\t1100\t\t\t\n"
+      "C\t75\t\t\t\t2.5\n",
+      {}, "t");
+  ASSERT_TRUE(p.errors.empty()) << p.errors.front();
+  ASSERT_EQ(p.targets.size(), 3u);
+  EXPECT_EQ(p.targets[0].ri, 1043.0);
+  EXPECT_EQ(p.targets[0].ri_tol, 15.0);
+  EXPECT_EQ(p.targets[0].library_name, "Hexanal");
+  EXPECT_FALSE(p.targets[0].rt_given);
+  EXPECT_EQ(p.targets[1].name, "74@RI1100");
+  EXPECT_FALSE(p.targets[1].ri_tol.has_value());
+  EXPECT_TRUE(p.targets[2].rt_given);
+  EXPECT_FALSE(p.targets[2].ri.has_value());
 }
 
 TEST(Targets, BadQuantitationColumnsNameTheLine) {
