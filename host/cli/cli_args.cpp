@@ -346,8 +346,7 @@ struct Topic {
   std::string_view name;
   std::string_view text;
 };
-constexpr std::array<Topic, 8> kTopics{{{"", kOverview},
-constexpr std::array<Topic, 9> kTopics{{{"", kOverview},
+constexpr std::array<Topic, 10> kTopics{{{"", kOverview},
                                         {"search", kSearchUsage},
                                         {"ladder", kLadderUsage},
                                         {"chain", kChainUsage},
@@ -639,14 +638,13 @@ struct CommandEntry {
   std::string (*check)(const CliOptions&);
 };
 
-constexpr std::array<CommandEntry, 9> kCommands{{
 std::string check_ladder(const CliOptions& o);
 void declare_ladder(CLI::App& cmd, CliOptions& o);
 
 std::string check_search(const CliOptions& o);
 void declare_search(CLI::App& cmd, CliOptions& o);
 
-constexpr std::array<CommandEntry, 10> kCommands{{
+constexpr std::array<CommandEntry, 11> kCommands{{
     {"search", Command::kSearch, declare_search, check_search},
     {"ladder", Command::kLadder, declare_ladder, check_ladder},
     {"chain", Command::kChain, declare_chain, check_chain_or_batch},

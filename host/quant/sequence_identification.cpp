@@ -3,6 +3,7 @@
 // nothing about this one's time or ratios.
 #include "sequence_identification.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -106,8 +107,10 @@ void apply_identification(std::span<const ResultRow> rows, QuantOutcome& quant) 
     if (r.identified != tables::kIdentifiedNo) continue;
     q.concentration.reset();
     q.accuracy.reset();
-    q.flags.insert(q.flags.end(), r.identification_flags.begin(),
-                   r.identification_flags.end());
+    // A criterion the quantitation already flags (not_detected) is said once.
+    for (const std::string& f : r.identification_flags) {
+      if (std::find(q.flags.begin(), q.flags.end(), f) == q.flags.end()) q.flags.push_back(f);
+    }
   }
 }
 

@@ -40,7 +40,9 @@ def test_bad_options_are_refused(lib, example, options):
 
 def test_frame_has_the_decision_columns(lib, example):
     frame = vx_steps.batch(example, [vx_steps.Target(73, 1.178, "P")], library=lib)
-    assert list(frame.columns)[-7:] == ["signal_to_noise", "detection", "integrated_area",
+    columns = list(frame.columns)
+    start = columns.index("signal_to_noise")
+    assert columns[start:start + 7] == ["signal_to_noise", "detection", "integrated_area",
                                         "peak_start", "peak_end", "asymmetry",
                                         "component_area"]
     assert frame["signal_to_noise"].dtype == "float64"

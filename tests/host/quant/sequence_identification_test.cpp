@@ -90,8 +90,11 @@ TEST(SequenceIdentification, ReferencesComeFromTheDetectedStandardsOfTheTarget) 
       r.status = f.status;
       rows.push_back(r);
       Measurement m;
-      m.quantifier = {"success", 1000.0, f.rt, 50.0, f.detection};
-      m.qualifiers = {{"success", 10.0 * f.qualifier_percent, f.rt, 20.0, f.detection}};
+      m.quantifier = {.fit_status = "success", .area = 1000.0, .retention_time = f.rt,
+                      .detection = f.detection, .signal_to_noise = 50.0};
+      m.qualifiers = {{.fit_status = "success", .area = 10.0 * f.qualifier_percent,
+                       .retention_time = f.rt, .detection = f.detection,
+                       .signal_to_noise = 20.0}};
       measured.push_back(m);
     }
     identify_rows({&t, 1}, samples, measured, rows, {});
