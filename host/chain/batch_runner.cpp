@@ -162,12 +162,10 @@ std::vector<Measurement> batch_measurements(const BatchOutcome& outcome) {
     q.detection = row.detection;
     q.integrated_area = row.integrated_area;
     q.height = row.height;
-    // A peak rejected in review is not measured, whatever the fit found.
+    // A review has already spoken through the decision columns (a rejection
+    // is not_detected, a manual integration the integrated area); the action
+    // travels along so the quantitation can say which rows it overruled.
     out[i].review = row.review;
-    if (row.review == tables::kReviewReject) {
-      q.fit_status = tables::kReviewReject;
-      q.area.reset();
-    }
     if (i < outcome.qualifier_fits.size()) out[i].qualifiers = outcome.qualifier_fits[i];
   }
   return out;

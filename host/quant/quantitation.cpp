@@ -37,9 +37,18 @@ std::optional<std::size_t> index_of(std::span<const Target> targets, std::string
 
 bool not_detected(const IonFit& f) { return f.detection == peaks::kNotDetected; }
 
+// A peak integrated by hand answers with the analyst's area whatever the
+// response source: that integration is the reason the row was reviewed, and
+// it stands even where the fit had failed.
+std::optional<double> reviewed_response(const Measurement& m, ResponseSource source) {
+  const auto& manual = m.quantifier.integrated_area;
+  if (m.review == tables::kReviewIntegrate && manual && std::isfinite(*manual)) return manual;
+  return measured_response(m.quantifier, source);
+}
+
 Response response_of(const Measurement& m, const Measurement* istd, ResponseSource source) {
   Response r;
-  const auto own = measured_response(m.quantifier, source);
+  const auto own = reviewed_response(m, source);
   if (!own) {
     r.not_measured = fit_usable(m.quantifier);
     r.why = not_detected(m.quantifier) ? "peak not detected"
@@ -51,7 +60,7 @@ Response response_of(const Measurement& m, const Measurement* istd, ResponseSour
     r.value = own;
     return r;
   }
-  const auto reference = measured_response(istd->quantifier, source);
+  const auto reference = reviewed_response(*istd, source);
   if (!reference || !(*reference > 0.0)) {
     r.why = "internal standard fit failed (" + istd->quantifier.fit_status +
             (not_detected(istd->quantifier) ? ", not detected)" : ")");
@@ -178,7 +187,7 @@ QuantRow quant_row(const Target& target, std::size_t t, const SampleEntry& s,
   row.review = m.review;
   const IonFit& q = m.quantifier;
   const bool fitted = q.fit_status == kFitSuccess && q.area && std::isfinite(*q.area);
-  if (q.fit_status == tables::kReviewReject)
+  if (m.review == tables::kReviewReject)
     row.flags.emplace_back(kFlagRejected);
   else if (!fitted)
     row.flags.emplace_back(kFlagFitFailed);

@@ -177,7 +177,12 @@ std::vector<std::string> apply_review(std::vector<ResultRow>& rows, std::size_t 
     if (row >= rows.size()) continue;
     ResultRow& r = rows[row];
     r.review = e.action;
-    if (e.action == kReviewReject) continue;  // the quantitation leaves the row out
+    if (e.action == kReviewReject) {
+      // The fitted numbers stay for the record; only the decision changes,
+      // and the quantitation reads the decision.
+      r.detection = peaks::kNotDetected;
+      continue;
+    }
     const std::optional<double> area =
         i < manual_areas.size() ? manual_areas[i] : std::nullopt;
     if (!area) {
@@ -186,7 +191,12 @@ std::vector<std::string> apply_review(std::vector<ResultRow>& rows, std::size_t 
                        " and " + base::shortest_text(*e.end_rt) + " min to integrate");
       continue;
     }
-    r.area = area;
+    // The fitted area stays beside the analyst's: the table shows both, and
+    // the quantitation takes the integrated area of a row integrated by hand.
+    r.integrated_area = area;
+    r.peak_start = e.start_rt;
+    r.peak_end = e.end_rt;
+    r.detection = peaks::kDetected;
   }
   return errors;
 }
@@ -202,7 +212,7 @@ RowCounts count_rows(std::span<const ResultRow> rows) {
     for (const std::string& f : r.flags)
       flagged = flagged || std::find(kNotes.begin(), kNotes.end(), f) == kNotes.end();
     if (flagged) ++c.flagged;
-    if (r.fit_status != kFitSuccess || r.review == kReviewReject) ++c.not_detected;
+    if (r.fit_status != kFitSuccess || r.detection == peaks::kNotDetected) ++c.not_detected;
   }
   return c;
 }

@@ -60,10 +60,13 @@ std::optional<double> manual_area(std::span<const double> times,
                                   std::span<const double> intensities,
                                   std::optional<double> baseline, double start, double end);
 
-// Applies the decisions to rows (file-major, files × targets): a rejected
-// peak loses its area (and so its response); a manual integration's area,
-// from manual_areas (one per entry, absent when the trace was not at hand),
-// replaces the area. Every row gets the digest; overridden rows their action.
+// Applies the decisions to rows (file-major, files × targets) through the
+// peak-decision columns: a rejected peak becomes not_detected (its fitted
+// numbers stay, so the record shows what was overruled); a manual
+// integration's area, from manual_areas (one per entry, absent when the
+// trace was not at hand), becomes integrated_area with peak_start/peak_end at
+// the given bounds, and the row detected. The quantitation takes its response
+// from these columns. Every row gets the digest; overridden rows their action.
 // Returns the "SOURCE:LINE: ..." errors of integrations that had no trace.
 std::vector<std::string> apply_review(std::vector<ResultRow>& rows, std::size_t n_targets,
                                       const ReviewRead& review,
@@ -73,7 +76,7 @@ std::vector<std::string> apply_review(std::vector<ResultRow>& rows, std::size_t 
 // What the terminal's summary line counts. A row is flagged when it carries
 // a flag that asks for a look (the fit's notes on how it started and that it
 // converged do not); it is not detected when it was processed and no peak was
-// fitted, or its peak was rejected in review.
+// fitted, or the detection decision (or a review's rejection) says so.
 struct RowCounts {
   std::size_t flagged = 0;
   std::size_t not_detected = 0;

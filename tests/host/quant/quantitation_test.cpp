@@ -189,7 +189,8 @@ using tables::IonFit;
 // Four standards of A at 1..4 whose responses scatter about 2·x by ±0.1 in a
 // pattern orthogonal to 1 and x: the unweighted line is exactly 2·x, the
 // residual SD √(0.04 / 2) and so LOQ = 10·0.1414 / 2 ≈ 0.707.
-QuantOutcome run_decided(const IonFit& sample, ResponseSource source) {
+QuantOutcome run_decided(const IonFit& sample, ResponseSource source,
+                         const std::string& review = "") {
   const double scatter[] = {0.1, -0.1, -0.1, 0.1};
   std::vector<SampleEntry> samples;
   std::vector<Measurement> measured;
@@ -200,7 +201,7 @@ QuantOutcome run_decided(const IonFit& sample, ResponseSource source) {
     measured.push_back({{"success", y, 1.5, "detected", y, y}, {}});
   }
   samples.push_back({"sample", SampleType::kSample, {std::nullopt}, 0});
-  measured.push_back({sample, {}});
+  measured.push_back({sample, {}, review});
   std::vector<Target> t(1);
   t[0].name = "A";
   QuantSettings settings;
@@ -212,7 +213,9 @@ QuantOutcome run_decided(const IonFit& sample, ResponseSource source) {
 // The peak decision and the response source decide whether a row has a
 // concentration: a not_detected peak never has one whatever its numbers, a
 // table without decisions quantitates as before, and results under the LOQ
-// are flagged.
+// are flagged. A review speaks through the same columns: a rejection is
+// not_detected, and a manual integration's integrated_area is the response
+// whatever the source, even where the fit failed.
 TEST(Quantitation, DecisionsAndResponseSources) {
   struct Case {
     const char* name;
@@ -220,6 +223,7 @@ TEST(Quantitation, DecisionsAndResponseSources) {
     ResponseSource source;
     std::optional<double> concentration;
     const char* flags;
+    std::string review = "";
   };
   const Case cases[] = {
       {"detected", {"success", 6, 1.5, "detected", 8, 4}, ResponseSource::kArea, 3, ""},
@@ -235,10 +239,18 @@ TEST(Quantitation, DecisionsAndResponseSources) {
        ResponseSource::kIntegratedArea, std::nullopt, "response_not_measured"},
       {"below the LOQ", {"success", 1.2, 1.5, "detected", 1.2, 1.2}, ResponseSource::kArea,
        0.6, "below_range,below_loq"},
+      {"integrated by hand, area source", {"success", 6, 1.5, "detected", 8, 4},
+       ResponseSource::kArea, 4, "", "integrate"},
+      {"integrated by hand, height source", {"success", 6, 1.5, "detected", 8, 4},
+       ResponseSource::kHeight, 4, "", "integrate"},
+      {"integrated by hand where the fit failed", {"unstable_fit", {}, 1.5, "detected", 4, {}},
+       ResponseSource::kArea, 2, "fit_failed", "integrate"},
+      {"rejected keeps its numbers but no amount", {"success", 6, 1.5, "not_detected", 6, 6},
+       ResponseSource::kArea, std::nullopt, "rejected_in_review,not_detected", "reject"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const QuantOutcome q = run_decided(c.fit, c.source);
+    const QuantOutcome q = run_decided(c.fit, c.source, c.review);
     ASSERT_EQ(q.calibrations.size(), 1u);
     ASSERT_EQ(q.calibrations[0].status, kCalOk);
     ASSERT_TRUE(q.calibrations[0].loq);

@@ -55,16 +55,44 @@ TEST(Review, DecisionsChangeTheirRowsOnlyAndCarryTheDigest) {
   EXPECT_EQ(r.digest.size(), 40u);
 
   std::vector<ResultRow> rows(6);
-  for (ResultRow& row : rows) row.area = 10.0;
+  for (ResultRow& row : rows) {
+    row.status = std::string(kStatusOk);
+    row.fit_status = std::string(kFitSuccess);
+    row.area = 10.0;
+    row.detection = peaks::kDetected;
+    row.integrated_area = 9.0;
+    row.peak_start = 1.15;
+    row.peak_end = 1.25;
+  }
+  rows[1].detection = peaks::kNotDetected;  // the analyst saw a peak the decision missed
   const std::vector<std::optional<double>> areas = {std::nullopt, 42.0, 7.0};
   EXPECT_TRUE(apply_review(rows, 2, r, areas, "r.tsv").empty());
-  EXPECT_EQ(rows[0].review, kReviewReject);
-  EXPECT_EQ(rows[1].review, kReviewIntegrate);
-  EXPECT_EQ(rows[1].area, 42.0);
-  EXPECT_EQ(rows[2].area, 7.0);
-  EXPECT_EQ(rows[3].review, "");
-  EXPECT_EQ(rows[3].area, 10.0);
+  // Every override goes through the decision columns; the fit's own numbers
+  // stay so the table shows what was overruled.
+  struct Want {
+    std::size_t row;
+    std::string_view review, detection;
+    double integrated_area, peak_start, peak_end;
+  };
+  const std::vector<Want> wants = {
+      {0, kReviewReject, peaks::kNotDetected, 9.0, 1.15, 1.25},
+      {1, kReviewIntegrate, peaks::kDetected, 42.0, 1.1, 1.3},
+      {2, kReviewIntegrate, peaks::kDetected, 7.0, 1.0, 1.4},
+      {3, "", peaks::kDetected, 9.0, 1.15, 1.25},
+  };
+  for (const Want& w : wants) {
+    SCOPED_TRACE(w.row);
+    const ResultRow& row = rows[w.row];
+    EXPECT_EQ(row.review, w.review);
+    EXPECT_EQ(row.detection, w.detection);
+    EXPECT_EQ(row.area, 10.0);
+    EXPECT_EQ(row.integrated_area, w.integrated_area);
+    EXPECT_EQ(row.peak_start, w.peak_start);
+    EXPECT_EQ(row.peak_end, w.peak_end);
+  }
   for (const ResultRow& row : rows) EXPECT_EQ(row.review_digest, r.digest);
+  const RowCounts counts = count_rows(rows);
+  EXPECT_EQ(counts.not_detected, 1u);
 
   // An integration whose bounds hold no trace is an error, not a silent skip.
   const std::vector<std::optional<double>> none(3);
