@@ -10,5 +10,5 @@ cd "$(dirname "$0")/.."
 build="${BUILD_DIR:-build/release}"
 cmake --preset release -B "$build" >/dev/null
 cmake --build "$build" --target vxrun -j 2 >/dev/null
-/usr/bin/python3 tests/host/report_browser_test.py --vxrun "$build/vxrun" \
+/usr/bin/python3 tests/host/report/report_browser_test.py --vxrun "$build/vxrun" \
   --example examples/sim_basic.mzML --work "$build/report_bench" --scale "${1:-500}" "${2:-30}"
