@@ -1,6 +1,7 @@
 // Cell writers; see cell_text.hpp.
 #include "cell_text.hpp"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -173,6 +174,22 @@ void RowWriter::end() {
   if (format_ == Format::kJsonl) out_ += first_ ? "{}" : "}";
   out_ += '\n';
   first_ = true;
+}
+
+bool tsv_unescape(std::string_view cell, std::string& out) {
+  out.clear();
+  for (std::size_t i = 0; i < cell.size(); ++i) {
+    if (cell[i] != '\\') {
+      out += cell[i];
+      continue;
+    }
+    if (++i == cell.size()) return false;
+    const auto e = std::find_if(kTsvEscapes.begin(), kTsvEscapes.end(),
+                                [&](const Escape& x) { return x.code == cell[i]; });
+    if (e == kTsvEscapes.end()) return false;
+    out += e->raw;
+  }
+  return true;
 }
 
 }  // namespace vx::host::base

@@ -27,6 +27,8 @@ inline constexpr std::array<Escape, 5> kJsonEscapes{
 
 // Tab, line feed, carriage return and backslash as \t, \n, \r, \\.
 void append_tsv_text(std::string& out, std::string_view s);
+// Undoes append_tsv_text; false on a lone or unknown escape.
+bool tsv_unescape(std::string_view cell, std::string& out);
 // How a JSON string is written. kPlain: quotes, backslash and control bytes
 // escaped, every other byte as it is (the tables' JSON Lines). kInsideHtml:
 // for a JSON block inside an HTML page, also '<', '>' and '&' as \u00XX so

@@ -25,6 +25,7 @@ using base::append_json_text;
 using base::append_number;
 using base::append_tsv_text;
 using base::kTsvEscapes;
+using base::tsv_unescape;
 using base::parse_double;
 using base::parse_json;
 
@@ -117,23 +118,6 @@ void write_row(std::string& out, RowWriter::Format format, const ResultRow& r) {
 }
 
 // ---- reading -------------------------------------------------------------
-
-// Undoes append_tsv_text; false on a lone or unknown escape.
-bool tsv_unescape(std::string_view cell, std::string& out) {
-  out.clear();
-  for (std::size_t i = 0; i < cell.size(); ++i) {
-    if (cell[i] != '\\') {
-      out += cell[i];
-      continue;
-    }
-    if (++i == cell.size()) return false;
-    const auto e = std::find_if(kTsvEscapes.begin(), kTsvEscapes.end(),
-                                [&](const Escape& x) { return x.code == cell[i]; });
-    if (e == kTsvEscapes.end()) return false;
-    out += e->raw;
-  }
-  return true;
-}
 
 template <typename T>
 std::optional<T> whole_number(std::string_view text) {

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <map>
 
+#include "cell_text.hpp"
 #include "number_text.hpp"
 #include "peak_decisions.hpp"
 #include "sha1.hpp"
@@ -20,26 +21,6 @@ using base::parse_double;
 using base::split_line;
 
 namespace {
-
-// Undoes the results table's escapes; false on an unknown escape.
-bool unescape(std::string_view cell, std::string& out) {
-  out.clear();
-  for (std::size_t i = 0; i < cell.size(); ++i) {
-    if (cell[i] != '\\') {
-      out += cell[i];
-      continue;
-    }
-    if (++i == cell.size()) return false;
-    switch (cell[i]) {
-      case 't': out += '\t'; break;
-      case 'n': out += '\n'; break;
-      case 'r': out += '\r'; break;
-      case '\\': out += '\\'; break;
-      default: return false;
-    }
-  }
-  return true;
-}
 
 std::string_view base_name(std::string_view path) {
   const auto slash = path.find_last_of('/');
@@ -98,7 +79,7 @@ ReviewRead read_review(std::string_view text, std::string_view source,
                                        nullptr,   &e.reason,   &e.reviewer, &e.time};
     bool ok = true;
     for (std::size_t i = 0; i < cells.size() && ok; ++i) {
-      if (text_cells[i] != nullptr && !unescape(cells[i], *text_cells[i])) {
+      if (text_cells[i] != nullptr && !base::tsv_unescape(cells[i], *text_cells[i])) {
         error(line_no, "unknown escape in " + std::string(kReviewColumns[i]));
         ok = false;
       }
