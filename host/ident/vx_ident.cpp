@@ -86,8 +86,7 @@ __attribute__((visibility("default"))) int32_t vxi_identify_target(const VxiTarg
   const bool per_qualifier_missing =
       t.qualifier_ratio == nullptr || t.qualifier_sn == nullptr ||
       t.table_percent == nullptr || out->reference_ratios == nullptr;
-  if ((t.n_files > 0 && per_file_missing) || (t.n_qualifiers > 0 && per_qualifier_missing) ||
-      (t.n_files > 0 && t.n_qualifiers > 0 && per_qualifier_missing))
+  if ((t.n_files > 0 && per_file_missing) || (t.n_qualifiers > 0 && per_qualifier_missing))
     return 2;
   try {
     std::vector<id::TargetMeasurement> all(t.n_files);
