@@ -13,7 +13,9 @@ functions, as any host does::
 
 Each row's fit is decided as vxrun decides it (columns detection,
 signal_to_noise, integrated_area, ...; options min_sn, min_points,
-deconvolve), through libvx_peaks.so beside the step library.
+deconvolve), through libvx_peaks.so beside the step library. With
+samples=, rt_id_tol= or ratio_tol=, rows are identified as vxrun identifies
+them (identified, identification_flags, ...), through libvx_ident.so.
 
 Step calls release the GIL, so threads calling the library run in parallel.
 numpy is needed for traces; pandas only for batch().

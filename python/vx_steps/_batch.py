@@ -5,7 +5,10 @@ targets' order), whatever the number of threads."""
 
 from __future__ import annotations
 
+import csv
+import dataclasses
 import glob
+import io
 import math
 import os
 import threading
@@ -15,13 +18,15 @@ from typing import TYPE_CHECKING, Any, Callable, Iterable, Optional, TypedDict, 
 
 from . import _abi
 from ._chain import Library
+from ._ident import (DEFAULT_RATIO_TOL, DEFAULT_RT_ID_TOL, IDENTIFIED_NO, IDENTIFIED_YES,
+                     FileMeasurement, ident_library)
 from ._documents import (FIT, FIT_SUCCESS, FLAG_RT_OUTSIDE_RUN, INGEST_PREFIX, ROW_EMPTY_FILE,
                          ROW_NO_MZML_FILES, ROW_OK, ROW_STEP_FAILED, ROW_UNSUPPORTED_ENCODING,
                          TRACE, Ingestion, fit_documents, ingest_documents, number,
                          read_object, status_message, trace_documents, true_flags)
 from ._library import StepLibrary
 from ._peaks import NOT_DETECTED, DecisionOptions, PeakDecision, PeaksLibrary, peaks_library
-from ._targets import PathArg, Target, TargetLike, as_targets
+from ._targets import PathArg, Target, TargetLike, as_targets, shortest_text
 from .errors import VxStepsError
 
 if TYPE_CHECKING:
@@ -59,7 +64,8 @@ class Row(TypedDict):
     asymmetry: Optional[float]
     component_area: Optional[float]
     # Identification (vxrun with --samples, --rt-id-tol, --ratio-tol,
-    # --library FILE.msp): empty here, where the package does not judge peaks.
+    # --library FILE.msp; here samples=, rt_id_tol=, ratio_tol=): empty when
+    # not asked for.
     rt_reference: Optional[float]
     rt_shift: Optional[float]
     reference_ratios: str
@@ -79,6 +85,10 @@ _FLOAT_COLUMNS = ("mz", "rt", "max_intensity", "retention_time", "height", "widt
 # The flag a row gains when its retention index lies outside the ladder.
 FLAG_RI_EXTRAPOLATED = "ri_extrapolated"
 LadderArg = Union[PathArg, Iterable[tuple[int, float]], None]
+SamplesArg = Union[PathArg, Iterable[dict], None]
+# Sample types of a sample list; a standard with an amount gives references.
+SAMPLE_TYPES = ("standard", "sample", "blank", "qc")
+SAMPLE_STANDARD = "standard"
 TargetsArg = Union[Iterable[TargetLike], PathArg, Any]
 FilesArg = Union[Iterable[PathArg], PathArg]
 
@@ -138,6 +148,16 @@ class TargetRun:
     fit: dict = field(default_factory=dict)
     flags: list = field(default_factory=list)
     decision: Optional[PeakDecision] = None
+    # Per qualifier ion (with identification): fit status, area, S/N, detection.
+    qualifiers: list = field(default_factory=list)
+
+
+@dataclass(frozen=True)
+class QualifierFit:
+    fit_status: Optional[str]
+    area: Optional[float]
+    signal_to_noise: Optional[float]
+    detection: Optional[str]
 
 
 def _numbers(doc: dict, key: str) -> list:
@@ -147,10 +167,13 @@ def _numbers(doc: dict, key: str) -> list:
 
 def run_target(lib: StepLibrary, spectra: _abi.Value, target: Target,
                peaks: Optional[PeaksLibrary] = None,
-               options: DecisionOptions = DecisionOptions()) -> TargetRun:
+               options: DecisionOptions = DecisionOptions(),
+               qualifiers: bool = False) -> TargetRun:
     """Trace and fit of one target on a spectra document, as vxrun runs them:
     a failing step or an unreadable document ends the run with step_failed.
-    With peaks, the fit is decided on the whole trace as vxrun decides it."""
+    With peaks, the fit is decided on the whole trace as vxrun decides it.
+    With qualifiers, each qualifier ion is traced and fitted at the target's
+    fitted time (its table time when the fit failed), as vxrun does."""
     run = TargetRun()
     try:
         res = trace_documents(lib, spectra, target.mz, target.mz_tol, target.exact)
@@ -174,6 +197,20 @@ def run_target(lib: StepLibrary, spectra: _abi.Value, target: Target,
                                         status == FIT_SUCCESS, options)
     except VxStepsError as e:
         run.status, run.message = ROW_STEP_FAILED, str(e)
+    if qualifiers and target.qualifiers and run.status == ROW_OK:
+        fitted = number(run.fit, "fitted_retention_time")
+        rt = fitted if run.fit.get("fit_status") == FIT_SUCCESS and fitted is not None \
+            and math.isfinite(fitted) else target.rt
+        for q in target.qualifiers:
+            ion = dataclasses.replace(target, name=f"{target.name}@{shortest_text(q.mz)}",
+                                      mz=q.mz, rt=rt, qualifiers=(), ri=None, ri_tol=None)
+            qrun = run_target(lib, spectra, ion, peaks, options)
+            status = qrun.fit.get("fit_status")
+            d = qrun.decision
+            run.qualifiers.append(QualifierFit(
+                (status if isinstance(status, str) else None) if qrun.status == ROW_OK
+                else qrun.status, _finite(number(qrun.fit, "peak_area")),
+                d.signal_to_noise if d else None, d.detection if d else None))
     return run
 
 
@@ -295,21 +332,127 @@ class _Helpers:
 
 
 def _file_rows(lib: StepLibrary, f: BatchFile, targets: list[Target],
-               helpers: _Helpers, peaks: PeaksLibrary, options: DecisionOptions) -> list[Row]:
+               helpers: _Helpers, peaks: PeaksLibrary, options: DecisionOptions,
+               qualifiers: bool = False) -> list[tuple[Row, list]]:
+    """Each target's row with its qualifier fits (empty unless asked for)."""
     if f.problem:
-        return [problem_row(f.path, t, f.problem, f.message) for t in targets]
+        return [(problem_row(f.path, t, f.problem, f.message), []) for t in targets]
     runs: list[Optional[TargetRun]] = [None] * len(targets)
 
     # The targets run while the ingestion step still holds the spectra
     # document, straight from its buffer: the document is never copied.
     def visit(spectra: _abi.RawText) -> None:
         def one(i: int) -> None:
-            runs[i] = run_target(lib, spectra, targets[i], peaks, options)
+            runs[i] = run_target(lib, spectra, targets[i], peaks, options, qualifiers)
         helpers.run_all(len(targets), one)
 
     ing = ingest_documents(lib, f.path, visit)
-    return [make_row(f.path, ing, t, runs[i] if ing.handed_over else None)
-            for i, t in enumerate(targets)]
+    out = []
+    for i, t in enumerate(targets):
+        run = runs[i] if ing.handed_over else None
+        out.append((make_row(f.path, ing, t, run), run.qualifiers if run is not None else []))
+    return out
+
+
+def _without_mzml_ending(name: str) -> str:
+    for end in (".mzml.gz", ".mzml"):
+        if len(name) > len(end) and name.lower().endswith(end):
+            return name[:-len(end)]
+    return name
+
+
+def read_samples(samples: SamplesArg, targets: list[Target],
+                 paths: list[str]) -> list[tuple[str, list[Optional[float]]]]:
+    """(type, amount per target) for each path, as vxrun assigns a sample
+    list to a batch's files: an entry names a file by its path, its file
+    name or its file name without the .mzML / .mzML.gz ending; files the
+    list does not name are samples. ``samples`` is a sample list's path (TSV
+    or CSV with the columns file, type and one column per target name) or
+    dicts with the keys file, type and target names."""
+    names = [t.name or "" for t in targets]
+    if isinstance(samples, (str, os.PathLike)):
+        source = os.fspath(samples)
+        with open(samples, encoding="utf-8-sig") as f:
+            text = f.read()
+        first = text.split("\n", 1)[0]
+        reader = csv.DictReader(io.StringIO(text), delimiter="\t" if "\t" in first else ",")
+        entries = [(i + 2, row) for i, row in enumerate(reader)]
+    else:
+        source = "samples"
+        entries = [(i + 1, dict(row)) for i, row in enumerate(samples or [])]
+    out: list[tuple[str, list[Optional[float]]]] = [("sample", [None] * len(targets))
+                                                     for _ in paths]
+    claimed: dict[int, int] = {}
+    for line, entry in entries:
+        file = str(entry.get("file") or "").strip()
+        kind = str(entry.get("type") or "").strip().lower()
+        if not file:
+            continue
+        if kind not in SAMPLE_TYPES:
+            raise ValueError(f"{source}:{line}: type must be one of {', '.join(SAMPLE_TYPES)}")
+        amounts: list[Optional[float]] = []
+        for name in names:
+            cell = entry.get(name)
+            cell = "" if cell is None else str(cell).strip()
+            try:
+                amounts.append(float(cell) if cell else None)
+            except ValueError:
+                raise ValueError(f"{source}:{line}: {name}: '{cell}' is not a number") from None
+        hits = [i for i, p in enumerate(paths)
+                if file in (p, os.path.basename(p), _without_mzml_ending(os.path.basename(p)))]
+        if len(hits) != 1:
+            raise ValueError(f"{source}:{line}: file '{file}' " +
+                             ("is not among the batch's files" if not hits else
+                              f"matches {len(hits)} of the batch's files; give its path"))
+        if hits[0] in claimed:
+            raise ValueError(f"{source}:{line}: {paths[hits[0]]} is already named on line "
+                             f"{claimed[hits[0]]}")
+        claimed[hits[0]] = line
+        out[hits[0]] = (kind, amounts)
+    return out
+
+
+def _measurement(row: Row, qualifiers: list, standard: bool, n: int) -> FileMeasurement:
+    """The criteria's view of one row, as vxrun forms it from the row and its
+    qualifier fits: a qualifier counts when its fit succeeded with an area
+    and it was not decided not_detected; ratios need a usable quantifier."""
+    def usable(status, area, detection) -> bool:
+        return status == FIT_SUCCESS and area is not None and math.isfinite(area) \
+            and detection != NOT_DETECTED
+    area = row["area"]
+    base = usable(row["fit_status"], area, row["detection"]) and area > 0
+    ratios: list[Optional[float]] = [None] * n
+    sn: list[Optional[float]] = [None] * n
+    for i, q in enumerate(qualifiers[:n]):
+        sn[i] = q.signal_to_noise
+        if base and usable(q.fit_status, q.area, q.detection):
+            ratios[i] = q.area / area * 100.0
+    return FileMeasurement(row["status"] == ROW_OK and row["detection"] == "detected",
+                           row["retention_time"], row["signal_to_noise"], ratios, sn, standard)
+
+
+def _identify(rows: list[Row], qualifier_fits: list[list], targets: list[Target],
+              sample_types: list[tuple[str, list[Optional[float]]]], lib_path: str,
+              rt_id_tol: float, ratio_tol: float) -> None:
+    ident = ident_library(lib_path)
+    n_t = len(targets)
+    for t, target in enumerate(targets):
+        nq = len(target.qualifiers)
+        idx = list(range(t, len(rows), n_t))
+        files = []
+        for f, i in enumerate(idx):
+            kind, amounts = sample_types[f] if f < len(sample_types) else ("sample", [])
+            standard = kind == SAMPLE_STANDARD and t < len(amounts) and amounts[t] is not None
+            files.append(_measurement(rows[i], qualifier_fits[i], standard, nq))
+        v = ident.identify(files, target.rt, [q.expected_percent for q in target.qualifiers],
+                           rt_id_tol, ratio_tol)
+        text = ";".join(shortest_text(q.mz) + ":" + (shortest_text(r) if r is not None else "")
+                        for q, r in zip(target.qualifiers, v.reference_ratios))
+        for k, i in enumerate(idx):
+            rows[i].update(rt_reference=v.rt_reference, rt_shift=v.rt_shift[k],
+                           reference_ratios=text,
+                           identified=IDENTIFIED_YES if v.identified[k] else IDENTIFIED_NO,
+                           identification_flags=list(v.failed[k]))
 
 
 def read_ladder(ladder: LadderArg) -> list[tuple[int, float]]:
@@ -366,20 +509,31 @@ def batch_rows(files: FilesArg, targets: TargetsArg, jobs: int = 2,
                ladder: LadderArg = None, *,
                min_sn: float = DecisionOptions.min_sn,
                min_points: int = DecisionOptions.min_points,
-               deconvolve: bool = False) -> list[Row]:
+               deconvolve: bool = False, samples: SamplesArg = None,
+               rt_id_tol: Optional[float] = None,
+               ratio_tol: Optional[float] = None) -> list[Row]:
     """The rows of batch() as dicts (None for absent values, flags a list),
     equal to ``json.loads`` of each line of ``vxrun batch --jsonl`` with the
     same --min-sn, --min-points and --deconvolve (with ``ladder``, of
-    ``vxrun batch --ladder``)."""
+    ``vxrun batch --ladder``; with samples, rt_id_tol or ratio_tol, of
+    --samples, --rt-id-tol and --ratio-tol)."""
     options = DecisionOptions(min_sn, min_points, bool(deconvolve))
+    identify = samples is not None or rt_id_tol is not None or ratio_tol is not None
+    rt_id_tol = DEFAULT_RT_ID_TOL if rt_id_tol is None else float(rt_id_tol)
+    ratio_tol = DEFAULT_RATIO_TOL if ratio_tol is None else float(ratio_tol)
+    for name, value in (("rt_id_tol", rt_id_tol), ("ratio_tol", ratio_tol)):
+        if not (math.isfinite(value) and value >= 0):
+            raise ValueError(f"{name} must be a number of 0 or more, not {value!r}")
     alkanes = read_ladder(ladder) if ladder is not None else None
     lib = library if isinstance(library, StepLibrary) else Library(library)
     peaks = peaks_library(lib.path)
     wanted = as_targets(targets)
     inputs = expand_inputs(files)
+    sample_types = read_samples(samples, wanted, [f.path for f in inputs]) \
+        if samples is not None else []
     jobs = max(1, int(jobs) if jobs else (os.cpu_count() or 1))
     if jobs == 1:
-        per_file = [_file_rows(lib, f, wanted, _Helpers(None, 0), peaks, options)
+        per_file = [_file_rows(lib, f, wanted, _Helpers(None, 0), peaks, options, identify)
                     for f in inputs]
     else:
         # Files take `jobs` threads; their targets borrow idle ones from a
@@ -388,9 +542,12 @@ def batch_rows(files: FilesArg, targets: TargetsArg, jobs: int = 2,
             helpers = _Helpers(spare, jobs - 1)
             def job(f: BatchFile) -> list[Row]:
                 with helpers.slots:
-                    return _file_rows(lib, f, wanted, helpers, peaks, options)
+                    return _file_rows(lib, f, wanted, helpers, peaks, options, identify)
             per_file = list(pool.map(job, inputs))
-    rows = [row for rows in per_file for row in rows]
+    rows = [row for pairs in per_file for row, _ in pairs]
+    if identify:
+        _identify(rows, [q for pairs in per_file for _, q in pairs], wanted, sample_types,
+                  lib.path, rt_id_tol, ratio_tol)
     if alkanes is not None:
         _add_indices(rows, alkanes)
     return rows
@@ -401,7 +558,9 @@ def batch(files: FilesArg, targets: TargetsArg, jobs: int = 2,
           ladder: LadderArg = None, *,
           min_sn: float = DecisionOptions.min_sn,
           min_points: int = DecisionOptions.min_points,
-          deconvolve: bool = False) -> "pd.DataFrame":
+          deconvolve: bool = False, samples: SamplesArg = None,
+          rt_id_tol: Optional[float] = None,
+          ratio_tol: Optional[float] = None) -> "pd.DataFrame":
     """Runs the chain on every file and target on ``jobs`` threads (0: one
     per core). ``files`` are paths, folders and glob patterns (one, or an
     iterable of them); ``targets`` a targets table's path (TSV or CSV, read
@@ -412,15 +571,22 @@ def batch(files: FilesArg, targets: TargetsArg, jobs: int = 2,
     baseline, r_squared, iterations, flags (a list), message,
     signal_to_noise, detection, integrated_area, peak_start, peak_end,
     asymmetry, component_area, review, review_digest, then the identification
-    columns (empty here: vxrun fills them) and retention_index, which
-    ``ladder`` (a ladder table's path or (carbon, rt) pairs) fills. min_sn,
+    columns and retention_index, which ``ladder`` (a ladder table's path or
+    (carbon, rt) pairs) fills. ``samples`` (a sample list's path, or dicts
+    with file, type and amounts by target name), ``rt_id_tol`` (minutes) and
+    ``ratio_tol`` (% of the reference ratio) judge identification as vxrun's
+    --samples, --rt-id-tol and --ratio-tol do: the references are the means
+    over the detected standards, the verdicts fill rt_reference, rt_shift,
+    reference_ratios, identified and identification_flags (empty unless one
+    of the three is given). min_sn,
     min_points and deconvolve are vxrun's --min-sn, --min-points and
     --deconvolve: a ``not_detected`` row keeps its fitted numbers as
     evidence, never as an amount. A file that cannot be used gets rows that
     say why (``status``) and never stops the batch. Absent numbers are NaN
     (``<NA>`` in the integer columns)."""
     return to_frame(batch_rows(files, targets, jobs, library, ladder, min_sn=min_sn,
-                               min_points=min_points, deconvolve=deconvolve))
+                               min_points=min_points, deconvolve=deconvolve,
+                               samples=samples, rt_id_tol=rt_id_tol, ratio_tol=ratio_tol))
 
 
 def to_frame(rows: Iterable[Row]) -> "pd.DataFrame":

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -132,6 +134,68 @@ TEST(SequenceIdentification, UnidentifiedQuantRowsLoseTheirConcentration) {
   EXPECT_EQ(q.rows[1].flags, std::vector<std::string>{"rt_shift"});
   EXPECT_EQ(q.rows[2].concentration, 5.0);  // no verdict asked for: kept
   EXPECT_EQ(q.rows[2].identified, "");
+}
+
+// A standard whose peak was not detected gives no calibration point; one
+// that was detected but failed a criterion (here its ion ratio) keeps its
+// point and is flagged, losing only its back-calculated concentration.
+TEST(SequenceIdentification, UnidentifiedStandardsAndTheCurve) {
+  Target t;
+  t.name = "A";
+  t.mz = 73;
+  t.rt = 1.5;
+  t.qualifiers = {{147, 35}};
+  struct Std {
+    const char* file;
+    SampleType type;
+    std::optional<double> amount;
+    double percent;
+    const char* detection;
+  };
+  const Std files[] = {
+      {"s1", SampleType::kStandard, 1, 35, "detected"},
+      {"s2", SampleType::kStandard, 2, 35, "detected"},
+      {"s4", SampleType::kStandard, 4, 70, "detected"},  // ion ratio off
+      {"s8", SampleType::kStandard, 8, 35, "not_detected"},
+      {"x", SampleType::kSample, std::nullopt, 35, "detected"},
+  };
+  std::vector<SampleEntry> samples;
+  std::vector<Measurement> measured;
+  std::vector<ResultRow> rows;
+  for (const Std& f : files) {
+    samples.push_back({f.file, f.type, {f.amount}});
+    const double area = 100.0 * f.amount.value_or(3.0);
+    Measurement m;
+    m.quantifier = {"success", area, 1.5};
+    m.quantifier.detection = f.detection;
+    m.qualifiers = {IonFit{"success", area * f.percent / 100.0, 1.5}};
+    m.qualifiers[0].detection = "detected";
+    measured.push_back(m);
+    ResultRow r;
+    r.file = f.file;
+    r.target = "A";
+    r.status = "ok";
+    rows.push_back(r);
+  }
+  identify_rows({&t, 1}, samples, measured, rows, {});
+  QuantSettings settings;
+  settings.calibration.weighting = Weighting::kNone;
+  QuantOutcome q = quantitate({&t, 1}, samples, measured, settings);
+  apply_identification(rows, q);
+
+  ASSERT_EQ(q.calibrations.size(), 1u);
+  const Calibration& cal = q.calibrations[0];
+  EXPECT_EQ(cal.status, kCalOk);
+  EXPECT_EQ(cal.points_used, 3u);  // s1, s2, s4: not s8
+  ASSERT_EQ(q.rows.size(), 5u);
+  EXPECT_EQ(q.rows[2].identified, "no");
+  EXPECT_NE(std::find(q.rows[2].flags.begin(), q.rows[2].flags.end(), "ion_ratio"),
+            q.rows[2].flags.end());
+  EXPECT_FALSE(q.rows[2].concentration.has_value());
+  EXPECT_EQ(q.rows[3].identified, "no");
+  EXPECT_FALSE(q.rows[3].concentration.has_value());
+  EXPECT_EQ(q.rows[4].identified, "yes");
+  EXPECT_NEAR(q.rows[4].concentration.value_or(0), 3.0, 1e-9);
 }
 
 }  // namespace
