@@ -140,11 +140,14 @@ bool solve(std::array<std::array<double, N>, N> a, Params<N> b, Params<N>& x) {
   return true;
 }
 
+// Also keeps each point's parts (model.at) for the Jacobian of the next
+// iteration, which starts where an accepted trial ended.
 template <std::size_t N, class Model>
-double rss_of(const Normalized& n, const Params<N>& p, const Model& model) {
+double rss_of(const Normalized& n, const Params<N>& p, const Model& model,
+              std::vector<typename Model::Parts>& parts) {
   double ss = 0.0;
   for (std::size_t i = 0; i < n.u.size(); ++i) {
-    const double r = n.v[i] - model(p, n.u[i]);
+    const double r = n.v[i] - model.at(p, n.u[i], parts[i]);
     ss += r * r;
   }
   return ss;
@@ -156,14 +159,16 @@ struct Solution {
 };
 
 // Levenberg–Marquardt with a forward-difference Jacobian accumulated point by
-// point into the normal equations, so nothing is stored per point or
-// allocated per iteration. Each model gives a point's value and its row of
-// differences together, reusing the exponentials a step leaves unchanged
-// (most of a decision's time is spent here). Marquardt's scaling (λ·diag) keeps steps sane for
-// parameters of different sensitivity.
+// point into the normal equations; nothing is allocated per iteration. Each
+// point keeps the exponentials of the current parameters (from the residual
+// sum that accepted them), and each model gives a point's row of differences
+// reusing those a step leaves unchanged: most of a peak decision's time is
+// spent here. Marquardt's scaling (λ·diag) keeps steps sane for parameters of
+// different sensitivity.
 template <std::size_t N, class Model>
 Solution levenberg_marquardt(const Normalized& n, Params<N>& p, const Model& model) {
-  double rss = rss_of<N>(n, p, model);
+  std::vector<typename Model::Parts> parts(n.u.size()), trial_parts(n.u.size());
+  double rss = rss_of<N>(n, p, model, parts);
   if (!std::isfinite(rss)) return {rss, false};
   double lambda = 1e-3;
   for (int it = 0; it < kMaxIterations; ++it) {
@@ -173,7 +178,7 @@ Solution levenberg_marquardt(const Normalized& n, Params<N>& p, const Model& mod
     for (std::size_t j = 0; j < N; ++j) step[j] = 1e-7 * std::max(1.0, std::fabs(p[j]));
     for (std::size_t i = 0; i < n.u.size(); ++i) {
       Params<N> row{};
-      const double f0 = model.jacobian_row(p, step, n.u[i], row);
+      const double f0 = model.jacobian_row(p, step, n.u[i], parts[i], row);
       const double r = n.v[i] - f0;
       for (std::size_t j = 0; j < N; ++j) {
         g[j] += row[j] * r;
@@ -191,10 +196,11 @@ Solution levenberg_marquardt(const Normalized& n, Params<N>& p, const Model& mod
       if (solve<N>(damped, g, delta)) {
         Params<N> q = p;
         for (std::size_t j = 0; j < N; ++j) q[j] += delta[j];
-        const double trial = rss_of<N>(n, q, model);
+        const double trial = rss_of<N>(n, q, model, trial_parts);
         if (std::isfinite(trial) && trial < rss) {
           const double gain = rss - trial;
           p = q;
+          parts.swap(trial_parts);
           rss = trial;
           lambda = std::max(lambda * 0.3, 1e-12);
           accepted = true;
@@ -210,16 +216,21 @@ Solution levenberg_marquardt(const Normalized& n, Params<N>& p, const Model& mod
 }
 
 // EMG parameters: baseline, Gaussian height, center, σ, τ (normalized units).
-// jacobian_row returns the value at u and sets row[j] to the forward
-// difference (model(p + step[j]·e_j, u) − value) / step[j], each term
-// computed exactly as operator() would compute it.
+// at(p, u, parts) is operator() that also keeps the point's exponentials;
+// jacobian_row, given those parts of p, returns the value at u and sets
+// row[j] to the forward difference (model(p + step[j]·e_j, u) − value) /
+// step[j], each term computed exactly as operator() would compute it.
 struct EmgModel {
+  using Parts = EmgParts;
   double operator()(const Params<5>& p, double u) const {
     return p[0] + emg_value(p[1], p[2], std::fabs(p[3]), std::fabs(p[4]), u);
   }
+  double at(const Params<5>& p, double u, Parts& parts) const {
+    parts = emg_parts(p[2], std::fabs(p[3]), std::fabs(p[4]), u);
+    return p[0] + parts.value(p[1]);
+  }
   double jacobian_row(const Params<5>& p, const Params<5>& step, double u,
-                      Params<5>& row) const {
-    const EmgParts parts = emg_parts(p[2], std::fabs(p[3]), std::fabs(p[4]), u);
+                      const Parts& parts, Params<5>& row) const {
     const double v = parts.value(p[1]);
     const double f0 = p[0] + v;
     row[0] = ((p[0] + step[0]) + v - f0) / step[0];
@@ -235,15 +246,24 @@ struct EmgModel {
 
 // Two Gaussians: baseline, height 1, center 1, height 2, center 2, shared σ.
 struct PairModel {
+  struct Parts {
+    double e1 = 0.0, e2 = 0.0;
+  };
   double operator()(const Params<6>& p, double u) const {
     const double s = std::fabs(p[5]);
     return p[0] + gaussian(p[1], p[2], s, u) + gaussian(p[3], p[4], s, u);
   }
-  double jacobian_row(const Params<6>& p, const Params<6>& step, double u,
-                      Params<6>& row) const {
+  double at(const Params<6>& p, double u, Parts& parts) const {
     const double s = std::fabs(p[5]);
-    const double e1 = gaussian_shape(p[2], s, u);
-    const double e2 = gaussian_shape(p[4], s, u);
+    parts.e1 = gaussian_shape(p[2], s, u);
+    parts.e2 = gaussian_shape(p[4], s, u);
+    return p[0] + p[1] * parts.e1 + p[3] * parts.e2;
+  }
+  double jacobian_row(const Params<6>& p, const Params<6>& step, double u,
+                      const Parts& parts, Params<6>& row) const {
+    const double s = std::fabs(p[5]);
+    const double e1 = parts.e1;
+    const double e2 = parts.e2;
     const double g1 = p[1] * e1;
     const double g2 = p[3] * e2;
     const double f0 = p[0] + g1 + g2;
