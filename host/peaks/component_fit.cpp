@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 namespace vx::host::peaks {
@@ -18,9 +19,70 @@ constexpr double kSqrtPi = 1.7724538509055160;
 constexpr std::size_t kMinPoints = 12;
 constexpr int kMaxIterations = 200;
 
-double gaussian(double h, double c, double s, double u) {
+// The Gaussian's shape factor; gaussian() is h times it, so a Jacobian
+// column that only moves h reuses the exponential bit for bit.
+double gaussian_shape(double c, double s, double u) {
   const double z = (u - c) / s;
-  return h * std::exp(-0.5 * z * z);
+  return std::exp(-0.5 * z * z);
+}
+
+double gaussian(double h, double c, double s, double u) { return h * gaussian_shape(c, s, u); }
+
+// The EMG at one point split into what depends on the height and what does
+// not, so the height's Jacobian column reuses the erfc and exponentials; the
+// value is assembled in the same order as a whole evaluation, bit for bit.
+struct EmgParts {
+  enum Kind : std::uint8_t { kZero, kGaussian, kExact, kAsymptotic } kind = kZero;
+  double width = 0.0, tau = 0.0, e = 0.0, erfcx = 0.0;
+
+  double value(double height) const {
+    switch (kind) {
+      case kZero:
+        return 0.0;
+      case kGaussian:
+        return height * e;
+      case kExact: {
+        const double area = height * width * kSqrt2Pi;
+        return area / (2.0 * tau) * e;
+      }
+      case kAsymptotic: {
+        const double area = height * width * kSqrt2Pi;
+        return area / (2.0 * tau) * e * erfcx;
+      }
+    }
+    return 0.0;
+  }
+};
+
+EmgParts emg_parts(double center, double width, double tau, double t) {
+  EmgParts out;
+  if (!(width > 0.0)) return out;
+  out.width = width;
+  out.tau = tau;
+  // A tail far shorter than the width is the Gaussian itself, and the EMG
+  // formula would divide by an underflowing τ.
+  if (!(tau > 1e-6 * width)) {
+    out.kind = EmgParts::kGaussian;
+    out.e = gaussian_shape(center, width, t);
+    return out;
+  }
+  const double x = t - center;
+  const double z = width / tau;
+  const double arg = (z - x / width) / std::sqrt(2.0);
+  if (arg < 25.0) {
+    // erfc(arg) ≥ 1e-274 here and 0.5·z² < 700, so the sum of exponents is
+    // the value's own logarithm and neither factor overflows on its own.
+    out.kind = EmgParts::kExact;
+    out.e = std::exp(0.5 * z * z - x / tau + std::log(std::erfc(arg)));
+    return out;
+  }
+  // exp(0.5z² − x/τ)·erfc(arg) = exp(−x²/2σ²)·erfcx(arg), and the scaled
+  // complementary error function is its asymptotic series this far out.
+  const double inv2 = 1.0 / (arg * arg);
+  out.kind = EmgParts::kAsymptotic;
+  out.erfcx = (1.0 - 0.5 * inv2 + 0.75 * inv2 * inv2) / (arg * kSqrtPi);
+  out.e = std::exp(-0.5 * (x / width) * (x / width));
+  return out;
 }
 
 struct Normalized {
@@ -78,11 +140,14 @@ bool solve(std::array<std::array<double, N>, N> a, Params<N> b, Params<N>& x) {
   return true;
 }
 
+// Also keeps each point's parts (model.at) for the Jacobian of the next
+// iteration, which starts where an accepted trial ended.
 template <std::size_t N, class Model>
-double rss_of(const Normalized& n, const Params<N>& p, const Model& model) {
+double rss_of(const Normalized& n, const Params<N>& p, const Model& model,
+              std::vector<typename Model::Parts>& parts) {
   double ss = 0.0;
   for (std::size_t i = 0; i < n.u.size(); ++i) {
-    const double r = n.v[i] - model(p, n.u[i]);
+    const double r = n.v[i] - model.at(p, n.u[i], parts[i]);
     ss += r * r;
   }
   return ss;
@@ -94,12 +159,16 @@ struct Solution {
 };
 
 // Levenberg–Marquardt with a forward-difference Jacobian accumulated point by
-// point into the normal equations, so nothing is stored per point or
-// allocated per iteration. Marquardt's scaling (λ·diag) keeps steps sane for
-// parameters of different sensitivity.
+// point into the normal equations; nothing is allocated per iteration. Each
+// point keeps the exponentials of the current parameters (from the residual
+// sum that accepted them), and each model gives a point's row of differences
+// reusing those a step leaves unchanged: most of a peak decision's time is
+// spent here. Marquardt's scaling (λ·diag) keeps steps sane for parameters of
+// different sensitivity.
 template <std::size_t N, class Model>
 Solution levenberg_marquardt(const Normalized& n, Params<N>& p, const Model& model) {
-  double rss = rss_of<N>(n, p, model);
+  std::vector<typename Model::Parts> parts(n.u.size()), trial_parts(n.u.size());
+  double rss = rss_of<N>(n, p, model, parts);
   if (!std::isfinite(rss)) return {rss, false};
   double lambda = 1e-3;
   for (int it = 0; it < kMaxIterations; ++it) {
@@ -108,13 +177,8 @@ Solution levenberg_marquardt(const Normalized& n, Params<N>& p, const Model& mod
     Params<N> step{};
     for (std::size_t j = 0; j < N; ++j) step[j] = 1e-7 * std::max(1.0, std::fabs(p[j]));
     for (std::size_t i = 0; i < n.u.size(); ++i) {
-      const double f0 = model(p, n.u[i]);
       Params<N> row{};
-      for (std::size_t j = 0; j < N; ++j) {
-        Params<N> q = p;
-        q[j] += step[j];
-        row[j] = (model(q, n.u[i]) - f0) / step[j];
-      }
+      const double f0 = model.jacobian_row(p, step, n.u[i], parts[i], row);
       const double r = n.v[i] - f0;
       for (std::size_t j = 0; j < N; ++j) {
         g[j] += row[j] * r;
@@ -132,10 +196,11 @@ Solution levenberg_marquardt(const Normalized& n, Params<N>& p, const Model& mod
       if (solve<N>(damped, g, delta)) {
         Params<N> q = p;
         for (std::size_t j = 0; j < N; ++j) q[j] += delta[j];
-        const double trial = rss_of<N>(n, q, model);
+        const double trial = rss_of<N>(n, q, model, trial_parts);
         if (std::isfinite(trial) && trial < rss) {
           const double gain = rss - trial;
           p = q;
+          parts.swap(trial_parts);
           rss = trial;
           lambda = std::max(lambda * 0.3, 1e-12);
           accepted = true;
@@ -151,17 +216,66 @@ Solution levenberg_marquardt(const Normalized& n, Params<N>& p, const Model& mod
 }
 
 // EMG parameters: baseline, Gaussian height, center, σ, τ (normalized units).
+// at(p, u, parts) is operator() that also keeps the point's exponentials;
+// jacobian_row, given those parts of p, returns the value at u and sets
+// row[j] to the forward difference (model(p + step[j]·e_j, u) − value) /
+// step[j], each term computed exactly as operator() would compute it.
 struct EmgModel {
+  using Parts = EmgParts;
   double operator()(const Params<5>& p, double u) const {
     return p[0] + emg_value(p[1], p[2], std::fabs(p[3]), std::fabs(p[4]), u);
+  }
+  double at(const Params<5>& p, double u, Parts& parts) const {
+    parts = emg_parts(p[2], std::fabs(p[3]), std::fabs(p[4]), u);
+    return p[0] + parts.value(p[1]);
+  }
+  double jacobian_row(const Params<5>& p, const Params<5>& step, double u,
+                      const Parts& parts, Params<5>& row) const {
+    const double v = parts.value(p[1]);
+    const double f0 = p[0] + v;
+    row[0] = ((p[0] + step[0]) + v - f0) / step[0];
+    row[1] = (p[0] + parts.value(p[1] + step[1]) - f0) / step[1];
+    for (std::size_t j = 2; j < 5; ++j) {
+      Params<5> q = p;
+      q[j] += step[j];
+      row[j] = ((*this)(q, u) - f0) / step[j];
+    }
+    return f0;
   }
 };
 
 // Two Gaussians: baseline, height 1, center 1, height 2, center 2, shared σ.
 struct PairModel {
+  struct Parts {
+    double e1 = 0.0, e2 = 0.0;
+  };
   double operator()(const Params<6>& p, double u) const {
     const double s = std::fabs(p[5]);
     return p[0] + gaussian(p[1], p[2], s, u) + gaussian(p[3], p[4], s, u);
+  }
+  double at(const Params<6>& p, double u, Parts& parts) const {
+    const double s = std::fabs(p[5]);
+    parts.e1 = gaussian_shape(p[2], s, u);
+    parts.e2 = gaussian_shape(p[4], s, u);
+    return p[0] + p[1] * parts.e1 + p[3] * parts.e2;
+  }
+  double jacobian_row(const Params<6>& p, const Params<6>& step, double u,
+                      const Parts& parts, Params<6>& row) const {
+    const double s = std::fabs(p[5]);
+    const double e1 = parts.e1;
+    const double e2 = parts.e2;
+    const double g1 = p[1] * e1;
+    const double g2 = p[3] * e2;
+    const double f0 = p[0] + g1 + g2;
+    row[0] = ((p[0] + step[0]) + g1 + g2 - f0) / step[0];
+    row[1] = (p[0] + (p[1] + step[1]) * e1 + g2 - f0) / step[1];
+    row[2] = (p[0] + gaussian(p[1], p[2] + step[2], s, u) + g2 - f0) / step[2];
+    row[3] = (p[0] + g1 + (p[3] + step[3]) * e2 - f0) / step[3];
+    row[4] = (p[0] + g1 + gaussian(p[3], p[4] + step[4], s, u) - f0) / step[4];
+    Params<6> q = p;
+    q[5] += step[5];
+    row[5] = ((*this)(q, u) - f0) / step[5];
+    return f0;
   }
 };
 
@@ -174,25 +288,7 @@ double TwoGaussianFit::area(int i) const {
 }
 
 double emg_value(double height, double center, double width, double tau, double t) {
-  if (!(width > 0.0)) return 0.0;
-  // A tail far shorter than the width is the Gaussian itself, and the EMG
-  // formula would divide by an underflowing τ.
-  if (!(tau > 1e-6 * width)) return gaussian(height, center, width, t);
-  const double x = t - center;
-  const double z = width / tau;
-  const double arg = (z - x / width) / std::sqrt(2.0);
-  const double area = height * width * kSqrt2Pi;
-  if (arg < 25.0) {
-    // erfc(arg) ≥ 1e-274 here and 0.5·z² < 700, so the sum of exponents is
-    // the value's own logarithm and neither factor overflows on its own.
-    const double e = 0.5 * z * z - x / tau + std::log(std::erfc(arg));
-    return area / (2.0 * tau) * std::exp(e);
-  }
-  // exp(0.5z² − x/τ)·erfc(arg) = exp(−x²/2σ²)·erfcx(arg), and the scaled
-  // complementary error function is its asymptotic series this far out.
-  const double inv2 = 1.0 / (arg * arg);
-  const double erfcx = (1.0 - 0.5 * inv2 + 0.75 * inv2 * inv2) / (arg * kSqrtPi);
-  return area / (2.0 * tau) * std::exp(-0.5 * (x / width) * (x / width)) * erfcx;
+  return emg_parts(center, width, tau, t).value(height);
 }
 
 std::optional<EmgFit> fit_emg(std::span<const double> t, std::span<const double> y,

@@ -155,6 +155,14 @@ std::vector<double> moving_average(const std::vector<double>& y, std::size_t h) 
   return s;
 }
 
+// A moving average of the intensities and its half-width: the noise mask
+// and the bound walk smooth with the same half-width when a shape was fitted,
+// so the walk takes the mask's instead of computing it again.
+struct Smoothed {
+  std::size_t h = 0;
+  std::vector<double> s;
+};
+
 // The noise region: the window and two window widths on either side, less
 // the fitted peak (|t − c| ≤ exclusion·σ) and less every other peak found in
 // it. Other peaks are points whose smoothed intensity stands more than
@@ -167,7 +175,7 @@ constexpr double kPeakMaskSigmas = 4.0;
 std::optional<NoiseRegion> masked_noise(const Points& p, double lo, double hi, double dt,
                                         const std::optional<Fitted>& f,
                                         const DecisionOptions& opt,
-                                        std::size_t min_diffs) {
+                                        std::size_t min_diffs, Smoothed& smoothed) {
   const double reach = 2.0 * (hi - lo);
   const std::size_t n = p.t.size();
   std::vector<char> keep(n, 0);
@@ -181,7 +189,9 @@ std::optional<NoiseRegion> masked_noise(const Points& p, double lo, double hi, d
 
   const double h_real = f ? std::clamp(std::round(f->s / (2.0 * dt)), 1.0, 10.0) : 2.0;
   const auto h = static_cast<std::size_t>(h_real);
-  const std::vector<double> s = moving_average(p.y, h);
+  smoothed.h = h;
+  smoothed.s = moving_average(p.y, h);
+  const std::vector<double>& s = smoothed.s;
   const double above =
       first->level + kPeakMaskSigmas * first->sd / std::sqrt(2.0 * h_real + 1.0);
   const double widen = f ? opt.exclusion_sigmas * f->s : (2.0 * h_real + 1.0) * dt;
@@ -427,10 +437,11 @@ std::optional<double> residual_noise(const Points& p, const Window& w, const Fit
 // noise points when they were enough, the integration baseline's first choice.
 std::optional<double> measure_noise(const Points& p, const Window& w, double dt,
                                     const std::optional<Fitted>& shape,
-                                    const DecisionOptions& opt, PeakDecision& d) {
+                                    const DecisionOptions& opt, PeakDecision& d,
+                                    Smoothed& smoothed) {
   const auto min_diffs = static_cast<std::size_t>(std::max(opt.min_noise_points - 1, 1));
   std::optional<double> region_level;
-  if (auto n = masked_noise(p, w.lo, w.hi, dt, shape, opt, min_diffs)) {
+  if (auto n = masked_noise(p, w.lo, w.hi, dt, shape, opt, min_diffs, smoothed)) {
     d.noise = n->sd;
     region_level = n->level;
     d.noise_source =
@@ -586,8 +597,9 @@ PeakDecision decide_peak(const TraceView& trace, const FitView& fit,
   const Window w = fit_window(p, fit);
   const double dt = median_interval(p.t);
   const FitReading reading = read_fit(fit, w, d.flags);
+  Smoothed smoothed;
   const std::optional<double> region_level =
-      measure_noise(p, w, dt, reading.shape, opt, d);
+      measure_noise(p, w, dt, reading.shape, opt, d, smoothed);
   const bool noise_positive = d.noise && *d.noise > 0.0;
   if (reading.peak) judge_detection(p, *reading.peak, w, noise_positive, opt, d);
   if (!reading.shape) return d;
@@ -600,7 +612,11 @@ PeakDecision decide_peak(const TraceView& trace, const FitView& fit,
   if (p.t.size() < 2 || !(dt > 0.0)) return d;
   const auto h =
       static_cast<std::size_t>(std::clamp(std::round(f.s / (2.0 * dt)), 1.0, 10.0));
-  const std::vector<double> s = moving_average(p.y, h);
+  if (smoothed.h != h || smoothed.s.empty()) {
+    smoothed.h = h;
+    smoothed.s = moving_average(p.y, h);
+  }
+  const std::vector<double>& s = smoothed.s;
   const double noise = noise_positive ? *d.noise : 0.0;
   const Bounds b = measure_bounds(p, s, f, region_level, noise, opt, d);
   judge_coelution(p, f, dt, b, noise_positive, noise, target, opt, d);

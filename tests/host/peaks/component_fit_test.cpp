@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <vector>
 
@@ -132,6 +134,45 @@ TEST(ComponentFit, UnusableInputsGiveNothing) {
     SCOPED_TRACE(c.name);
     EXPECT_FALSE(fit_emg(c.t, c.y, c.start).has_value());
     EXPECT_FALSE(fit_two_gaussians(c.t, c.y, c.start).has_value());
+  }
+}
+
+// Every fitted number on noisy traces, bit for bit, as the fits gave them
+// before their Jacobian reused exponentials: results tables must not move
+// when the arithmetic is made cheaper. A deliberate change to the fits
+// updates this table and says so.
+TEST(ComponentFit, NoisyFitsAreBitForBitStable) {
+  struct Case {
+    const char* name;
+    std::uint64_t seed;
+    std::array<double, 6> emg;   // baseline, height, center, width, tau, rss
+    std::array<double, 7> pair;  // baseline, heights, centers, width, rss
+  };
+  const Case cases[] = {
+      {"tailing", 11, {0x1.f25c9ebf884e1p+8, 0x1.f02171b4e10bp+9, 0x1.002ea61e4b7d3p+0, 0x1.9b99baf3c18d8p-6, 0x1.347c146129808p-5, 0x1.6c2e24f5e2284p+15}, {0x1.f3cdbefa1b892p+8, 0x1.4e559f613fd19p+9, 0x1.0065f836119bcp+7, 0x1.0608e6c6425bep+0, 0x1.1855fa8722cb2p+0, 0x1.f8dab6c024d29p-6, 0x1.8662c1084c4a4p+15}},
+      {"shoulder", 12, {0x1.e1f99eed4c9c6p+8, 0x1.6d1572f02336ep+10, 0x1.f9c98acb43adap-1, 0x1.c307b49ed00a5p-6, 0x1.09bdbf475b73dp-5, 0x1.3136946d9c1eep+17}, {0x1.f27764c0b1de5p+8, 0x1.f2ea656298d39p+9, 0x1.f81717b287b52p+8, 0x1.ffeebd03410a7p-1, 0x1.0d03336ca84cap+0, 0x1.99b064a7ab1ccp-6, 0x1.2ffeca2cf97e1p+15}},
+      {"gaussian", 13, {0x1.f45a29d885769p+8, 0x1.9458016bf5066p+9, 0x1.001997b3af2bfp+0, 0x1.95cb1f3cbb762p-6, 0x1.85bcfedc17998p-19, 0x1.722d6e0e7f6ecp+15}, {0x1.f6ea834b3275ep+8, -0x1.7ec52e112604ep+3, 0x1.93125771e060fp+9, 0x1.ced0789f78362p-1, 0x1.0017b528de30fp+0, 0x1.94f9ada815348p-6, 0x1.67bcb3154fd4ap+15}},
+  };
+  const double s = tp::kSigma;
+  const std::vector<std::vector<tp::Component>> peaks = {
+      {{kH, 1.0, s, 1.5 * s}},
+      {{kH, 1.0, s, 0.0}, {500.0, 1.0 + 2.0 * s, s, 0.0}},
+      {{800.0, 1.0, s, 0.0}}};
+  // A start off the truth, as a single fit on a wrong shape would give.
+  const GaussianStart g{1.0 + 0.3 * s, 950.0, 1.3 * s, 505.0};
+  for (std::size_t k = 0; k < std::size(cases); ++k) {
+    const Case& c = cases[k];
+    SCOPED_TRACE(c.name);
+    const auto tr = around(tp::make_trace(peaks[k], tp::kNoiseSd, c.seed), g);
+    const auto e = fit_emg(tr.t, tr.y, g);
+    const auto p = fit_two_gaussians(tr.t, tr.y, g);
+    ASSERT_TRUE(e && p);
+    const std::array<double, 6> emg = {e->baseline, e->height, e->center,
+                                       e->width,    e->tau,    e->rss};
+    const std::array<double, 7> pair = {p->baseline,  p->height[0], p->height[1],
+                                        p->center[0], p->center[1], p->width, p->rss};
+    for (std::size_t i = 0; i < emg.size(); ++i) EXPECT_EQ(emg[i], c.emg[i]) << "emg " << i;
+    for (std::size_t i = 0; i < pair.size(); ++i) EXPECT_EQ(pair[i], c.pair[i]) << "pair " << i;
   }
 }
 
