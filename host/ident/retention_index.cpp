@@ -13,6 +13,14 @@
 namespace vx::host::ident {
 namespace {
 
+// "C12". Built by appending: GCC 12's -Wrestrict misfires on a literal
+// added to a temporary string in optimised builds.
+std::string carbon_name(int carbon) {
+  std::string name = "C";
+  name += std::to_string(carbon);
+  return name;
+}
+
 // The pair of alkanes that brackets x (a time or an index); x outside the
 // ladder takes the nearest pair. position(a) maps an alkane to x's scale.
 template <typename Position>
@@ -160,14 +168,14 @@ std::optional<std::string> ladder_problem(std::span<const Alkane> ladder) {
       return "carbon number " + std::to_string(a.carbon) + " is outside 1..200";
     }
     if (!std::isfinite(a.rt))
-      return "C" + std::to_string(a.carbon) + " has no finite time";
+      return carbon_name(a.carbon) + " has no finite time";
     if (i > 0 && a.carbon <= ladder[i - 1].carbon) {
-      return "carbon numbers must increase (C" + std::to_string(a.carbon) + " after C" +
-             std::to_string(ladder[i - 1].carbon) + ")";
+      return "carbon numbers must increase (" + carbon_name(a.carbon) + " after " +
+             carbon_name(ladder[i - 1].carbon) + ")";
     }
     if (i > 0 && !(a.rt > ladder[i - 1].rt)) {
-      return "times must increase (C" + std::to_string(a.carbon) +
-             " does not elute after C" + std::to_string(ladder[i - 1].carbon) + ")";
+      return "times must increase (" + carbon_name(a.carbon) + " does not elute after " +
+             carbon_name(ladder[i - 1].carbon) + ")";
     }
   }
   return std::nullopt;
