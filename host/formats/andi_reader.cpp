@@ -18,10 +18,23 @@
 #include <mutex>
 #include <optional>
 
-#include "json_text.hpp"
+#include "cell_text.hpp"
+#include "decimal17.hpp"
 
 namespace vx::host::formats {
 namespace {
+
+// The spectra document is the ingestion step's, byte for byte: numbers as
+// its %.17g formatter writes them, strings with the host's JSON escaper.
+using base::append_g17;
+using base::append_g17_array;
+using base::kG17TextSize;
+
+void append_json_string(std::string& out, std::string_view text) {
+  base::append_json_text(out, text);
+}
+
+void append_integer(std::string& out, int64_t value) { base::append_integer(out, value); }
 
 // The netCDF C library keeps global tables of open files and is not safe to
 // call from two threads at once; hosts read files from a thread pool, so
@@ -198,6 +211,60 @@ std::optional<Failure> read_counts(int nc, const char* name, const VarInfo& v,
 
 std::string scan_label(std::size_t i) { return "scan " + std::to_string(i) + " (0-based)"; }
 
+// The one of scan_index and point_count a writer left out, from the other.
+// A count outside the stored points stops the running sum; check_layout
+// reports it.
+void derive_missing_layout(std::size_t scans, std::size_t points, bool no_index,
+                           bool no_count, std::vector<long long>& index,
+                           std::vector<long long>& count) {
+  const auto total = static_cast<long long>(points);
+  if (no_index) {
+    index.resize(scans);
+    long long at = 0;
+    for (std::size_t i = 0; i < scans; ++i) {
+      index[i] = at;
+      if (count[i] < 0 || count[i] > total) break;
+      at += count[i];
+    }
+  }
+  if (no_count) {
+    count.resize(scans);
+    for (std::size_t i = 0; i < scans; ++i)
+      count[i] = (i + 1 < scans ? index[i + 1] : total) - index[i];
+  }
+}
+
+// Every scan's points lie inside the stored points, in order.
+std::optional<Failure> check_layout(std::size_t points, const std::vector<long long>& index,
+                                    const std::vector<long long>& count) {
+  const auto total = static_cast<long long>(points);
+  for (std::size_t i = 0; i < index.size(); ++i) {
+    if (index[i] < 0) {
+      return Failure{AndiStatus::kInconsistentFile,
+                     scan_label(i) + ": negative scan_index " + std::to_string(index[i])};
+    }
+    if (count[i] < 0) {
+      return Failure{AndiStatus::kInconsistentFile,
+                     scan_label(i) + ": negative point_count " + std::to_string(count[i])};
+    }
+    if (i > 0 && index[i] < index[i - 1]) {
+      return Failure{AndiStatus::kInconsistentFile,
+                     scan_label(i) + ": scan_index " + std::to_string(index[i]) +
+                         " is below the previous scan's " + std::to_string(index[i - 1]) +
+                         " (scan_index must not decrease)"};
+    }
+    // Both are in [0, total] or beyond it here, so the sum cannot overflow
+    // before the comparison: test each against the total first.
+    if (index[i] > total || count[i] > total - index[i]) {
+      return Failure{AndiStatus::kInconsistentFile,
+                     scan_label(i) + ": scan_index " + std::to_string(index[i]) +
+                         " + point_count " + std::to_string(count[i]) + " runs past the " +
+                         std::to_string(points) + " stored points"};
+    }
+  }
+  return std::nullopt;
+}
+
 // Scan offsets and counts, taken from scan_index and point_count; when a
 // writer left one of them out it is derived from the other.
 std::optional<Failure> scan_layout(int nc, std::size_t scans, std::size_t points,
@@ -225,46 +292,8 @@ std::optional<Failure> scan_layout(int nc, std::size_t scans, std::size_t points
     if (auto f = read_counts(nc, "scan_index", *vi, index)) return f;
   if (vc)
     if (auto f = read_counts(nc, "point_count", *vc, count)) return f;
-  const auto total = static_cast<long long>(points);
-  if (!vi) {
-    index.resize(scans);
-    long long at = 0;
-    for (std::size_t i = 0; i < scans; ++i) {
-      index[i] = at;
-      if (count[i] < 0 || count[i] > total) break;  // reported below
-      at += count[i];
-    }
-  }
-  if (!vc) {
-    count.resize(scans);
-    for (std::size_t i = 0; i < scans; ++i)
-      count[i] = (i + 1 < scans ? index[i + 1] : total) - index[i];
-  }
-  for (std::size_t i = 0; i < scans; ++i) {
-    if (index[i] < 0) {
-      return Failure{AndiStatus::kInconsistentFile,
-                     scan_label(i) + ": negative scan_index " + std::to_string(index[i])};
-    }
-    if (count[i] < 0) {
-      return Failure{AndiStatus::kInconsistentFile,
-                     scan_label(i) + ": negative point_count " + std::to_string(count[i])};
-    }
-    if (i > 0 && index[i] < index[i - 1]) {
-      return Failure{AndiStatus::kInconsistentFile,
-                     scan_label(i) + ": scan_index " + std::to_string(index[i]) +
-                         " is below the previous scan's " + std::to_string(index[i - 1]) +
-                         " (scan_index must not decrease)"};
-    }
-    // Both are in [0, total] or beyond it here, so the sum cannot overflow
-    // before the comparison: test each against the total first.
-    if (index[i] > total || count[i] > total - index[i]) {
-      return Failure{AndiStatus::kInconsistentFile,
-                     scan_label(i) + ": scan_index " + std::to_string(index[i]) +
-                         " + point_count " + std::to_string(count[i]) + " runs past the " +
-                         std::to_string(points) + " stored points"};
-    }
-  }
-  return std::nullopt;
+  derive_missing_layout(scans, points, !vi, !vc, index, count);
+  return check_layout(points, index, count);
 }
 
 bool has_magic(std::span<const std::byte> bytes) {
@@ -277,7 +306,15 @@ bool has_magic(std::span<const std::byte> bytes) {
   return head.size() == 8 && head == kHdf5;
 }
 
-std::optional<Failure> read_open(int nc, AndiRun& run) {
+// The three variables every ANDI-MS file has, found and checked against
+// each other before anything is read.
+struct SpectraVariables {
+  VarInfo mass;
+  VarInfo intensity;
+  VarInfo time;
+};
+
+std::optional<Failure> find_spectra_variables(int nc, SpectraVariables& vars) {
   std::optional<Failure> fail;
   const std::optional<VarInfo> mass = find_var(nc, "mass_values", fail);
   if (fail) return fail;
@@ -305,30 +342,17 @@ std::optional<Failure> read_open(int nc, AndiRun& run) {
     return Failure{AndiStatus::kInconsistentFile,
                    "mass spectra without scan_acquisition_time: the scans have no times"};
   }
-  std::vector<long long> index;
-  std::vector<long long> count;
-  if (auto f = scan_layout(nc, time->length, mass->length, index, count)) return f;
+  vars = {*mass, *inten, *time};
+  return std::nullopt;
+}
 
-  std::vector<double> times;
-  std::vector<double> mz;
-  std::vector<double> intensity;
-  if (auto f = read_doubles(nc, "scan_acquisition_time", *time, times)) return f;
-  if (auto f = read_doubles(nc, "mass_values", *mass, mz)) return f;
-  if (auto f = read_doubles(nc, "intensity_values", *inten, intensity)) return f;
-
-  // The template fixes seconds; a units attribute naming minutes is honoured.
-  std::string unit = "second";
-  if (auto u = text_attribute(nc, time->id, "units"); u && contains_ci(*u, "min"))
-    unit = "minute";
-  std::string type = "centroid spectrum";
-  if (auto e = text_attribute(nc, NC_GLOBAL, "experiment_type"); e && contains_ci(*e, "continuum"))
-    type = "profile spectrum";
-  if (auto s = text_attribute(nc, NC_GLOBAL, "source_file_reference")) run.source_file_name = *s;
-  if (auto t = text_attribute(nc, NC_GLOBAL, "experiment_date_time_stamp"))
-    run.run_start_time = andi_time_stamp_to_iso(*t);
-
-  run.spectra.resize(time->length);
-  for (std::size_t i = 0; i < time->length; ++i) {
+// The run's spectra, cut out of the stored points by the checked layout.
+void cut_scans(AndiRun& run, const SpectraVariables& vars, const std::vector<double>& times,
+               const std::vector<double>& mz, const std::vector<double>& intensity,
+               const std::vector<long long>& index, const std::vector<long long>& count,
+               const std::string& unit, const std::string& type) {
+  run.spectra.resize(vars.time.length);
+  for (std::size_t i = 0; i < vars.time.length; ++i) {
     AndiSpectrum& s = run.spectra[i];
     s.index = static_cast<int32_t>(std::min<std::size_t>(i, INT32_MAX));
     s.scan_start_time = times[i];
@@ -342,10 +366,38 @@ std::optional<Failure> read_open(int nc, AndiRun& run) {
     // empty array (an empty binary element is read as no array at all), so
     // the same spectra give the same document from either format.
     if (count[i] != 0) {
-      s.mz_array_dtype = dtype_name(mass->type);
-      s.intensity_array_dtype = dtype_name(inten->type);
+      s.mz_array_dtype = dtype_name(vars.mass.type);
+      s.intensity_array_dtype = dtype_name(vars.intensity.type);
     }
   }
+}
+
+std::optional<Failure> read_open(int nc, AndiRun& run) {
+  SpectraVariables vars;
+  if (auto f = find_spectra_variables(nc, vars)) return f;
+  std::vector<long long> index;
+  std::vector<long long> count;
+  if (auto f = scan_layout(nc, vars.time.length, vars.mass.length, index, count)) return f;
+
+  std::vector<double> times;
+  std::vector<double> mz;
+  std::vector<double> intensity;
+  if (auto f = read_doubles(nc, "scan_acquisition_time", vars.time, times)) return f;
+  if (auto f = read_doubles(nc, "mass_values", vars.mass, mz)) return f;
+  if (auto f = read_doubles(nc, "intensity_values", vars.intensity, intensity)) return f;
+
+  // The template fixes seconds; a units attribute naming minutes is honoured.
+  std::string unit = "second";
+  if (auto u = text_attribute(nc, vars.time.id, "units"); u && contains_ci(*u, "min"))
+    unit = "minute";
+  std::string type = "centroid spectrum";
+  if (auto e = text_attribute(nc, NC_GLOBAL, "experiment_type"); e && contains_ci(*e, "continuum"))
+    type = "profile spectrum";
+  if (auto s = text_attribute(nc, NC_GLOBAL, "source_file_reference")) run.source_file_name = *s;
+  if (auto t = text_attribute(nc, NC_GLOBAL, "experiment_date_time_stamp"))
+    run.run_start_time = andi_time_stamp_to_iso(*t);
+
+  cut_scans(run, vars, times, mz, intensity, index, count, unit, type);
   return std::nullopt;
 }
 
@@ -444,7 +496,7 @@ AndiReadResult read_andi_run(std::string_view path) {
 std::string spectra_document(const AndiRun& run) {
   std::size_t bound = 16;
   for (const AndiSpectrum& s : run.spectra)
-    bound += 320 + (s.mz_array.size() + s.intensity_array.size()) * (kMaxNumberText + 1);
+    bound += 320 + (s.mz_array.size() + s.intensity_array.size()) * (kG17TextSize + 1);
   std::string out;
   out.reserve(bound);
   out.append("{\"spectra\":[");
@@ -454,7 +506,7 @@ std::string spectra_document(const AndiRun& run) {
     out.append("{\"index\":");
     append_integer(out, s.index);
     out.append(",\"scan_start_time\":");
-    append_number(out, s.scan_start_time);
+    append_g17(out, s.scan_start_time);
     out.append(",\"scan_start_time_unit\":");
     append_json_string(out, s.scan_start_time_unit);
     out.append(",\"ms_level\":");
@@ -462,9 +514,9 @@ std::string spectra_document(const AndiRun& run) {
     out.append(",\"spectrum_type\":");
     append_json_string(out, s.spectrum_type);
     out.append(",\"mz_array\":");
-    append_number_array(out, s.mz_array);
+    append_g17_array(out, s.mz_array);
     out.append(",\"intensity_array\":");
-    append_number_array(out, s.intensity_array);
+    append_g17_array(out, s.intensity_array);
     out.append(",\"mz_array_dtype\":");
     append_json_string(out, s.mz_array_dtype);
     out.append(",\"intensity_array_dtype\":");

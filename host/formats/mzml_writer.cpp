@@ -14,11 +14,14 @@
 #include <span>
 #include <vector>
 
-#include "json_text.hpp"
+#include "cell_text.hpp"
+#include "decimal17.hpp"
 #include "sha1.hpp"
 
 namespace vx::host::formats {
 namespace {
+
+void append_integer(std::string& out, int64_t value) { base::append_integer(out, value); }
 
 constexpr std::size_t kFlushBytes = 1 << 20;
 
@@ -158,7 +161,7 @@ void write_spectrum(std::string& out, Encoder& enc, const AndiSpectrum& s,
              R"(<cvParam cvRef="MS" accession="MS:1000795" name="no combination" value=""/>)"
              "\n<scan>\n"
              R"(<cvParam cvRef="MS" accession="MS:1000016" name="scan start time" value=")");
-  append_number(out, s.scan_start_time);
+  base::append_g17(out, s.scan_start_time);
   out.append(s.scan_start_time_unit == "minute"
                  ? R"(" unitCvRef="UO" unitAccession="UO:0000031" unitName="minute"/>)"
                  : R"(" unitCvRef="UO" unitAccession="UO:0000010" unitName="second"/>)");
@@ -189,8 +192,8 @@ std::string_view base_name(std::string_view path) {
   return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
-void write_all(Sink& sink, const AndiRun& run, std::string_view source_path) {
-  std::string head;
+// The XML declaration, the cv list and the start of the file description.
+void append_document_start(std::string& head) {
   head.append(R"(<?xml version="1.0" encoding="utf-8"?>
 <indexedmzML xmlns="http://psi.hupo.org/ms/mzml" xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance" xsi:schemaLocation="http://psi.hupo.org/ms/mzml http://psidev.info/files/ms/mzML/xsd/mzML1.1.2_idx.xsd">
 <mzML xmlns="http://psi.hupo.org/ms/mzml" xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance" xsi:schemaLocation="http://psi.hupo.org/ms/mzml http://psidev.info/files/ms/mzML/xsd/mzML1.1.0.xsd" version="1.1.0">
@@ -203,9 +206,12 @@ void write_all(Sink& sink, const AndiRun& run, std::string_view source_path) {
 <cvParam cvRef="MS" accession="MS:1000579" name="MS1 spectrum" value=""/>
 </fileContent>
 )");
-  // The source file's name is the one the ANDI file records (the vendor's
-  // raw file); without one, the sourceFile element is left out so that the
-  // mzML reader reports an empty name, as the ANDI reader does.
+}
+
+// The source file's name is the one the ANDI file records (the vendor's
+// raw file); without one, the sourceFile element is left out so that the
+// mzML reader reports an empty name, as the ANDI reader does.
+void append_source_file(std::string& head, const AndiRun& run, std::string_view source_path) {
   if (!run.source_file_name.empty()) {
     head.append("<sourceFileList count=\"1\">\n<sourceFile id=\"SF1\" name=\"");
     append_xml_attribute(head, run.source_file_name);
@@ -224,6 +230,10 @@ void write_all(Sink& sink, const AndiRun& run, std::string_view source_path) {
     }
     head.append("</sourceFile>\n</sourceFileList>\n");
   }
+}
+
+// From the end of the file description to the spectrum list's start tag.
+void append_run_start(std::string& head, const AndiRun& run) {
   head.append(R"(</fileDescription>
 <softwareList count="1">
 <software id="vx_formats" version="1">
@@ -251,8 +261,10 @@ void write_all(Sink& sink, const AndiRun& run, std::string_view source_path) {
   head.append(">\n<spectrumList count=\"");
   append_integer(head, static_cast<int64_t>(run.spectra.size()));
   head.append("\" defaultDataProcessingRef=\"DP1\">\n");
-  sink.put(head);
+}
 
+// Writes the spectra and returns where each one starts, for the index.
+std::vector<uint64_t> write_spectra(Sink& sink, const AndiRun& run) {
   Encoder enc;
   std::vector<uint64_t> offsets;
   offsets.reserve(run.spectra.size());
@@ -266,7 +278,12 @@ void write_all(Sink& sink, const AndiRun& run, std::string_view source_path) {
     offsets.push_back(sink.offset());
     sink.put(text);
   }
-  sink.put("</spectrumList>\n</run>\n</mzML>\n");
+  return offsets;
+}
+
+// The index of the spectra, its offset and the checksum of everything
+// before the checksum itself.
+void write_index(Sink& sink, std::span<const uint64_t> offsets) {
   const uint64_t index_offset = sink.offset();
   std::string tail = "<indexList count=\"1\">\n<index name=\"spectrum\">\n";
   for (std::size_t i = 0; i < offsets.size(); ++i) {
@@ -284,6 +301,17 @@ void write_all(Sink& sink, const AndiRun& run, std::string_view source_path) {
   // The checksum covers the text up to here; what follows is not hashed.
   sink.put(digest);
   sink.put("</fileChecksum>\n</indexedmzML>\n");
+}
+
+void write_all(Sink& sink, const AndiRun& run, std::string_view source_path) {
+  std::string head;
+  append_document_start(head);
+  append_source_file(head, run, source_path);
+  append_run_start(head, run);
+  sink.put(head);
+  const std::vector<uint64_t> offsets = write_spectra(sink, run);
+  sink.put("</spectrumList>\n</run>\n</mzML>\n");
+  write_index(sink, offsets);
 }
 
 }  // namespace

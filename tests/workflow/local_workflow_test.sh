@@ -97,6 +97,21 @@ grep -q "not loaded" "$report" || fail "the report does not say the library was 
 run_quant > quant2.log 2>&1 || fail "snakemake failed" quant2.log
 grep -q "Nothing to be done" quant2.log || fail "the second quant run did something" quant2.log
 
+step "a sample list naming files outside the inputs fails before any file job"
+# The list is read only by the gather; the workflow compares it with the
+# inputs when it plans the jobs, so the mistake costs seconds, not the run.
+{ cat "$quant/samples.tsv"; printf 'std9.mzML\tstandard\t20\t20\n# a comment\n/x/y.mzML\tblank\t\t\n'; } > bad_samples.tsv
+sed -e 's#^samples: .*#samples: bad_samples.tsv#' -e 's#^out: .*#out: out_bad_samples#' quant.yaml > bad_samples.yaml
+started=$(date +%s.%N)
+if snakemake -s "$src/workflow/Snakefile" --cores 2 --configfile bad_samples.yaml > bad_samples.log 2>&1; then
+  fail "a sample list naming unknown files did not fail the workflow" bad_samples.log
+fi
+echo "failed after $(echo "$(date +%s.%N) - $started" | bc) s"
+grep -qF "bad_samples.tsv:12: std9.mzML" bad_samples.log || fail "the message does not name std9.mzML" bad_samples.log
+grep -qF "bad_samples.tsv:14: /x/y.mzML" bad_samples.log || fail "the message does not name /x/y.mzML" bad_samples.log
+! grep -q "rule part" bad_samples.log || fail "a file job ran" bad_samples.log
+[ ! -e out_bad_samples/parts ] || fail "a part was written" bad_samples.log
+
 step "a damaged measurement part fails the gather, naming it"
 victim=$(ls out_quant/parts/*.measurements.jsonl | head -n 1)
 head -c 50 "$victim" > damaged && cat damaged > "$victim"
