@@ -241,7 +241,10 @@ class Reader {
   // One or more "mz intensity" pairs separated by blanks or ';', each
   // optionally followed by a quoted annotation.
   void peak_line(std::string_view text, std::size_t no) {
-    std::optional<double> mz;
+    // A plain double and a flag: GCC 12 at -O1 misjudges an optional<double>
+    // here as maybe uninitialised.
+    double mz = 0.0;
+    bool have_mz = false;
     bool pair_done = false;  // an annotation may follow
     std::size_t i = 0;
     while (i < text.size()) {
@@ -273,12 +276,13 @@ class Reader {
         fail(no, "peak value " + quoted_excerpt(token) + " is not a number");
         return;
       }
-      if (!mz) {
+      if (!have_mz) {
         if (!(*v > 0.0)) {
           fail(no, "peak m/z " + quoted_excerpt(token) + " is not positive");
           return;
         }
         mz = *v;
+        have_mz = true;
         pair_done = false;
         continue;
       }
@@ -291,11 +295,11 @@ class Reader {
                      ") in entry " + quoted_excerpt(p_.entry.name));
         return;
       }
-      p_.entry.peaks.push_back({*mz, *v});
-      mz.reset();
+      p_.entry.peaks.push_back({mz, *v});
+      have_mz = false;
       pair_done = true;
     }
-    if (mz) fail(no, "peak m/z without its intensity");
+    if (have_mz) fail(no, "peak m/z without its intensity");
   }
 
   std::string_view source_;

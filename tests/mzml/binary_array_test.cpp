@@ -83,7 +83,7 @@ TEST(BinaryArray, Base64RoundTripsRandomBytes) {
     // Line breaks and junk anywhere before the padding change nothing.
     for (std::size_t i = text.size(); i > 0;
          i -= std::min<std::size_t>(i, 1 + rng() % 13)) {
-      if (text[i - 1] != '=') text.insert(i - 1, rng() % 2 ? "\n" : "-");
+      if (text[i - 1] != '=') text.insert(i - 1, 1, rng() % 2 ? '\n' : '-');
     }
     ASSERT_EQ(decode_base64(text), bytes) << text;
   }
