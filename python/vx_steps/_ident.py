@@ -7,12 +7,12 @@ the step library; $VX_IDENT_LIBRARY names another one."""
 from __future__ import annotations
 
 import ctypes
-import math
 import os
-import threading
 from dataclasses import dataclass
 from typing import Optional, Sequence
 
+from ._companion import flag_names, from_c_number as _value, load_companion
+from ._companion import to_c_number as _number
 from .errors import LibraryError
 
 IDENT_NAME = "libvx_ident.so"
@@ -66,14 +66,6 @@ class Verdicts:
     rt_shift: tuple[Optional[float], ...]
 
 
-def _number(v: Optional[float]) -> float:
-    return float(v) if v is not None and not math.isnan(v) else math.nan
-
-
-def _value(v: float) -> Optional[float]:
-    return v if math.isfinite(v) else None
-
-
 class IdentLibrary:
     """libvx_ident.so, loaded once per path."""
 
@@ -90,11 +82,7 @@ class IdentLibrary:
         flag_name.restype = ctypes.c_char_p
         flag_name.argtypes = [ctypes.c_uint32, ctypes.POINTER(ctypes.c_uint32)]
         self._identify = identify
-        names = []
-        bit = ctypes.c_uint32()
-        while (name := flag_name(len(names), ctypes.byref(bit))) is not None:
-            names.append((bit.value, name.decode()))
-        self._names = tuple(names)
+        self._names = flag_names(flag_name)
 
     def identify(self, files: Sequence[FileMeasurement], table_rt: Optional[float],
                  table_percent: Sequence[float], rt_id_tol: float, ratio_tol: float,
@@ -141,20 +129,8 @@ class IdentLibrary:
                         tuple(_value(shift[i]) for i in range(n)))
 
 
-_loaded: dict[str, IdentLibrary] = {}
-_lock = threading.Lock()
-
-
 def ident_library(step_library_path: str) -> IdentLibrary:
     """The identification library for a loaded step library:
     $VX_IDENT_LIBRARY, else libvx_ident.so in the step library's folder."""
-    path = os.environ.get("VX_IDENT_LIBRARY", "") or os.path.join(
-        os.path.dirname(os.path.abspath(step_library_path)), IDENT_NAME)
-    with _lock:
-        if path not in _loaded:
-            if not os.path.isfile(path):
-                raise LibraryError(f"no identification library at {path} (it is built and "
-                                   f"installed beside the step library; or set "
-                                   f"VX_IDENT_LIBRARY)")
-            _loaded[path] = IdentLibrary(path)
-        return _loaded[path]
+    return load_companion(step_library_path, "VX_IDENT_LIBRARY", IDENT_NAME, "identification",
+                          IdentLibrary)

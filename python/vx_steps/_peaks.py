@@ -8,10 +8,11 @@ from __future__ import annotations
 import ctypes
 import math
 import os
-import threading
 from dataclasses import dataclass
 from typing import Optional, Sequence
 
+from ._companion import flag_names, from_c_number as _value, load_companion
+from ._companion import to_c_number as _number
 from .errors import LibraryError
 
 PEAKS_NAME = "libvx_peaks.so"
@@ -77,14 +78,6 @@ class PeakDecision:
     component_area: Optional[float]
 
 
-def _number(v: Optional[float]) -> float:
-    return float(v) if v is not None and not math.isnan(v) else math.nan
-
-
-def _value(v: float) -> Optional[float]:
-    return v if math.isfinite(v) else None
-
-
 class PeaksLibrary:
     """libvx_peaks.so, loaded once per path."""
 
@@ -103,11 +96,7 @@ class PeaksLibrary:
         flag_name.argtypes = [ctypes.c_uint32, ctypes.POINTER(ctypes.c_uint32)]
         self._decide = decide
         # (bit, name) in the order vxrun writes the flags.
-        names = []
-        bit = ctypes.c_uint32()
-        while (name := flag_name(len(names), ctypes.byref(bit))) is not None:
-            names.append((bit.value, name.decode()))
-        self._names = tuple(names)
+        self._names = flag_names(flag_name)
 
     def decide(self, times: Sequence[float], intensities: Sequence[float], fit: dict,
                converged: bool, options: DecisionOptions) -> PeakDecision:
@@ -131,20 +120,8 @@ class PeaksLibrary:
                             _value(d.component_area))
 
 
-_loaded: dict[str, PeaksLibrary] = {}
-_lock = threading.Lock()
-
-
 def peaks_library(step_library_path: str) -> PeaksLibrary:
     """The decisions library for a loaded step library: $VX_PEAKS_LIBRARY,
     else libvx_peaks.so in the step library's folder."""
-    path = os.environ.get("VX_PEAKS_LIBRARY", "") or os.path.join(
-        os.path.dirname(os.path.abspath(step_library_path)), PEAKS_NAME)
-    with _lock:
-        if path not in _loaded:
-            if not os.path.isfile(path):
-                raise LibraryError(f"no peak decisions library at {path} (it is built and "
-                                   f"installed beside the step library; or set "
-                                   f"VX_PEAKS_LIBRARY)")
-            _loaded[path] = PeaksLibrary(path)
-        return _loaded[path]
+    return load_companion(step_library_path, "VX_PEAKS_LIBRARY", PEAKS_NAME, "peak decisions",
+                          PeaksLibrary)
