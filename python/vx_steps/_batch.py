@@ -6,7 +6,6 @@ targets' order), whatever the number of threads."""
 from __future__ import annotations
 
 import csv
-import dataclasses
 import glob
 import io
 import math
@@ -18,6 +17,7 @@ from typing import TYPE_CHECKING, Any, Callable, Iterable, Optional, TypedDict, 
 
 from . import _abi
 from ._chain import Library
+from ._compact import CompactLibrary, TargetDocuments, TraceTotals, compact_library, qualifier_ion
 from ._ident import (DEFAULT_RATIO_TOL, DEFAULT_RT_ID_TOL, IDENTIFIED_NO, IDENTIFIED_YES,
                      FileMeasurement, ident_library)
 from ._documents import (FIT, FIT_SUCCESS, FLAG_RT_OUTSIDE_RUN, INGEST_PREFIX, ROW_EMPTY_FILE,
@@ -168,12 +168,16 @@ def _numbers(doc: dict, key: str) -> list:
 def run_target(lib: StepLibrary, spectra: _abi.Value, target: Target,
                peaks: Optional[PeaksLibrary] = None,
                options: DecisionOptions = DecisionOptions(),
-               qualifiers: bool = False) -> TargetRun:
+               qualifiers: bool = False, whole: Optional[TraceTotals] = None,
+               ion_spectra: Optional[Callable[[int], _abi.Value]] = None) -> TargetRun:
     """Trace and fit of one target on a spectra document, as vxrun runs them:
     a failing step or an unreadable document ends the run with step_failed.
     With peaks, the fit is decided on the whole trace as vxrun decides it.
     With qualifiers, each qualifier ion is traced and fitted at the target's
-    fitted time (its table time when the fit failed), as vxrun does."""
+    fitted time (its table time when the fit failed), as vxrun does, on
+    ion_spectra(i) when given. With whole, spectra holds only the part of
+    the run near the fit window: trace_points, max_intensity and the trace
+    flags are then those of the whole run."""
     run = TargetRun()
     try:
         res = trace_documents(lib, spectra, target.mz, target.mz_tol, target.exact)
@@ -197,14 +201,18 @@ def run_target(lib: StepLibrary, spectra: _abi.Value, target: Target,
                                         status == FIT_SUCCESS, options)
     except VxStepsError as e:
         run.status, run.message = ROW_STEP_FAILED, str(e)
+    # A trace that could not be read has no totals and no trace flags to mend.
+    if whole is not None and run.trace_points is not None:
+        run.trace_points, run.max_intensity = whole.points, whole.max_intensity
+        run.flags = list(whole.flags) + [f for f in run.flags if f not in whole.decides]
     if qualifiers and target.qualifiers and run.status == ROW_OK:
         fitted = number(run.fit, "fitted_retention_time")
         rt = fitted if run.fit.get("fit_status") == FIT_SUCCESS and fitted is not None \
             and math.isfinite(fitted) else target.rt
-        for q in target.qualifiers:
-            ion = dataclasses.replace(target, name=f"{target.name}@{shortest_text(q.mz)}",
-                                      mz=q.mz, rt=rt, qualifiers=(), ri=None, ri_tol=None)
-            qrun = run_target(lib, spectra, ion, peaks, options)
+        for i, q in enumerate(target.qualifiers):
+            ion = qualifier_ion(target, q, rt)
+            qrun = run_target(lib, ion_spectra(i) if ion_spectra is not None else spectra,
+                              ion, peaks, options)
             status = qrun.fit.get("fit_status")
             d = qrun.decision
             run.qualifiers.append(QualifierFit(
@@ -333,18 +341,28 @@ class _Helpers:
 
 def _file_rows(lib: StepLibrary, f: BatchFile, targets: list[Target],
                helpers: _Helpers, peaks: PeaksLibrary, options: DecisionOptions,
-               qualifiers: bool = False) -> list[tuple[Row, list]]:
+               qualifiers: bool = False,
+               compact: Optional[CompactLibrary] = None) -> list[tuple[Row, list]]:
     """Each target's row with its qualifier fits (empty unless asked for)."""
     if f.problem:
         return [(problem_row(f.path, t, f.problem, f.message), []) for t in targets]
     runs: list[Optional[TargetRun]] = [None] * len(targets)
 
     # The targets run while the ingestion step still holds the spectra
-    # document, straight from its buffer: the document is never copied.
+    # document, straight from its buffer: the document is never copied. Many
+    # targets are traced on compact documents derived from it in one pass.
     def visit(spectra: _abi.RawText) -> None:
-        def one(i: int) -> None:
-            runs[i] = run_target(lib, spectra, targets[i], peaks, options, qualifiers)
-        helpers.run_all(len(targets), one)
+        if compact is None:
+            def one(i: int) -> None:
+                runs[i] = run_target(lib, spectra, targets[i], peaks, options, qualifiers)
+            helpers.run_all(len(targets), one)
+            return
+        with TargetDocuments(compact, spectra, targets, qualifiers) as docs:
+            def on_documents(i: int) -> None:
+                text, whole = docs.target(i)
+                runs[i] = run_target(lib, text, targets[i], peaks, options, qualifiers, whole,
+                                     lambda k: docs.ion(i, k))
+            helpers.run_all(len(targets), on_documents)
 
     ing = ingest_documents(lib, f.path, visit)
     out = []
@@ -527,13 +545,15 @@ def batch_rows(files: FilesArg, targets: TargetsArg, jobs: int = 2,
     alkanes = read_ladder(ladder) if ladder is not None else None
     lib = library if isinstance(library, StepLibrary) else Library(library)
     peaks = peaks_library(lib.path)
+    compact = compact_library(lib.path)
     wanted = as_targets(targets)
     inputs = expand_inputs(files)
     sample_types = read_samples(samples, wanted, [f.path for f in inputs]) \
         if samples is not None else []
     jobs = max(1, int(jobs) if jobs else (os.cpu_count() or 1))
     if jobs == 1:
-        per_file = [_file_rows(lib, f, wanted, _Helpers(None, 0), peaks, options, identify)
+        per_file = [_file_rows(lib, f, wanted, _Helpers(None, 0), peaks, options, identify,
+                               compact)
                     for f in inputs]
     else:
         # Files take `jobs` threads; their targets borrow idle ones from a
@@ -542,7 +562,8 @@ def batch_rows(files: FilesArg, targets: TargetsArg, jobs: int = 2,
             helpers = _Helpers(spare, jobs - 1)
             def job(f: BatchFile) -> list[Row]:
                 with helpers.slots:
-                    return _file_rows(lib, f, wanted, helpers, peaks, options, identify)
+                    return _file_rows(lib, f, wanted, helpers, peaks, options, identify,
+                                      compact)
             per_file = list(pool.map(job, inputs))
     rows = [row for pairs in per_file for row, _ in pairs]
     if identify:
