@@ -203,3 +203,67 @@ def test_ladder_gives_vxrun_retention_indices(lib, example, vxrun, tmp_path):
     assert vx_steps.batch_rows(example, TARGETS, jobs=1, library=lib, ladder=pairs) == theirs
     with pytest.raises(ValueError, match="at least two alkanes"):
         vx_steps.batch_rows(example, TARGETS, jobs=1, library=lib, ladder=[(8, 1.1)])
+
+
+# Many targets, so that batch() traces on compact documents: windows that
+# overlap (and one wide window that spans many), exact and ppm windows,
+# qualifier ions, windows partly or wholly outside the run (whose trace
+# totals must still be those of the whole run) and an ion nowhere in it.
+MANY_TARGETS = """name\tmz\trt\tmz_tol\trt_tol\texact\tmax_iter\tqualifiers\tmz_tol_ppm
+c1_68\t68.0255\t1.196\t0.6\t0.05\tno\t100\t\t
+c1_69_overlaps\t69\t1.196\t0.6\t0.05\tno\t100\t\t
+c1_70\t70.0387\t1.196\t0.6\t0.05\tno\t100\t\t
+c1_112_quals\t112.0531\t1.196\t0.3\t0.05\tno\t100\t64.0299:10;80.0224:40;107.0669:95\t
+c1_107\t107.0669\t1.196\t0.3\t0.05\tno\t100\t\t
+c1_155_ppm\t155.0641\t1.196\t\t0.05\tno\t100\t\t5
+c3_70_exact\t70.0387\t1.404\t\t0.05\tyes\t100\t\t
+c3_155_ppm\t155.0641\t1.404\t\t0.05\tno\t100\t\t20
+c3_238_ppm_quals\t238.1291\t1.404\t\t0.05\tno\t100\t332.17:86;280.1368:52\t10
+c2_395\t395.1804\t1.313\t0.3\t0.05\tno\t100\t\t
+bleed_73\t73.0473\t1.3\t0.3\t0.3\tno\t100\t\t
+bleed_147\t147.0661\t1.3\t0.3\t0.3\tno\t100\t\t
+bleed_207\t207.0329\t1.4348\t0.3\t0.1\tno\t100\t\t
+bleed_281\t281.0517\t1.3\t0.3\t0.3\tno\t100\t\t
+bleed_355\t355.0705\t1.3\t0.3\t0.3\tno\t100\t\t
+bleed_429_exact\t429.0893\t1.3\t\t0.3\tyes\t100\t\t
+wide\t100\t1.2\t20\t0.1\tno\t100\t\t
+one_pass\t147\t1.19\t0.5\t0.1\tno\t1\t\t
+late_edge\t112.0531\t2.05\t0.3\t0.01\tno\t100\t\t
+far\t112.0531\t9\t0.3\t0.01\tno\t100\t\t
+absent\t999.5\t1.2\t0.1\t0.1\tno\t100\t\t
+narrow\t73\t3\t0\t0.05\tno\t100\t\t
+"""
+
+
+@pytest.mark.parametrize("jobs", [1, 3])
+def test_many_targets_on_compact_documents_equal_vxrun_and_the_whole_run(
+        lib, example, shared_dir, vxrun, tmp_path, monkeypatch, jobs):
+    targets = tmp_path / "targets.tsv"
+    targets.write_text(MANY_TARGETS)
+    files = [str(example), str(shared_dir / "data/mzml/fullscan_basic.mzML"),
+             str(shared_dir / "data/mzml/fullscan_tiny.mzML")]
+    vxrun("batch", *files, "--targets", targets, "--rt-id-tol", "0.1", "-j", "2", "-q",
+          "--jsonl", tmp_path / "rows.jsonl")
+    theirs = read_jsonl(tmp_path / "rows.jsonl")
+
+    restricted = []
+    target = vx_steps._compact.TargetDocuments.target
+
+    def spy(self, t):
+        text, whole = target(self, t)
+        restricted.append(whole is not None)
+        return text, whole
+    monkeypatch.setattr(vx_steps._compact.TargetDocuments, "target", spy)
+    ours = vx_steps.batch_rows(files, targets, jobs=jobs, library=lib, rt_id_tol=0.1)
+    assert len(restricted) == 3 * 22 and all(restricted)
+    assert len(ours) == len(theirs)
+    for a, b in zip(ours, theirs):
+        assert a == b
+    # The rows cover what the totals must mend and what identification reads.
+    assert {"gcms.sim.empty_trace", "rt_outside_run"} <= {f for r in ours for f in r["flags"]}
+    assert any(r["target"] == "late_edge" and r["trace_points"] for r in ours)
+    assert {r["identified"] for r in ours} == {"yes", "no"}
+
+    # Tracing every target on the whole run gives the same rows.
+    monkeypatch.setattr(vx_steps._batch, "compact_library", lambda path: None)
+    assert vx_steps.batch_rows(files, targets, jobs=jobs, library=lib, rt_id_tol=0.1) == ours
