@@ -68,28 +68,34 @@ __attribute__((visibility("default"))) uint64_t vxc_compact_from_queries(void) {
   return vx::host::chain::kCompactFromQueries;
 }
 
-__attribute__((visibility("default"))) int32_t vxc_open(const char* spectra, uint64_t size,
-                                                        const VxcQuery* queries, uint64_t n,
-                                                        VxcCompact** out) {
+__attribute__((visibility("default"))) int32_t vxc_open(const char* spectra,
+                                                        uint64_t size,
+                                                        const VxcQuery* queries,
+                                                        uint64_t n, VxcCompact** out) {
   namespace c = vx::host::chain;
   if (out == nullptr) return c::kRefused;
   *out = nullptr;
-  if ((size > 0 && spectra == nullptr) || (n > 0 && queries == nullptr)) return c::kRefused;
+  if ((size > 0 && spectra == nullptr) || (n > 0 && queries == nullptr))
+    return c::kRefused;
   return c::guarded([&] {
     std::vector<c::IonQuery> q;
     q.reserve(static_cast<std::size_t>(n));
     for (uint64_t i = 0; i < n; ++i)
       q.push_back({queries[i].mz, queries[i].tolerance, queries[i].exact != 0});
     const std::string_view text =
-        size > 0 ? std::string_view(spectra, static_cast<std::size_t>(size)) : std::string_view();
+        size > 0 ? std::string_view(spectra, static_cast<std::size_t>(size))
+                 : std::string_view();
     *out = new VxcCompact(text, std::move(q));
     return c::kOk;
   });
 }
 
-__attribute__((visibility("default"))) void vxc_close(VxcCompact* compact) { delete compact; }
+__attribute__((visibility("default"))) void vxc_close(VxcCompact* compact) {
+  delete compact;
+}
 
-__attribute__((visibility("default"))) uint64_t vxc_group_count(const VxcCompact* compact) {
+__attribute__((visibility("default"))) uint64_t vxc_group_count(
+    const VxcCompact* compact) {
   return compact != nullptr ? compact->compact.group_count() : 0;
 }
 
@@ -100,7 +106,8 @@ __attribute__((visibility("default"))) uint64_t vxc_group_of(const VxcCompact* c
   return compact->compact.group_of(static_cast<std::size_t>(q));
 }
 
-__attribute__((visibility("default"))) int32_t vxc_restrictable(const VxcCompact* compact) {
+__attribute__((visibility("default"))) int32_t vxc_restrictable(
+    const VxcCompact* compact) {
   return compact != nullptr && compact->compact.restrictable() ? 1 : 0;
 }
 
@@ -121,11 +128,9 @@ __attribute__((visibility("default"))) void vxc_buffer_free(VxcBuffer* buffer) {
   delete buffer;
 }
 
-__attribute__((visibility("default"))) int32_t vxc_document(const VxcCompact* compact,
-                                                            uint64_t g, int32_t restricted,
-                                                            double lo, double hi,
-                                                            VxcBuffer* buffer,
-                                                            const char** data, uint64_t* size) {
+__attribute__((visibility("default"))) int32_t vxc_document(
+    const VxcCompact* compact, uint64_t g, int32_t restricted, double lo, double hi,
+    VxcBuffer* buffer, const char** data, uint64_t* size) {
   namespace c = vx::host::chain;
   if (data != nullptr) *data = nullptr;
   if (size != nullptr) *size = 0;
@@ -136,8 +141,9 @@ __attribute__((visibility("default"))) int32_t vxc_document(const VxcCompact* co
   return c::guarded([&] {
     const auto group = static_cast<std::size_t>(g);
     const std::string_view doc =
-        restricted != 0 ? compact->compact.document(group, buffer->text, c::TimeRange{lo, hi})
-                        : compact->compact.document(group, buffer->text);
+        restricted != 0
+            ? compact->compact.document(group, buffer->text, c::TimeRange{lo, hi})
+            : compact->compact.document(group, buffer->text);
     *data = doc.data();
     *size = doc.size();
     return c::kOk;
@@ -149,7 +155,8 @@ __attribute__((visibility("default"))) int32_t vxc_totals(const VxcCompact* comp
   namespace c = vx::host::chain;
   if (out == nullptr) return c::kRefused;
   *out = VxcTotals{};
-  if (compact == nullptr || q >= compact->queries.size() || !compact->compact.restrictable())
+  if (compact == nullptr || q >= compact->queries.size() ||
+      !compact->compact.restrictable())
     return c::kRefused;
   return c::guarded([&] {
     const auto i = static_cast<std::size_t>(q);
@@ -159,7 +166,8 @@ __attribute__((visibility("default"))) int32_t vxc_totals(const VxcCompact* comp
   });
 }
 
-__attribute__((visibility("default"))) const char* vxc_flag_name(uint32_t index, uint32_t* bit) {
+__attribute__((visibility("default"))) const char* vxc_flag_name(uint32_t index,
+                                                                 uint32_t* bit) {
   const auto& flags = vx::host::chain::kTraceFlags;
   if (index >= std::size(flags)) return nullptr;
   if (bit != nullptr) *bit = flags[index].bit;
