@@ -29,4 +29,14 @@ cmake --build "$prefix/consumer/build" >/dev/null
 "$prefix/consumer/build/c_abi" "$(cat "$prefix/consumer/build/plugin_path.txt")"
 test -x "$prefix/bin/vxrun"
 "$prefix/bin/vxrun" list | grep -q OperationStepDemo
+# The installed Python package finds the plugin and its companion libraries
+# (four targets take the compact documents' path).
+env -u VX_STEPS_LIBRARY -u VX_PEAKS_LIBRARY -u VX_COMPACT_LIBRARY \
+  PYTHONPATH="$(echo "$prefix"/lib/python3*/dist-packages)" PYTHONDONTWRITEBYTECODE=1 \
+  /usr/bin/python3 -c "
+import sys, vx_steps
+rows = vx_steps.batch_rows(sys.argv[1], [(73, 1.178), (147, 1.1869), (207, 1.4348), (999, 1.2)])
+assert [r['status'] for r in rows] == ['ok'] * 4, rows
+assert [r['trace_points'] for r in rows] == [211, 211, 211, 0], rows
+" "$src/examples/sim_basic.mzML"
 echo "install ok"
