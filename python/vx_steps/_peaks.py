@@ -78,6 +78,16 @@ class PeakDecision:
     component_area: Optional[float]
 
 
+def _doubles(values: Sequence[Optional[float]]) -> ctypes.Array:
+    """values as a C array, absent ones as NaN. Plain numbers (a trace's
+    points, hundreds per target) go in as they are; only a list holding None
+    or another type takes the per-value path."""
+    try:
+        return (ctypes.c_double * len(values))(*values)
+    except TypeError:
+        return (ctypes.c_double * len(values))(*(_number(x) for x in values))
+
+
 class PeaksLibrary:
     """libvx_peaks.so, loaded once per path."""
 
@@ -102,8 +112,7 @@ class PeaksLibrary:
                converged: bool, options: DecisionOptions) -> PeakDecision:
         """fit is the fit step's result document as a dict."""
         n = min(len(times), len(intensities))
-        t = (ctypes.c_double * n)(*(_number(x) for x in times[:n]))
-        y = (ctypes.c_double * n)(*(_number(x) for x in intensities[:n]))
+        t, y = _doubles(times[:n]), _doubles(intensities[:n])
         f = _Fit(1 if converged else 0, 0, *(
             _number(fit.get(k) if isinstance(fit.get(k), (int, float)) else None)
             for k in ("fitted_retention_time", "peak_height", "peak_width", "baseline",
