@@ -117,9 +117,10 @@ TargetRun run_trace_only(const ChainSteps& steps, std::string_view spectra,
 // Without keep_points the run keeps what a table row needs: the trace
 // document and its point lists are dropped once the fit has read them (a
 // few hundred kilobytes per target, which add up over hundreds of targets).
-// With decisions the whole trace is read and decided on (peaks::decide_peak)
-// before its points are dropped; without, no decision is made (qualifier
-// ions are judged by their ratio, not by a decision of their own).
+// The whole trace is read and decided on (peaks::decide_peak) before its
+// points are dropped, with the given decision options or, without them, the
+// defaults: qualifier ions are decided so, since their identification
+// criterion is a fixed S/N of 3 whatever the quantifier's --min-sn.
 TargetRun run_target(const ChainSteps& steps, std::string_view spectra,
                      const tables::Target& target, bool keep_points = true,
                      const peaks::DecisionOptions* decisions = nullptr);

@@ -211,8 +211,11 @@ def run_target(lib: StepLibrary, spectra: _abi.Value, target: Target,
             and math.isfinite(fitted) else target.rt
         for i, q in enumerate(target.qualifiers):
             ion = qualifier_ion(target, q, rt)
+            # Qualifier ions are decided with the default options, as vxrun
+            # decides them: their identification criterion is a fixed S/N of
+            # 3, not the quantifier's --min-sn.
             qrun = run_target(lib, ion_spectra(i) if ion_spectra is not None else spectra,
-                              ion, peaks, options)
+                              ion, peaks, DecisionOptions())
             status = qrun.fit.get("fit_status")
             d = qrun.decision
             run.qualifiers.append(QualifierFit(

@@ -267,3 +267,18 @@ def test_many_targets_on_compact_documents_equal_vxrun_and_the_whole_run(
     # Tracing every target on the whole run gives the same rows.
     monkeypatch.setattr(vx_steps._batch, "compact_library", lambda path: None)
     assert vx_steps.batch_rows(files, targets, jobs=jobs, library=lib, rt_id_tol=0.1) == ours
+
+
+def test_qualifiers_are_decided_as_vxrun_decides_them_whatever_min_sn(
+        lib, shared_dir, vxrun, tmp_path):
+    # A raised --min-sn is the quantifier's detection limit; qualifier ions
+    # keep their fixed S/N criterion, so c1_112_quals stays identified.
+    targets = tmp_path / "targets.tsv"
+    targets.write_text(MANY_TARGETS)
+    mzml = str(shared_dir / "data/mzml/fullscan_basic.mzML")
+    vxrun("batch", mzml, "--targets", targets, "--rt-id-tol", "0.1", "--min-sn", "200",
+          "-q", "--jsonl", tmp_path / "rows.jsonl")
+    theirs = read_jsonl(tmp_path / "rows.jsonl")
+    ours = vx_steps.batch_rows(mzml, targets, jobs=1, library=lib, rt_id_tol=0.1, min_sn=200)
+    assert ours == theirs
+    assert next(r for r in ours if r["target"] == "c1_112_quals")["identified"] == "yes"
