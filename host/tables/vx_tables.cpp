@@ -51,8 +51,9 @@ __attribute__((visibility("default"))) VxtReview* vxt_review_read(
       named[static_cast<std::size_t>(i)].name = targets[i] ? targets[i] : "";
     auto* r = new VxtReview;
     r->source = source ? source : "";
-    r->read = t::read_review(std::string_view(text ? text : "", static_cast<std::size_t>(text_size)),
-                             r->source, paths, named);
+    r->read = t::read_review(
+        std::string_view(text ? text : "", static_cast<std::size_t>(text_size)),
+        r->source, paths, named);
     r->read_failed = !r->read.errors.empty();
     return r;
   } catch (...) {
@@ -64,12 +65,13 @@ __attribute__((visibility("default"))) void vxt_review_free(VxtReview* review) {
   delete review;
 }
 
-__attribute__((visibility("default"))) const char* vxt_review_digest(const VxtReview* review) {
+__attribute__((visibility("default"))) const char* vxt_review_digest(
+    const VxtReview* review) {
   return review ? review->read.digest.c_str() : nullptr;
 }
 
-__attribute__((visibility("default"))) const char* vxt_review_error(const VxtReview* review,
-                                                                    uint64_t index) {
+__attribute__((visibility("default"))) const char* vxt_review_error(
+    const VxtReview* review, uint64_t index) {
   if (review == nullptr || index >= review->read.errors.size()) return nullptr;
   return review->read.errors[static_cast<std::size_t>(index)].c_str();
 }
@@ -83,17 +85,17 @@ __attribute__((visibility("default"))) int32_t vxt_review_entry(const VxtReview*
                                                                 uint64_t index,
                                                                 VxtReviewEntry* out) {
   namespace t = vx::host::tables;
-  if (review == nullptr || out == nullptr || index >= review->read.entries.size()) return 2;
+  if (review == nullptr || out == nullptr || index >= review->read.entries.size())
+    return 2;
   const t::ReviewEntry& e = review->read.entries[static_cast<std::size_t>(index)];
-  *out = VxtReviewEntry{e.line,        e.file_index,          e.target_index,
+  *out = VxtReviewEntry{e.line,           e.file_index,          e.target_index,
                         e.action.c_str(), t::or_nan(e.start_rt), t::or_nan(e.end_rt)};
   return 0;
 }
 
-__attribute__((visibility("default"))) double vxt_manual_area(const double* retention_time,
-                                                              const double* intensity,
-                                                              uint64_t n, double baseline,
-                                                              double start, double end) {
+__attribute__((visibility("default"))) double vxt_manual_area(
+    const double* retention_time, const double* intensity, uint64_t n, double baseline,
+    double start, double end) {
   namespace t = vx::host::tables;
   if (n > 0 && (retention_time == nullptr || intensity == nullptr)) return t::kNan;
   const auto count = static_cast<std::size_t>(n);
@@ -101,12 +103,9 @@ __attribute__((visibility("default"))) double vxt_manual_area(const double* rete
                                   t::present(baseline), start, end));
 }
 
-__attribute__((visibility("default"))) int32_t vxt_review_apply(VxtReview* review,
-                                                                VxtReviewRow* rows,
-                                                                uint64_t n_rows,
-                                                                uint64_t n_targets,
-                                                                const double* manual_areas,
-                                                                uint64_t n_areas) {
+__attribute__((visibility("default"))) int32_t vxt_review_apply(
+    VxtReview* review, VxtReviewRow* rows, uint64_t n_rows, uint64_t n_targets,
+    const double* manual_areas, uint64_t n_areas) {
   namespace t = vx::host::tables;
   namespace p = vx::host::peaks;
   if (review == nullptr || review->read_failed || (rows == nullptr && n_rows > 0) ||

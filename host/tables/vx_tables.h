@@ -19,10 +19,10 @@ typedef struct VxtReview VxtReview;
 
 /* positions are the contract: never reorder */
 typedef struct VxtReviewEntry {
-  uint64_t line;         /* in the review file, from 1 */
-  uint64_t file_index;   /* into the batch's files */
-  uint64_t target_index; /* into the batch's targets */
-  const char* action;    /* "reject" or "integrate" */
+  uint64_t line;           /* in the review file, from 1 */
+  uint64_t file_index;     /* into the batch's files */
+  uint64_t target_index;   /* into the batch's targets */
+  const char* action;      /* "reject" or "integrate" */
   double start_rt, end_rt; /* integrate: minutes, start < end; reject: NaN */
 } VxtReviewEntry;
 
@@ -64,7 +64,8 @@ double vxt_manual_area(const double* retention_time, const double* intensity, ui
  * 0: applied; 1: out of memory; 2: a null pointer or a review with reading
  * errors. */
 int32_t vxt_review_apply(VxtReview* review, VxtReviewRow* rows, uint64_t n_rows,
-                         uint64_t n_targets, const double* manual_areas, uint64_t n_areas);
+                         uint64_t n_targets, const double* manual_areas,
+                         uint64_t n_areas);
 
 #ifdef __cplusplus
 }

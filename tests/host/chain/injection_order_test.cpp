@@ -49,9 +49,9 @@ class InjectionOrderFiles : public ::testing::Test {
  protected:
   void SetUp() override {
     dir_ = fs::temp_directory_path() /
-           ("vx_injection_order_" + std::to_string(::testing::UnitTest::GetInstance()
-                                                       ->random_seed()) +
-            "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+           ("vx_injection_order_" +
+            std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir_);
     fs::create_directories(dir_);
   }
@@ -62,7 +62,8 @@ class InjectionOrderFiles : public ::testing::Test {
     const fs::path p = dir_ / name;
     std::ofstream out(p, std::ios::binary);
     out << "<?xml version=\"1.0\"?>\n<mzML><run id=\"r\""
-        << (stamp.empty() ? "" : " startTimeStamp=\"" + stamp + "\"") << ">\n</run></mzML>\n";
+        << (stamp.empty() ? "" : " startTimeStamp=\"" + stamp + "\"")
+        << ">\n</run></mzML>\n";
     return p.string();
   }
   std::string cdf(const std::string& name, const std::string& stamp) const {
@@ -84,34 +85,54 @@ TEST_F(InjectionOrderFiles, EachSourceMixedFormatsAndBadStamps) {
   };
   struct Case {
     std::string_view name;
-    std::vector<File> files;           // named a.., b.., c.. in this order
-    std::vector<std::size_t> lines;    // the sample list's line of each file
+    std::vector<File> files;         // named a.., b.., c.. in this order
+    std::vector<std::size_t> lines;  // the sample list's line of each file
     std::vector<std::size_t> want;
     std::string_view source;
   };
   const Case cases[] = {
       {"mzML times",
-       {{false, "2026-01-01T10:00:00Z"}, {false, "2026-01-01T09:00:00Z"},
+       {{false, "2026-01-01T10:00:00Z"},
+        {false, "2026-01-01T09:00:00Z"},
         {false, "2026-01-01T11:00:00Z"}},
-       {}, {1, 0, 2}, kOrderStartTime},
+       {},
+       {1, 0, 2},
+       kOrderStartTime},
       {"netCDF stamps with zones: +0200 at 10:30 is before +0000 at 09:00",
-       {{true, "20260101090000+0000"}, {true, "20260101103000+0200"},
+       {{true, "20260101090000+0000"},
+        {true, "20260101103000+0200"},
         {true, "20260101100000-0100"}},
-       {}, {1, 0, 2}, kOrderStartTime},
+       {},
+       {1, 0, 2},
+       kOrderStartTime},
       {"mzML and netCDF in one sequence",
-       {{false, "2026-01-01T09:30:00Z"}, {true, "20260101100000+0100"},
-        {false, "2026-01-01T08:59:59Z"}, {true, "20260101093000"}},
-       {}, {2, 1, 0, 3}, kOrderStartTime},
+       {{false, "2026-01-01T09:30:00Z"},
+        {true, "20260101100000+0100"},
+        {false, "2026-01-01T08:59:59Z"},
+        {true, "20260101093000"}},
+       {},
+       {2, 1, 0, 3},
+       kOrderStartTime},
       {"a malformed netCDF stamp: no stamp, the command line's order",
        {{true, "20261301100000"}, {false, "2026-01-01T08:00:00Z"}, {true, "2026"}},
-       {}, {0, 1, 2}, kOrderCommandLine},
+       {},
+       {0, 1, 2},
+       kOrderCommandLine},
       {"a netCDF file without a stamp",
-       {{false, "2026-01-01T10:00:00Z"}, {true, ""}}, {}, {0, 1}, kOrderCommandLine},
-      {"a malformed mzML stamp", {{false, "yesterday"}, {false, "2026-01-01T08:00:00Z"}},
-       {}, {0, 1}, kOrderCommandLine},
+       {{false, "2026-01-01T10:00:00Z"}, {true, ""}},
+       {},
+       {0, 1},
+       kOrderCommandLine},
+      {"a malformed mzML stamp",
+       {{false, "yesterday"}, {false, "2026-01-01T08:00:00Z"}},
+       {},
+       {0, 1},
+       kOrderCommandLine},
       {"the sample list before the stamps",
        {{true, "20260101090000+0000"}, {false, "2026-01-01T08:00:00Z"}},
-       {7, 3}, {1, 0}, kOrderSampleList},
+       {7, 3},
+       {1, 0},
+       kOrderSampleList},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -121,8 +142,8 @@ TEST_F(InjectionOrderFiles, EachSourceMixedFormatsAndBadStamps) {
     for (std::size_t i = 0; i < c.files.size(); ++i) {
       const std::string name(1, static_cast<char>('a' + i));
       const File& f = c.files[i];
-      const std::string path = f.netcdf ? cdf(name + ".cdf", f.stamp)
-                                        : mzml(name + ".mzML", f.stamp);
+      const std::string path =
+          f.netcdf ? cdf(name + ".cdf", f.stamp) : mzml(name + ".mzML", f.stamp);
       files.push_back({path, "", ""});
       inputs.push_back(path);
       if (c.lines.empty()) starts.push_back(file_start_time(path));
