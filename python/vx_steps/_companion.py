@@ -1,6 +1,6 @@
-"""What the package's companion libraries (libvx_peaks.so, libvx_ident.so)
-share: where they are found, loading each once per path, their flag-name
-tables, and NaN for an absent number across the C boundary."""
+"""What the package's companion libraries (libvx_peaks.so, libvx_ident.so,
+libvx_tables.so) share: where they are found, loading each once per path,
+their flag-name tables, and NaN for an absent number across the C boundary."""
 
 from __future__ import annotations
 
