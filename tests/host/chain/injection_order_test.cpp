@@ -154,7 +154,7 @@ TEST_F(InjectionOrderFiles, EachSourceMixedFormatsAndBadStamps) {
   }
 }
 
-TEST_F(InjectionOrderFiles, UnreadableOrCutFilesHaveNoStartTime) {
+TEST_F(InjectionOrderFiles, RealCutAndMissingFiles) {
   const std::string good = cdf("good.cdf", "20260101090000+0000");
   EXPECT_EQ(file_start_time(good), "2026-01-01T09:00:00.000Z");
   // A netCDF signature with the header cut short, and a file that is absent.
@@ -167,6 +167,13 @@ TEST_F(InjectionOrderFiles, UnreadableOrCutFilesHaveNoStartTime) {
   }
   EXPECT_EQ(file_start_time(cut.string()), std::nullopt);
   EXPECT_EQ(file_start_time((dir_ / "missing.cdf").string()), std::nullopt);
+  // A vendor's stamp with trailing digits of no agreed meaning (Advion's
+  // "...3600000") keeps its date and time, without a zone.
+  const fs::path advion = testing::andi_sample("advion-gcms.cdf");
+  ASSERT_FALSE(advion.empty()) << "the shared ANDI samples are missing";
+  EXPECT_EQ(file_start_time(advion.string()), "2020-06-22T11:11:26.000Z");
+  EXPECT_EQ(file_start_time(testing::andi_sample("agilent-gcms-tic.cdf").string()),
+            std::nullopt);
 }
 
 }  // namespace
