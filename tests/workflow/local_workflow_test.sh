@@ -3,7 +3,8 @@
 # over the same inputs: the tables and the plots must be the same bytes, a
 # second run must do nothing, touching one file or adding one must redo only
 # that file and the gather, several files per job must give the same bytes,
-# a sample list and a report must give batch's quant and calibration bytes,
+# a sample list, a report and a review (a rejection, manual integrations)
+# must give the bytes of batch --review's results, quant and calibration,
 # and an exit code >= 64 must fail the job with vxrun's message in its log.
 # usage: local_workflow_test.sh SOURCE_DIR VXRUN SCRATCH_DIR
 set -euo pipefail
