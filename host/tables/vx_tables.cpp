@@ -5,6 +5,7 @@
 #include "vx_tables.h"
 
 #include <cmath>
+#include <cstddef>
 #include <limits>
 #include <new>
 #include <optional>
@@ -13,6 +14,14 @@
 
 #include "peak_decisions.hpp"
 #include "review.hpp"
+
+// The records' layout is what ctypes hosts declare field by field.
+static_assert(sizeof(VxtReviewEntry) == 48 && offsetof(VxtReviewEntry, action) == 24 &&
+              offsetof(VxtReviewEntry, start_rt) == 32 &&
+              offsetof(VxtReviewEntry, end_rt) == 40);
+static_assert(sizeof(VxtReviewRow) == 32 && offsetof(VxtReviewRow, review) == 4 &&
+              offsetof(VxtReviewRow, integrated_area) == 8 &&
+              offsetof(VxtReviewRow, peak_end) == 24);
 
 struct VxtReview {
   vx::host::tables::ReviewRead read;
