@@ -1,8 +1,8 @@
 // The order the files were injected in, for the report's sequence plots:
 // the sample list's order when there is one, else each run's start time as
-// its file records it (mzML run startTimeStamp), else the order the command
-// line named them in. Reads at most the head of each file; never throws
-// except bad_alloc.
+// its file records it (mzML run startTimeStamp, ANDI netCDF global attribute
+// experiment_date_time_stamp), else the order the command line named them
+// in. Reads at most the head of each file; never throws except bad_alloc.
 #pragma once
 
 #include <cstddef>
@@ -28,8 +28,16 @@ struct InjectionOrder {
 // The startTimeStamp of the <run> element in the head of an mzML text.
 std::optional<std::string> mzml_start_time(std::string_view head);
 
-// The start time of a file from its first 64 KiB (mzML only; gzip files and
-// others have none here).
+// A start time as the UTC instant "YYYY-MM-DDThh:mm:ss.mmmZ", which sorts as
+// text: from an xs:dateTime (mzML) or the ISO text andi_time_stamp_to_iso
+// makes of an ANDI stamp. A time without a zone is taken as UTC (the files of
+// one sequence come from one clock). nullopt when the text is not a valid
+// date and time: a malformed stamp counts as no stamp.
+std::optional<std::string> utc_instant(std::string_view stamp);
+
+// The start time of a file as utc_instant gives it: from the first 64 KiB
+// of an mzML file, from the header of a netCDF file; gzip files and others
+// have none here.
 std::optional<std::string> file_start_time(const std::string& path);
 
 // list_lines: for each file its line in the sample list (empty: no list);

@@ -180,6 +180,9 @@ constexpr std::string_view kBatchUsage =
     "  --amount-unit U    the unit of the amounts (ng/mL, ...), written in every\n"
     "                     concentration header of the report\n"
     "  --qc-limits PCT    QC accuracy limit in the report: 100 +- PCT % (20)\n"
+    "  --istd-limits LO,HI  an internal standard's area must lie within LO..HI %\n"
+    "                     of its mean in the standards, else istd_out_of_range\n"
+    "                     (50,150)\n"
     "  --review FILE      the analyst's decisions (review.tsv exported from the\n"
     "                     report): rejected peaks are not detected, manual\n"
     "                     integrations become the integrated area and the\n"
@@ -247,9 +250,11 @@ constexpr std::string_view kMergeUsage =
     "                     repeatable, one per table part; needed when a target\n"
     "                     has qualifier ions\n"
     "  --measurements-list FILE  more of them, one path per line\n"
-    "  --amount-unit U, --qc-limits PCT  as in batch\n"
-    "  --review FILE      the analyst's decisions: rejections only (a manual\n"
-    "                     integration needs the traces: give it to batch)\n"
+    "  --amount-unit U, --qc-limits PCT, --istd-limits LO,HI  as in batch\n"
+    "  --review FILE      the analyst's decisions: rejections, and manual\n"
+    "                     integrations the parts' batch already made with the\n"
+    "                     same bounds (any other needs the traces: give it to\n"
+    "                     batch)\n"
     "  --rt-id-tol, --ratio-tol, --ladder, --min-match  identification, as in\n"
     "                     batch\n"
     "\n"
@@ -480,6 +485,20 @@ void declare_identification_options(CLI::App& cmd, IdentificationOptions& id) {
   });
 }
 
+}  // namespace
+
+std::optional<std::pair<double, double>> parse_percent_range(std::string_view text) {
+  const auto comma = text.find(',');
+  if (comma == std::string_view::npos) return std::nullopt;
+  const auto lo = parse_double(text.substr(0, comma));
+  const auto hi = parse_double(text.substr(comma + 1));
+  if (!lo || !hi || !std::isfinite(*lo) || !std::isfinite(*hi) || *lo < 0.0 || !(*lo < *hi))
+    return std::nullopt;
+  return std::pair{*lo, *hi};
+}
+
+namespace {
+
 // The carbon number as chemists write it (C8) or bare (8).
 std::optional<int> parse_carbon(std::string_view v) {
   if (!v.empty() && (v.front() == 'C' || v.front() == 'c')) v.remove_prefix(1);
@@ -545,6 +564,15 @@ void declare_quant_options(CLI::App& cmd, QuantOptions& q) {
       ->check(non_empty());
   number_option(cmd, "--qc-limits", "a percentage of 0 or more", 0.0,
                 [&q](double v) { q.qc_limit_percent = v; });
+  value_option(cmd, std::string(kIstdLimitsOption),
+               "two percentages LO,HI with 0 <= LO < HI (such as 50,150)",
+               [&q](const std::string& v) {
+                 const auto range = *parse_percent_range(v);
+                 q.istd_low_percent = range.first;
+                 q.istd_high_percent = range.second;
+               })
+      ->check(accept_if(
+          [](const std::string& v) { return parse_percent_range(v).has_value(); }));
   value_option(cmd, "--response", "area, integrated_area or height",
                [&q](const std::string& v) {
                  q.response = *quant::parse_response_source(v);

@@ -15,6 +15,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "calibration.hpp"
@@ -57,6 +58,10 @@ struct QuantOptions {
   double blank_threshold_percent = 20.0;
   std::string amount_unit;        // --amount-unit: shown with every concentration
   double qc_limit_percent = 20.0;  // --qc-limits: QC accuracy within 100 ± this
+  // --istd-limits LO,HI: an internal standard's area within these % of its
+  // mean in the standards (the quantitation's defaults until given).
+  double istd_low_percent = quant::QuantSettings{}.istd_low_percent;
+  double istd_high_percent = quant::QuantSettings{}.istd_high_percent;
   quant::ResponseSource response = quant::ResponseSource::kArea;  // --response
   bool settings_given = false;  // any option that only matters with an output
 
@@ -75,6 +80,12 @@ struct IdentificationOptions {
   // end in .msp is the step library); --min-match sets criteria.min_match.
   std::string msp_file;
 };
+
+// The option that sets QuantOptions::istd_low_percent/istd_high_percent.
+inline constexpr std::string_view kIstdLimitsOption = "--istd-limits";
+
+// "LO,HI" as two percentages with 0 <= LO < HI; nullopt for anything else.
+std::optional<std::pair<double, double>> parse_percent_range(std::string_view text);
 
 // A --library value that names a mass spectral library, not the steps.
 bool is_msp_path(std::string_view path);

@@ -915,14 +915,19 @@ int run_merge_command(const CliOptions& o, CommandIo& io) {
   // merge never loads the step library: the report says so.
   const auto review = load_review(o, files, targets, io);
   if (!review.value) return review.code;
-  // The traces are gone after the batch: only rejections can be applied here.
-  for (const tables::ReviewEntry& e : review.value->entries) {
-    if (e.action != tables::kReviewIntegrate) continue;
+  // The traces are gone after the batch: a manual integration is applied
+  // here only when the part's batch made it (the workflow gives each part the
+  // integrations of its files).
+  const std::vector<std::optional<double>> areas =
+      tables::applied_manual_areas(outcome.rows, targets.size(), *review.value);
+  for (std::size_t i = 0; i < review.value->entries.size(); ++i) {
+    const tables::ReviewEntry& e = review.value->entries[i];
+    if (e.action != tables::kReviewIntegrate || areas[i]) continue;
     io.err << "vxrun: " << o.review_path << ":" << e.line
            << ": a manual integration needs the trace: give the review to vxrun batch\n";
     return kExitReviewInvalid;
   }
-  if (!apply_loaded_review(o, *review.value, targets.size(), {}, outcome, io))
+  if (!apply_loaded_review(o, *review.value, targets.size(), areas, outcome, io))
     return kExitReviewInvalid;
   report.review = &*review.value;
   if (samples.value)

@@ -53,6 +53,8 @@ QuantSettings quant_settings(const QuantOptions& q) {
   settings.calibration = q.calibration;
   settings.blank_threshold_percent = q.blank_threshold_percent;
   settings.response = q.response;
+  settings.istd_low_percent = q.istd_low_percent;
+  settings.istd_high_percent = q.istd_high_percent;
   return settings;
 }
 

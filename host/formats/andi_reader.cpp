@@ -456,6 +456,21 @@ std::string_view status_text(AndiStatus status) {
   return "unknown";
 }
 
+bool has_netcdf_signature(std::span<const std::byte> head) { return has_magic(head); }
+
+std::optional<std::string> read_andi_time_stamp(std::string_view path) {
+  // The stamp sits in the header, so the file backend (which opens without
+  // loading the scans) is enough here; a header cut short fails nc_open.
+  const std::string name(path);
+  const std::lock_guard<std::mutex> lock(netcdf_lock());
+  Dataset ds;
+  if (nc_open(name.c_str(), NC_NOWRITE, &ds.id) != NC_NOERR) {
+    ds.id = -1;
+    return std::nullopt;
+  }
+  return text_attribute(ds.id, NC_GLOBAL, "experiment_date_time_stamp");
+}
+
 AndiReadResult read_andi_bytes(std::span<const std::byte> bytes, std::string_view path) {
   // nc_open_mem takes a writable pointer; the copy keeps the caller's bytes
   // out of the library's reach.

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -81,5 +82,14 @@ AndiDocuments read_andi_file(std::string_view path);
 // "YYYYMMDDhhmmss" plus an optional "+hhmm"/"-hhmm" zone (ANDI's stamp) as
 // "YYYY-MM-DDThh:mm:ss[+hh:mm]"; anything else comes back unchanged.
 std::string andi_time_stamp_to_iso(std::string_view stamp);
+
+// Whether bytes start with a netCDF (classic, 64-bit offset, CDF-5) or HDF5
+// signature: the files read_andi_time_stamp can open.
+bool has_netcdf_signature(std::span<const std::byte> head);
+
+// The global attribute experiment_date_time_stamp of the netCDF file at
+// path, as stored (nullopt: no such file or attribute, not netCDF, or a
+// header that does not open). Reads the header alone, not the scans.
+std::optional<std::string> read_andi_time_stamp(std::string_view path);
 
 }  // namespace vx::host::formats

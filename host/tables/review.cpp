@@ -182,6 +182,23 @@ std::vector<std::string> apply_review(std::vector<ResultRow>& rows, std::size_t 
   return errors;
 }
 
+std::vector<std::optional<double>> applied_manual_areas(std::span<const ResultRow> rows,
+                                                        std::size_t n_targets,
+                                                        const ReviewRead& review) {
+  std::vector<std::optional<double>> areas(review.entries.size());
+  for (std::size_t i = 0; i < review.entries.size(); ++i) {
+    const ReviewEntry& e = review.entries[i];
+    const std::size_t row = e.file_index * n_targets + e.target_index;
+    if (e.action != kReviewIntegrate || row >= rows.size()) continue;
+    const ResultRow& r = rows[row];
+    // Bounds are written as shortest round-trip text, so a part's row holds
+    // the very doubles the entry was read as.
+    if (r.review == kReviewIntegrate && r.peak_start == e.start_rt && r.peak_end == e.end_rt)
+      areas[i] = r.integrated_area;
+  }
+  return areas;
+}
+
 RowCounts count_rows(std::span<const ResultRow> rows) {
   static constexpr std::array<std::string_view, 3> kNotes = {
       "gcms.fit.solver_converged", "gcms.fit.initial_height_estimate",

@@ -73,6 +73,15 @@ std::vector<std::string> apply_review(std::vector<ResultRow>& rows, std::size_t 
                                       std::span<const std::optional<double>> manual_areas,
                                       std::string_view source);
 
+// The manual areas a batch already applied to rows that were later joined
+// (vxrun merge of part tables): for each integrate entry whose row says
+// `integrate` with exactly the entry's bounds, that row's integrated_area;
+// nullopt for every other entry. The traces are gone after the batch, so a
+// merge can only confirm an integration a part made, never make one.
+std::vector<std::optional<double>> applied_manual_areas(std::span<const ResultRow> rows,
+                                                        std::size_t n_targets,
+                                                        const ReviewRead& review);
+
 // What the terminal's summary line counts. A row is flagged when it carries
 // a flag that asks for a look (the fit's notes on how it started and that it
 // converged do not); it is not detected when it was processed and no peak was

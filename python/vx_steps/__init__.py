@@ -15,7 +15,9 @@ Each row's fit is decided as vxrun decides it (columns detection,
 signal_to_noise, integrated_area, ...; options min_sn, min_points,
 deconvolve), through libvx_peaks.so beside the step library. With
 samples=, rt_id_tol= or ratio_tol=, rows are identified as vxrun identifies
-them (identified, identification_flags, ...), through libvx_ident.so.
+them (identified, identification_flags, ...), through libvx_ident.so. With
+review=, an analyst's review.tsv overrides rows as vxrun's --review does,
+through libvx_tables.so.
 
 Step calls release the GIL, so threads calling the library run in parallel.
 numpy is needed for traces; pandas only for batch().
@@ -37,7 +39,7 @@ from ._library import CONTRACT_DIGESTS, StepInfo
 from ._peaks import DETECTED, NOT_DETECTED, DecisionOptions, PeakDecision
 from ._targets import Qualifier, Target, read_targets
 from .errors import (DocumentError, EmptyTraceError, FitError, FlagError, IngestError,
-                     LibraryError, NoSpectraError, StepError, VxStepsError)
+                     LibraryError, NoSpectraError, ReviewError, StepError, VxStepsError)
 
 __all__ = [
     "open", "Library", "StepInfo", "CallResult", "Run", "Trace", "Fit", "Target",
@@ -47,7 +49,7 @@ __all__ = [
     "ROW_MALFORMED_NUMBER", "FLAG_EMPTY_TRACE", "FLAG_NO_LOCAL_PEAK", "FLAG_UNSTABLE_FIT",
     "FIT_SUCCESS", "VxStepsError", "LibraryError", "StepError", "FlagError",
     "IngestError", "NoSpectraError", "EmptyTraceError", "FitError", "DocumentError",
-    "DecisionOptions", "PeakDecision", "DETECTED", "NOT_DETECTED",
+    "DecisionOptions", "PeakDecision", "DETECTED", "NOT_DETECTED", "ReviewError",
 ]
 
 

@@ -26,6 +26,7 @@ from ._documents import (FIT, FIT_SUCCESS, FLAG_RT_OUTSIDE_RUN, INGEST_PREFIX, R
                          read_object, status_message, trace_documents, true_flags)
 from ._library import StepLibrary
 from ._peaks import NOT_DETECTED, DecisionOptions, PeakDecision, PeaksLibrary, peaks_library
+from ._review import Review, ReviewArg
 from ._targets import PathArg, Target, TargetLike, as_targets, shortest_text
 from .errors import VxStepsError
 
@@ -532,12 +533,13 @@ def batch_rows(files: FilesArg, targets: TargetsArg, jobs: int = 2,
                min_points: int = DecisionOptions.min_points,
                deconvolve: bool = False, samples: SamplesArg = None,
                rt_id_tol: Optional[float] = None,
-               ratio_tol: Optional[float] = None) -> list[Row]:
+               ratio_tol: Optional[float] = None,
+               review: Optional[ReviewArg] = None) -> list[Row]:
     """The rows of batch() as dicts (None for absent values, flags a list),
     equal to ``json.loads`` of each line of ``vxrun batch --jsonl`` with the
     same --min-sn, --min-points and --deconvolve (with ``ladder``, of
     ``vxrun batch --ladder``; with samples, rt_id_tol or ratio_tol, of
-    --samples, --rt-id-tol and --ratio-tol)."""
+    --samples, --rt-id-tol and --ratio-tol; with review, of --review)."""
     options = DecisionOptions(min_sn, min_points, bool(deconvolve))
     identify = samples is not None or rt_id_tol is not None or ratio_tol is not None
     rt_id_tol = DEFAULT_RT_ID_TOL if rt_id_tol is None else float(rt_id_tol)
@@ -553,6 +555,8 @@ def batch_rows(files: FilesArg, targets: TargetsArg, jobs: int = 2,
     inputs = expand_inputs(files)
     sample_types = read_samples(samples, wanted, [f.path for f in inputs]) \
         if samples is not None else []
+    decisions = Review(lib, review, [f.path for f in inputs], wanted) \
+        if review is not None else None
     jobs = max(1, int(jobs) if jobs else (os.cpu_count() or 1))
     if jobs == 1:
         per_file = [_file_rows(lib, f, wanted, _Helpers(None, 0), peaks, options, identify,
@@ -569,6 +573,8 @@ def batch_rows(files: FilesArg, targets: TargetsArg, jobs: int = 2,
                                       compact)
             per_file = list(pool.map(job, inputs))
     rows = [row for pairs in per_file for row, _ in pairs]
+    if decisions is not None:
+        decisions.apply(rows)
     if identify:
         _identify(rows, [q for pairs in per_file for _, q in pairs], wanted, sample_types,
                   lib.path, rt_id_tol, ratio_tol)
@@ -584,7 +590,8 @@ def batch(files: FilesArg, targets: TargetsArg, jobs: int = 2,
           min_points: int = DecisionOptions.min_points,
           deconvolve: bool = False, samples: SamplesArg = None,
           rt_id_tol: Optional[float] = None,
-          ratio_tol: Optional[float] = None) -> "pd.DataFrame":
+          ratio_tol: Optional[float] = None,
+          review: Optional[ReviewArg] = None) -> "pd.DataFrame":
     """Runs the chain on every file and target on ``jobs`` threads (0: one
     per core). ``files`` are paths, folders and glob patterns (one, or an
     iterable of them); ``targets`` a targets table's path (TSV or CSV, read
@@ -607,10 +614,16 @@ def batch(files: FilesArg, targets: TargetsArg, jobs: int = 2,
     --deconvolve: a ``not_detected`` row keeps its fitted numbers as
     evidence, never as an amount. A file that cannot be used gets rows that
     say why (``status``) and never stops the batch. Absent numbers are NaN
-    (``<NA>`` in the integer columns)."""
+    (``<NA>`` in the integer columns). ``review`` (a review.tsv path) is
+    vxrun's --review: a rejected peak becomes ``not_detected``, a manual
+    integration sets integrated_area, peak_start and peak_end from the trace
+    between its bounds; columns review and review_digest say so. A decision
+    naming no file or target of the batch, or otherwise bad, raises
+    ReviewError with vxrun's messages before any file is run."""
     return to_frame(batch_rows(files, targets, jobs, library, ladder, min_sn=min_sn,
                                min_points=min_points, deconvolve=deconvolve,
-                               samples=samples, rt_id_tol=rt_id_tol, ratio_tol=ratio_tol))
+                               samples=samples, rt_id_tol=rt_id_tol, ratio_tol=ratio_tol,
+                               review=review))
 
 
 def to_frame(rows: Iterable[Row]) -> "pd.DataFrame":

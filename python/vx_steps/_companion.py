@@ -1,6 +1,7 @@
 """What the package's companion libraries (libvx_peaks.so, libvx_ident.so,
-libvx_compact.so) share: where they are found, loading each once per path,
-their flag-name tables, and NaN for an absent number across the C boundary."""
+libvx_compact.so, libvx_tables.so) share: where they are found, loading each
+once per path, their flag-name tables, and NaN for an absent number across the
+C boundary."""
 
 from __future__ import annotations
 

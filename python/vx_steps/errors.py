@@ -20,6 +20,17 @@ class DocumentError(VxStepsError):
     the rules vxrun reads it by (the message names the source and line)."""
 
 
+class ReviewError(DocumentError):
+    """A review file (review=) cannot be applied: a decision names a file or
+    target the batch does not have, a bad action, bounds or escape, or an
+    integration without trace points. ``errors`` holds vxrun's messages,
+    "SOURCE:LINE: what", one per decision."""
+
+    def __init__(self, errors: list[str]):
+        self.errors = list(errors)
+        super().__init__("\n".join(self.errors))
+
+
 class StepError(VxStepsError):
     """A step returned a status other than 0.
 

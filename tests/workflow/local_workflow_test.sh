@@ -3,7 +3,8 @@
 # over the same inputs: the tables and the plots must be the same bytes, a
 # second run must do nothing, touching one file or adding one must redo only
 # that file and the gather, several files per job must give the same bytes,
-# a sample list and a report must give batch's quant and calibration bytes,
+# a sample list, a report and a review (a rejection, manual integrations)
+# must give the bytes of batch --review's results, quant and calibration,
 # and an exit code >= 64 must fail the job with vxrun's message in its log.
 # usage: local_workflow_test.sh SOURCE_DIR VXRUN SCRATCH_DIR
 set -euo pipefail
@@ -60,14 +61,22 @@ snakemake -s "$src/workflow/Snakefile" --cores 2 --configfile many.yaml > many.l
   fail "files_per_job did not put several files in one job"
 compare_with_batch out_many
 
-step "samples and report: the gather quantitates as one batch does"
+step "samples, report and review: the gather quantitates as one batch does"
 # The committed quant sequence: six standards, three samples and a blank,
-# targets with qualifier ions and an internal standard.
+# targets with qualifier ions and an internal standard. The review rejects a
+# peak and integrates two by hand (by file name and by whole path), so the
+# file jobs of those files must take their areas from the traces and the
+# gather must apply the rest.
 quant="$src/tests/data/quant"
+printf 'file\ttarget\taction\tstart_rt\tend_rt\treason\treviewer\ttime\n' > review.tsv
+printf 'sample1.mzML.gz\tA\treject\t\t\tshoulder\tana\t\n' >> review.tsv
+printf 'sample2.mzML.gz\tB\tintegrate\t1.74\t1.86\ttailing\tana\t\n' >> review.tsv
+printf '%s\tB\tintegrate\t1.7\t1.9\tby hand\tana\t\n' "$quant/blank.mzML.gz" >> review.tsv
 cat > quant.yaml <<EOF
 inputs: [$quant]
 targets: $quant/targets.tsv
 samples: $quant/samples.tsv
+review: review.tsv
 quant_options: [--weighting, 1/x2]
 out: out_quant
 vxrun: $vxrun
@@ -79,13 +88,16 @@ run_quant() { snakemake -s "$src/workflow/Snakefile" --cores 2 --configfile quan
 run_quant > quant.log 2>&1 || fail "snakemake failed" quant.log
 rm -rf qref && mkdir qref
 "$vxrun" batch "$quant" --targets "$quant/targets.tsv" -j 1 -q --table qref/results.tsv \
-  --samples "$quant/samples.tsv" --weighting 1/x2 --quant qref/quant.tsv \
+  --samples "$quant/samples.tsv" --review review.tsv --weighting 1/x2 --quant qref/quant.tsv \
   --quant-jsonl qref/quant.jsonl --calibration qref/calibration.tsv \
   --calibration-jsonl qref/calibration.jsonl --cal-plots qref/calibration_plots ||
   fail "vxrun batch failed on the quant sequence"
 for f in results.tsv quant.tsv quant.jsonl calibration.tsv calibration.jsonl; do
   cmp "qref/$f" "out_quant/$f" || fail "$f differs from vxrun batch --samples"
 done
+[ "$(cut -f19 out_quant/results.tsv | grep -c '^integrate$')" = 2 ] ||
+  fail "the results do not carry the two manual integrations"
+[ "$(ls out_quant/reviews | wc -l)" -le 2 ] || fail "a job without an integration got a review"
 diff -r -x .snakemake_timestamp qref/calibration_plots out_quant/calibration_plots > /dev/null ||
   fail "the calibration plots differ from vxrun batch --cal-plots"
 report=out_quant/report.html

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "quant_outputs.hpp"
+
 namespace vx::host::cli {
 
 using quant::CurveModel;
@@ -109,6 +111,16 @@ TEST(CliArgs, BatchQuantitationOptions) {
   EXPECT_TRUE(q.calibration.through_origin);
   EXPECT_EQ(q.blank_threshold_percent, 10.0);
   const CliParse d = parse("batch a --targets t.tsv --calibration c.tsv");
+  EXPECT_EQ(quant_settings(d.options.quant).istd_low_percent, 50.0);
+  EXPECT_EQ(quant_settings(d.options.quant).istd_high_percent, 150.0);
+  for (const char* line : {"batch a --targets t.tsv --quant q --istd-limits 70,130.5",
+                           "merge p --targets t.tsv --quant q --istd-limits 70,130.5"}) {
+    SCOPED_TRACE(line);
+    const CliParse l = parse(line);
+    ASSERT_EQ(l.error, "");
+    EXPECT_EQ(quant_settings(l.options.quant).istd_low_percent, 70.0);
+    EXPECT_EQ(quant_settings(l.options.quant).istd_high_percent, 130.5);
+  }
   EXPECT_EQ(d.options.quant.calibration.weighting, Weighting::kInverseX);
   EXPECT_FALSE(d.options.quant.calibration.through_origin);
   EXPECT_TRUE(quantitation_requested(d.options));
@@ -201,6 +213,14 @@ TEST(CliArgs, UsageErrors) {
       {"batch a --targets t --through-origin", "quantitation options need --quant"},
       {"batch a --targets t --report r.html --model linear", "or --report with --samples"},
       {"chain f --targets t --quant q", "unknown option --quant"},
+      {"batch a --targets t --istd-limits 150,50", "--istd-limits needs two percentages LO,HI"},
+      {"batch a --targets t --istd-limits 80,80", "with 0 <= LO < HI"},
+      {"batch a --targets t --istd-limits -10,150", "--istd-limits needs two percentages"},
+      {"batch a --targets t --istd-limits 50", "--istd-limits needs two percentages"},
+      {"merge p --istd-limits 50;150", "--istd-limits needs two percentages"},
+      {"merge p --istd-limits 50,inf", "--istd-limits needs two percentages"},
+      {"batch a --targets t --istd-limits fifty,150", "--istd-limits needs two percentages"},
+      {"chain f --targets t --istd-limits 50,150", "unknown option --istd-limits"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);

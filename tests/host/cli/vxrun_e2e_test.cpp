@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -785,6 +786,41 @@ TEST(Vxrun, QuantitationOfAGeneratedSequence) {
     EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
   }
   EXPECT_EQ(plots, 3u);
+}
+
+// The sequence's injection factors run from 0.90 to 1.10 of a mean near 1:
+// the default 50-150 % flags no file, 94,106 the three that lie outside
+// (0.90, 1.10 and 0.93; 0.95 and 1.05 stay inside).
+TEST(Vxrun, IstdLimitsDecideWhichFilesAreFlagged) {
+  REQUIRE_CHAIN_STEPS();
+  const fs::path data = vx::testing::test_data("quant");
+  struct Case {
+    std::vector<std::string> limits;
+    std::set<std::string> flagged;
+  };
+  const Case cases[] = {
+      {{}, {}},
+      {{"--istd-limits", "94,106"}, {"sample3.mzML.gz", "std4.mzML.gz", "std5.mzML.gz"}},
+      {{"--istd-limits", "0,1000"}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.limits.empty() ? "default" : c.limits[1]);
+    TempDir dir;
+    std::vector<std::string> args = {"batch", data.string(), "--targets",
+                                     (data / "targets.tsv").string(), "--samples",
+                                     (data / "samples.tsv").string(), "--quant-jsonl",
+                                     dir / "q.jsonl", "-q"};
+    args.insert(args.end(), c.limits.begin(), c.limits.end());
+    const ProcessRun r = vxrun(args);
+    ASSERT_EQ(r.code, 0) << r.err;
+    std::set<std::string> flagged;
+    for (const auto& [key, row] : rows_of(read_file(dir / "q.jsonl"))) {
+      for (const JsonValue& f : row.find("flags")->items)
+        if (f.text == "istd_out_of_range")
+          flagged.insert(fs::path(key.substr(0, key.find('|'))).filename().string());
+    }
+    EXPECT_EQ(flagged, c.flagged);
+  }
 }
 
 // The identification sequence (tests/data/ident/make_sequence.sh): the

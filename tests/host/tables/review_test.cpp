@@ -108,6 +108,43 @@ TEST(Review, ManualAreaIsTheTraceAboveTheBaselineBetweenTheBounds) {
   EXPECT_FALSE(manual_area(t, y, 10.0, 2.0, 3.0));
 }
 
+// A merge confirms only an integration its part made with the very bounds;
+// any other integration, and every rejection, has no area to reuse.
+TEST(Review, MergeReusesOnlyIntegrationsThePartsMade) {
+  const ReviewRead review =
+      read_review(kHeader + "a.mzML\tTMS\tintegrate\t1.1\t1.3\t\t\t\n"
+                            "a.mzML\tC3bz_1\treject\t\t\t\t\t\n"
+                            "data/b.mzML\tTMS\tintegrate\t1.1\t1.3\t\t\t\n",
+                  "r.tsv", kFiles, targets());
+  ASSERT_TRUE(review.errors.empty());
+  struct Case {
+    std::string_view name;
+    std::string review;
+    std::optional<double> start, end, area;
+    std::optional<double> want;  // for the first entry
+  };
+  const Case cases[] = {
+      {"made by the part", "integrate", 1.1, 1.3, 42.0, 42.0},
+      {"other bounds", "integrate", 1.1, 1.31, 42.0, std::nullopt},
+      {"not integrated", "", 1.1, 1.3, 42.0, std::nullopt},
+      {"rejected", "reject", 1.1, 1.3, 42.0, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<ResultRow> rows(kFiles.size() * 2);
+    rows[0].review = c.review;
+    rows[0].peak_start = c.start;
+    rows[0].peak_end = c.end;
+    rows[0].integrated_area = c.area;
+    rows[1].review = std::string(kReviewReject);  // a rejection is never an area
+    const auto areas = applied_manual_areas(rows, 2, review);
+    ASSERT_EQ(areas.size(), 3u);
+    EXPECT_EQ(areas[0], c.want);
+    EXPECT_EQ(areas[1], std::nullopt);
+    EXPECT_EQ(areas[2], std::nullopt);  // b's row was not integrated
+  }
+}
+
 TEST(InjectionOrder, EachSourceInItsTurn) {
   using chain::BatchFile;
   const std::vector<BatchFile> files = {{"d/a.mzML", "", ""}, {"d/b.mzML", "", ""},
