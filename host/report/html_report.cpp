@@ -729,8 +729,10 @@ std::vector<std::pair<int, int>> spectrum_sticks(const std::vector<double>& by_m
   for (const auto& pk : peaks) top = std::max(top, pk.first);
   std::vector<std::pair<int, int>> out;
   out.reserve(peaks.size());
-  for (const auto& [level, mass] : peaks)
-    out.emplace_back(mass, static_cast<int>(std::lround(level / top * 999.0)));
+  for (const auto& [level, mass] : peaks) {
+    const long scaled = std::lround(level / top * 999.0);
+    if (scaled > 0) out.emplace_back(mass, static_cast<int>(scaled));  // 0 would draw nothing
+  }
   std::sort(out.begin(), out.end());
   return out;
 }

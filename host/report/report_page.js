@@ -401,7 +401,8 @@
     }
     var lib = D.library && D.library[t] ? D.library[t] : null;
     var w = 560, h = lib ? 300 : 190, L = 46, R = 12, T = 22, B = 30, pw = w - L - R, ph = h - T - B;
-    var axis = lib ? T + ph / 2 : T + ph, scale = lib ? ph / 2 : ph;
+    // Headroom above the tallest stick for its mass label.
+    var axis = lib ? T + ph / 2 : T + ph, scale = (lib ? ph / 2 : ph) * 0.85;
     var masses = spec.filter(function (v, k) { return k % 2 === 0; });
     if (lib) masses = masses.concat(lib[1].filter(function (v, k) { return k % 2 === 0; }));
     var lo = Math.max(0, Math.min.apply(null, masses) - 5), hi = Math.max.apply(null, masses) + 5;
@@ -409,6 +410,11 @@
     var s = svgEl("svg", { width: w, height: h, viewBox: "0 0 " + w + " " + h, "class": "chart spectrum-plot" });
     s.appendChild(svgEl("rect", { x: L, y: T, width: pw, height: ph, fill: "#fff", stroke: "#888" }));
     s.appendChild(svgEl("line", { x1: L, x2: L + pw, y1: axis, y2: axis, stroke: "#888" }));
+    niceTicks(lo, hi, 6).forEach(function (m) {
+      var tk = svgEl("text", { x: sx(m), y: T + ph + 13, "text-anchor": "middle" });
+      tk.textContent = String(Math.round(m));
+      s.appendChild(tk);
+    });
     function sticks(flat, dir, color, cls) {
       var order = [];
       for (var k = 0; k + 1 < flat.length; k += 2) {
