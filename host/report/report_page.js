@@ -706,8 +706,8 @@
     var p = D.plots.length ? D.plots[i] : null;
     // Start from the decision, else the measured bounds, else the window.
     var measured = field(r, PSTART) !== null && field(r, PEND) !== null;
-    var lo = d.start !== undefined ? d.start : measured ? r[PSTART] : p && typeof p !== "string" ? p[P.window_lo] : "";
-    var hi = d.end !== undefined ? d.end : measured ? r[PEND] : p && typeof p !== "string" ? p[P.window_hi] : "";
+    var lo = d.start !== undefined ? d.start : measured ? +r[PSTART].toFixed(4) : p && typeof p !== "string" ? p[P.window_lo] : "";
+    var hi = d.end !== undefined ? d.end : measured ? +r[PEND].toFixed(4) : p && typeof p !== "string" ? p[P.window_hi] : "";
     var start = input("start (min)", "rv-start", lo, "number"), end = input("end (min)", "rv-end", hi, "number");
     start.step = end.step = "0.001";
     var reason = input("reason", "rv-reason", d.reason), who = input("reviewer", "rv-reviewer", d.reviewer || reviewerName());

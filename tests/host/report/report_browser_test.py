@@ -168,7 +168,9 @@ def check_review(driver, vxrun, work, sequence, report, docs_img=None):
     """The review loop: reject a peak in the page, export review.tsv, rerun
     with --review; the concentration goes, the audit lists the override and a
     hostile reason stays text."""
-    cell = driver.find_element(By.CSS_SELECTOR, "#matrix td.cell.ok")
+    # Compound A in the first standard: a target with qualifier ions to show.
+    cell = driver.find_element(
+        By.XPATH, "//*[@id='matrix']//tr[th[text()='std3.mzML.gz']]/td[2]")
     i = int(cell.get_attribute("data-i"))
     cell.click()
     driver.find_element(By.CSS_SELECTOR, ".rv-reason").send_keys(HOSTILE)
