@@ -212,13 +212,25 @@
   }
 
   // A cell's points: base64 of 16-bit (x, y) pairs, fractions of its box.
+  // A series on an even time grid comes as "~", its first and last time,
+  // then the intensities alone.
   function points(b64, p, yLo, yHi) {
-    var bin = atob(b64), xs = [], ys = [];
+    var grid = b64.charAt(0) === "~", bin = atob(grid ? b64.slice(1) : b64), xs = [], ys = [];
     if (yLo === undefined) { yLo = p[P.y_lo]; yHi = p[P.y_hi]; }
+    function u16(k) { return bin.charCodeAt(k) | bin.charCodeAt(k + 1) << 8; }
+    function x(q) { return p[P.x_lo] + (p[P.x_hi] - p[P.x_lo]) * q / 65535; }
+    function y(q) { return yLo + (yHi - yLo) * q / 65535; }
+    if (grid) {
+      var n = (bin.length - 4) / 2, x0 = x(u16(0)), x1 = x(u16(2));
+      for (var k = 0; k < n; k++) {
+        xs.push(n > 1 ? x0 + (x1 - x0) * k / (n - 1) : x0);
+        ys.push(y(u16(4 + 2 * k)));
+      }
+      return [xs, ys];
+    }
     for (var i = 0; i + 3 < bin.length; i += 4) {
-      var qx = bin.charCodeAt(i) | bin.charCodeAt(i + 1) << 8, qy = bin.charCodeAt(i + 2) | bin.charCodeAt(i + 3) << 8;
-      xs.push(p[P.x_lo] + (p[P.x_hi] - p[P.x_lo]) * qx / 65535);
-      ys.push(yLo + (yHi - yLo) * qy / 65535);
+      xs.push(x(u16(i)));
+      ys.push(y(u16(i + 2)));
     }
     return [xs, ys];
   }
