@@ -211,8 +211,8 @@
     return v.toFixed(places);
   }
 
-  // A cell's points: base64 of 16-bit (x, y) pairs, fractions of its box.
-  // A series on an even time grid comes as "~", its first and last time,
+  // A cell's points: base64 of 16-bit (x, y) pairs, fractions of its box;
+  // a series on an even time grid comes as "~", its first and last time,
   // then the intensities alone.
   function points(b64, p, yLo, yHi) {
     var grid = b64.charAt(0) === "~", bin = atob(grid ? b64.slice(1) : b64), xs = [], ys = [];
