@@ -102,8 +102,9 @@ std::vector<BatchFile> expand_inputs(std::span<const std::string> inputs) {
 }
 
 std::vector<IonFit> trace_qualifiers(const ChainSteps& steps,
-                                     const FollowUps::Document& document, std::size_t first,
-                                     const Target& target, const TargetRun& quantifier,
+                                     const FollowUps::Document& document,
+                                     std::size_t first, const Target& target,
+                                     const TargetRun& quantifier,
                                      std::vector<QualifierTrace>* traces) {
   std::vector<IonFit> fits;
   fits.reserve(target.qualifiers.size());
@@ -113,9 +114,9 @@ std::vector<IonFit> trace_qualifiers(const ChainSteps& steps,
   std::string buffer;
   for (std::size_t i = 0; i < target.qualifiers.size(); ++i) {
     const std::string_view spectra = document(first + i, buffer);
-    const TargetRun run = run_target(steps, spectra,
-                                     qualifier_target(target, target.qualifiers[i], rt),
-                                     /*keep_points=*/traces != nullptr);
+    const TargetRun run =
+        run_target(steps, spectra, qualifier_target(target, target.qualifiers[i], rt),
+                   /*keep_points=*/traces != nullptr);
     if (traces != nullptr) traces->push_back({run.trace_facts, run.fit.baseline});
     IonFit fit;
     fit.fit_status = run.status == kStatusOk ? run.fit.fit_status : run.status;

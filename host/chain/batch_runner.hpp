@@ -90,10 +90,10 @@ std::optional<ident::MatchScore> match_peak(const ScanLookup& scans, const Targe
 
 // With traces, each ion's whole trace is appended there too (the fits are
 // the same either way).
-std::vector<tables::IonFit> trace_qualifiers(const ChainSteps& steps,
-                                     const FollowUps::Document& document, std::size_t first,
-                                     const tables::Target& target, const TargetRun& quantifier,
-                                     std::vector<QualifierTrace>* traces = nullptr);
+std::vector<tables::IonFit> trace_qualifiers(
+    const ChainSteps& steps, const FollowUps::Document& document, std::size_t first,
+    const tables::Target& target, const TargetRun& quantifier,
+    std::vector<QualifierTrace>* traces = nullptr);
 
 // What the quantitation needs from a batch, one per row.
 std::vector<tables::Measurement> batch_measurements(const BatchOutcome& outcome);

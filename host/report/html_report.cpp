@@ -141,9 +141,11 @@ void append_u16(std::string& bytes, uint16_t q) {
 
 bool on_even_grid(const std::vector<double>& xs, double span) {
   if (xs.size() < 3) return false;
-  const double first = xs.front(), step = (xs.back() - first) / static_cast<double>(xs.size() - 1);
+  const double first = xs.front(),
+               step = (xs.back() - first) / static_cast<double>(xs.size() - 1);
   for (std::size_t i = 1; i + 1 < xs.size(); ++i) {
-    if (!(std::abs(xs[i] - (first + step * static_cast<double>(i))) <= span * kGridTolerance))
+    if (!(std::abs(xs[i] - (first + step * static_cast<double>(i))) <=
+          span * kGridTolerance))
       return false;
   }
   return true;
@@ -205,8 +207,8 @@ Box plot_box(const CellPlot& p) {
 // block lists by name (as it lists the row columns) so that the page finds
 // each field by name; a cell without plot data is only its SVG link.
 constexpr std::array<std::string_view, 12> kPlotFields = {
-    "window_lo", "window_hi", "x_lo", "x_hi", "y_lo", "y_hi",
-    "points", "curve", "baseline", "svg", "qualifiers", "spectrum"};
+    "window_lo", "window_hi", "x_lo",     "x_hi", "y_lo",       "y_hi",
+    "points",    "curve",     "baseline", "svg",  "qualifiers", "spectrum"};
 
 // The spectrum field of a cell whose run recorded too few ions at the apex
 // for a spectrum to say anything (SIM).
@@ -246,8 +248,9 @@ void append_qualifiers(std::string& out, const CellPlot& p, const Box& cell,
     const std::optional<double> ratio = q < ratios.size() ? ratios[q] : std::nullopt;
     std::vector<double> ys = ion.y;
     if (ratio) {
-      const double base =
-          ion.baseline && std::isfinite(*ion.baseline) ? *ion.baseline : median_level(ion.y);
+      const double base = ion.baseline && std::isfinite(*ion.baseline)
+                              ? *ion.baseline
+                              : median_level(ion.y);
       for (double& y : ys) y = quant_base + (y - base) * 100.0 / *ratio;
     }
     Box b{cell.x_lo, cell.x_hi, std::numeric_limits<double>::infinity(),
@@ -449,7 +452,8 @@ void append_data_block(std::string& out, const ReportModel& m) {
   for (std::size_t i = 0; i < m.plots.size(); ++i) {
     if (i > 0) out += ',';
     std::vector<std::optional<double>> ratios;
-    if (m.plots[i] && !m.plots[i]->qualifiers.empty() && i < m.rows.size() && n_targets > 0)
+    if (m.plots[i] && !m.plots[i]->qualifiers.empty() && i < m.rows.size() &&
+        n_targets > 0)
       ratios = overlay_ratios(m.rows[i], m.targets[i % n_targets]);
     append_plot(out, m.plots[i], ratios);
   }
@@ -721,13 +725,14 @@ double context_margin(const FitFacts& fit, double window_lo, double window_hi) {
   const double half = std::isfinite(window_hi - window_lo) && window_hi > window_lo
                           ? (window_hi - window_lo) / 2.0
                           : 0.0;
-  const bool fitted = fit.fit_status == kFitSuccess && fit.width && std::isfinite(*fit.width) &&
-                      *fit.width > 0.0;
+  const bool fitted = fit.fit_status == kFitSuccess && fit.width &&
+                      std::isfinite(*fit.width) && *fit.width > 0.0;
   const double five_widths = fitted ? 5.0 * *fit.width : half;
   return std::clamp(five_widths, half, 10.0 * half);
 }
 
-std::vector<std::optional<double>> overlay_ratios(const ResultRow& row, const Target& target) {
+std::vector<std::optional<double>> overlay_ratios(const ResultRow& row,
+                                                  const Target& target) {
   std::vector<std::optional<double>> out;
   out.reserve(target.qualifiers.size());
   // "MZ:PERCENT" per qualifier in the target's order, joined with ';'; an
@@ -740,7 +745,8 @@ std::vector<std::optional<double>> overlay_ratios(const ResultRow& row, const Ta
       const std::string_view item = rest.substr(0, end);
       rest.remove_prefix(end < rest.size() ? end + 1 : end);
       const std::size_t colon = item.find(':');
-      if (colon != std::string_view::npos) ratio = base::parse_double(item.substr(colon + 1));
+      if (colon != std::string_view::npos)
+        ratio = base::parse_double(item.substr(colon + 1));
     }
     if (!ratio || !std::isfinite(*ratio) || *ratio <= 0.0) ratio = q.expected_percent;
     if (!std::isfinite(*ratio) || *ratio <= 0.0) ratio.reset();
@@ -766,7 +772,8 @@ std::vector<std::pair<int, int>> spectrum_sticks(const std::vector<double>& by_m
   out.reserve(peaks.size());
   for (const auto& [level, mass] : peaks) {
     const long scaled = std::lround(level / top * 999.0);
-    if (scaled > 0) out.emplace_back(mass, static_cast<int>(scaled));  // 0 would draw nothing
+    if (scaled > 0)
+      out.emplace_back(mass, static_cast<int>(scaled));  // 0 would draw nothing
   }
   std::sort(out.begin(), out.end());
   return out;
@@ -775,8 +782,8 @@ std::vector<std::pair<int, int>> spectrum_sticks(const std::vector<double>& by_m
 namespace {
 
 // The trace points within [lo, hi].
-void slice_trace(const chain::TraceFacts& t, double lo, double hi, std::vector<double>& xs,
-                 std::vector<double>& ys) {
+void slice_trace(const chain::TraceFacts& t, double lo, double hi,
+                 std::vector<double>& xs, std::vector<double>& ys) {
   for (std::size_t i = 0; i < t.retention_time.size() && i < t.intensity.size(); ++i) {
     if (t.retention_time[i] >= lo && t.retention_time[i] <= hi) {
       xs.push_back(t.retention_time[i]);
@@ -808,7 +815,8 @@ CellPlot make_cell_plot(const Target& target, const TargetRun& run) {
     c.point_x = p.point_x;
     c.point_y = p.point_y;
   }
-  for (std::size_t q = 0; q < target.qualifiers.size() && q < run.qualifier_traces.size(); ++q) {
+  for (std::size_t q = 0; q < target.qualifiers.size() && q < run.qualifier_traces.size();
+       ++q) {
     CellPlot::IonTrace ion;
     ion.mz = target.qualifiers[q].mz;
     slice_trace(run.qualifier_traces[q].trace, c.context_lo, c.context_hi, ion.x, ion.y);

@@ -55,7 +55,7 @@ struct CellPlot {
   double context_lo = 0.0, context_hi = 0.0;
   struct IonTrace {
     double mz = 0.0;
-    std::vector<double> x, y;  // raw intensities over the context
+    std::vector<double> x, y;        // raw intensities over the context
     std::optional<double> baseline;  // of the ion's own fit
   };
   std::vector<IonTrace> qualifiers{};  // in the target's order
@@ -120,9 +120,10 @@ double context_margin(const chain::FitFacts& fit, double window_lo, double windo
 // Each qualifier's reference ratio (% of the quantifier): the peak view
 // draws its trace as b + (y - b_ion) * 100 / ratio, b and b_ion the
 // quantifier's and the ion's baselines, so that a good peak shows
-// coinciding curves (the ratios are of areas above the baselines). The ratio is the row's reference_ratios (the identification takes
-// it from the standards), else the targets table's expected ratio; nullopt
-// where neither is a positive number (the ion is then drawn unscaled).
+// coinciding curves (the ratios are of areas above the baselines). The ratio is the row's
+// reference_ratios (the identification takes it from the standards), else the targets
+// table's expected ratio; nullopt where neither is a positive number (the ion is then
+// drawn unscaled).
 std::vector<std::optional<double>> overlay_ratios(const tables::ResultRow& row,
                                                   const tables::Target& target);
 

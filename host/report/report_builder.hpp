@@ -23,8 +23,8 @@ class ReportCollector {
   // Adds the plot gathering to settings.on_target (an existing hook still
   // runs after it) and asks the batch for the peak views' extras
   // (qualifier traces, peak spectra); the library spectra already in
-  // settings are kept for the page's mirror plots. The collector must outlive the batch run. Each slot is
-  // written by the one worker that ran its file, so no lock is needed.
+  // settings are kept for the page's mirror plots. The collector must outlive the batch
+  // run. Each slot is written by the one worker that ran its file, so no lock is needed.
   void attach(chain::BatchSettings& settings);
 
   // The model of the finished run. SVG figures, when written to plot_dir,

@@ -211,7 +211,8 @@ TEST(BatchRunner, PeakViewsAddQualifierTracesAndLeaveTheRowsAlone) {
   s.targets = two_targets();
   s.targets[0].qualifiers = {{147, 30.0}, {207, 10.0}};
   s.jobs = 2;
-  s.on_target = [](std::size_t, std::size_t, const TargetRun& run) -> std::optional<std::string> {
+  s.on_target = [](std::size_t, std::size_t,
+                   const TargetRun& run) -> std::optional<std::string> {
     EXPECT_TRUE(run.qualifier_traces.empty());
     return std::nullopt;
   };
@@ -237,7 +238,8 @@ TEST(BatchRunner, PeakViewsAddQualifierTracesAndLeaveTheRowsAlone) {
                            std::string, std::optional<double>>>
         out;
     for (const tables::IonFit& f : fits)
-      out.emplace_back(f.fit_status, f.area, f.retention_time, f.detection, f.signal_to_noise);
+      out.emplace_back(f.fit_status, f.area, f.retention_time, f.detection,
+                       f.signal_to_noise);
     return out;
   };
   for (std::size_t i = 0; i < plain.qualifier_fits.size(); ++i)

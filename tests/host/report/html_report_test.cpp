@@ -229,7 +229,8 @@ TEST(HtmlReport, PeakViewContextIsFiveWidthsBeyondTheWindowClippedToTheRun) {
     ASSERT_FALSE(p.point_x.empty());
     EXPECT_GE(p.point_x.front(), c.want_lo - 1e-9);
     EXPECT_LE(p.point_x.back(), c.want_hi + 1e-9);
-    EXPECT_LT(p.point_x.front(), std::max(c.want_lo, c.trace_from) + 0.0101);  // all of it
+    EXPECT_LT(p.point_x.front(),
+              std::max(c.want_lo, c.trace_from) + 0.0101);  // all of it
     EXPECT_GT(p.point_x.back(), std::min(c.want_hi, c.trace_to) - 0.0101);
   }
 }
@@ -243,8 +244,8 @@ TEST(HtmlReport, OverlayRatiosPreferTheStandardsOverTheTable) {
   };
   const Case cases[] = {
       {"147:35.5;207:12", {35.5, 12.0}},
-      {"", {40.0, std::nullopt}},             // table: 40 and 0 (none)
-      {"147:;207:7", {40.0, 7.0}},            // no standard for the first ion
+      {"", {40.0, std::nullopt}},                // table: 40 and 0 (none)
+      {"147:;207:7", {40.0, 7.0}},               // no standard for the first ion
       {"147:abc;207:-3", {40.0, std::nullopt}},  // unreadable, negative
       {"147:35", {35.0, std::nullopt}},          // shorter than the target's list
   };
@@ -300,8 +301,8 @@ TEST(HtmlReport, DataBlockCarriesScaledQualifiersAndSpectra) {
   m.library_spectra[0]->by_mass[73] = 50.0;
   const std::string page = render_html_report(m);
   const auto open = page.find("id=\"vx-data\">") + 13;
-  const auto parsed =
-      base::parse_json(std::string_view(page).substr(open, page.find("</script>", open) - open));
+  const auto parsed = base::parse_json(
+      std::string_view(page).substr(open, page.find("</script>", open) - open));
   ASSERT_TRUE(parsed.value) << parsed.error;
   const base::JsonValue& d = *parsed.value;
   const auto field = [&](std::string_view name) {
@@ -346,7 +347,11 @@ TEST(HtmlReport, PlotPointsDropTheirTimesOnlyOnAnEvenGrid) {
   const double nan = std::nan("");
   const Case cases[] = {
       {"even scans", {1.0, 1.01, 1.02, 1.03, 1.04}, {5, 9, 30, 8, 5}, true, 4 + 2 * 5},
-      {"even, a gap left by a NaN", {1.0, 1.01, 1.02, 1.03}, {5, nan, 30, 8}, false, 4 * 3},
+      {"even, a gap left by a NaN",
+       {1.0, 1.01, 1.02, 1.03},
+       {5, nan, 30, 8},
+       false,
+       4 * 3},
       {"jittered scans", {1.0, 1.013, 1.02, 1.03, 1.04}, {5, 9, 30, 8, 5}, false, 4 * 5},
       {"two points", {1.0, 1.04}, {5, 6}, false, 4 * 2},
   };
@@ -360,7 +365,8 @@ TEST(HtmlReport, PlotPointsDropTheirTimesOnlyOnAnEvenGrid) {
     const std::string page = render_html_report(m);
     const auto at = page.find("\"plots\":[[") + 10;
     const auto quote = page.find('"', at);  // the first string: the points
-    const std::string text = page.substr(quote + 1, page.find('"', quote + 1) - quote - 1);
+    const std::string text =
+        page.substr(quote + 1, page.find('"', quote + 1) - quote - 1);
     EXPECT_EQ(text.starts_with('~'), c.grid) << text;
     EXPECT_EQ(text.size() - (c.grid ? 1 : 0), (c.bytes + 2) / 3 * 4) << text;
   }
