@@ -102,8 +102,10 @@ std::vector<BatchFile> expand_inputs(std::span<const std::string> inputs) {
 }
 
 std::vector<IonFit> trace_qualifiers(const ChainSteps& steps,
-                                     const FollowUps::Document& document, std::size_t first,
-                                     const Target& target, const TargetRun& quantifier) {
+                                     const FollowUps::Document& document,
+                                     std::size_t first, const Target& target,
+                                     const TargetRun& quantifier,
+                                     std::vector<QualifierTrace>* traces) {
   std::vector<IonFit> fits;
   fits.reserve(target.qualifiers.size());
   const bool fitted = quantifier.fit.fit_status == kFitSuccess && quantifier.fit.retention_time &&
@@ -112,9 +114,10 @@ std::vector<IonFit> trace_qualifiers(const ChainSteps& steps,
   std::string buffer;
   for (std::size_t i = 0; i < target.qualifiers.size(); ++i) {
     const std::string_view spectra = document(first + i, buffer);
-    const TargetRun run = run_target(steps, spectra,
-                                     qualifier_target(target, target.qualifiers[i], rt),
-                                     /*keep_points=*/false);
+    const TargetRun run =
+        run_target(steps, spectra, qualifier_target(target, target.qualifiers[i], rt),
+                   /*keep_points=*/traces != nullptr);
+    if (traces != nullptr) traces->push_back({run.trace_facts, run.fit.baseline});
     IonFit fit;
     fit.fit_status = run.status == kStatusOk ? run.fit.fit_status : run.status;
     fit.area = run.fit.area;
@@ -251,10 +254,13 @@ class BatchJob {
           follow.queries.push_back({ion.mz, ion.mz_tol, ion.exact});
         }
       }
+      // Each worker writes only its own target's slot.
+      std::vector<std::vector<QualifierTrace>> qualifier_traces(n_targets_);
       follow.after = [&](std::size_t t, const TargetRun& run,
                          const FollowUps::Document& document) {
         outcome_.qualifier_fits[f * n_targets_ + t] =
-            trace_qualifiers(steps_, document, first_ion[t], settings_.targets[t], run);
+            trace_qualifiers(steps_, document, first_ion[t], settings_.targets[t], run,
+                             settings_.peak_views ? &qualifier_traces[t] : nullptr);
       };
       run_targets(
           steps_, spectra, settings_.targets, runs,
@@ -262,6 +268,17 @@ class BatchJob {
             pool_.run_all(n, job);
           },
           static_cast<bool>(settings_.on_target), follow, settings_.decisions);
+      if (settings_.peak_views) {
+        const ScanLookup scans(spectra);
+        for (std::size_t t = 0; t < n_targets_; ++t) {
+          runs[t].qualifier_traces = std::move(qualifier_traces[t]);
+          runs[t].spectrum = peak_spectrum(scans, runs[t]);
+          if (runs[t].spectrum && runs[t].fit.retention_time) {
+            if (const auto apex = scans.nearest(*runs[t].fit.retention_time))
+              runs[t].apex_scan_ions = apex->mz.size();
+          }
+        }
+      }
       // The library match reads a few scans while the document is still held.
       if (!settings_.library_spectra.empty()) {
         const ScanLookup scans(spectra);

@@ -63,6 +63,9 @@ struct BatchSettings {
   std::vector<std::optional<ident::UnitSpectrum>> library_spectra;
   IngestionHook on_ingestion;
   TargetHook on_target;
+  // The runs handed to on_target carry their qualifier traces and peak
+  // spectrum (TargetRun::qualifier_traces, spectrum): a report's peak view.
+  bool peak_views = false;
 };
 
 struct BatchOutcome {
@@ -85,9 +88,12 @@ std::optional<ident::UnitSpectrum> peak_spectrum(const ScanLookup& scans, const 
 std::optional<ident::MatchScore> match_peak(const ScanLookup& scans, const TargetRun& run,
                                             const ident::UnitSpectrum& library);
 
-std::vector<tables::IonFit> trace_qualifiers(const ChainSteps& steps,
-                                     const FollowUps::Document& document, std::size_t first,
-                                     const tables::Target& target, const TargetRun& quantifier);
+// With traces, each ion's whole trace is appended there too (the fits are
+// the same either way).
+std::vector<tables::IonFit> trace_qualifiers(
+    const ChainSteps& steps, const FollowUps::Document& document, std::size_t first,
+    const tables::Target& target, const TargetRun& quantifier,
+    std::vector<QualifierTrace>* traces = nullptr);
 
 // What the quantitation needs from a batch, one per row.
 std::vector<tables::Measurement> batch_measurements(const BatchOutcome& outcome);

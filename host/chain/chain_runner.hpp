@@ -17,6 +17,7 @@
 #include "compact_spectra.hpp"
 #include "peak_decisions.hpp"
 #include "results_table.hpp"
+#include "spectrum_match.hpp"
 #include "targets.hpp"
 #include "step_library.hpp"
 #include "vx_steps.h"
@@ -82,6 +83,13 @@ struct TraceFacts {
   std::optional<double> max_intensity;
 };
 
+// A qualifier ion's whole trace and the baseline its fit found (the peak
+// view lines the ions up on their baselines).
+struct QualifierTrace {
+  TraceFacts trace;
+  std::optional<double> baseline;
+};
+
 struct FitFacts {
   std::string fit_status;
   std::optional<double> retention_time, height, width, area, baseline, r_squared;
@@ -102,6 +110,14 @@ struct TargetRun {
   // Whether the fit is a measured amount; set when decisions were asked for
   // and the fit step ran.
   std::optional<peaks::PeakDecision> decision;
+  // What a peak view shows beside the trace, filled by a batch only when
+  // asked for (BatchSettings::peak_views): each qualifier ion's whole trace,
+  // in the target's order, and the peak's background-subtracted spectrum
+  // with the number of ions the apex scan recorded (a SIM run records a
+  // handful, a full scan hundreds).
+  std::vector<QualifierTrace> qualifier_traces;
+  std::optional<ident::UnitSpectrum> spectrum;
+  std::size_t apex_scan_ions = 0;
 };
 
 // The peak decision of a finished run, from its trace points and fit

@@ -8,6 +8,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <map>
 #include <optional>
@@ -114,30 +115,67 @@ void append_row(std::string& out, const ResultRow& r, Pool& labels) {
   out += ']';
 }
 
-// Plot points travel as base64 of little-endian 16-bit pairs (x, y), each a
+// Plot points travel as base64 of little-endian 16-bit values, each a
 // fraction of the cell's range in 1/65535 steps: finer than any screen, and
-// about a quarter of the size of decimal text. Non-finite points are left out.
+// about a quarter of the size of decimal text. Scans come at a steady pace,
+// so a series whose times lie on an even grid (within kGridTolerance of the
+// cell's time range, an eighth of a pixel on the page's plot) is written as
+// "~" then its first and last time and the intensities alone: half the bytes
+// of (x, y) pairs, which every other series keeps. Non-finite points are
+// left out.
 struct Box {
   double x_lo, x_hi, y_lo, y_hi;
 };
+
+constexpr double kGridTolerance = 1.0 / 4096.0;
 
 uint16_t quantize(double v, double lo, double hi) {
   const double q = hi > lo ? (v - lo) / (hi - lo) * 65535.0 : 0.0;
   return static_cast<uint16_t>(std::lround(std::clamp(q, 0.0, 65535.0)));
 }
 
-void append_base64_points(std::string& out, const std::vector<double>& xs,
-                          const std::vector<double>& ys, const Box& b) {
+void append_u16(std::string& bytes, uint16_t q) {
+  bytes += static_cast<char>(q & 0xFF);
+  bytes += static_cast<char>(q >> 8);
+}
+
+bool on_even_grid(const std::vector<double>& xs, double span) {
+  if (xs.size() < 3) return false;
+  const double first = xs.front(),
+               step = (xs.back() - first) / static_cast<double>(xs.size() - 1);
+  for (std::size_t i = 1; i + 1 < xs.size(); ++i) {
+    if (!(std::abs(xs[i] - (first + step * static_cast<double>(i))) <=
+          span * kGridTolerance))
+      return false;
+  }
+  return true;
+}
+
+void append_base64_points(std::string& out, const std::vector<double>& all_x,
+                          const std::vector<double>& all_y, const Box& b) {
+  std::vector<double> xs, ys;
+  xs.reserve(all_x.size());
+  ys.reserve(all_y.size());
+  for (std::size_t i = 0; i < all_x.size() && i < all_y.size(); ++i) {
+    if (!std::isfinite(all_x[i]) || !std::isfinite(all_y[i])) continue;
+    xs.push_back(all_x[i]);
+    ys.push_back(all_y[i]);
+  }
   std::string bytes;
-  for (std::size_t i = 0; i < xs.size() && i < ys.size(); ++i) {
-    if (!std::isfinite(xs[i]) || !std::isfinite(ys[i])) continue;
-    for (const uint16_t q :
-         {quantize(xs[i], b.x_lo, b.x_hi), quantize(ys[i], b.y_lo, b.y_hi)}) {
-      bytes += static_cast<char>(q & 0xFF);
-      bytes += static_cast<char>(q >> 8);
+  out += '"';
+  if (on_even_grid(xs, b.x_hi - b.x_lo)) {
+    out += '~';
+    bytes.reserve(2 * xs.size() + 4);
+    append_u16(bytes, quantize(xs.front(), b.x_lo, b.x_hi));
+    append_u16(bytes, quantize(xs.back(), b.x_lo, b.x_hi));
+    for (const double y : ys) append_u16(bytes, quantize(y, b.y_lo, b.y_hi));
+  } else {
+    bytes.reserve(4 * xs.size());
+    for (std::size_t i = 0; i < xs.size(); ++i) {
+      append_u16(bytes, quantize(xs[i], b.x_lo, b.x_hi));
+      append_u16(bytes, quantize(ys[i], b.y_lo, b.y_hi));
     }
   }
-  out += '"';
   append_base64(out, bytes);
   out += '"';
 }
@@ -156,6 +194,10 @@ Box plot_box(const CellPlot& p) {
   };
   add(p.point_x, p.point_y);
   add(p.curve_x, p.curve_y);
+  if (p.context_hi > p.context_lo) {
+    b.x_lo = std::min(b.x_lo, p.context_lo);
+    b.x_hi = std::max(b.x_hi, p.context_hi);
+  }
   if (!(b.y_lo <= b.y_hi)) b.y_lo = b.y_hi = 0.0;
   if (!std::isfinite(b.x_lo) || !std::isfinite(b.x_hi)) b.x_lo = b.x_hi = 0.0;
   return b;
@@ -164,11 +206,79 @@ Box plot_box(const CellPlot& p) {
 // A cell's plot is an array in the order of kPlotFields, which the data
 // block lists by name (as it lists the row columns) so that the page finds
 // each field by name; a cell without plot data is only its SVG link.
-constexpr std::array<std::string_view, 10> kPlotFields = {
-    "window_lo", "window_hi", "x_lo", "x_hi", "y_lo", "y_hi",
-    "points", "curve", "baseline", "svg"};
+constexpr std::array<std::string_view, 12> kPlotFields = {
+    "window_lo", "window_hi", "x_lo",     "x_hi", "y_lo",       "y_hi",
+    "points",    "curve",     "baseline", "svg",  "qualifiers", "spectrum"};
 
-void append_plot(std::string& out, const std::optional<CellPlot>& p) {
+// The spectrum field of a cell whose run recorded too few ions at the apex
+// for a spectrum to say anything (SIM).
+constexpr std::string_view kFewIonsSpectrum = "\"few_ions\"";
+
+void append_sticks(std::string& out, const std::vector<double>& by_mass) {
+  out += '[';
+  bool first = true;
+  for (const auto& [mass, level] : spectrum_sticks(by_mass)) {
+    if (!first) out += ',';
+    first = false;
+    out += std::to_string(mass) + ',' + std::to_string(level);
+  }
+  out += ']';
+}
+
+// A baseline when the fit gave none: the median of the points, which on a
+// trace mostly away from the peak lies near it.
+double median_level(std::vector<double> ys) {
+  std::erase_if(ys, [](double y) { return !std::isfinite(y); });
+  if (ys.empty()) return 0.0;
+  const auto mid = ys.begin() + static_cast<std::ptrdiff_t>(ys.size() / 2);
+  std::nth_element(ys.begin(), mid, ys.end());
+  return *mid;
+}
+
+// Each qualifier as [mz, reference ratio, y_lo, y_hi, points]: its trace
+// already scaled onto the quantifier's (overlay_ratios), in its own y range
+// and the cell's x range.
+void append_qualifiers(std::string& out, const CellPlot& p, const Box& cell,
+                       const std::vector<std::optional<double>>& ratios) {
+  out += '[';
+  const double quant_base =
+      p.baseline && std::isfinite(*p.baseline) ? *p.baseline : median_level(p.point_y);
+  for (std::size_t q = 0; q < p.qualifiers.size(); ++q) {
+    const CellPlot::IonTrace& ion = p.qualifiers[q];
+    const std::optional<double> ratio = q < ratios.size() ? ratios[q] : std::nullopt;
+    std::vector<double> ys = ion.y;
+    if (ratio) {
+      const double base = ion.baseline && std::isfinite(*ion.baseline)
+                              ? *ion.baseline
+                              : median_level(ion.y);
+      for (double& y : ys) y = quant_base + (y - base) * 100.0 / *ratio;
+    }
+    Box b{cell.x_lo, cell.x_hi, std::numeric_limits<double>::infinity(),
+          -std::numeric_limits<double>::infinity()};
+    for (const double y : ys) {
+      if (!std::isfinite(y)) continue;
+      b.y_lo = std::min(b.y_lo, y);
+      b.y_hi = std::max(b.y_hi, y);
+    }
+    if (!(b.y_lo <= b.y_hi)) b.y_lo = b.y_hi = 0.0;
+    if (q > 0) out += ',';
+    out += '[';
+    append_json_number(out, ion.mz, kValueDigits);
+    out += ',';
+    append_json_number(out, ratio, kValueDigits);
+    out += ',';
+    append_json_number(out, b.y_lo, kValueDigits);
+    out += ',';
+    append_json_number(out, b.y_hi, kValueDigits);
+    out += ',';
+    append_base64_points(out, ion.x, ys, b);
+    out += ']';
+  }
+  out += ']';
+}
+
+void append_plot(std::string& out, const std::optional<CellPlot>& p,
+                 const std::vector<std::optional<double>>& ratios) {
   if (!p) {
     out += "null";
     return;
@@ -190,6 +300,40 @@ void append_plot(std::string& out, const std::optional<CellPlot>& p) {
   append_json_number(out, p->baseline, kValueDigits);
   out += ',';
   append_json_text(out, p->svg_path, JsonText::kInsideHtml);
+  out += ',';
+  append_qualifiers(out, *p, b, ratios);
+  out += ',';
+  if (p->few_ions) {
+    out += kFewIonsSpectrum;
+  } else if (p->spectrum.empty()) {
+    out += "null";
+  } else {
+    append_sticks(out, p->spectrum);
+  }
+  out += ']';
+}
+
+// Per target, the library spectrum as [entry name, sticks], or null.
+void append_library_json(std::string& out, const ReportModel& m) {
+  if (m.library_spectra.empty()) return;
+  out += ",\"library\":[";
+  for (std::size_t t = 0; t < m.targets.size(); ++t) {
+    if (t > 0) out += ',';
+    const auto* lib = t < m.library_spectra.size() && m.library_spectra[t]
+                          ? &*m.library_spectra[t]
+                          : nullptr;
+    if (lib == nullptr) {
+      out += "null";
+      continue;
+    }
+    const Target& target = m.targets[t];
+    out += '[';
+    append_json_text(out, target.library_name.empty() ? target.name : target.library_name,
+                     JsonText::kInsideHtml);
+    out += ',';
+    append_sticks(out, lib->by_mass);
+    out += ']';
+  }
   out += ']';
 }
 
@@ -304,12 +448,18 @@ void append_data_block(std::string& out, const ReportModel& m) {
   out += ",\"rows\":[";
   out += rows;
   out += "],\"plots\":[";
+  const std::size_t n_targets = m.targets.size();
   for (std::size_t i = 0; i < m.plots.size(); ++i) {
     if (i > 0) out += ',';
-    append_plot(out, m.plots[i]);
+    std::vector<std::optional<double>> ratios;
+    if (m.plots[i] && !m.plots[i]->qualifiers.empty() && i < m.rows.size() &&
+        n_targets > 0)
+      ratios = overlay_ratios(m.rows[i], m.targets[i % n_targets]);
+    append_plot(out, m.plots[i], ratios);
   }
   out += ']';
   append_sequence_json(out, m);
+  append_library_json(out, m);
   out += "}</script>\n";
 }
 
@@ -571,14 +721,112 @@ std::string readable_flag(std::string_view key) {
   return out;
 }
 
+double context_margin(const FitFacts& fit, double window_lo, double window_hi) {
+  const double half = std::isfinite(window_hi - window_lo) && window_hi > window_lo
+                          ? (window_hi - window_lo) / 2.0
+                          : 0.0;
+  const bool fitted = fit.fit_status == kFitSuccess && fit.width &&
+                      std::isfinite(*fit.width) && *fit.width > 0.0;
+  const double five_widths = fitted ? 5.0 * *fit.width : half;
+  return std::clamp(five_widths, half, 10.0 * half);
+}
+
+std::vector<std::optional<double>> overlay_ratios(const ResultRow& row,
+                                                  const Target& target) {
+  std::vector<std::optional<double>> out;
+  out.reserve(target.qualifiers.size());
+  // "MZ:PERCENT" per qualifier in the target's order, joined with ';'; an
+  // empty percent means no standard gave one.
+  std::string_view rest = row.reference_ratios;
+  for (const tables::Qualifier& q : target.qualifiers) {
+    std::optional<double> ratio;
+    if (!rest.empty()) {
+      const std::size_t end = std::min(rest.find(';'), rest.size());
+      const std::string_view item = rest.substr(0, end);
+      rest.remove_prefix(end < rest.size() ? end + 1 : end);
+      const std::size_t colon = item.find(':');
+      if (colon != std::string_view::npos)
+        ratio = base::parse_double(item.substr(colon + 1));
+    }
+    if (!ratio || !std::isfinite(*ratio) || *ratio <= 0.0) ratio = q.expected_percent;
+    if (!std::isfinite(*ratio) || *ratio <= 0.0) ratio.reset();
+    out.push_back(ratio);
+  }
+  return out;
+}
+
+std::vector<std::pair<int, int>> spectrum_sticks(const std::vector<double>& by_mass) {
+  std::vector<std::pair<double, int>> peaks;  // (intensity, mass)
+  for (std::size_t m = 0; m < by_mass.size(); ++m) {
+    if (std::isfinite(by_mass[m]) && by_mass[m] > 0.0)
+      peaks.emplace_back(by_mass[m], static_cast<int>(m));
+  }
+  if (peaks.size() > kSpectrumSticks) {
+    std::nth_element(peaks.begin(), peaks.begin() + kSpectrumSticks - 1, peaks.end(),
+                     std::greater<>());
+    peaks.resize(kSpectrumSticks);
+  }
+  double top = 0.0;
+  for (const auto& pk : peaks) top = std::max(top, pk.first);
+  std::vector<std::pair<int, int>> out;
+  out.reserve(peaks.size());
+  for (const auto& [level, mass] : peaks) {
+    const long scaled = std::lround(level / top * 999.0);
+    if (scaled > 0)
+      out.emplace_back(mass, static_cast<int>(scaled));  // 0 would draw nothing
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+namespace {
+
+// The trace points within [lo, hi].
+void slice_trace(const chain::TraceFacts& t, double lo, double hi,
+                 std::vector<double>& xs, std::vector<double>& ys) {
+  for (std::size_t i = 0; i < t.retention_time.size() && i < t.intensity.size(); ++i) {
+    if (t.retention_time[i] >= lo && t.retention_time[i] <= hi) {
+      xs.push_back(t.retention_time[i]);
+      ys.push_back(t.intensity[i]);
+    }
+  }
+}
+
+}  // namespace
+
 CellPlot make_cell_plot(const Target& target, const TargetRun& run) {
   const PlotInput p = make_plot("", target, run);
   CellPlot c;
   c.x_min = p.x_min;
   c.x_max = p.x_max;
-  c.point_x = p.point_x;
-  c.point_y = p.point_y;
   c.baseline = p.baseline;
+  // The context reaches the margin beyond the window, but not past the run's
+  // first and last trace points (the window itself is always shown).
+  const double margin = context_margin(run.fit, p.x_min, p.x_max);
+  c.context_lo = p.x_min - margin;
+  c.context_hi = p.x_max + margin;
+  const std::vector<double>& times = run.trace_facts.retention_time;
+  if (!times.empty() && std::isfinite(times.front()) && std::isfinite(times.back())) {
+    c.context_lo = std::min(p.x_min, std::max(c.context_lo, times.front()));
+    c.context_hi = std::max(p.x_max, std::min(c.context_hi, times.back()));
+  }
+  slice_trace(run.trace_facts, c.context_lo, c.context_hi, c.point_x, c.point_y);
+  if (c.point_x.empty()) {  // no trace kept: what the figure shows (the excerpt)
+    c.point_x = p.point_x;
+    c.point_y = p.point_y;
+  }
+  for (std::size_t q = 0; q < target.qualifiers.size() && q < run.qualifier_traces.size();
+       ++q) {
+    CellPlot::IonTrace ion;
+    ion.mz = target.qualifiers[q].mz;
+    slice_trace(run.qualifier_traces[q].trace, c.context_lo, c.context_hi, ion.x, ion.y);
+    ion.baseline = run.qualifier_traces[q].baseline;
+    c.qualifiers.push_back(std::move(ion));
+  }
+  if (run.spectrum) {
+    c.few_ions = run.apex_scan_ions < kFullScanMinIons;
+    if (!c.few_ions) c.spectrum = run.spectrum->by_mass;
+  }
   const FitFacts& f = run.fit;
   const bool drawn_from_fit = f.fit_status == kFitSuccess && f.height && f.retention_time &&
                               f.width && f.baseline && *f.width > 0.0;

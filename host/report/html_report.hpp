@@ -14,11 +14,13 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "chain_runner.hpp"
 #include "results_table.hpp"
 #include "review.hpp"
+#include "spectrum_match.hpp"
 #include "targets.hpp"
 
 namespace vx::host::report {
@@ -47,6 +49,21 @@ struct CellPlot {
   // false: only the SVG link is known (a report made from merged tables,
   // whose runs are long gone); the cell shows its values and the link.
   bool has_data = true;
+  // The peak view. point_x/point_y hold the trace over the context, the fit
+  // window widened by context_margin on each side and clipped to the run,
+  // so that a neighbour on the shoulder or a wrong peak picked shows.
+  double context_lo = 0.0, context_hi = 0.0;
+  struct IonTrace {
+    double mz = 0.0;
+    std::vector<double> x, y;        // raw intensities over the context
+    std::optional<double> baseline;  // of the ion's own fit
+  };
+  std::vector<IonTrace> qualifiers{};  // in the target's order
+  // The peak's background-subtracted spectrum at unit mass (index = mass),
+  // empty when there is none; few_ions: the run recorded only a handful of
+  // ions at the apex (SIM), so no spectrum is drawn.
+  std::vector<double> spectrum{};
+  bool few_ions = false;
 };
 
 // A piece of HTML written by the program itself (never raw data), such as a
@@ -84,12 +101,40 @@ struct ReportModel {
   std::vector<tables::ReviewEntry> review;
   std::string review_digest;
   std::string review_source;
+  // Per target, the library spectrum its peaks were matched against (the
+  // entry named by library_name, else the target's name); empty: no library.
+  std::vector<std::optional<ident::UnitSpectrum>> library_spectra;
 };
 
 std::string render_html_report(const ReportModel& model);
 
 // The plot data of one cell, from the run of its target.
 CellPlot make_cell_plot(const tables::Target& target, const chain::TargetRun& run);
+
+// How far the peak view reaches beyond each side of the fit window: five
+// fitted widths (sigma) of a converged fit, never less than the half-window
+// (an unfitted or needle-thin peak still shows its surroundings) and never
+// more than ten half-windows (a fit as broad as the run would carry it all).
+double context_margin(const chain::FitFacts& fit, double window_lo, double window_hi);
+
+// Each qualifier's reference ratio (% of the quantifier): the peak view
+// draws its trace as b + (y - b_ion) * 100 / ratio, b and b_ion the
+// quantifier's and the ion's baselines, so that a good peak shows
+// coinciding curves (the ratios are of areas above the baselines). The ratio is the row's
+// reference_ratios (the identification takes it from the standards), else the targets
+// table's expected ratio; nullopt where neither is a positive number (the ion is then
+// drawn unscaled).
+std::vector<std::optional<double>> overlay_ratios(const tables::ResultRow& row,
+                                                  const tables::Target& target);
+
+// A spectrum for the page: at most kSpectrumSticks of its most intense
+// masses, in mass order, as (mass, intensity in 0..999 of the largest).
+inline constexpr std::size_t kSpectrumSticks = 60;
+std::vector<std::pair<int, int>> spectrum_sticks(const std::vector<double>& by_mass);
+
+// An apex scan with fewer ions than this is taken for SIM: a full scan over
+// any useful mass range records many more.
+inline constexpr std::size_t kFullScanMinIons = 20;
 
 // A diagnostics key as words ("gcms.fit.unstable_fit" -> "fit: unstable fit").
 std::string readable_flag(std::string_view key);

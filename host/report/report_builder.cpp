@@ -21,6 +21,8 @@ ReportCollector::ReportCollector(std::size_t n_files, std::span<const Target> ta
 
 void ReportCollector::attach(BatchSettings& settings) {
   attached_ = true;
+  settings.peak_views = true;
+  library_spectra_ = settings.library_spectra;
   settings.on_target = [this, next = std::move(settings.on_target)](
                            std::size_t f, std::size_t t, const TargetRun& run) {
     plots_[f * targets_.size() + t] = make_cell_plot(targets_[t], run);
@@ -57,6 +59,7 @@ ReportModel ReportCollector::finish(ReportFacts facts, std::span<const BatchFile
     }
   }
   m.plots = std::move(plots_);
+  m.library_spectra = std::move(library_spectra_);
   return m;
 }
 

@@ -21,8 +21,10 @@ class ReportCollector {
   ReportCollector(std::size_t n_files, std::span<const tables::Target> targets);
 
   // Adds the plot gathering to settings.on_target (an existing hook still
-  // runs after it). The collector must outlive the batch run. Each slot is
-  // written by the one worker that ran its file, so no lock is needed.
+  // runs after it) and asks the batch for the peak views' extras
+  // (qualifier traces, peak spectra); the library spectra already in
+  // settings are kept for the page's mirror plots. The collector must outlive the batch
+  // run. Each slot is written by the one worker that ran its file, so no lock is needed.
   void attach(chain::BatchSettings& settings);
 
   // The model of the finished run. SVG figures, when written to plot_dir,
@@ -36,6 +38,7 @@ class ReportCollector {
  private:
   std::vector<tables::Target> targets_;
   std::vector<std::optional<CellPlot>> plots_;
+  std::vector<std::optional<ident::UnitSpectrum>> library_spectra_;
   bool attached_ = false;
 };
 

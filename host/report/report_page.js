@@ -122,7 +122,9 @@
     var L = 62, R = 12, T = 10, B = 40, w = o.w, h = o.h;
     var pw = w - L - R, ph = h - T - B;
     var xr = o.x && o.x[1] > o.x[0] ? o.x : range([o.xs]);
-    var yr = range([o.ys].concat(o.lines.map(function (l) { return l[1]; })), [o.baseline].concat(o.limits || []));
+    var overlays = o.overlays || [];
+    var yr = range([o.ys].concat(o.lines.map(function (l) { return l[1]; }))
+      .concat(overlays.map(function (l) { return l.ys; })), [o.baseline].concat(o.limits || []));
     function sx(x) { return L + (x - xr[0]) / (xr[1] - xr[0]) * pw; }
     function sy(y) { return T + ph - (y - yr[0]) / (yr[1] - yr[0]) * ph; }
     var s = svgEl("svg", { width: w, height: h, viewBox: "0 0 " + w + " " + h, "class": "chart" });
@@ -149,9 +151,34 @@
     yl.textContent = o.yLabel;
     s.appendChild(yl);
     var g = svgEl("g", {});
-    if (o.shade && o.shade[1] > o.shade[0])  // integration bounds
-      g.appendChild(svgEl("rect", { x: sx(o.shade[0]), y: T, width: sx(o.shade[1]) - sx(o.shade[0]),
-        height: ph, fill: "#ffd54f", "fill-opacity": 0.35, "class": "bounds" }));
+    // The integration bounds; a draggable chart keeps the rectangle (hidden
+    // while there are no bounds) so that a drag or a typed bound moves it.
+    var shade = null;
+    if (o.draggable || (o.shade && o.shade[1] > o.shade[0])) {
+      shade = svgEl("rect", { y: T, height: ph, fill: "#ffd54f", "fill-opacity": 0.35, "class": "bounds" });
+      g.appendChild(shade);
+    }
+    s.vxShade = function (b) {
+      if (!shade) return;
+      var ok = b && isFinite(b[0]) && isFinite(b[1]) && b[1] > b[0];
+      shade.setAttribute("visibility", ok ? "visible" : "hidden");
+      if (!ok) return;
+      var a = Math.max(L, Math.min(L + pw, sx(b[0]))), e = Math.max(L, Math.min(L + pw, sx(b[1])));
+      shade.setAttribute("x", a);
+      shade.setAttribute("width", Math.max(0, e - a));
+    };
+    s.vxShade(o.shade);
+    // The retention time under a pointer event, within the plotted range.
+    s.vxTime = function (ev) {
+      var box = s.getBoundingClientRect(), px = (ev.clientX - box.left) * w / box.width;
+      var x = xr[0] + (px - L) / pw * (xr[1] - xr[0]);
+      return Math.max(xr[0], Math.min(xr[1], x));
+    };
+    (o.marks || []).forEach(function (v) {  // the fit window
+      if (v === null || !isFinite(v)) return;
+      g.appendChild(svgEl("line", { x1: sx(v), x2: sx(v), y1: T, y2: T + ph, stroke: "#555",
+        "stroke-dasharray": "5 4", "class": "window" }));
+    });
     (o.limits || []).forEach(function (v) {
       g.appendChild(svgEl("line", { x1: L, x2: L + pw, y1: sy(v), y2: sy(v), stroke: "#c0392b",
         "stroke-dasharray": "4 3", "class": "limit" }));
@@ -159,6 +186,7 @@
     if (o.baseline !== null && o.baseline !== undefined && isFinite(o.baseline))
       g.appendChild(svgEl("line", { x1: L, x2: L + pw, y1: sy(o.baseline), y2: sy(o.baseline),
         stroke: "#2a9d3a", "stroke-dasharray": "6 4", "class": "baseline" }));
+    overlays.forEach(function (l) { g.appendChild(polyline(l.xs, l.ys, sx, sy, l.color, "qualifier")); });
     o.lines.forEach(function (l) { g.appendChild(polyline(l[0], l[1], sx, sy, "#d62728", "fit")); });
     if (o.connect) g.appendChild(polyline(o.xs, o.ys, sx, sy, "#9db7e0", "link"));
     for (var i = 0; i < o.xs.length; i++) {
@@ -183,13 +211,26 @@
     return v.toFixed(places);
   }
 
-  // A cell's points: base64 of 16-bit (x, y) pairs, fractions of its box.
-  function points(b64, p) {
-    var bin = atob(b64), xs = [], ys = [];
+  // A cell's points: base64 of 16-bit (x, y) pairs, fractions of its box;
+  // a series on an even time grid comes as "~", its first and last time,
+  // then the intensities alone.
+  function points(b64, p, yLo, yHi) {
+    var grid = b64.charAt(0) === "~", bin = atob(grid ? b64.slice(1) : b64), xs = [], ys = [];
+    if (yLo === undefined) { yLo = p[P.y_lo]; yHi = p[P.y_hi]; }
+    function u16(k) { return bin.charCodeAt(k) | bin.charCodeAt(k + 1) << 8; }
+    function x(q) { return p[P.x_lo] + (p[P.x_hi] - p[P.x_lo]) * q / 65535; }
+    function y(q) { return yLo + (yHi - yLo) * q / 65535; }
+    if (grid) {
+      var n = (bin.length - 4) / 2, x0 = x(u16(0)), x1 = x(u16(2));
+      for (var k = 0; k < n; k++) {
+        xs.push(n > 1 ? x0 + (x1 - x0) * k / (n - 1) : x0);
+        ys.push(y(u16(4 + 2 * k)));
+      }
+      return [xs, ys];
+    }
     for (var i = 0; i + 3 < bin.length; i += 4) {
-      var qx = bin.charCodeAt(i) | bin.charCodeAt(i + 1) << 8, qy = bin.charCodeAt(i + 2) | bin.charCodeAt(i + 3) << 8;
-      xs.push(p[P.x_lo] + (p[P.x_hi] - p[P.x_lo]) * qx / 65535);
-      ys.push(p[P.y_lo] + (p[P.y_hi] - p[P.y_lo]) * qy / 65535);
+      xs.push(x(u16(i)));
+      ys.push(y(u16(i + 2)));
     }
     return [xs, ys];
   }
@@ -199,8 +240,11 @@
     if (fitStatus(r) !== "success" || p[P.curve].length) return points(p[P.curve], p);
     var xs = [], ys = [], h = r[HEIGHT], c = r[RT], w = r[WIDTH], b = r[BASE];
     if ([h, c, w, b].some(function (v) { return v === null; }) || !(w > 0)) return [[], []];
-    for (var i = 0; i <= 200; i++) {
-      var x = p[P.window_lo] + (p[P.window_hi] - p[P.window_lo]) * i / 200, z = (x - c) / w;
+    // Across the whole view: a curve that goes on past the window shows how
+    // the fit relates to the trace beside it.
+    var lo = Math.min(p[P.x_lo], p[P.window_lo]), hi = Math.max(p[P.x_hi], p[P.window_hi]);
+    for (var i = 0; i <= 300; i++) {
+      var x = lo + (hi - lo) * i / 300, z = (x - c) / w;
       xs.push(x);
       ys.push(h * Math.exp(-0.5 * z * z) + b);
     }
@@ -255,12 +299,10 @@
     view.appendChild(head);
     view.appendChild(el("p", "muted", D.files[f]));
     var body = el("div", "cell-body");
+    var pv = null;
     if (p) {
-      var pts = points(p[P.points], p);
-      var dec = decisions[i] || applied[i];
-      body.appendChild(chart({ w: 560, h: 300, x: [p[P.window_lo], p[P.window_hi]], xs: pts[0], ys: pts[1],
-        lines: [fitCurve(r, p)], baseline: p[P.baseline], xLabel: "retention time (min)", yLabel: "intensity",
-        shade: dec && dec.action === "integrate" ? [dec.start, dec.end] : null }));
+      pv = peakView(i, r, p);
+      body.appendChild(pv.node);
     } else if (svg || !D.plots.length) {
       body.appendChild(el("p", "noplot", "This report holds no trace data" +
         (svg ? ": see the SVG figure." : ".")));
@@ -276,13 +318,143 @@
     });
     body.appendChild(tbl);
     view.appendChild(body);
-    view.appendChild(reviewForm(i, f, t, r));
+    if (p) {
+      var spec = spectrumView(t, r, p);
+      if (spec) view.appendChild(spec);
+    }
+    var form = reviewForm(i, f, t, r);
+    view.appendChild(form);
+    if (pv) linkBounds(pv.svg, form);
     if (svg) {
       var a = el("a", null, "the SVG figure");
       // Only relative paths are linked: a scheme would not be a file beside the report.
       a.href = /^[a-zA-Z][a-zA-Z0-9+.-]*:/.test(svg) ? "./" + svg : svg;
       view.appendChild(a);
     }
+  }
+
+  // ---- The peak view: the trace around the window, the fit, the window
+  // (dashed), the integration bounds (shaded) and each qualifier ion scaled
+  // by 100 / its reference ratio, so that a clean peak shows one curve. ----
+  var QCOLORS = ["#2a9d3a", "#9467bd", "#ff7f0e", "#17becf", "#8c564b", "#e377c2"];
+  function peakView(i, r, p) {
+    var pts = points(p[P.points], p);
+    var quals = P.qualifiers === undefined ? [] : p[P.qualifiers] || [];
+    var overlays = quals.map(function (q, k) {
+      var xy = points(q[4], p, q[2], q[3]);
+      return { xs: xy[0], ys: xy[1], color: QCOLORS[k % QCOLORS.length], mz: q[0], ratio: q[1] };
+    });
+    var dec = decisions[i] || applied[i];
+    var shade = dec && dec.action === "integrate" ? [dec.start, dec.end]
+      : field(r, PSTART) !== null && field(r, PEND) !== null ? [r[PSTART], r[PEND]] : null;
+    var svg = chart({ w: 560, h: 300, x: [p[P.x_lo], p[P.x_hi]], xs: pts[0], ys: pts[1], r: 2.5,
+      lines: [fitCurve(r, p)], overlays: overlays, marks: [p[P.window_lo], p[P.window_hi]],
+      baseline: p[P.baseline], xLabel: "retention time (min)", yLabel: "intensity",
+      shade: shade, draggable: true });
+    svg.classList.add("peak-view");
+    var node = el("figure", "peak-view");
+    node.appendChild(svg);
+    var legend = el("figcaption", "pv-legend");
+    function item(color, text, cls) {
+      var s = el("span", "pv-item" + (cls ? " " + cls : ""));
+      var sw = el("span", "swatch");
+      sw.style.background = color;
+      s.appendChild(sw);
+      s.appendChild(document.createTextNode(text));
+      legend.appendChild(s);
+    }
+    item("#1f5fbf", "m/z " + sig(D.targets[i % NT][1], 6) + " (quantifier)");
+    item("#d62728", "fit");
+    overlays.forEach(function (o) {
+      item(o.color, "m/z " + sig(o.mz, 6) + (o.ratio === null ? " unscaled (no reference ratio)"
+        : " \u00d7 100/" + sig(o.ratio, 4) + " (reference ratio " + sig(o.ratio, 4) + " %)"), "qualifier");
+    });
+    legend.appendChild(el("span", "pv-hint", "Dashed: the fit window. Drag across the plot to set integration bounds."));
+    node.appendChild(legend);
+    return { node: node, svg: svg };
+  }
+  // Dragging across the peak view sets the review form's bounds, and typed
+  // bounds move the shading: the two stay one.
+  function linkBounds(svg, form) {
+    var start = form.querySelector(".rv-start"), end = form.querySelector(".rv-end"), from = null;
+    function show() { svg.vxShade([parseFloat(start.value), parseFloat(end.value)]); }
+    function set(a, b) {
+      start.value = Math.min(a, b).toFixed(4);
+      end.value = Math.max(a, b).toFixed(4);
+      show();
+    }
+    svg.addEventListener("pointerdown", function (e) {
+      if (e.button !== 0) return;
+      from = svg.vxTime(e);
+      if (svg.setPointerCapture) svg.setPointerCapture(e.pointerId);
+      e.preventDefault();
+    });
+    svg.addEventListener("pointermove", function (e) { if (from !== null) set(from, svg.vxTime(e)); });
+    function finish(e) {
+      if (from === null) return;
+      var to = svg.vxTime(e);
+      if (to !== from) set(from, to);  // a click alone changes nothing
+      from = null;
+    }
+    svg.addEventListener("pointerup", finish);
+    svg.addEventListener("pointercancel", function () { from = null; });
+    start.addEventListener("input", show);
+    end.addEventListener("input", show);
+  }
+  // The peak's spectrum as sticks; with a library, the entry's mirrored
+  // below with its name and the match score.
+  function spectrumView(t, r, p) {
+    var spec = P.spectrum === undefined ? null : p[P.spectrum];
+    if (spec === null || spec === undefined) return null;
+    var box = el("div", "spectrum");
+    if (spec === "few_ions") {
+      box.appendChild(el("p", "muted no-spectrum", "No spectrum: this run recorded only a few selected ions (SIM) at the peak, too few to compare a spectrum."));
+      return box;
+    }
+    var lib = D.library && D.library[t] ? D.library[t] : null;
+    var w = 560, h = lib ? 300 : 190, L = 46, R = 12, T = 22, B = 30, pw = w - L - R, ph = h - T - B;
+    // Headroom above the tallest stick for its mass label.
+    var axis = lib ? T + ph / 2 : T + ph, scale = (lib ? ph / 2 : ph) * 0.85;
+    var masses = spec.filter(function (v, k) { return k % 2 === 0; });
+    if (lib) masses = masses.concat(lib[1].filter(function (v, k) { return k % 2 === 0; }));
+    var lo = Math.max(0, Math.min.apply(null, masses) - 5), hi = Math.max.apply(null, masses) + 5;
+    function sx(m) { return L + (m - lo) / (hi - lo) * pw; }
+    var s = svgEl("svg", { width: w, height: h, viewBox: "0 0 " + w + " " + h, "class": "chart spectrum-plot" });
+    s.appendChild(svgEl("rect", { x: L, y: T, width: pw, height: ph, fill: "#fff", stroke: "#888" }));
+    s.appendChild(svgEl("line", { x1: L, x2: L + pw, y1: axis, y2: axis, stroke: "#888" }));
+    niceTicks(lo, hi, 6).forEach(function (m) {
+      var tk = svgEl("text", { x: sx(m), y: T + ph + 13, "text-anchor": "middle" });
+      tk.textContent = String(Math.round(m));
+      s.appendChild(tk);
+    });
+    function sticks(flat, dir, color, cls) {
+      var order = [];
+      for (var k = 0; k + 1 < flat.length; k += 2) {
+        var x = sx(flat[k]), y = axis - dir * flat[k + 1] / 999 * scale;
+        s.appendChild(svgEl("line", { x1: x, x2: x, y1: axis, y2: y, stroke: color, "stroke-width": 1.5, "class": cls }));
+        order.push(k);
+      }
+      order.sort(function (a, b) { return flat[b + 1] - flat[a + 1]; }).slice(0, 6).forEach(function (k) {
+        var tx = svgEl("text", { x: sx(flat[k]), y: axis - dir * (flat[k + 1] / 999 * scale + 3) + (dir < 0 ? 9 : 0),
+          "text-anchor": "middle" });
+        tx.textContent = String(flat[k]);
+        s.appendChild(tx);
+      });
+    }
+    sticks(spec, 1, "#1f5fbf", "stick peak");
+    if (lib) sticks(lib[1], -1, "#d62728", "stick library");
+    var title = svgEl("text", { x: L, y: 14 });
+    title.textContent = "peak spectrum (apex less background, unit mass)";
+    s.appendChild(title);
+    var xl = svgEl("text", { x: L + pw / 2, y: h - 6, "text-anchor": "middle" });
+    xl.textContent = "m/z";
+    s.appendChild(xl);
+    box.appendChild(s);
+    if (lib) {
+      var score = MATCH === undefined || r[MATCH] === null ? "no score" : "match score " + r[MATCH];
+      box.appendChild(el("p", "muted library-name", "below: library entry " + lib[0] + ", " + score));
+    }
+    return box;
   }
 
   // Puts only the rows of a long table that are in view into the page, in
@@ -544,8 +716,10 @@
       return x;
     }
     var p = D.plots.length ? D.plots[i] : null;
-    var lo = d.start !== undefined ? d.start : p && typeof p !== "string" ? p[P.window_lo] : "";
-    var hi = d.end !== undefined ? d.end : p && typeof p !== "string" ? p[P.window_hi] : "";
+    // Start from the decision, else the measured bounds, else the window.
+    var measured = field(r, PSTART) !== null && field(r, PEND) !== null;
+    var lo = d.start !== undefined ? d.start : measured ? +r[PSTART].toFixed(4) : p && typeof p !== "string" ? p[P.window_lo] : "";
+    var hi = d.end !== undefined ? d.end : measured ? +r[PEND].toFixed(4) : p && typeof p !== "string" ? p[P.window_hi] : "";
     var start = input("start (min)", "rv-start", lo, "number"), end = input("end (min)", "rv-end", hi, "number");
     start.step = end.step = "0.001";
     var reason = input("reason", "rv-reason", d.reason), who = input("reviewer", "rv-reviewer", d.reviewer || reviewerName());

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <tuple>
 
 #include "commands.hpp"
 #include "exit_codes.hpp"
@@ -200,6 +201,49 @@ TEST(BatchRunner, KeptAndStreamedDocumentsGiveTheSameRows) {
   };
   EXPECT_EQ(table_tsv(run_batch(kFake, files, s).rows), streamed);
   EXPECT_EQ(kept_documents.load(), 3);
+}
+
+// A report's peak views hand the hook each qualifier's whole trace and
+// change nothing in the rows or the qualifier fits.
+TEST(BatchRunner, PeakViewsAddQualifierTracesAndLeaveTheRowsAlone) {
+  const auto files = files_of({"a.mzML", "b_missing.mzML", "g.mzML"});
+  BatchSettings s;
+  s.targets = two_targets();
+  s.targets[0].qualifiers = {{147, 30.0}, {207, 10.0}};
+  s.jobs = 2;
+  s.on_target = [](std::size_t, std::size_t,
+                   const TargetRun& run) -> std::optional<std::string> {
+    EXPECT_TRUE(run.qualifier_traces.empty());
+    return std::nullopt;
+  };
+  const BatchOutcome plain = run_batch(kFake, files, s);
+  std::atomic<int> with_traces{0};
+  s.peak_views = true;
+  s.on_target = [&](std::size_t, std::size_t t,
+                    const TargetRun& run) -> std::optional<std::string> {
+    EXPECT_EQ(run.qualifier_traces.size(), t == 0 ? 2u : 0u);
+    for (const QualifierTrace& q : run.qualifier_traces) {
+      EXPECT_FALSE(q.trace.retention_time.empty());
+      EXPECT_EQ(q.trace.retention_time.size(), q.trace.intensity.size());
+    }
+    if (!run.qualifier_traces.empty()) ++with_traces;
+    return std::nullopt;
+  };
+  const BatchOutcome viewed = run_batch(kFake, files, s);
+  EXPECT_EQ(with_traces.load(), 2);  // target 0 in the two readable files
+  EXPECT_EQ(table_tsv(viewed.rows), table_tsv(plain.rows));
+  ASSERT_EQ(viewed.qualifier_fits.size(), plain.qualifier_fits.size());
+  const auto fields = [](const std::vector<tables::IonFit>& fits) {
+    std::vector<std::tuple<std::string, std::optional<double>, std::optional<double>,
+                           std::string, std::optional<double>>>
+        out;
+    for (const tables::IonFit& f : fits)
+      out.emplace_back(f.fit_status, f.area, f.retention_time, f.detection,
+                       f.signal_to_noise);
+    return out;
+  };
+  for (std::size_t i = 0; i < plain.qualifier_fits.size(); ++i)
+    EXPECT_EQ(fields(viewed.qualifier_fits[i]), fields(plain.qualifier_fits[i])) << i;
 }
 
 TEST(BatchRunner, HooksSeeEveryDocumentAndPlotsAreWritten) {

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <filesystem>
 #include <string>
 
 #include "file_io.hpp"
+#include "json_lite.hpp"
 #include "number_text.hpp"
 #include "quant_report.hpp"
 #include "report_builder.hpp"
@@ -189,6 +191,185 @@ TEST(HtmlReport, CellPlotCarriesTheCurveOnlyWhenItCannotBeRedrawn) {
   const CellPlot fitted = make_cell_plot(target, run);
   EXPECT_TRUE(fitted.curve_x.empty());
   EXPECT_EQ(fitted.baseline, 1.0);
+}
+
+// The peak view reaches five fitted widths beyond the window, at least the
+// half-window and at most ten, and never past the run's own trace.
+TEST(HtmlReport, PeakViewContextIsFiveWidthsBeyondTheWindowClippedToTheRun) {
+  struct Case {
+    std::string_view name;
+    std::string fit_status;
+    std::optional<double> width;
+    double trace_from, trace_to;  // the run's first and last trace points
+    double want_lo, want_hi;
+  };
+  const Case cases[] = {
+      {"converged: 5 sigma", "success", 0.03, 0.5, 3.0, 1.25, 1.75},
+      {"needle: the half-window", "success", 0.001, 0.5, 3.0, 1.3, 1.7},
+      {"not converged: the half-window", "unstable_fit", 0.03, 0.5, 3.0, 1.3, 1.7},
+      {"broad: ten half-windows", "success", 0.5, 0.0, 3.0, 0.4, 2.6},
+      {"clipped to the run", "success", 0.03, 1.3, 1.65, 1.3, 1.65},
+      {"window beyond the run", "success", 0.03, 1.45, 1.55, 1.4, 1.6},
+  };
+  const Target target = make_target("N", 73, 1.5, {});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TargetRun run;
+    for (double x = c.trace_from; x <= c.trace_to + 1e-9; x += 0.01) {
+      run.trace_facts.retention_time.push_back(x);
+      run.trace_facts.intensity.push_back(100.0);
+    }
+    run.fit.fit_status = c.fit_status;
+    run.fit.width = c.width;
+    run.fit.window_min = 1.4;
+    run.fit.window_max = 1.6;
+    const CellPlot p = make_cell_plot(target, run);
+    EXPECT_NEAR(p.context_lo, c.want_lo, 1e-9);
+    EXPECT_NEAR(p.context_hi, c.want_hi, 1e-9);
+    ASSERT_FALSE(p.point_x.empty());
+    EXPECT_GE(p.point_x.front(), c.want_lo - 1e-9);
+    EXPECT_LE(p.point_x.back(), c.want_hi + 1e-9);
+    EXPECT_LT(p.point_x.front(),
+              std::max(c.want_lo, c.trace_from) + 0.0101);  // all of it
+    EXPECT_GT(p.point_x.back(), std::min(c.want_hi, c.trace_to) - 0.0101);
+  }
+}
+
+// A qualifier is scaled by the standards' ratio in the row, else the
+// table's; an absent or non-positive ratio leaves it unscaled.
+TEST(HtmlReport, OverlayRatiosPreferTheStandardsOverTheTable) {
+  struct Case {
+    std::string_view reference_ratios;  // the row's column
+    std::vector<std::optional<double>> want;
+  };
+  const Case cases[] = {
+      {"147:35.5;207:12", {35.5, 12.0}},
+      {"", {40.0, std::nullopt}},                // table: 40 and 0 (none)
+      {"147:;207:7", {40.0, 7.0}},               // no standard for the first ion
+      {"147:abc;207:-3", {40.0, std::nullopt}},  // unreadable, negative
+      {"147:35", {35.0, std::nullopt}},          // shorter than the target's list
+  };
+  Target target = make_target("A", 73, 1.5, {});
+  target.qualifiers = {{147, 40.0}, {207, 0.0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.reference_ratios);
+    ResultRow row;
+    row.reference_ratios = std::string(c.reference_ratios);
+    EXPECT_EQ(overlay_ratios(row, target), c.want);
+  }
+}
+
+// End to end through the data block: a qualifier at its reference ratio
+// peaks where the quantifier does once scaled, on the quantifier's baseline;
+// a full-scan spectrum travels as sticks (the weakest rounded away), a SIM
+// apex as the few-ions mark, and the library entry once per target.
+TEST(HtmlReport, DataBlockCarriesScaledQualifiersAndSpectra) {
+  Target target = make_target("A", 73, 1.5, {});
+  target.qualifiers = {{147, 25.0}};
+  TargetRun run;
+  run.fit.fit_status = "success";
+  run.fit.retention_time = 1.5;
+  run.fit.height = 1000.0;
+  run.fit.width = 0.03;
+  run.fit.baseline = 100.0;
+  run.fit.window_min = 1.4;
+  run.fit.window_max = 1.6;
+  chain::QualifierTrace ion;
+  ion.baseline = 20.0;
+  for (int k = 0; k <= 200; ++k) {
+    const double x = 1.0 + 0.005 * k, z = (x - 1.5) / 0.03;
+    run.trace_facts.retention_time.push_back(x);
+    run.trace_facts.intensity.push_back(100.0 + 1000.0 * std::exp(-0.5 * z * z));
+    ion.trace.retention_time.push_back(x);
+    ion.trace.intensity.push_back(20.0 + 250.0 * std::exp(-0.5 * z * z));
+  }
+  run.qualifier_traces = {ion};
+  run.spectrum = ident::UnitSpectrum{std::vector<double>(200, 0.0)};
+  run.spectrum->by_mass[73] = 1000.0;
+  run.spectrum->by_mass[147] = 250.0;
+  run.spectrum->by_mass[150] = 0.1;  // rounds to 0 of 999
+  run.apex_scan_ions = kFullScanMinIons;
+
+  ReportModel m;
+  m.files = {"full.mzML", "sim.mzML"};
+  m.targets = {target};
+  m.rows.resize(2);
+  m.plots = {make_cell_plot(target, run), std::nullopt};
+  run.apex_scan_ions = kFullScanMinIons - 1;
+  m.plots[1] = make_cell_plot(target, run);
+  m.library_spectra = {ident::UnitSpectrum{std::vector<double>(100, 0.0)}};
+  m.library_spectra[0]->by_mass[73] = 50.0;
+  const std::string page = render_html_report(m);
+  const auto open = page.find("id=\"vx-data\">") + 13;
+  const auto parsed = base::parse_json(
+      std::string_view(page).substr(open, page.find("</script>", open) - open));
+  ASSERT_TRUE(parsed.value) << parsed.error;
+  const base::JsonValue& d = *parsed.value;
+  const auto field = [&](std::string_view name) {
+    const auto& names = d.find("plot_fields")->items;
+    for (std::size_t k = 0; k < names.size(); ++k)
+      if (names[k].text == name) return k;
+    ADD_FAILURE() << name;
+    return std::size_t{0};
+  };
+  const auto& full = d.find("plots")->items[0].items;
+  const auto& sim = d.find("plots")->items[1].items;
+  // Qualifier [mz, ratio, y_lo, y_hi, points]: 20 + 250 becomes 100 + 1000.
+  const auto& q = full[field("qualifiers")].items.at(0).items;
+  EXPECT_EQ(q.at(0).number, 147.0);
+  EXPECT_EQ(q.at(1).number, 25.0);
+  EXPECT_NEAR(q.at(2).number, 100.0, 1e-6);
+  EXPECT_NEAR(q.at(3).number, 1100.0, 1e-6);
+  EXPECT_NEAR(full[field("y_hi")].number, 1100.0, 1e-6);
+  // The context reaches 5 sigma past the window: 1.25 to 1.75 min.
+  EXPECT_NEAR(full[field("x_lo")].number, 1.25, 1e-9);
+  EXPECT_NEAR(full[field("x_hi")].number, 1.75, 1e-9);
+  std::vector<double> sticks;
+  for (const auto& v : full[field("spectrum")].items) sticks.push_back(v.number);
+  EXPECT_EQ(sticks, (std::vector<double>{73, 999, 147, 250}));
+  EXPECT_EQ(sim[field("spectrum")].text, "few_ions");
+  const auto& lib = d.find("library")->items.at(0).items;
+  EXPECT_EQ(lib.at(0).text, "A");
+  EXPECT_EQ(lib.at(1).items.size(), 2u);
+}
+
+// Scans at a steady pace drop their times ("~", first and last time, then
+// 2 bytes a point); jittered or gapped ones keep (x, y) pairs (4 bytes a
+// point), and a point left out for being non-finite never puts the others
+// on a grid they are not on.
+TEST(HtmlReport, PlotPointsDropTheirTimesOnlyOnAnEvenGrid) {
+  struct Case {
+    std::string_view name;
+    std::vector<double> x, y;
+    bool grid;
+    std::size_t bytes;
+  };
+  const double nan = std::nan("");
+  const Case cases[] = {
+      {"even scans", {1.0, 1.01, 1.02, 1.03, 1.04}, {5, 9, 30, 8, 5}, true, 4 + 2 * 5},
+      {"even, a gap left by a NaN",
+       {1.0, 1.01, 1.02, 1.03},
+       {5, nan, 30, 8},
+       false,
+       4 * 3},
+      {"jittered scans", {1.0, 1.013, 1.02, 1.03, 1.04}, {5, 9, 30, 8, 5}, false, 4 * 5},
+      {"two points", {1.0, 1.04}, {5, 6}, false, 4 * 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ReportModel m;
+    m.files = {"a.mzML"};
+    m.targets = {make_target("T", 73, 1.02, {})};
+    m.rows.resize(1);
+    m.plots = {CellPlot{1.0, 1.04, c.x, c.y, {}, {}, std::nullopt, ""}};
+    const std::string page = render_html_report(m);
+    const auto at = page.find("\"plots\":[[") + 10;
+    const auto quote = page.find('"', at);  // the first string: the points
+    const std::string text =
+        page.substr(quote + 1, page.find('"', quote + 1) - quote - 1);
+    EXPECT_EQ(text.starts_with('~'), c.grid) << text;
+    EXPECT_EQ(text.size() - (c.grid ? 1 : 0), (c.bytes + 2) / 3 * 4) << text;
+  }
 }
 
 // A quantitation whose names hold markup: two files (a standard and a

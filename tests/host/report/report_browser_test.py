@@ -18,10 +18,20 @@ With --quant DIR (a sequence folder holding targets.tsv and samples.tsv) it
 also runs `vxrun batch --samples --report` there and checks, in the same
 browser, that a target's calibration plot loads and that the concentration
 tables hold every file.
+
+The peak view, on tests/data/report (a SIM run whose target has a neighbour
+peak outside its fit window and a qualifier ion) and tests/data/library (a
+full-scan run with its .msp library): the view reaches past the window and
+draws the neighbour, the qualifier is drawn scaled onto the quantifier,
+dragging across the view sets the review form's bounds and the shading, a
+SIM run says why it has no spectrum, and a full-scan run mirrors its peak's
+spectrum against the library entry with the score. With --docs-img DIR the
+README's screenshots are written there too.
 """
 import argparse
 import json
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -29,11 +39,13 @@ import time
 
 from selenium import webdriver
 from selenium.common.exceptions import NoAlertPresentException
+from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import WebDriverWait
 
 XSS = "<script>alert(1)</script>"
+DATA = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "data")
 
 
 def fail(message):
@@ -152,11 +164,13 @@ def check_quant(driver, sequence):
 HOSTILE = "<img src=x onerror=alert(2)> & \"q\""
 
 
-def check_review(driver, vxrun, work, sequence, report):
+def check_review(driver, vxrun, work, sequence, report, docs_img=None):
     """The review loop: reject a peak in the page, export review.tsv, rerun
     with --review; the concentration goes, the audit lists the override and a
     hostile reason stays text."""
-    cell = driver.find_element(By.CSS_SELECTOR, "#matrix td.cell.ok")
+    # Compound A in the first standard: a target with qualifier ions to show.
+    cell = driver.find_element(
+        By.XPATH, "//*[@id='matrix']//tr[th[text()='std3.mzML.gz']]/td[2]")
     i = int(cell.get_attribute("data-i"))
     cell.click()
     driver.find_element(By.CSS_SELECTOR, ".rv-reason").send_keys(HOSTILE)
@@ -198,6 +212,103 @@ def check_review(driver, vxrun, work, sequence, report):
     if "ng/mL" not in driver.find_element(By.ID, "matrix-head").text:
         fail("concentration headers lack the unit")
     driver.save_screenshot(os.path.join(work, "review_audit.png"))
+    if docs_img:
+        for name in ("review_cell.png", "review_audit.png"):
+            shutil.copyfile(os.path.join(work, name), os.path.join(docs_img, name))
+
+
+# The peak view's geometry in SVG pixels (the chart is drawn 1:1): the fit
+# window's dashed lines, the trace points, each qualifier's polyline and the
+# shaded bounds.
+PEAK_VIEW = """
+    const svg = document.querySelector('#cell-view svg.peak-view');
+    if (!svg) return null;
+    const num = (e, a) => parseFloat(e.getAttribute(a));
+    const shade = svg.querySelector('rect.bounds');
+    return {
+      window: Array.from(svg.querySelectorAll('line.window')).map(l => num(l, 'x1')),
+      points: Array.from(svg.querySelectorAll('circle.pt')).map(c => [num(c, 'cx'), num(c, 'cy')]),
+      qualifiers: Array.from(svg.querySelectorAll('polyline.qualifier')).map(
+        p => p.getAttribute('points').split(' ').filter(s => s).map(s => s.split(',').map(Number))),
+      shade: shade && shade.getAttribute('visibility') !== 'hidden'
+        ? [num(shade, 'x'), num(shade, 'width')] : null,
+      width: svg.getBoundingClientRect().width,
+      legend: document.querySelector('#cell-view .pv-legend').textContent,
+      start: document.querySelector('#cell-view .rv-start').value,
+      end: document.querySelector('#cell-view .rv-end').value};"""
+
+
+def check_peak_view(driver, vxrun, work, docs_img):
+    """A neighbour peak outside the fit window and a qualifier ion: the view
+    shows both, and dragging across it sets the bounds."""
+    folder = os.path.join(DATA, "report")
+    report = os.path.join(work, "peak_view.html")
+    run_vxrun([vxrun, "batch", os.path.join(folder, "neighbour.mzML.gz"), "-q",
+               "--targets", os.path.join(folder, "targets.tsv"), "--report", report,
+               "--table", os.path.join(work, "peak_view.tsv")])
+    driver.get("file://" + os.path.abspath(report))
+    driver.find_element(By.CSS_SELECTOR, "#matrix td.cell.ok").click()
+    v = driver.execute_script(PEAK_VIEW)
+    if v is None or len(v["window"]) != 2:
+        fail("the peak view lacks its window marks: %r" % v)
+    lo, hi = v["window"]
+    pts = v["points"]
+    bottom = max(y for _, y in pts)  # SVG y grows downwards
+    apex = min(y for x, y in pts if lo <= x <= hi)
+    right = [y for x, y in pts if x > hi]
+    if not [x for x, _ in pts if x < lo] or not right:
+        fail("the view does not reach beyond the fit window: %r" % v["window"])
+    # The neighbour (70 % of the target's height) lies right of the window.
+    if bottom - min(right) < 0.5 * (bottom - apex):
+        fail("the neighbour peak outside the window is not drawn")
+    if len(v["qualifiers"]) != 1:
+        fail("want one qualifier overlay, got %d" % len(v["qualifiers"]))
+    top = min(y for x, y in v["qualifiers"][0] if lo <= x <= hi)
+    if abs(top - apex) > 0.1 * (bottom - apex):
+        fail("the qualifier scaled by its ratio peaks at %.1f px, the quantifier at %.1f" % (top, apex))
+    if "m/z 147" not in v["legend"] or "reference ratio 40 %" not in v["legend"]:
+        fail("the legend does not name the qualifier and its ratio: %r" % v["legend"])
+    if "few selected ions" not in driver.find_element(By.ID, "cell-view").text:
+        fail("a SIM run does not say why it shows no spectrum")
+    # Drag from the window's start to its end: the form and the shading follow.
+    svg = driver.find_element(By.CSS_SELECTOR, "#cell-view svg.peak-view")
+    half = v["width"] / 2
+    ActionChains(driver).move_to_element_with_offset(svg, int(lo - half), 0).click_and_hold() \
+        .move_by_offset(int((hi - lo) / 2), 0).move_by_offset(int(hi - lo) - int((hi - lo) / 2), 0) \
+        .release().perform()
+    d = driver.execute_script(PEAK_VIEW)
+    if abs(float(d["start"]) - 1.4) > 0.01 or abs(float(d["end"]) - 1.6) > 0.01:
+        fail("dragging across the window set the bounds %s-%s, want 1.4-1.6" % (d["start"], d["end"]))
+    if not d["shade"] or abs(d["shade"][0] - lo) > 3 or abs(d["shade"][1] - (hi - lo)) > 3:
+        fail("the shading does not follow the drag: %r" % d["shade"])
+    view = driver.find_element(By.ID, "cell-view")
+    view.screenshot(os.path.join(work, "peak_view.png"))
+    if docs_img:
+        shutil.copyfile(os.path.join(work, "peak_view.png"), os.path.join(docs_img, "peak_view.png"))
+
+
+def check_spectrum(driver, vxrun, work, docs_img):
+    """A full-scan run with a library: the peak's spectrum mirrored against
+    the library entry's, named and scored."""
+    folder = os.path.join(DATA, "library")
+    report = os.path.join(work, "spectrum.html")
+    run_vxrun([vxrun, "batch", os.path.join(folder, "fullscan.mzML.gz"), "-q",
+               "--targets", os.path.join(folder, "targets.tsv"),
+               "--library", os.path.join(folder, "library.msp"), "--report", report,
+               "--table", os.path.join(work, "spectrum.tsv")])
+    driver.get("file://" + os.path.abspath(report))
+    driver.find_element(By.CSS_SELECTOR, "#matrix td.cell.ok").click()
+    view = driver.find_element(By.ID, "cell-view")
+    peak = view.find_elements(By.CSS_SELECTOR, "svg.spectrum-plot line.stick.peak")
+    library = view.find_elements(By.CSS_SELECTOR, "svg.spectrum-plot line.stick.library")
+    if len(peak) < 5 or len(library) < 5:
+        fail("the spectrum panel drew %d peak and %d library sticks" % (len(peak), len(library)))
+    if not re.search(r"library entry A, match score \d+", view.text):
+        fail("the mirror plot does not name the entry and its score: %r" % view.text)
+    view.screenshot(os.path.join(work, "peak_spectrum.png"))
+    if docs_img:
+        shutil.copyfile(os.path.join(work, "peak_spectrum.png"),
+                        os.path.join(docs_img, "peak_spectrum.png"))
 
 
 def column_values(driver, details, col):
@@ -335,6 +446,7 @@ def main():
     ap.add_argument("--work", required=True)
     ap.add_argument("--scale", nargs=2, type=int, metavar=("FILES", "TARGETS"))
     ap.add_argument("--quant", metavar="DIR", help="a quantitation sequence to check too")
+    ap.add_argument("--docs-img", metavar="DIR", help="also write the README's screenshots here")
     a = ap.parse_args()
     os.makedirs(a.work, exist_ok=True)
     if a.scale:
@@ -361,13 +473,15 @@ def main():
             driver.get(url)
             check_small(driver, n_files, n_targets, a.work)
             check_merged(driver, a, targets, a.work)
+            check_peak_view(driver, a.vxrun, a.work, a.docs_img)
+            check_spectrum(driver, a.vxrun, a.work, a.docs_img)
         errors = console_errors(driver)
         if errors:
             fail("browser console errors: %r" % errors)
         if quant:
             driver.get("file://" + os.path.abspath(quant))
             check_quant(driver, a.quant)
-            check_review(driver, a.vxrun, a.work, a.quant, quant)
+            check_review(driver, a.vxrun, a.work, a.quant, quant, a.docs_img)
             errors = console_errors(driver)
             if errors:
                 fail("browser console errors on the quantitation report: %r" % errors)
