@@ -18,6 +18,7 @@ constexpr double kSqrt2Pi = 2.5066282746310002;
 constexpr double kSqrtPi = 1.7724538509055160;
 constexpr std::size_t kMinPoints = 12;
 constexpr int kMaxIterations = 200;
+constexpr std::size_t kScreenStarts = 3;  // the first of fit_two_gaussians' starts
 
 // The Gaussian's shape factor; gaussian() is h times it, so a Jacobian
 // column that only moves h reuses the exponential bit for bit.
@@ -315,7 +316,8 @@ std::optional<EmgFit> fit_emg(std::span<const double> t, std::span<const double>
 
 std::optional<TwoGaussianFit> fit_two_gaussians(std::span<const double> t,
                                                 std::span<const double> y,
-                                                const GaussianStart& start) {
+                                                const GaussianStart& start,
+                                                PairStarts which) {
   const auto n = normalize(t, y, start);
   if (!n) return std::nullopt;
   // Starts: a second component on the single fit's largest residual lobe (a
@@ -339,9 +341,13 @@ std::optional<TwoGaussianFit> fit_two_gaussians(std::span<const double> t,
     starts[k++] = {0.0, 0.3, -a, 0.7, a, 0.7};
     starts[k++] = {0.0, 0.6, -a, 0.6, a, 0.7};
   }
+  // The screen keeps the starts that found the best pair on most peaks of a
+  // 500-target run (the lobe, then the close splits); the other four mostly
+  // crawl along the same flat valley of a single peak to the same residual.
+  const std::size_t count = which == PairStarts::kScreen ? kScreenStarts : starts.size();
   std::optional<TwoGaussianFit> best;
-  for (const auto& s : starts) {
-    Params<6> p = s;
+  for (std::size_t i = 0; i < count; ++i) {
+    Params<6> p = starts[i];
     const Solution sol = levenberg_marquardt<6>(*n, p, PairModel{});
     if (!sol.ok || (best && sol.rss * start.height * start.height >= best->rss)) continue;
     TwoGaussianFit f{};

@@ -37,6 +37,14 @@ struct TwoGaussianFit {
 // every finite input, also far into the exponential tail.
 double emg_value(double height, double center, double width, double tau, double t);
 
+// How many starts the two-Gaussian fit tries. kEvery: all seven (the lobe
+// start and evenly split pairs at two separations and three height ratios),
+// for a fit whose component area is reported. kScreen: the lobe start and the
+// close splits of unequal heights, for a yes/no coelution test; about half the
+// cost, and on the peaks the decisions are tested on it leaves the same
+// verdict as kEvery.
+enum class PairStarts { kEvery, kScreen };
+
 // Fits over the given points (pairs with a non-finite value are skipped).
 // Empty with fewer than 12 usable points, an unusable start, or no finite
 // optimum. Several fixed starts are tried; the lowest residual sum is kept.
@@ -44,6 +52,7 @@ std::optional<EmgFit> fit_emg(std::span<const double> t, std::span<const double>
                               const GaussianStart& start);
 std::optional<TwoGaussianFit> fit_two_gaussians(std::span<const double> t,
                                                 std::span<const double> y,
-                                                const GaussianStart& start);
+                                                const GaussianStart& start,
+                                                PairStarts starts = PairStarts::kEvery);
 
 }  // namespace vx::host::peaks
