@@ -48,8 +48,23 @@ enum class PairStarts { kEvery, kScreen };
 // Fits over the given points (pairs with a non-finite value are skipped).
 // Empty with fewer than 12 usable points, an unusable start, or no finite
 // optimum. Several fixed starts are tried; the lowest residual sum is kept.
+// A residual sum the EMG need not go below: reached(rss) holds once
+// (rss − reference_rss) / variance > gain has become false, which no lower
+// residual sum can make true again.
+struct EmgEnough {
+  double reference_rss, variance, gain;
+  [[nodiscard]] bool reached(double rss) const {
+    return !((rss - reference_rss) / variance > gain);
+  }
+};
+
 std::optional<EmgFit> fit_emg(std::span<const double> t, std::span<const double> y,
                               const GaussianStart& start);
+// As above, but a start stops as soon as its residual sum reaches enough, and
+// the fit returned then has a residual sum that also reaches it (not the
+// minimum): for a caller that only asks whether the EMG leaves more.
+std::optional<EmgFit> fit_emg(std::span<const double> t, std::span<const double> y,
+                              const GaussianStart& start, const EmgEnough& enough);
 std::optional<TwoGaussianFit> fit_two_gaussians(std::span<const double> t,
                                                 std::span<const double> y,
                                                 const GaussianStart& start,

@@ -362,7 +362,10 @@ ShapeTest shape_test(const Points& p, const Fitted& f, double noise, double targ
   const auto pair = fit_two_gaussians(t, y, start, starts);
   if (!pair) return out;
   if (!already_coeluting && pair->height[0] > 0.0 && pair->height[1] > 0.0) {
-    if (const auto emg = fit_emg(t, y, start)) {
+    // Only the verdict is used: the EMG's starts stop once its residual no
+    // longer leaves the pair the gain, which a lower residual cannot undo.
+    const EmgEnough enough{pair->rss, noise * noise, opt.coelution_rss_gain};
+    if (const auto emg = fit_emg(t, y, start, enough)) {
       out.coelution = (emg->rss - pair->rss) / (noise * noise) > opt.coelution_rss_gain;
     }
   }
