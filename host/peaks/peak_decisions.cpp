@@ -610,7 +610,7 @@ PeakDecision decide_peak(const TraceView& trace, const FitView& fit,
       measure_noise(p, w, dt, reading.shape, opt, d, smoothed);
   const bool noise_positive = d.noise && *d.noise > 0.0;
   if (reading.peak) judge_detection(p, *reading.peak, w, noise_positive, opt, d);
-  if (!reading.shape) return d;
+  if (!reading.shape || opt.detection_only) return d;
   const Fitted& f = *reading.shape;
   // The target is the window's middle (the window is the target ± the
   // tolerance); without a window, the fitted center.

@@ -124,6 +124,11 @@ struct DecisionOptions {
   // Report the target component's area of the two-Gaussian fit when the peak
   // is flagged coelution.
   bool deconvolve = false;
+  // Stop once detection is decided: noise, noise_source, S/N, points_across,
+  // the detection and its flags are those of a whole decision; the bounds,
+  // areas, asymmetry, tailing and coelution are left empty. For ions of which
+  // only the S/N and detection are read (qualifier ions).
+  bool detection_only = false;
 };
 
 // One bit per flag; kFlagNames gives the text a table writes.

@@ -1,7 +1,8 @@
-// The coelution screen (the pair fit with its few screening starts, used when
-// no component area is reported) against the fit with every start (used when
-// deconvolving): on every peak the decisions are tested on, generated families
-// and the fit test vectors, both must reach the same decision bit for bit.
+// The decision's shortcuts against the whole decision, on every peak the
+// decisions are tested on (generated families and the fit test vectors): the
+// coelution screen (the pair fit's few screening starts, when no component
+// area is reported) must reach the deconvolving run's decision bit for bit,
+// and a detection-only decision the whole one's noise, S/N and detection.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -123,6 +124,33 @@ TEST(CoelutionScreen, DecidesAsEveryStartDoes) {
   // The table holds both verdicts in number, so agreement is not vacuous.
   EXPECT_GE(coeluting, 30);
   EXPECT_GE(tailing_alone, 10);
+}
+
+TEST(DetectionOnly, AgreesWithTheWholeDecision) {
+  std::vector<Named> cases = generated_cases();
+  const std::vector<Named> vectors = vector_cases();
+  cases.insert(cases.end(), vectors.begin(), vectors.end());
+  DecisionOptions only;
+  only.detection_only = true;
+  // The flags the later stages raise; the rest are detection's.
+  const std::uint32_t later = vx::host::peaks::kTailing | vx::host::peaks::kCoelution;
+  int detected = 0, not_detected = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const PeakDecision a = tp::decide(c.trace, c.fit, only);
+    const PeakDecision b = tp::decide(c.trace, c.fit);
+    EXPECT_EQ(a.detected, b.detected);
+    EXPECT_EQ(a.detection(), b.detection());
+    EXPECT_EQ(a.flags, b.flags & ~later);
+    EXPECT_EQ(a.noise, b.noise);
+    EXPECT_EQ(a.noise_source, b.noise_source);
+    EXPECT_EQ(a.signal_to_noise, b.signal_to_noise);
+    EXPECT_EQ(a.points_across, b.points_across);
+    EXPECT_FALSE(a.integrated_area.has_value());
+    ++(b.detected ? detected : not_detected);
+  }
+  EXPECT_GE(detected, 100);
+  EXPECT_GE(not_detected, 10);
 }
 
 }  // namespace
