@@ -77,7 +77,9 @@
 //   pair does not have; a tail is fitted as well by the EMG as by the pair.
 //   Both fits are skipped when the single Gaussian's own χ² = Σ((y − model) /
 //   noise)² over those n points is at most n + coelution_rss_gain − 2·√(2n):
-//   then neither can gain enough.
+//   then neither can gain enough. Without deconvolution the pair fit tries
+//   only its screening starts (PairStarts::kScreen), and the EMG fit stops
+//   once its residual no longer leaves the pair the gain.
 // Deconvolution (deconvolve = true, coelution set, noise measured):
 //   component_area is the area h·σ·√(2π) of the pair component whose center
 //   is nearer the target, the window's middle (the fitted center without a
