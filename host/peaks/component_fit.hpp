@@ -45,9 +45,6 @@ double emg_value(double height, double center, double width, double tau, double 
 // verdict as kEvery.
 enum class PairStarts { kEvery, kScreen };
 
-// Fits over the given points (pairs with a non-finite value are skipped).
-// Empty with fewer than 12 usable points, an unusable start, or no finite
-// optimum. Several fixed starts are tried; the lowest residual sum is kept.
 // A residual sum the EMG need not go below: reached(rss) holds once
 // (rss − reference_rss) / variance > gain has become false, which no lower
 // residual sum can make true again.
@@ -58,6 +55,9 @@ struct EmgEnough {
   }
 };
 
+// Fits over the given points (pairs with a non-finite value are skipped).
+// Empty with fewer than 12 usable points, an unusable start, or no finite
+// optimum. Several fixed starts are tried; the lowest residual sum is kept.
 std::optional<EmgFit> fit_emg(std::span<const double> t, std::span<const double> y,
                               const GaussianStart& start);
 // As above, but a start stops as soon as its residual sum reaches enough, and
