@@ -357,8 +357,8 @@ ShapeTest shape_test(const Points& p, const Fitted& f, double noise, double targ
   // Only a reported component area needs every start of the pair fit; a
   // verdict alone screens with the few that find the pair on nearly every
   // peak, which halves a table's decision time.
-  const PairStarts starts = opt.deconvolve || already_coeluting ? PairStarts::kEvery
-                                                                  : PairStarts::kScreen;
+  const PairStarts starts =
+      opt.deconvolve || already_coeluting ? PairStarts::kEvery : PairStarts::kScreen;
   const auto pair = fit_two_gaussians(t, y, start, starts);
   if (!pair) return out;
   if (!already_coeluting && pair->height[0] > 0.0 && pair->height[1] > 0.0) {

@@ -16,8 +16,8 @@
 namespace {
 
 namespace tp = vx::testing::peaks;
-using vx::host::peaks::EmgEnough;
 using vx::host::peaks::emg_value;
+using vx::host::peaks::EmgEnough;
 using vx::host::peaks::fit_emg;
 using vx::host::peaks::fit_two_gaussians;
 using vx::host::peaks::GaussianStart;

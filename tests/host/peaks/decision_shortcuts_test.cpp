@@ -75,8 +75,8 @@ std::vector<Named> generated_cases() {
     for (std::uint64_t seed = 1; seed <= 6; ++seed) {
       auto trace = tp::make_trace(f.peaks, tp::kNoiseSd, 1000 + seed);
       auto fit = tp::fit_like_the_step(trace);
-      out.push_back({std::string(f.name) + " seed " + std::to_string(seed), std::move(trace),
-                     std::move(fit)});
+      out.push_back({std::string(f.name) + " seed " + std::to_string(seed),
+                     std::move(trace), std::move(fit)});
     }
   }
   return out;
