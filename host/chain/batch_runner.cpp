@@ -111,12 +111,16 @@ std::vector<IonFit> trace_qualifiers(const ChainSteps& steps,
   const bool fitted = quantifier.fit.fit_status == kFitSuccess && quantifier.fit.retention_time &&
                       std::isfinite(*quantifier.fit.retention_time);
   const double rt = fitted ? *quantifier.fit.retention_time : target.rt;
+  // Only a qualifier's S/N and detection are read: its decision stops there
+  // and spends nothing on bounds or the coelution fits.
+  peaks::DecisionOptions decisions;
+  decisions.detection_only = true;
   std::string buffer;
   for (std::size_t i = 0; i < target.qualifiers.size(); ++i) {
     const std::string_view spectra = document(first + i, buffer);
     const TargetRun run =
         run_target(steps, spectra, qualifier_target(target, target.qualifiers[i], rt),
-                   /*keep_points=*/traces != nullptr);
+                   /*keep_points=*/traces != nullptr, &decisions);
     if (traces != nullptr) traces->push_back({run.trace_facts, run.fit.baseline});
     IonFit fit;
     fit.fit_status = run.status == kStatusOk ? run.fit.fit_status : run.status;

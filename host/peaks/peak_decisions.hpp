@@ -77,7 +77,9 @@
 //   pair does not have; a tail is fitted as well by the EMG as by the pair.
 //   Both fits are skipped when the single Gaussian's own χ² = Σ((y − model) /
 //   noise)² over those n points is at most n + coelution_rss_gain − 2·√(2n):
-//   then neither can gain enough.
+//   then neither can gain enough. Without deconvolution the pair fit tries
+//   only its screening starts (PairStarts::kScreen), and the EMG fit stops
+//   once its residual no longer leaves the pair the gain.
 // Deconvolution (deconvolve = true, coelution set, noise measured):
 //   component_area is the area h·σ·√(2π) of the pair component whose center
 //   is nearer the target, the window's middle (the fitted center without a
@@ -124,6 +126,11 @@ struct DecisionOptions {
   // Report the target component's area of the two-Gaussian fit when the peak
   // is flagged coelution.
   bool deconvolve = false;
+  // Stop once detection is decided: noise, noise_source, S/N, points_across,
+  // the detection and its flags are those of a whole decision; the bounds,
+  // areas, asymmetry, tailing and coelution are left empty. For ions of which
+  // only the S/N and detection are read (qualifier ions).
+  bool detection_only = false;
 };
 
 // One bit per flag; kFlagNames gives the text a table writes.

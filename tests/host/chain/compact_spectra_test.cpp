@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "../trace/spectra_document.hpp"
+#include "batch_runner.hpp"
 #include "chain_runner.hpp"
 #include "common/json_scanner.hpp"
 #include "test_support.hpp"
@@ -23,6 +24,7 @@
 
 namespace vx::host::chain {
 
+using tables::qualifier_target;
 using tables::Target;
 
 namespace {
@@ -319,6 +321,57 @@ TEST(CompactSpectra, FollowUpIonsTraceTheSame) {
       EXPECT_EQ(runs[t].trace, run_target(steps, ingestion.spectra, targets[t]).trace);
     }
   }
+}
+
+// Qualifier ions are decided only as far as detection: on a sample file's
+// compounds (strong, weak and absent ions), the S/N and detection a
+// qualifier reports are those of the whole decision on the same ion.
+TEST(TraceQualifiers, ReportTheWholeDecisionsSnAndDetection) {
+  const ChainSteps steps{vx::testing::step_entry(kIngestionStep),
+                         vx::testing::step_entry(kTraceStep), vx::testing::step_entry(kFitStep)};
+  const auto file = vx::testing::shared_file("data/mzml/fullscan_basic.mzML");
+  ASSERT_FALSE(file.empty()) << "the shared sample folder is missing";
+  const Ingestion ingestion = run_ingestion(steps, file.string());
+  struct Case {
+    double mz, rt;
+    std::vector<double> qualifiers;
+  };
+  const Case cases[] = {
+      {112.0531, 1.196, {68.0255, 70.0387, 64.0299, 60.0342, 500.5}},
+      {79.0241, 1.313, {102.0525, 101.0574, 87.0415}},
+      {38.0296, 1.404, {70.0387, 127.0423, 55.0145}},
+  };
+  const FollowUps::Document whole = [&](std::size_t, std::string&) {
+    return std::string_view(ingestion.spectra);
+  };
+  int detected = 0, not_detected = 0;
+  for (const Case& c : cases) {
+    Target target;
+    target.name = "t";
+    target.mz = c.mz;
+    target.rt = c.rt;
+    target.mz_tol = 0.3;
+    target.rt_tol = 0.1;
+    for (double q : c.qualifiers) target.qualifiers.push_back({q, 50.0});
+    const TargetRun quantifier = run_target(steps, ingestion.spectra, target, false);
+    const auto fits = trace_qualifiers(steps, whole, 0, target, quantifier);
+    ASSERT_EQ(fits.size(), c.qualifiers.size());
+    // The qualifiers are traced around the quantifier's fitted time.
+    const bool fitted = quantifier.fit.fit_status == tables::kFitSuccess &&
+                        quantifier.fit.retention_time;
+    const double rt = fitted ? *quantifier.fit.retention_time : c.rt;
+    for (std::size_t i = 0; i < fits.size(); ++i) {
+      SCOPED_TRACE(std::to_string(c.mz) + " qualifier " + std::to_string(c.qualifiers[i]));
+      const TargetRun full = run_target(
+          steps, ingestion.spectra, qualifier_target(target, target.qualifiers[i], rt), false);
+      ASSERT_TRUE(full.decision.has_value());
+      EXPECT_EQ(fits[i].signal_to_noise, full.decision->signal_to_noise);
+      EXPECT_EQ(fits[i].detection, full.decision->detection());
+      ++(full.decision->detected ? detected : not_detected);
+    }
+  }
+  EXPECT_GE(detected, 5);
+  EXPECT_GE(not_detected, 1);
 }
 
 TEST(CompactSpectra, GroupsOverlappingWindowsWithoutChaining) {

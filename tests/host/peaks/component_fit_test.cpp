@@ -17,6 +17,7 @@ namespace {
 
 namespace tp = vx::testing::peaks;
 using vx::host::peaks::emg_value;
+using vx::host::peaks::EmgEnough;
 using vx::host::peaks::fit_emg;
 using vx::host::peaks::fit_two_gaussians;
 using vx::host::peaks::GaussianStart;
@@ -174,6 +175,42 @@ TEST(ComponentFit, NoisyFitsAreBitForBitStable) {
     for (std::size_t i = 0; i < emg.size(); ++i) EXPECT_EQ(emg[i], c.emg[i]) << "emg " << i;
     for (std::size_t i = 0; i < pair.size(); ++i) EXPECT_EQ(pair[i], c.pair[i]) << "pair " << i;
   }
+}
+
+// An EMG fit told when its residual is enough stops early, but only where
+// the verdict it serves, (rss − reference) / variance > gain, is already
+// false: on tailing, shouldered and plain peaks and references from far
+// below to far above the full fit's residual, the verdict is the full fit's,
+// and a fit that never reached the bound is the full fit bit for bit.
+TEST(ComponentFit, EmgStopsOnlyWhenTheVerdictIsSettled) {
+  const double s = tp::kSigma;
+  const std::vector<std::vector<tp::Component>> shapes = {
+      {{kH, 1.0, s, 1.5 * s}},
+      {{kH, 1.0, s, 0.0}, {500.0, 1.0 + 2.0 * s, s, 0.0}},
+      {{kH, 1.0, s, 0.0}}};
+  const double variance = tp::kNoiseSd * tp::kNoiseSd;
+  int stopped = 0;
+  for (std::size_t k = 0; k < shapes.size(); ++k) {
+    const auto whole = tp::make_trace(shapes[k], tp::kNoiseSd, 70 + k);
+    const GaussianStart g = start_of(whole);
+    const auto tr = around(whole, g);
+    const auto full = fit_emg(tr.t, tr.y, g);
+    ASSERT_TRUE(full);
+    for (double offset : {-1e9, -1000.0, -30.0, -25.0, -5.0, 0.0, 5.0, 1000.0}) {
+      SCOPED_TRACE(std::to_string(k) + " offset " + std::to_string(offset));
+      const EmgEnough enough{full->rss - 25.0 * variance + offset * variance, variance, 25.0};
+      const auto early = fit_emg(tr.t, tr.y, g, enough);
+      ASSERT_TRUE(early);
+      EXPECT_EQ(enough.reached(early->rss), enough.reached(full->rss));
+      if (!enough.reached(early->rss)) {
+        EXPECT_EQ(early->rss, full->rss);
+        EXPECT_EQ(early->tau, full->tau);
+      } else if (early->rss != full->rss) {
+        ++stopped;
+      }
+    }
+  }
+  EXPECT_GT(stopped, 0);  // the bound does cut fits short
 }
 
 }  // namespace
