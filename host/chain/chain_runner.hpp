@@ -135,8 +135,8 @@ TargetRun run_trace_only(const ChainSteps& steps, std::string_view spectra,
 // few hundred kilobytes per target, which add up over hundreds of targets).
 // The whole trace is read and decided on (peaks::decide_peak) before its
 // points are dropped, with the given decision options or, without them, the
-// defaults: qualifier ions are decided so, since their identification
-// criterion is a fixed S/N of 3 whatever the quantifier's --min-sn.
+// defaults. Qualifier ions get the defaults (detection only) whatever the
+// quantifier's --min-sn: their identification criterion is a fixed S/N of 3.
 TargetRun run_target(const ChainSteps& steps, std::string_view spectra,
                      const tables::Target& target, bool keep_points = true,
                      const peaks::DecisionOptions* decisions = nullptr);
