@@ -85,7 +85,7 @@ inline std::string array_xml(std::string_view attrs,
                              const std::vector<std::string>& params,
                              std::string_view binary) {
   std::string s = "<binaryDataArray";
-  if (!attrs.empty()) s += " " + std::string(attrs);
+  if (!attrs.empty()) (s += ' ') += attrs;
   s += ">\n";
   for (const std::string& p : params)
     s += "  <cvParam cvRef=\"MS\" name=\"" + p + "\" value=\"\"/>\n";
@@ -95,7 +95,7 @@ inline std::string array_xml(std::string_view attrs,
 
 inline std::string spectrum_xml(std::string_view attrs, std::string_view body) {
   std::string s = "<spectrum";
-  if (!attrs.empty()) s += " " + std::string(attrs);
+  if (!attrs.empty()) (s += ' ') += attrs;
   return s + ">\n" + std::string(body) + "</spectrum>\n";
 }
 

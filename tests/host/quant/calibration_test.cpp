@@ -19,7 +19,7 @@ constexpr double kAmounts[] = {1, 2, 5, 10, 20, 50, 10};  // 10 twice: a replica
 std::vector<CalibrationPoint> exact_points(const std::array<double, 3>& c) {
   std::vector<CalibrationPoint> pts;
   for (const double x : kAmounts) {
-    pts.push_back({"f" + std::to_string(pts.size()), x, c[0] + c[1] * x + c[2] * x * x,
+    pts.push_back({std::string("f").append(std::to_string(pts.size())), x, c[0] + c[1] * x + c[2] * x * x,
                    "", {}, {}});
   }
   return pts;

@@ -153,7 +153,7 @@ TEST(MeasurementParts, DamagedOrMismatchedPartsAreNamed) {
     SCOPED_TRACE(c.want);
     std::vector<TablePart> parts;
     for (std::size_t i = 0; i < c.texts.size(); ++i)
-      parts.push_back({"p" + std::to_string(i), c.texts[i]});
+      parts.push_back({std::string("p").append(std::to_string(i)), c.texts[i]});
     const QualifierJoin j = join_qualifiers(s.rows, s.targets, parts);
     EXPECT_NE(j.error.find(c.want), std::string::npos) << j.error;
     EXPECT_TRUE(j.per_row.empty());
