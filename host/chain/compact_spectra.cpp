@@ -20,6 +20,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <numeric>
 
@@ -32,6 +33,21 @@ constexpr double kExactDistance = 1e-9;
 constexpr std::string_view kSpectraKey = "\"spectra\":";
 constexpr std::string_view kOpen = "{\"spectra\":[";
 constexpr std::string_view kClose = "]}";
+// A kept peak whose numbers are only in the spectra document.
+constexpr uint32_t kNoText = std::numeric_limits<uint32_t>::max();
+
+// The end of a validated number token: the ',' or ']' after it.
+const char* token_end(const char* p) {
+  while (*p != ',' && *p != ']') ++p;
+  return p;
+}
+
+// Whether minutes lies in one of ranges (sorted by lo, disjoint).
+bool in_ranges(const std::vector<TimeRange>& ranges, double minutes) {
+  const auto after = std::upper_bound(ranges.begin(), ranges.end(), minutes,
+                                      [](double m, const TimeRange& r) { return m < r.lo; });
+  return after != ranges.begin() && minutes <= std::prev(after)->hi;
+}
 
 // Exact powers of ten (every one up to 1e22 is a double).
 constexpr std::array<double, 23> kPow10 = {
@@ -385,10 +401,27 @@ class CompactSpectra::Reader {
     e.minutes = to_minutes(time, unit);
     const auto entry = static_cast<uint32_t>(out_.entries_.size());
     for (const Pending& k : pending_) {
-      if (k.intensity != 0) {
-        out_.kept_[k.group].push_back(
-            {entry, k.mz, k.intensity, k.mz_value, k.intensity_value});
+      if (k.intensity == 0) continue;
+      // The entry's text is still in the cache: copying its numbers now is
+      // what spares the restricted documents a miss per number later.
+      uint32_t at = kNoText;
+      if (in_ranges(out_.hot_ranges_[k.group], e.minutes)) {
+        std::string& hot = out_.hot_text_[k.group];
+        const char* const mz = base + k.mz;
+        const char* const intensity = base + k.intensity;
+        const char* const mz_end = token_end(mz);
+        const char* const intensity_end = token_end(intensity);
+        const auto size = static_cast<std::size_t>((mz_end - mz) + (intensity_end - intensity)) + 2;
+        if (hot.size() + size < kNoText) {
+          at = static_cast<uint32_t>(hot.size());
+          hot.append(mz, mz_end);
+          hot += ',';
+          hot.append(intensity, intensity_end);
+          hot += ',';
+        }
       }
+      out_.kept_[k.group].push_back(
+          {entry, k.mz, k.intensity, at, k.mz_value, k.intensity_value});
     }
     out_.add_entry(e);
     ++out_.compact_entries_;
@@ -443,11 +476,30 @@ class CompactSpectra::Reader {
   std::vector<Pending> pending_;
 };
 
-CompactSpectra::CompactSpectra(std::string_view spectra, std::span<const IonQuery> queries)
+CompactSpectra::CompactSpectra(std::string_view spectra, std::span<const IonQuery> queries,
+                               std::span<const TimeRange> hot)
     : text_(spectra.substr(0, std::min(spectra.size(), spectra.find('\0')))) {
   // The trace step reads its input up to the first zero byte.
   group_of_ = group_queries(queries, group_windows_);
   kept_.resize(group_windows_.size());
+  hot_ranges_.resize(group_windows_.size());
+  hot_text_.resize(group_windows_.size());
+  for (std::size_t q = 0; q < std::min(hot.size(), queries.size()); ++q) {
+    if (hot[q].lo <= hot[q].hi) hot_ranges_[group_of_[q]].push_back(hot[q]);
+  }
+  for (std::vector<TimeRange>& ranges : hot_ranges_) {
+    std::sort(ranges.begin(), ranges.end(),
+              [](const TimeRange& a, const TimeRange& b) { return a.lo < b.lo; });
+    std::vector<TimeRange> merged;
+    for (const TimeRange& r : ranges) {
+      if (!merged.empty() && r.lo <= merged.back().hi) {
+        merged.back().hi = std::max(merged.back().hi, r.hi);
+      } else {
+        merged.push_back(r);
+      }
+    }
+    ranges = std::move(merged);
+  }
   const WindowIndex index(group_windows_);
   Reader(*this, index).walk(text_);
   // NaN times and entries copied as they stand leave the order unknown.
@@ -519,6 +571,7 @@ std::string_view CompactSpectra::document(std::size_t g, std::string& buffer) co
 std::string_view CompactSpectra::document(std::size_t g, std::string& buffer,
                                           const TimeRange& range) const {
   const std::vector<Peak>& kept = kept_[g];
+  const char* const hot = hot_text_[g].data();
   buffer.clear();
   buffer += kOpen;
   const auto token = [&](const char* p) {
@@ -556,20 +609,21 @@ std::string_view CompactSpectra::document(std::size_t g, std::string& buffer,
     const std::size_t skeleton_end =
         e.skeleton + e.size - (e.mz_close - e.mz_open) - (e.int_close - e.int_open);
     buffer.append(skeleton_, e.skeleton, mz_at - e.skeleton);
-    // The numbers lie pages apart in the whole document.
+    // Numbers outside the hot text lie pages apart in the whole document.
     for (std::size_t j = k; j < last; ++j) {
-      if (j + kAhead < kept.size()) {
+      if (j + kAhead < kept.size() && kept[j + kAhead].text == kNoText) {
         const Peak& ahead = kept[j + kAhead];
         __builtin_prefetch(text_.data() + entries_[ahead.entry].begin + ahead.mz);
         __builtin_prefetch(text_.data() + entries_[ahead.entry].begin + ahead.intensity);
       }
       if (j != k) buffer += ',';
-      token(base + kept[j].mz);
+      token(kept[j].text != kNoText ? hot + kept[j].text : base + kept[j].mz);
     }
     buffer.append(skeleton_, mz_at, int_at - mz_at);
     for (std::size_t j = k; j < last; ++j) {
       if (j != k) buffer += ',';
-      token(base + kept[j].intensity);
+      token(kept[j].text != kNoText ? token_end(hot + kept[j].text) + 1
+                                    : base + kept[j].intensity);
     }
     buffer.append(skeleton_, int_at, skeleton_end - int_at);
     k = last;
