@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -56,6 +57,31 @@ constexpr std::array<double, 23> kPow10 = {
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
+// The eight bytes at p as one little-endian word (the SWAR digit tests below
+// read digits in text order from the low byte up).
+uint64_t load8(const char* p) {
+  uint64_t v = 0;
+  std::memcpy(&v, p, sizeof v);
+  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
+  return v;
+}
+
+bool eight_digits(uint64_t v) {
+  return ((v & 0xF0F0F0F0F0F0F0F0ULL) |
+          (((v + 0x0606060606060606ULL) & 0xF0F0F0F0F0F0F0F0ULL) >> 4)) ==
+         0x3333333333333333ULL;
+}
+
+// The value of eight digit characters (checked by eight_digits).
+uint64_t eight_digit_value(uint64_t v) {
+  v -= 0x3030303030303030ULL;
+  v = v * 10 + (v >> 8);
+  v = (((v & 0x000000FF000000FFULL) * (100 + (1000000ULL << 32))) +
+       (((v >> 16) & 0x000000FF000000FFULL) * (1 + (10000ULL << 32)))) >>
+      32;
+  return v & 0xFFFFFFFFULL;
+}
+
 // Reads one number in the writer's form at p: -?D+(.D+)?([eE][+-]?D+)?, or
 // NaN, Infinity, -Infinity. Returns the end of the token, or nullptr when
 // the text has another form. Such a token is exactly what strtod consumes.
@@ -79,8 +105,31 @@ const char* read_number(const char* p, const char* end, double* value) {
   }
   uint64_t mantissa = 0;
   int64_t exponent = 0;
+  // Every number of every spectrum passes here: runs of eight digits are
+  // taken at once while the mantissa stays far enough below its cap that
+  // the digit-by-digit rule below would have taken all eight too (without a
+  // value pointer the mantissa is never read).
   const auto digits = [&](bool fraction) {
     const char* const first = p;
+    while (end - p >= 8 && (value == nullptr || mantissa < 1'000'000'000ULL)) {
+      const uint64_t word = load8(p);
+      if (!eight_digits(word)) break;
+      mantissa = mantissa * 100'000'000ULL + eight_digit_value(word);
+      exponent -= fraction ? 8 : 0;
+      p += 8;
+    }
+    if (end - p >= 4 && (value == nullptr || mantissa < 10'000'000'000'000ULL)) {
+      uint32_t word = 0;
+      std::memcpy(&word, p, sizeof word);
+      if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap32(word);
+      if (((word & 0xF0F0F0F0U) | (((word + 0x06060606U) & 0xF0F0F0F0U) >> 4)) == 0x33333333U) {
+        word -= 0x30303030U;
+        word = word * 10 + (word >> 8);  // bytes 0 and 2: the two-digit pairs
+        mantissa = mantissa * 10'000ULL + (word & 0xFFU) * 100 + ((word >> 16) & 0xFFU);
+        exponent -= fraction ? 4 : 0;
+        p += 4;
+      }
+    }
     for (; p < end && is_digit(*p); ++p) {
       if (mantissa < 100'000'000'000'000'000ULL) {
         mantissa = mantissa * 10 + static_cast<uint64_t>(*p - '0');
@@ -189,7 +238,19 @@ class WindowIndex {
     const auto buckets = static_cast<std::size_t>(std::min(top, 65535.0)) + 1;
     bucket_first_.resize(buckets + 1);
     for (std::size_t b = 0; b <= buckets; ++b) bucket_first_[b] = lower(static_cast<double>(b));
+    // Tenths of a unit over [0, 65536) that no window reaches, with a
+    // tenth to spare on each side for the rounding of w * 10.
+    near_.assign(kTenths, 0);
+    for (const MzWindow& w : windows) {
+      if (w.empty() || w.hi < 0.0 || w.lo >= 65536.0) continue;
+      const double lo = std::max(std::floor(w.lo * 10.0) - 1.0, 0.0);
+      const double hi = std::min(std::floor(w.hi * 10.0) + 1.0, static_cast<double>(kTenths - 1));
+      for (auto t = static_cast<std::size_t>(lo); t <= static_cast<std::size_t>(hi); ++t) near_[t] = 1;
+    }
   }
+
+  // Whether no window reaches [tenth / 10, (tenth + 1) / 10].
+  [[nodiscard]] bool quiet(std::size_t tenth) const { return tenth < kTenths && near_[tenth] == 0; }
 
   std::span<const uint32_t> at(double mz) const {
     if (std::isnan(mz)) return {};
@@ -217,6 +278,8 @@ class WindowIndex {
   std::vector<uint32_t> cell_begin_;
   std::vector<uint32_t> cell_groups_;
   std::vector<std::size_t> bucket_first_;
+  static constexpr std::size_t kTenths = 655'360;
+  std::vector<uint8_t> near_;
 };
 
 }  // namespace
@@ -291,12 +354,17 @@ class CompactSpectra::Reader {
     if (key == std::string_view::npos) return;
     const std::size_t open = text.find('[', key);
     if (open == std::string_view::npos) return;
+    // The trace step reads up to the first zero byte. Rather than search
+    // the whole document for one first, the walk stops at it: an entry in
+    // the ingestion layout holds none (each of its parts rejects it).
+    if (std::memchr(text.data(), '\0', open + 1) != nullptr) return;
     bool escaped = false;
     bool in_string = false;
     int64_t depth = 0;
     std::size_t entry_start = std::string_view::npos;
     for (std::size_t i = open; i < text.size(); ++i) {
       const char c = text[i];
+      if (c == '\0') break;
       if (escaped) {
         escaped = false;
       } else if (c == '\\') {
@@ -433,18 +501,48 @@ class CompactSpectra::Reader {
   bool mz_list(const char*& p, const char* end, const char* base) {
     if (p < end && *p == ']') return true;
     for (uint32_t position = 0;; ++position) {
-      double mz = 0.0;
-      const char* const first = p;
-      p = read_number(p, end, &mz);
-      if (p == nullptr || p == end) return false;
-      const auto rel = static_cast<std::size_t>(first - base);
-      if (rel > std::numeric_limits<uint32_t>::max()) return false;
-      for (const uint32_t g : index_.at(mz))
-        pending_.push_back({position, g, static_cast<uint32_t>(rel), 0,
-                            static_cast<float>(mz), 0.0F});
+      if (const char* const after = quiet_number(p, end)) {
+        p = after;
+      } else if (!noted_number(p, end, base, position)) {
+        return false;
+      }
+      if (p == end) return false;
       if (*p == ']') return true;
       if (*p++ != ',') return false;
     }
+  }
+
+  // A number of the form D+.D+ whose integer part and first decimal lie in
+  // a tenth no window reaches cannot be kept: its value is not computed,
+  // only its digits checked. Returns its end (a ',' or ']'), or nullptr
+  // when it has another form or may lie in a window.
+  const char* quiet_number(const char* p, const char* end) const {
+    std::size_t units = 0;
+    const char* q = p;
+    for (; q < end && q - p < 5 && is_digit(*q); ++q) units = units * 10 + static_cast<std::size_t>(*q - '0');
+    if (q == p || end - q < 2 || *q != '.' || !is_digit(q[1]) ||
+        !index_.quiet(units * 10 + static_cast<std::size_t>(q[1] - '0'))) {
+      return nullptr;
+    }
+    q += 2;
+    while (end - q >= 8 && eight_digits(load8(q))) q += 8;
+    while (q < end && is_digit(*q)) ++q;
+    return q < end && (*q == ',' || *q == ']') ? q : nullptr;
+  }
+
+  // Reads the number at p in full and notes it for each group whose window
+  // holds it; false when it is not in the writer's form.
+  bool noted_number(const char*& p, const char* end, const char* base, uint32_t position) {
+    double mz = 0.0;
+    const char* const first = p;
+    p = read_number(p, end, &mz);
+    if (p == nullptr || p == end) return false;
+    const auto rel = static_cast<std::size_t>(first - base);
+    if (rel > std::numeric_limits<uint32_t>::max()) return false;
+    for (const uint32_t g : index_.at(mz))
+      pending_.push_back({position, g, static_cast<uint32_t>(rel), 0,
+                          static_cast<float>(mz), 0.0F});
+    return true;
   }
 
   // The intensity list up to its ']': finds the intensities of the noted
@@ -454,11 +552,11 @@ class CompactSpectra::Reader {
     std::size_t next = 0;
     for (uint32_t position = 0;; ++position) {
       const char* const first = p;
-      p = read_number(p, end, nullptr);
+      const bool noted = next < pending_.size() && pending_[next].position == position;
+      double value = 0.0;
+      p = read_number(p, end, noted ? &value : nullptr);
       if (p == nullptr || p == end) return false;
-      if (next < pending_.size() && pending_[next].position == position) {
-        double value = 0.0;
-        read_number(first, end, &value);
+      if (noted) {
         for (; next < pending_.size() && pending_[next].position == position; ++next) {
           const auto rel = static_cast<std::size_t>(first - base);
           if (rel > std::numeric_limits<uint32_t>::max()) return false;
@@ -478,8 +576,7 @@ class CompactSpectra::Reader {
 
 CompactSpectra::CompactSpectra(std::string_view spectra, std::span<const IonQuery> queries,
                                std::span<const TimeRange> hot)
-    : text_(spectra.substr(0, std::min(spectra.size(), spectra.find('\0')))) {
-  // The trace step reads its input up to the first zero byte.
+    : text_(spectra) {
   group_of_ = group_queries(queries, group_windows_);
   kept_.resize(group_windows_.size());
   hot_ranges_.resize(group_windows_.size());
