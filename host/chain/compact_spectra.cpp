@@ -480,7 +480,8 @@ class CompactSpectra::Reader {
         const char* const mz_end = token_end(mz);
         const char* const intensity_end = token_end(intensity);
         const auto size = static_cast<std::size_t>((mz_end - mz) + (intensity_end - intensity)) + 2;
-        if (hot.size() + size < kNoText) {
+        if (hot.size() + size < kNoText && out_.hot_budget_ >= size) {
+          out_.hot_budget_ -= size;
           at = static_cast<uint32_t>(hot.size());
           hot.append(mz, mz_end);
           hot += ',';
@@ -581,6 +582,7 @@ CompactSpectra::CompactSpectra(std::string_view spectra, std::span<const IonQuer
   kept_.resize(group_windows_.size());
   hot_ranges_.resize(group_windows_.size());
   hot_text_.resize(group_windows_.size());
+  hot_budget_ = text_.size() / kHotShare;
   for (std::size_t q = 0; q < std::min(hot.size(), queries.size()); ++q) {
     if (hot[q].lo <= hot[q].hi) hot_ranges_[group_of_[q]].push_back(hot[q]);
   }

@@ -147,6 +147,11 @@ class CompactSpectra {
   // and the number texts of the peaks inside it, in document order.
   std::vector<std::vector<TimeRange>> hot_ranges_;
   std::vector<std::string> hot_text_;
+  // Bytes of hot text still allowed: a share of the spectra document, so
+  // that wide or many ranges cannot double the run's memory; peaks past it
+  // are read from the document as before.
+  static constexpr std::size_t kHotShare = 8;
+  std::size_t hot_budget_ = 0;
   std::size_t compact_entries_ = 0;
   bool times_ascending_ = false;  // entries' times never decrease
   // Every entry, each compact one with its lists emptied, joined by ','.
