@@ -402,7 +402,8 @@ void run_targets(const ChainSteps& steps, std::string_view spectra,
   std::vector<TimeRange> hot;
   if (!keep_points) {
     hot.reserve(targets.size());
-    for (const Target& t : targets) hot.push_back(trace_range(t.rt, t.rt_tol).value_or(TimeRange{}));
+    for (const Target& t : targets)
+      hot.push_back(trace_range(t.rt, t.rt_tol).value_or(TimeRange{}));
   }
   const CompactSpectra compact(spectra, queries, hot);
   const FollowUps::Document follow_up = [&](std::size_t q, std::string& buffer) {

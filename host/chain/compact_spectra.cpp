@@ -45,8 +45,9 @@ const char* token_end(const char* p) {
 
 // Whether minutes lies in one of ranges (sorted by lo, disjoint).
 bool in_ranges(const std::vector<TimeRange>& ranges, double minutes) {
-  const auto after = std::upper_bound(ranges.begin(), ranges.end(), minutes,
-                                      [](double m, const TimeRange& r) { return m < r.lo; });
+  const auto after =
+      std::upper_bound(ranges.begin(), ranges.end(), minutes,
+                       [](double m, const TimeRange& r) { return m < r.lo; });
   return after != ranges.begin() && minutes <= std::prev(after)->hi;
 }
 
@@ -121,8 +122,10 @@ const char* read_number(const char* p, const char* end, double* value) {
     if (end - p >= 4 && (value == nullptr || mantissa < 10'000'000'000'000ULL)) {
       uint32_t word = 0;
       std::memcpy(&word, p, sizeof word);
-      if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap32(word);
-      if (((word & 0xF0F0F0F0U) | (((word + 0x06060606U) & 0xF0F0F0F0U) >> 4)) == 0x33333333U) {
+      if constexpr (std::endian::native == std::endian::big)
+        word = __builtin_bswap32(word);
+      if (((word & 0xF0F0F0F0U) | (((word + 0x06060606U) & 0xF0F0F0F0U) >> 4)) ==
+          0x33333333U) {
         word -= 0x30303030U;
         word = word * 10 + (word >> 8);  // bytes 0 and 2: the two-digit pairs
         mantissa = mantissa * 10'000ULL + (word & 0xFFU) * 100 + ((word >> 16) & 0xFFU);
@@ -244,13 +247,17 @@ class WindowIndex {
     for (const MzWindow& w : windows) {
       if (w.empty() || w.hi < 0.0 || w.lo >= 65536.0) continue;
       const double lo = std::max(std::floor(w.lo * 10.0) - 1.0, 0.0);
-      const double hi = std::min(std::floor(w.hi * 10.0) + 1.0, static_cast<double>(kTenths - 1));
-      for (auto t = static_cast<std::size_t>(lo); t <= static_cast<std::size_t>(hi); ++t) near_[t] = 1;
+      const double hi =
+          std::min(std::floor(w.hi * 10.0) + 1.0, static_cast<double>(kTenths - 1));
+      for (auto t = static_cast<std::size_t>(lo); t <= static_cast<std::size_t>(hi); ++t)
+        near_[t] = 1;
     }
   }
 
   // Whether no window reaches [tenth / 10, (tenth + 1) / 10].
-  [[nodiscard]] bool quiet(std::size_t tenth) const { return tenth < kTenths && near_[tenth] == 0; }
+  [[nodiscard]] bool quiet(std::size_t tenth) const {
+    return tenth < kTenths && near_[tenth] == 0;
+  }
 
   std::span<const uint32_t> at(double mz) const {
     if (std::isnan(mz)) return {};
@@ -479,7 +486,8 @@ class CompactSpectra::Reader {
         const char* const intensity = base + k.intensity;
         const char* const mz_end = token_end(mz);
         const char* const intensity_end = token_end(intensity);
-        const auto size = static_cast<std::size_t>((mz_end - mz) + (intensity_end - intensity)) + 2;
+        const auto size =
+            static_cast<std::size_t>((mz_end - mz) + (intensity_end - intensity)) + 2;
         if (hot.size() + size < kNoText && out_.hot_budget_ >= size) {
           out_.hot_budget_ -= size;
           at = static_cast<uint32_t>(hot.size());
@@ -520,7 +528,8 @@ class CompactSpectra::Reader {
   const char* quiet_number(const char* p, const char* end) const {
     std::size_t units = 0;
     const char* q = p;
-    for (; q < end && q - p < 5 && is_digit(*q); ++q) units = units * 10 + static_cast<std::size_t>(*q - '0');
+    for (; q < end && q - p < 5 && is_digit(*q); ++q)
+      units = units * 10 + static_cast<std::size_t>(*q - '0');
     if (q == p || end - q < 2 || *q != '.' || !is_digit(q[1]) ||
         !index_.quiet(units * 10 + static_cast<std::size_t>(q[1] - '0'))) {
       return nullptr;
@@ -533,7 +542,8 @@ class CompactSpectra::Reader {
 
   // Reads the number at p in full and notes it for each group whose window
   // holds it; false when it is not in the writer's form.
-  bool noted_number(const char*& p, const char* end, const char* base, uint32_t position) {
+  bool noted_number(const char*& p, const char* end, const char* base,
+                    uint32_t position) {
     double mz = 0.0;
     const char* const first = p;
     p = read_number(p, end, &mz);
@@ -541,8 +551,8 @@ class CompactSpectra::Reader {
     const auto rel = static_cast<std::size_t>(first - base);
     if (rel > std::numeric_limits<uint32_t>::max()) return false;
     for (const uint32_t g : index_.at(mz))
-      pending_.push_back({position, g, static_cast<uint32_t>(rel), 0,
-                          static_cast<float>(mz), 0.0F});
+      pending_.push_back(
+          {position, g, static_cast<uint32_t>(rel), 0, static_cast<float>(mz), 0.0F});
     return true;
   }
 
@@ -575,7 +585,8 @@ class CompactSpectra::Reader {
   std::vector<Pending> pending_;
 };
 
-CompactSpectra::CompactSpectra(std::string_view spectra, std::span<const IonQuery> queries,
+CompactSpectra::CompactSpectra(std::string_view spectra,
+                               std::span<const IonQuery> queries,
                                std::span<const TimeRange> hot)
     : text_(spectra) {
   group_of_ = group_queries(queries, group_windows_);

@@ -85,7 +85,8 @@ void expect_same_restricted(const ChainSteps& steps, std::string_view full,
   for (std::size_t i = 0; i < queries.size(); ++i) {
     targets.push_back(target_of(queries[i], static_cast<double>(rng() % 240) / 20.0 - 1.0,
                                 kRtTols[rng() % std::size(kRtTols)]));
-    hot.push_back(i % 2 == 0 ? *trace_range(targets[i].rt, targets[i].rt_tol) : TimeRange{});
+    hot.push_back(i % 2 == 0 ? *trace_range(targets[i].rt, targets[i].rt_tol)
+                             : TimeRange{});
   }
   const CompactSpectra compact(full, queries, hot);
   ASSERT_TRUE(compact.restrictable());
@@ -198,7 +199,8 @@ TEST(CompactSpectra, HotTextGivesTheSameRestrictedDocuments) {
                        .intensity = {10.0 + v, 0.0, 1e-3 * v, 5.0}});
   }
   const std::string doc = trace::docs::spectra_document(spectra);
-  const std::vector<IonQuery> queries{{73.0, 0.3, false}, {73.1, 0.3, false}, {90.0, 0.5, false}};
+  const std::vector<IonQuery> queries{
+      {73.0, 0.3, false}, {73.1, 0.3, false}, {90.0, 0.5, false}};
   const CompactSpectra plain(doc, queries);
   ASSERT_TRUE(plain.restrictable());
   struct Case {
@@ -215,8 +217,8 @@ TEST(CompactSpectra, HotTextGivesTheSameRestrictedDocuments) {
       {"a point on an entry's time", {{3.25, 3.25}, {3.25, 3.25}, {3.25, 3.25}}},
       {"an empty and a NaN range", {{5.0, 4.0}, {kNaN, kNaN}, {}}},
   };
-  const TimeRange asked[] = {{3.0, 5.0}, {0.0, 20.0}, {2.9, 6.1}, {3.25, 3.25}, {-4.0, 1.2},
-                             {9.6, 12.0}, {20.0, 30.0}, {kNaN, 1.0}};
+  const TimeRange asked[] = {{3.0, 5.0},  {0.0, 20.0}, {2.9, 6.1},   {3.25, 3.25},
+                             {-4.0, 1.2}, {9.6, 12.0}, {20.0, 30.0}, {kNaN, 1.0}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const CompactSpectra hot(doc, queries, c.hot);
@@ -225,9 +227,10 @@ TEST(CompactSpectra, HotTextGivesTheSameRestrictedDocuments) {
     std::string got;
     for (std::size_t g = 0; g < plain.group_count(); ++g) {
       for (const TimeRange& r : asked) {
-        SCOPED_TRACE("group " + std::to_string(g) + " range " + std::to_string(r.lo) + ".." +
-                     std::to_string(r.hi));
-        EXPECT_TRUE(vx::testing::same_bytes(hot.document(g, got, r), plain.document(g, want, r)));
+        SCOPED_TRACE("group " + std::to_string(g) + " range " + std::to_string(r.lo) +
+                     ".." + std::to_string(r.hi));
+        EXPECT_TRUE(
+            vx::testing::same_bytes(hot.document(g, got, r), plain.document(g, want, r)));
       }
       EXPECT_EQ(hot.document(g, got), plain.document(g, want));
     }
@@ -276,8 +279,10 @@ TEST(CompactSpectra, OddNumbersAndEntriesTraceTheSame) {
       // numbers whose leading digits alone would place them far from 73.
       {"long digit runs",
        edit("[73],\"intensity_array\":[50]",
-            "[73.00000000,72.5000000000000000000001,72.49999999999999999999,00000073.4999999,"
-            "73499999999999999999e-18,7350000000000000000000000e-23,73.5000000000000000001,"
+            "[73.00000000,72.5000000000000000000001,72.49999999999999999999,00000073."
+            "4999999,"
+            "73499999999999999999e-18,7350000000000000000000000e-23,73."
+            "5000000000000000001,"
             "1.5e2,0.0000000073e10,65535.95,65536.5,99999.9],"
             "\"intensity_array\":[12345678,1.2345678901234567890,123456789012345678901,"
             "0.000000000001,5,6,7,8,9,10,11,12]"),
@@ -296,8 +301,10 @@ TEST(CompactSpectra, OddNumbersAndEntriesTraceTheSame) {
       {"minus NaN", edit("[73]", "[-NaN]"), 1},
       {"members reordered", edit("\"ms_level\":1,", "") + "", 1},
       {"nested object", edit("\"ms_level\":1", "\"ms_level\":{\"x\":[73]}"), 1},
-      {"second m/z list", edit("\"array_compression\":\"none\"",
-                               "\"array_compression\":\"none\",\"mz_array\":[1]"), 1},
+      {"second m/z list",
+       edit("\"array_compression\":\"none\"",
+            "\"array_compression\":\"none\",\"mz_array\":[1]"),
+       1},
       {"control byte in a string", edit("centroid", "cent\x01roid"), 1},
       {"bracketed entry ends the walk", with("[" + entry + "]"), 0},
       {"text between entries", with("\"x}{\",17,null"), 0},
