@@ -21,6 +21,9 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <iterator>
 #include <limits>
 #include <numeric>
@@ -81,6 +84,46 @@ uint64_t eight_digit_value(uint64_t v) {
        (((v >> 16) & 0x000000FF000000FFULL) * (1 + (10000ULL << 32)))) >>
       32;
   return v & 0xFFFFFFFFULL;
+}
+
+// The end of a number of the form D+ or D+.D+ at p that a ',' or ']'
+// follows, with the count of its integer digits; end is nullptr when the
+// text has any other form there or is too near its end for one 32-byte
+// look (the caller then reads it the general way). Every intensity of every
+// spectrum is checked here, so the look classifies 32 bytes at once.
+struct PlainToken {
+  const char* end = nullptr;
+  int units = 0;
+};
+
+PlainToken plain_token(const char* p, const char* end) {
+#if defined(__SSE2__)
+  if (end - p < 32) return {};
+  const __m128i zero = _mm_set1_epi8('0');
+  const __m128i nine = _mm_set1_epi8(9);
+  const auto digit_bits = [&](const char* at) {
+    const __m128i d = _mm_sub_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)), zero);
+    return static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(d, nine), nine)));
+  };
+  const uint32_t other = ~(digit_bits(p) | (digit_bits(p + 16) << 16));
+  if (other == 0) return {};
+  const int units = std::countr_zero(other);
+  if (units == 0) return {};
+  int stop = units;
+  if (p[units] == '.') {
+    const uint32_t after = other >> (units + 1);
+    if (after == 0) return {};
+    const int decimals = std::countr_zero(after);
+    if (decimals == 0) return {};
+    stop = units + 1 + decimals;
+  }
+  if (p[stop] != ',' && p[stop] != ']') return {};
+  return {p + stop, units};
+#else
+  (void)p;
+  (void)end;
+  return {};
+#endif
 }
 
 // Reads one number in the writer's form at p: -?D+(.D+)?([eE][+-]?D+)?, or
@@ -526,6 +569,13 @@ class CompactSpectra::Reader {
   // only its digits checked. Returns its end (a ',' or ']'), or nullptr
   // when it has another form or may lie in a window.
   const char* quiet_number(const char* p, const char* end) const {
+    if (const PlainToken t = plain_token(p, end); t.end != nullptr) {
+      if (t.units > 5 || t.end - p < t.units + 2) return nullptr;
+      std::size_t units = 0;
+      for (int i = 0; i < t.units; ++i) units = units * 10 + static_cast<std::size_t>(p[i] - '0');
+      return index_.quiet(units * 10 + static_cast<std::size_t>(p[t.units + 1] - '0')) ? t.end
+                                                                                       : nullptr;
+    }
     std::size_t units = 0;
     const char* q = p;
     for (; q < end && q - p < 5 && is_digit(*q); ++q)
@@ -565,7 +615,8 @@ class CompactSpectra::Reader {
       const char* const first = p;
       const bool noted = next < pending_.size() && pending_[next].position == position;
       double value = 0.0;
-      p = read_number(p, end, noted ? &value : nullptr);
+      const char* const plain = noted ? nullptr : plain_token(p, end).end;
+      p = plain != nullptr ? plain : read_number(p, end, noted ? &value : nullptr);
       if (p == nullptr || p == end) return false;
       if (noted) {
         for (; next < pending_.size() && pending_[next].position == position; ++next) {
