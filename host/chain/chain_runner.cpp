@@ -397,7 +397,15 @@ void run_targets(const ChainSteps& steps, std::string_view spectra,
   queries.reserve(targets.size() + follow_ups.queries.size());
   for (const Target& t : targets) queries.push_back({t.mz, t.mz_tol, t.exact});
   queries.insert(queries.end(), follow_ups.queries.begin(), follow_ups.queries.end());
-  const CompactSpectra compact(spectra, queries);
+  // Table-only runs read each target's restricted document from its
+  // group's hot text, copied in the one pass.
+  std::vector<TimeRange> hot;
+  if (!keep_points) {
+    hot.reserve(targets.size());
+    for (const Target& t : targets)
+      hot.push_back(trace_range(t.rt, t.rt_tol).value_or(TimeRange{}));
+  }
+  const CompactSpectra compact(spectra, queries, hot);
   const FollowUps::Document follow_up = [&](std::size_t q, std::string& buffer) {
     return compact.document(compact.group_of(targets.size() + q), buffer);
   };

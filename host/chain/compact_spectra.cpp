@@ -17,9 +17,14 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+#include <iterator>
 #include <limits>
 #include <numeric>
 
@@ -32,6 +37,22 @@ constexpr double kExactDistance = 1e-9;
 constexpr std::string_view kSpectraKey = "\"spectra\":";
 constexpr std::string_view kOpen = "{\"spectra\":[";
 constexpr std::string_view kClose = "]}";
+// A kept peak whose numbers are only in the spectra document.
+constexpr uint32_t kNoText = std::numeric_limits<uint32_t>::max();
+
+// The end of a validated number token: the ',' or ']' after it.
+const char* token_end(const char* p) {
+  while (*p != ',' && *p != ']') ++p;
+  return p;
+}
+
+// Whether minutes lies in one of ranges (sorted by lo, disjoint).
+bool in_ranges(const std::vector<TimeRange>& ranges, double minutes) {
+  const auto after =
+      std::upper_bound(ranges.begin(), ranges.end(), minutes,
+                       [](double m, const TimeRange& r) { return m < r.lo; });
+  return after != ranges.begin() && minutes <= std::prev(after)->hi;
+}
 
 // Exact powers of ten (every one up to 1e22 is a double).
 constexpr std::array<double, 23> kPow10 = {
@@ -39,6 +60,71 @@ constexpr std::array<double, 23> kPow10 = {
     1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// The eight bytes at p as one little-endian word (the SWAR digit tests below
+// read digits in text order from the low byte up).
+uint64_t load8(const char* p) {
+  uint64_t v = 0;
+  std::memcpy(&v, p, sizeof v);
+  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
+  return v;
+}
+
+bool eight_digits(uint64_t v) {
+  return ((v & 0xF0F0F0F0F0F0F0F0ULL) |
+          (((v + 0x0606060606060606ULL) & 0xF0F0F0F0F0F0F0F0ULL) >> 4)) ==
+         0x3333333333333333ULL;
+}
+
+// The value of eight digit characters (checked by eight_digits).
+uint64_t eight_digit_value(uint64_t v) {
+  v -= 0x3030303030303030ULL;
+  v = v * 10 + (v >> 8);
+  v = (((v & 0x000000FF000000FFULL) * (100 + (1000000ULL << 32))) +
+       (((v >> 16) & 0x000000FF000000FFULL) * (1 + (10000ULL << 32)))) >>
+      32;
+  return v & 0xFFFFFFFFULL;
+}
+
+// The end of a number of the form D+ or D+.D+ at p that a ',' or ']'
+// follows, with the count of its integer digits; end is nullptr when the
+// text has any other form there or is too near its end for one 32-byte
+// look (the caller then reads it the general way). Every intensity of every
+// spectrum is checked here, so the look classifies 32 bytes at once.
+struct PlainToken {
+  const char* end = nullptr;
+  int units = 0;
+};
+
+PlainToken plain_token(const char* p, const char* end) {
+#if defined(__SSE2__)
+  if (end - p < 32) return {};
+  const __m128i zero = _mm_set1_epi8('0');
+  const __m128i nine = _mm_set1_epi8(9);
+  const auto digit_bits = [&](const char* at) {
+    const __m128i d = _mm_sub_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)), zero);
+    return static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(d, nine), nine)));
+  };
+  const uint32_t other = ~(digit_bits(p) | (digit_bits(p + 16) << 16));
+  if (other == 0) return {};
+  const int units = std::countr_zero(other);
+  if (units == 0) return {};
+  int stop = units;
+  if (p[units] == '.') {
+    const uint32_t after = other >> (units + 1);
+    if (after == 0) return {};
+    const int decimals = std::countr_zero(after);
+    if (decimals == 0) return {};
+    stop = units + 1 + decimals;
+  }
+  if (p[stop] != ',' && p[stop] != ']') return {};
+  return {p + stop, units};
+#else
+  (void)p;
+  (void)end;
+  return {};
+#endif
+}
 
 // Reads one number in the writer's form at p: -?D+(.D+)?([eE][+-]?D+)?, or
 // NaN, Infinity, -Infinity. Returns the end of the token, or nullptr when
@@ -63,8 +149,33 @@ const char* read_number(const char* p, const char* end, double* value) {
   }
   uint64_t mantissa = 0;
   int64_t exponent = 0;
+  // Every number of every spectrum passes here: runs of eight digits are
+  // taken at once while the mantissa stays far enough below its cap that
+  // the digit-by-digit rule below would have taken all eight too (without a
+  // value pointer the mantissa is never read).
   const auto digits = [&](bool fraction) {
     const char* const first = p;
+    while (end - p >= 8 && (value == nullptr || mantissa < 1'000'000'000ULL)) {
+      const uint64_t word = load8(p);
+      if (!eight_digits(word)) break;
+      mantissa = mantissa * 100'000'000ULL + eight_digit_value(word);
+      exponent -= fraction ? 8 : 0;
+      p += 8;
+    }
+    if (end - p >= 4 && (value == nullptr || mantissa < 10'000'000'000'000ULL)) {
+      uint32_t word = 0;
+      std::memcpy(&word, p, sizeof word);
+      if constexpr (std::endian::native == std::endian::big)
+        word = __builtin_bswap32(word);
+      if (((word & 0xF0F0F0F0U) | (((word + 0x06060606U) & 0xF0F0F0F0U) >> 4)) ==
+          0x33333333U) {
+        word -= 0x30303030U;
+        word = word * 10 + (word >> 8);  // bytes 0 and 2: the two-digit pairs
+        mantissa = mantissa * 10'000ULL + (word & 0xFFU) * 100 + ((word >> 16) & 0xFFU);
+        exponent -= fraction ? 4 : 0;
+        p += 4;
+      }
+    }
     for (; p < end && is_digit(*p); ++p) {
       if (mantissa < 100'000'000'000'000'000ULL) {
         mantissa = mantissa * 10 + static_cast<uint64_t>(*p - '0');
@@ -173,6 +284,22 @@ class WindowIndex {
     const auto buckets = static_cast<std::size_t>(std::min(top, 65535.0)) + 1;
     bucket_first_.resize(buckets + 1);
     for (std::size_t b = 0; b <= buckets; ++b) bucket_first_[b] = lower(static_cast<double>(b));
+    // Tenths of a unit over [0, 65536) that no window reaches, with a
+    // tenth to spare on each side for the rounding of w * 10.
+    near_.assign(kTenths, 0);
+    for (const MzWindow& w : windows) {
+      if (w.empty() || w.hi < 0.0 || w.lo >= 65536.0) continue;
+      const double lo = std::max(std::floor(w.lo * 10.0) - 1.0, 0.0);
+      const double hi =
+          std::min(std::floor(w.hi * 10.0) + 1.0, static_cast<double>(kTenths - 1));
+      for (auto t = static_cast<std::size_t>(lo); t <= static_cast<std::size_t>(hi); ++t)
+        near_[t] = 1;
+    }
+  }
+
+  // Whether no window reaches [tenth / 10, (tenth + 1) / 10].
+  [[nodiscard]] bool quiet(std::size_t tenth) const {
+    return tenth < kTenths && near_[tenth] == 0;
   }
 
   std::span<const uint32_t> at(double mz) const {
@@ -201,6 +328,8 @@ class WindowIndex {
   std::vector<uint32_t> cell_begin_;
   std::vector<uint32_t> cell_groups_;
   std::vector<std::size_t> bucket_first_;
+  static constexpr std::size_t kTenths = 655'360;
+  std::vector<uint8_t> near_;
 };
 
 }  // namespace
@@ -275,12 +404,17 @@ class CompactSpectra::Reader {
     if (key == std::string_view::npos) return;
     const std::size_t open = text.find('[', key);
     if (open == std::string_view::npos) return;
+    // The trace step reads up to the first zero byte. Rather than search
+    // the whole document for one first, the walk stops at it: an entry in
+    // the ingestion layout holds none (each of its parts rejects it).
+    if (std::memchr(text.data(), '\0', open + 1) != nullptr) return;
     bool escaped = false;
     bool in_string = false;
     int64_t depth = 0;
     std::size_t entry_start = std::string_view::npos;
     for (std::size_t i = open; i < text.size(); ++i) {
       const char c = text[i];
+      if (c == '\0') break;
       if (escaped) {
         escaped = false;
       } else if (c == '\\') {
@@ -385,10 +519,29 @@ class CompactSpectra::Reader {
     e.minutes = to_minutes(time, unit);
     const auto entry = static_cast<uint32_t>(out_.entries_.size());
     for (const Pending& k : pending_) {
-      if (k.intensity != 0) {
-        out_.kept_[k.group].push_back(
-            {entry, k.mz, k.intensity, k.mz_value, k.intensity_value});
+      if (k.intensity == 0) continue;
+      // The entry's text is still in the cache: copying its numbers now is
+      // what spares the restricted documents a miss per number later.
+      uint32_t at = kNoText;
+      if (in_ranges(out_.hot_ranges_[k.group], e.minutes)) {
+        std::string& hot = out_.hot_text_[k.group];
+        const char* const mz = base + k.mz;
+        const char* const intensity = base + k.intensity;
+        const char* const mz_end = token_end(mz);
+        const char* const intensity_end = token_end(intensity);
+        const auto size =
+            static_cast<std::size_t>((mz_end - mz) + (intensity_end - intensity)) + 2;
+        if (hot.size() + size < kNoText && out_.hot_budget_ >= size) {
+          out_.hot_budget_ -= size;
+          at = static_cast<uint32_t>(hot.size());
+          hot.append(mz, mz_end);
+          hot += ',';
+          hot.append(intensity, intensity_end);
+          hot += ',';
+        }
       }
+      out_.kept_[k.group].push_back(
+          {entry, k.mz, k.intensity, at, k.mz_value, k.intensity_value});
     }
     out_.add_entry(e);
     ++out_.compact_entries_;
@@ -400,18 +553,57 @@ class CompactSpectra::Reader {
   bool mz_list(const char*& p, const char* end, const char* base) {
     if (p < end && *p == ']') return true;
     for (uint32_t position = 0;; ++position) {
-      double mz = 0.0;
-      const char* const first = p;
-      p = read_number(p, end, &mz);
-      if (p == nullptr || p == end) return false;
-      const auto rel = static_cast<std::size_t>(first - base);
-      if (rel > std::numeric_limits<uint32_t>::max()) return false;
-      for (const uint32_t g : index_.at(mz))
-        pending_.push_back({position, g, static_cast<uint32_t>(rel), 0,
-                            static_cast<float>(mz), 0.0F});
+      if (const char* const after = quiet_number(p, end)) {
+        p = after;
+      } else if (!noted_number(p, end, base, position)) {
+        return false;
+      }
+      if (p == end) return false;
       if (*p == ']') return true;
       if (*p++ != ',') return false;
     }
+  }
+
+  // A number of the form D+.D+ whose integer part and first decimal lie in
+  // a tenth no window reaches cannot be kept: its value is not computed,
+  // only its digits checked. Returns its end (a ',' or ']'), or nullptr
+  // when it has another form or may lie in a window.
+  const char* quiet_number(const char* p, const char* end) const {
+    if (const PlainToken t = plain_token(p, end); t.end != nullptr) {
+      if (t.units > 5 || t.end - p < t.units + 2) return nullptr;
+      std::size_t units = 0;
+      for (int i = 0; i < t.units; ++i) units = units * 10 + static_cast<std::size_t>(p[i] - '0');
+      return index_.quiet(units * 10 + static_cast<std::size_t>(p[t.units + 1] - '0')) ? t.end
+                                                                                       : nullptr;
+    }
+    std::size_t units = 0;
+    const char* q = p;
+    for (; q < end && q - p < 5 && is_digit(*q); ++q)
+      units = units * 10 + static_cast<std::size_t>(*q - '0');
+    if (q == p || end - q < 2 || *q != '.' || !is_digit(q[1]) ||
+        !index_.quiet(units * 10 + static_cast<std::size_t>(q[1] - '0'))) {
+      return nullptr;
+    }
+    q += 2;
+    while (end - q >= 8 && eight_digits(load8(q))) q += 8;
+    while (q < end && is_digit(*q)) ++q;
+    return q < end && (*q == ',' || *q == ']') ? q : nullptr;
+  }
+
+  // Reads the number at p in full and notes it for each group whose window
+  // holds it; false when it is not in the writer's form.
+  bool noted_number(const char*& p, const char* end, const char* base,
+                    uint32_t position) {
+    double mz = 0.0;
+    const char* const first = p;
+    p = read_number(p, end, &mz);
+    if (p == nullptr || p == end) return false;
+    const auto rel = static_cast<std::size_t>(first - base);
+    if (rel > std::numeric_limits<uint32_t>::max()) return false;
+    for (const uint32_t g : index_.at(mz))
+      pending_.push_back(
+          {position, g, static_cast<uint32_t>(rel), 0, static_cast<float>(mz), 0.0F});
+    return true;
   }
 
   // The intensity list up to its ']': finds the intensities of the noted
@@ -421,11 +613,12 @@ class CompactSpectra::Reader {
     std::size_t next = 0;
     for (uint32_t position = 0;; ++position) {
       const char* const first = p;
-      p = read_number(p, end, nullptr);
+      const bool noted = next < pending_.size() && pending_[next].position == position;
+      double value = 0.0;
+      const char* const plain = noted ? nullptr : plain_token(p, end).end;
+      p = plain != nullptr ? plain : read_number(p, end, noted ? &value : nullptr);
       if (p == nullptr || p == end) return false;
-      if (next < pending_.size() && pending_[next].position == position) {
-        double value = 0.0;
-        read_number(first, end, &value);
+      if (noted) {
         for (; next < pending_.size() && pending_[next].position == position; ++next) {
           const auto rel = static_cast<std::size_t>(first - base);
           if (rel > std::numeric_limits<uint32_t>::max()) return false;
@@ -443,11 +636,31 @@ class CompactSpectra::Reader {
   std::vector<Pending> pending_;
 };
 
-CompactSpectra::CompactSpectra(std::string_view spectra, std::span<const IonQuery> queries)
-    : text_(spectra.substr(0, std::min(spectra.size(), spectra.find('\0')))) {
-  // The trace step reads its input up to the first zero byte.
+CompactSpectra::CompactSpectra(std::string_view spectra,
+                               std::span<const IonQuery> queries,
+                               std::span<const TimeRange> hot)
+    : text_(spectra) {
   group_of_ = group_queries(queries, group_windows_);
   kept_.resize(group_windows_.size());
+  hot_ranges_.resize(group_windows_.size());
+  hot_text_.resize(group_windows_.size());
+  hot_budget_ = text_.size() / kHotShare;
+  for (std::size_t q = 0; q < std::min(hot.size(), queries.size()); ++q) {
+    if (hot[q].lo <= hot[q].hi) hot_ranges_[group_of_[q]].push_back(hot[q]);
+  }
+  for (std::vector<TimeRange>& ranges : hot_ranges_) {
+    std::sort(ranges.begin(), ranges.end(),
+              [](const TimeRange& a, const TimeRange& b) { return a.lo < b.lo; });
+    std::vector<TimeRange> merged;
+    for (const TimeRange& r : ranges) {
+      if (!merged.empty() && r.lo <= merged.back().hi) {
+        merged.back().hi = std::max(merged.back().hi, r.hi);
+      } else {
+        merged.push_back(r);
+      }
+    }
+    ranges = std::move(merged);
+  }
   const WindowIndex index(group_windows_);
   Reader(*this, index).walk(text_);
   // NaN times and entries copied as they stand leave the order unknown.
@@ -519,6 +732,7 @@ std::string_view CompactSpectra::document(std::size_t g, std::string& buffer) co
 std::string_view CompactSpectra::document(std::size_t g, std::string& buffer,
                                           const TimeRange& range) const {
   const std::vector<Peak>& kept = kept_[g];
+  const char* const hot = hot_text_[g].data();
   buffer.clear();
   buffer += kOpen;
   const auto token = [&](const char* p) {
@@ -556,20 +770,21 @@ std::string_view CompactSpectra::document(std::size_t g, std::string& buffer,
     const std::size_t skeleton_end =
         e.skeleton + e.size - (e.mz_close - e.mz_open) - (e.int_close - e.int_open);
     buffer.append(skeleton_, e.skeleton, mz_at - e.skeleton);
-    // The numbers lie pages apart in the whole document.
+    // Numbers outside the hot text lie pages apart in the whole document.
     for (std::size_t j = k; j < last; ++j) {
-      if (j + kAhead < kept.size()) {
+      if (j + kAhead < kept.size() && kept[j + kAhead].text == kNoText) {
         const Peak& ahead = kept[j + kAhead];
         __builtin_prefetch(text_.data() + entries_[ahead.entry].begin + ahead.mz);
         __builtin_prefetch(text_.data() + entries_[ahead.entry].begin + ahead.intensity);
       }
       if (j != k) buffer += ',';
-      token(base + kept[j].mz);
+      token(kept[j].text != kNoText ? hot + kept[j].text : base + kept[j].mz);
     }
     buffer.append(skeleton_, mz_at, int_at - mz_at);
     for (std::size_t j = k; j < last; ++j) {
       if (j != k) buffer += ',';
-      token(base + kept[j].intensity);
+      token(kept[j].text != kNoText ? token_end(hot + kept[j].text) + 1
+                                    : base + kept[j].intensity);
     }
     buffer.append(skeleton_, int_at, skeleton_end - int_at);
     k = last;

@@ -72,8 +72,13 @@ struct TraceTotals {
 class CompactSpectra {
  public:
   // Reads spectra once. The view must stay valid while documents are
-  // written; the object keeps no copy of it.
-  CompactSpectra(std::string_view spectra, std::span<const IonQuery> queries);
+  // written; the object keeps no copy of it. hot[q], when given, is the
+  // range query q's restricted documents will ask for (lo > hi: none): the
+  // pass copies the number texts of its group's peaks inside it into one
+  // buffer per group, so those documents read a few hot kilobytes instead of
+  // numbers pages apart in the spectra document. Any range still works.
+  CompactSpectra(std::string_view spectra, std::span<const IonQuery> queries,
+                 std::span<const TimeRange> hot = {});
 
   [[nodiscard]] std::size_t group_count() const { return group_windows_.size(); }
   [[nodiscard]] std::size_t group_of(std::size_t query) const { return group_of_[query]; }
@@ -120,10 +125,13 @@ class CompactSpectra {
   // and then rounded to float: enough to settle all but the peaks on a
   // window's edge or next to the largest intensity, which totals() reads
   // again exactly. Floats keep the peaks of hundreds of groups small.
+  // text is where its group's hot text holds "mz,intensity," (kNoText when
+  // the peak lies outside the group's hot ranges).
   struct Peak {
     uint32_t entry = 0;
     uint32_t mz = 0;
     uint32_t intensity = 0;
+    uint32_t text = 0;
     float mz_value = 0.0F;
     float intensity_value = 0.0F;
   };
@@ -135,6 +143,15 @@ class CompactSpectra {
   std::vector<std::size_t> group_of_;
   std::vector<Entry> entries_;
   std::vector<std::vector<Peak>> kept_;  // per group, in document order
+  // Per group: the union of its queries' hot ranges, sorted and disjoint,
+  // and the number texts of the peaks inside it, in document order.
+  std::vector<std::vector<TimeRange>> hot_ranges_;
+  std::vector<std::string> hot_text_;
+  // Bytes of hot text still allowed: a share of the spectra document, so
+  // that wide or many ranges cannot double the run's memory; peaks past it
+  // are read from the document as before.
+  static constexpr std::size_t kHotShare = 8;
+  std::size_t hot_budget_ = 0;
   std::size_t compact_entries_ = 0;
   bool times_ascending_ = false;  // entries' times never decrease
   // Every entry, each compact one with its lists emptied, joined by ','.

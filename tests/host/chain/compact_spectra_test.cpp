@@ -74,16 +74,25 @@ void expect_same_traces(std::string_view full, const std::vector<IonQuery>& quer
 // Table-only runs on documents restricted in time: the row's facts (fit,
 // whole-run trace totals, flags) are those of the whole document, for
 // windows inside, across and beyond the run's ends.
+// Every other target's range is copied to its group's hot text, so groups
+// read some targets from it and some from the document.
 void expect_same_restricted(const ChainSteps& steps, std::string_view full,
                             const std::vector<IonQuery>& queries, uint32_t seed) {
-  const CompactSpectra compact(full, queries);
-  ASSERT_TRUE(compact.restrictable());
   std::mt19937 rng(seed);
   constexpr double kRtTols[] = {0.3, 0.0, 0.05, 2.0, 40.0};
+  std::vector<Target> targets;
+  std::vector<TimeRange> hot;
+  for (std::size_t i = 0; i < queries.size(); ++i) {
+    targets.push_back(target_of(queries[i], static_cast<double>(rng() % 240) / 20.0 - 1.0,
+                                kRtTols[rng() % std::size(kRtTols)]));
+    hot.push_back(i % 2 == 0 ? *trace_range(targets[i].rt, targets[i].rt_tol)
+                             : TimeRange{});
+  }
+  const CompactSpectra compact(full, queries, hot);
+  ASSERT_TRUE(compact.restrictable());
   std::string buffer;
   for (std::size_t i = 0; i < queries.size(); ++i) {
-    const Target target = target_of(queries[i], static_cast<double>(rng() % 240) / 20.0 - 1.0,
-                                    kRtTols[rng() % std::size(kRtTols)]);
+    const Target& target = targets[i];
     const auto range = trace_range(target.rt, target.rt_tol);
     ASSERT_TRUE(range);
     const std::size_t g = compact.group_of(i);
@@ -178,6 +187,56 @@ TEST(CompactSpectra, SampleFilesTraceAndFitTheSame) {
   }
 }
 
+// The hot text only moves where a restricted document reads its numbers
+// from: any range asked for gives the same bytes whatever the hot ranges,
+// including ranges that overlap, nest, touch the run's ends or miss it.
+TEST(CompactSpectra, HotTextGivesTheSameRestrictedDocuments) {
+  std::vector<trace::docs::Spectrum> spectra;
+  for (int i = 0; i < 40; ++i) {
+    const double v = static_cast<double>(i);
+    spectra.push_back({.time = 1.0 + 0.25 * v,
+                       .mz = {72.9 + 0.01 * v, 73.0, 73.2, 90.0},
+                       .intensity = {10.0 + v, 0.0, 1e-3 * v, 5.0}});
+  }
+  const std::string doc = trace::docs::spectra_document(spectra);
+  const std::vector<IonQuery> queries{
+      {73.0, 0.3, false}, {73.1, 0.3, false}, {90.0, 0.5, false}};
+  const CompactSpectra plain(doc, queries);
+  ASSERT_TRUE(plain.restrictable());
+  struct Case {
+    const char* name;
+    std::vector<TimeRange> hot;
+  };
+  const Case cases[] = {
+      {"none", {}},
+      {"one range in the middle", {{3.0, 5.0}}},
+      {"overlapping ranges of one group", {{2.0, 4.0}, {3.5, 6.0}, {7.0, 8.0}}},
+      {"nested ranges", {{1.0, 10.0}, {3.0, 4.0}, {}}},
+      {"ranges over both ends of the run", {{-5.0, 1.5}, {9.5, 30.0}, {-1.0, 100.0}}},
+      {"ranges that miss the run", {{-9.0, -1.0}, {50.0, 60.0}, {}}},
+      {"a point on an entry's time", {{3.25, 3.25}, {3.25, 3.25}, {3.25, 3.25}}},
+      {"an empty and a NaN range", {{5.0, 4.0}, {kNaN, kNaN}, {}}},
+  };
+  const TimeRange asked[] = {{3.0, 5.0},  {0.0, 20.0}, {2.9, 6.1},   {3.25, 3.25},
+                             {-4.0, 1.2}, {9.6, 12.0}, {20.0, 30.0}, {kNaN, 1.0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const CompactSpectra hot(doc, queries, c.hot);
+    ASSERT_EQ(hot.group_count(), plain.group_count());
+    std::string want;
+    std::string got;
+    for (std::size_t g = 0; g < plain.group_count(); ++g) {
+      for (const TimeRange& r : asked) {
+        SCOPED_TRACE("group " + std::to_string(g) + " range " + std::to_string(r.lo) +
+                     ".." + std::to_string(r.hi));
+        EXPECT_TRUE(
+            vx::testing::same_bytes(hot.document(g, got, r), plain.document(g, want, r)));
+      }
+      EXPECT_EQ(hot.document(g, got), plain.document(g, want));
+    }
+  }
+}
+
 // Documents with every number form the writer produces, and entries in
 // other forms, which are copied whole; want_verbatim counts those.
 TEST(CompactSpectra, OddNumbersAndEntriesTraceTheSame) {
@@ -216,6 +275,18 @@ TEST(CompactSpectra, OddNumbersAndEntriesTraceTheSame) {
   const std::vector<Case> cases = {
       {"writer forms", plain, 0},
       {"layout entry spliced", with(entry), 0},
+      // Digit runs read several at a time, up to and past the mantissa's cap;
+      // numbers whose leading digits alone would place them far from 73.
+      {"long digit runs",
+       edit("[73],\"intensity_array\":[50]",
+            "[73.00000000,72.5000000000000000000001,72.49999999999999999999,00000073."
+            "4999999,"
+            "73499999999999999999e-18,7350000000000000000000000e-23,73."
+            "5000000000000000001,"
+            "1.5e2,0.0000000073e10,65535.95,65536.5,99999.9],"
+            "\"intensity_array\":[12345678,1.2345678901234567890,123456789012345678901,"
+            "0.000000000001,5,6,7,8,9,10,11,12]"),
+       0},
       {"escaped unit", edit("\"minute\"", R"("min\"ute\\")"), 1},
       {"blank after colon", edit("\"mz_array\":[73]", "\"mz_array\": [73]"), 1},
       {"plus sign", edit("[73]", "[+73]"), 1},
@@ -230,8 +301,10 @@ TEST(CompactSpectra, OddNumbersAndEntriesTraceTheSame) {
       {"minus NaN", edit("[73]", "[-NaN]"), 1},
       {"members reordered", edit("\"ms_level\":1,", "") + "", 1},
       {"nested object", edit("\"ms_level\":1", "\"ms_level\":{\"x\":[73]}"), 1},
-      {"second m/z list", edit("\"array_compression\":\"none\"",
-                               "\"array_compression\":\"none\",\"mz_array\":[1]"), 1},
+      {"second m/z list",
+       edit("\"array_compression\":\"none\"",
+            "\"array_compression\":\"none\",\"mz_array\":[1]"),
+       1},
       {"control byte in a string", edit("centroid", "cent\x01roid"), 1},
       {"bracketed entry ends the walk", with("[" + entry + "]"), 0},
       {"text between entries", with("\"x}{\",17,null"), 0},
@@ -263,6 +336,9 @@ TEST(CompactSpectra, BrokenDocumentsTraceTheSame) {
       R"({"spectra":[{"mz_array":[73],"intensity_array":[5]}]]{"mz_array":[73],"intensity_array":[6]}]})",
       good.substr(0, 60) + std::string(1, '\0') + good.substr(60),
       good + std::string(1, '\0') + good,
+      std::string(1, '\0') + good,
+      good.substr(0, 11) + std::string(1, '\0') + good.substr(11),
+      good.substr(0, 12) + std::string(1, '\0') + good.substr(12),
   };
   std::vector<std::string> all = docs;
   for (std::size_t cut = 0; cut <= good.size(); cut += 7) all.push_back(good.substr(0, cut));
