@@ -111,6 +111,7 @@ PlainToken plain_token(const char* p, const char* end) {
   if (units == 0) return {};
   int stop = units;
   if (p[units] == '.') {
+    if (units == 31) return {};  // no byte of the look is left for a decimal
     const uint32_t after = other >> (units + 1);
     if (after == 0) return {};
     const int decimals = std::countr_zero(after);

@@ -285,7 +285,9 @@ TEST(CompactSpectra, OddNumbersAndEntriesTraceTheSame) {
             "5000000000000000001,"
             "1.5e2,0.0000000073e10,65535.95,65536.5,99999.9],"
             "\"intensity_array\":[12345678,1.2345678901234567890,123456789012345678901,"
-            "0.000000000001,5,6,7,8,9,10,11,12]"),
+            "0.000000000001,5,6,7,8,9,10,11,"
+            // a point as the last byte of one 32-byte look
+            "1234567890123456789012345678901.5]"),
        0},
       {"escaped unit", edit("\"minute\"", R"("min\"ute\\")"), 1},
       {"blank after colon", edit("\"mz_array\":[73]", "\"mz_array\": [73]"), 1},
