@@ -61,5 +61,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       std::abort();
     }
   }
+  // Restricted documents read from the per-group copies of hot ranges must
+  // be the bytes the document itself gives, for ranges hot or not.
+  constexpr vx::host::chain::TimeRange kRanges[4] = {{0, 1}, {0.5, 3}, {-1, 1e9}, {2, 1}};
+  std::vector<vx::host::chain::TimeRange> hot;
+  for (std::size_t i = 0; i < queries.size(); ++i) hot.push_back(kRanges[(i + n) & 3]);
+  const vx::host::chain::CompactSpectra copied(full, queries, hot);
+  if (copied.group_count() != compact.group_count()) std::abort();
+  if (!compact.restrictable()) return 0;
+  std::string other;
+  for (std::size_t g = 0; g < compact.group_count(); ++g) {
+    for (const auto& r : kRanges) {
+      if (copied.document(g, other, r) != compact.document(g, buffer, r)) std::abort();
+    }
+  }
   return 0;
 }
