@@ -858,8 +858,14 @@ std::string render_html_report(const ReportModel& m) {
       "<p class=\"legend\"><span class=\"cell ok\">peak</span> "
       "<span class=\"cell nopeak\">no peak or not detected</span> "
       "<span class=\"cell unstable\">unstable fit</span> "
-      "<span class=\"cell failed\">file or step failed</span> "
-      "Cells show the fitted area; click one for its trace and fit.</p>\n"
+      "<span class=\"cell failed\">file or step failed</span> ";
+  // The page shows concentrations exactly when there is one per cell; the
+  // legend must say which, or a concentration reads as an area.
+  const bool quantitated = !m.rows.empty() && m.concentrations.size() == m.rows.size();
+  out += quantitated ? "Cells show the concentration (internal standards: the fitted area); "
+                       "click one for its trace and fit.</p>\n"
+                     : "Cells show the fitted area; click one for its trace and fit.</p>\n";
+  out +=
       "<div id=\"matrix-wrap\"></div>\n"
       "<div id=\"cell-view\" hidden></div></section>\n";
   append_targets(out, m);

@@ -444,6 +444,27 @@ TEST(QuantReport, SectionsShowTheCurvesAndConcentrationsAsText) {
   EXPECT_TRUE(mismatched.sections.empty());
 }
 
+// The legend names what the cells hold: concentrations only when every
+// cell has its place in the list the page reads them from.
+TEST(HtmlReport, LegendSaysWhetherCellsAreConcentrationsOrAreas) {
+  struct Case {
+    std::string_view name;
+    int extra;  // concentrations beyond the rows (-1: none given)
+    bool quantitated;
+  };
+  const Case cases[] = {{"no quantitation", -1, false},
+                        {"one per cell", 0, true},
+                        {"a list that does not fit", 1, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ReportModel m = hostile_model();
+    if (c.extra >= 0) m.concentrations.assign(m.rows.size() + static_cast<std::size_t>(c.extra), 1.5);
+    const std::string page = render_html_report(m);
+    EXPECT_EQ(page.find("Cells show the concentration") != std::string::npos, c.quantitated);
+    EXPECT_EQ(page.find("Cells show the fitted area;") != std::string::npos, !c.quantitated);
+  }
+}
+
 TEST(ReportBuilder, CommandLineQuotesWhatAShellWouldSplit) {
   const std::vector<std::string_view> words{"vxrun", "batch", "data/*.mzML", "a b",
                                             "it's",  "",      "--rt-tol=0.1"};

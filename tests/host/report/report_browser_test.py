@@ -122,8 +122,8 @@ def console_errors(driver):
     return [e for e in driver.get_log("browser") if e.get("level") == "SEVERE"]
 
 
-def run_vxrun(cmd):
-    run = subprocess.run(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+def run_vxrun(cmd, cwd=None):
+    run = subprocess.run(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, cwd=cwd)
     if run.returncode not in (0, 1):
         fail("vxrun exited %d: %s" % (run.returncode, run.stderr.decode(errors="replace")))
 
@@ -132,9 +132,9 @@ def quant_report(vxrun, work, sequence):
     report = os.path.join(work, "quant_report.html")
     if os.path.exists(report):
         os.remove(report)
-    run_vxrun([vxrun, "batch", sequence, "-q", "--targets", os.path.join(sequence, "targets.tsv"),
-               "--samples", os.path.join(sequence, "samples.tsv"), "--report", report,
-               "--table", os.path.join(work, "quant_results.tsv")])
+    run_vxrun([os.path.abspath(vxrun), "batch", ".", "-q", "--targets", "targets.tsv",
+               "--samples", "samples.tsv", "--report", os.path.abspath(report),
+               "--table", os.path.abspath(os.path.join(work, "quant_results.tsv"))], cwd=sequence)
     return report
 
 
@@ -243,9 +243,11 @@ def check_peak_view(driver, vxrun, work, docs_img):
     shows both, and dragging across it sets the bounds."""
     folder = os.path.join(DATA, "report")
     report = os.path.join(work, "peak_view.html")
-    run_vxrun([vxrun, "batch", os.path.join(folder, "neighbour.mzML.gz"), "-q",
-               "--targets", os.path.join(folder, "targets.tsv"), "--report", report,
-               "--table", os.path.join(work, "peak_view.tsv")])
+    # Run beside the data, so that the view (and the README's screenshot)
+    # names the file as a user would see it, not by this machine's path.
+    run_vxrun([os.path.abspath(vxrun), "batch", "neighbour.mzML.gz", "-q",
+               "--targets", "targets.tsv", "--report", os.path.abspath(report),
+               "--table", os.path.abspath(os.path.join(work, "peak_view.tsv"))], cwd=folder)
     driver.get("file://" + os.path.abspath(report))
     driver.find_element(By.CSS_SELECTOR, "#matrix td.cell.ok").click()
     v = driver.execute_script(PEAK_VIEW)
@@ -292,10 +294,10 @@ def check_spectrum(driver, vxrun, work, docs_img):
     the library entry's, named and scored."""
     folder = os.path.join(DATA, "library")
     report = os.path.join(work, "spectrum.html")
-    run_vxrun([vxrun, "batch", os.path.join(folder, "fullscan.mzML.gz"), "-q",
-               "--targets", os.path.join(folder, "targets.tsv"),
-               "--library", os.path.join(folder, "library.msp"), "--report", report,
-               "--table", os.path.join(work, "spectrum.tsv")])
+    run_vxrun([os.path.abspath(vxrun), "batch", "fullscan.mzML.gz", "-q",
+               "--targets", "targets.tsv", "--library", "library.msp",
+               "--report", os.path.abspath(report),
+               "--table", os.path.abspath(os.path.join(work, "spectrum.tsv"))], cwd=folder)
     driver.get("file://" + os.path.abspath(report))
     driver.find_element(By.CSS_SELECTOR, "#matrix td.cell.ok").click()
     view = driver.find_element(By.ID, "cell-view")
